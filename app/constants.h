@@ -1,0 +1,75 @@
+// Numbers shared by every module: modes, screen positions, control states,
+// packet and event codes, private window messages, timers and control ids.
+// Plain integers in distinct ranges, defined once here. No <windows.h>, so the
+// portable core can use them too.
+#pragma once
+
+#include <cstdint>
+
+// Modes.
+constexpr int32_t MODE_SLAVE  = 3000;
+constexpr int32_t MODE_MASTER = 3001;
+
+// Where the Slave stands relative to the Master.
+constexpr int32_t POS_LEFT  = 3002;
+constexpr int32_t POS_RIGHT = 3003;
+constexpr int32_t POS_ABOVE = 3004;
+constexpr int32_t POS_BELOW = 3005;
+
+// Who has control.
+constexpr int32_t STATE_LOCAL  = 12023;
+constexpr int32_t STATE_REMOTE = 12024;
+
+// Packet types of the control connection.
+constexpr int32_t PKT_INPUT       = 9014;
+constexpr int32_t PKT_READY       = 9015;
+constexpr int32_t PKT_ENTER       = 9016;
+constexpr int32_t PKT_SCREEN_SIZE = 9017;
+constexpr int32_t PKT_LEAVE       = 9019;
+constexpr int32_t PKT_WHEEL       = 9020;
+
+// Event codes carried inside PKT_INPUT.
+constexpr int32_t EV_LEFT_UP    = 12017;
+constexpr int32_t EV_LEFT_DOWN  = 12018;
+constexpr int32_t EV_RIGHT_UP   = 12019;
+constexpr int32_t EV_RIGHT_DOWN = 12020;
+constexpr int32_t EV_KEY_UP     = 12021;
+constexpr int32_t EV_KEY_DOWN   = 12022;
+
+// Messages the main window receives beside the system's own.
+constexpr unsigned WM_HOOK_MOUSE       = 4047;   // hook library: low-level mouse event
+constexpr unsigned WM_HOOK_KEYBOARD    = 4048;   // hook library: low-level keyboard event
+constexpr unsigned WM_SEND_READY       = 8049;   // answer the packet just replayed
+constexpr unsigned WM_SEND_BUTTON      = 8050;   // send the next queued button event
+constexpr unsigned WM_SEND_KEY         = 8051;   // send the next queued key event
+constexpr unsigned WM_SET_CURSOR       = 8052;   // put the pointer at (wParam, lParam)
+constexpr unsigned WM_CONTROL_SOCKET   = 9013;   // socket event of the control connection
+constexpr unsigned WM_CLIPBOARD_SOCKET = 9018;   // socket event of the clipboard connection
+constexpr unsigned WM_TRAY_NOTIFY      = 12027;  // mouse event over the tray icon
+
+// Timers of the main window.
+constexpr unsigned TIMER_SPLASH_SHOW = 12031;
+constexpr unsigned TIMER_SPLASH_HIDE = 12032;
+
+// Diagnostic panel controls.
+constexpr int IDC_STATUS1  = 12004;
+constexpr int IDC_STATUS2  = 12005;
+constexpr int IDC_CLIENT   = 12006;
+constexpr int IDC_SERVER   = 12007;
+constexpr int IDC_SEND     = 12008;
+constexpr int IDC_ACTIVATE = 12009;
+constexpr int IDC_STATUS3  = 12010;
+constexpr int IDC_STATUS4  = 12011;
+constexpr int IDC_STATUS5  = 12016;
+
+// Tray icon and its menu.
+constexpr unsigned ID_TRAYICON = 12026;
+constexpr int IDM_SETTINGS = 12028;
+constexpr int IDM_TOGGLE   = 12029;
+constexpr int IDM_EXIT     = 12030;
+constexpr int IDM_ABOUT    = 12034;
+
+// Socket event mask: FD_READ | FD_WRITE | FD_ACCEPT | FD_CONNECT | FD_CLOSE.
+constexpr long SOCKET_EVENTS = 59;
+
+constexpr int PACKET_SIZE = 56;

@@ -1,0 +1,193 @@
+#include "app/mainwindow.h"
+
+#include "app/panel.h"
+#include "input/edge.h"
+#include "input/flow.h"
+#include "input/hooks.h"
+#include "link/connections.h"
+#include "link/packets.h"
+#include "resources/resource.h"
+#include "settings/settings.h"
+
+AppState app;
+
+namespace {
+
+const char CLASS_NAME[] = "myWindowClass";
+
+void warnMoveFailed()
+{
+    MessageBoxA(nullptr, "Could not move window!", "Error", MB_OK | MB_ICONWARNING);
+}
+
+// Measures this PC's screen. After a failure the size stays 0 x 0; nothing
+// later divides by it (crossing and injection refuse a non-positive size).
+void measureScreen()
+{
+    HDC display = CreateDCA("DISPLAY", nullptr, nullptr, nullptr);
+    if (display) {
+        app.localWidth = GetDeviceCaps(display, HORZRES);
+        app.localHeight = GetDeviceCaps(display, VERTRES);
+        DeleteDC(display);
+    } else {
+        MessageBoxA(nullptr, "Could not Retrieve Screen Resolution.", "CopyScreen", MB_OK);
+    }
+}
+
+// WM_CREATE: the window's creation sequence, strictly in this order.
+void onCreate(HWND window)
+{
+    HFONT font = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
+    createDiagnosticControls(window, font);
+    addTrayIcon(window);
+    createTrayMenu();
+    SetLayeredWindowAttributes(window, 0, 255, LWA_ALPHA);
+    measureScreen();
+    SetTimer(window, TIMER_SPLASH_SHOW, 3000, nullptr);
+
+    if (app.showDiagnostics != 0) {
+        showDiagnosticControls(SW_SHOW);
+        app.mainWidth = 440;
+        app.mainHeight = 150;
+    } else {
+        showDiagnosticControls(SW_HIDE);
+        app.mainWidth = 50;
+        app.mainHeight = 50;
+        SetWindowLongA(window, GWL_STYLE, WS_SYSMENU);  // no caption
+    }
+
+    app.remoteLeft = 0;
+    app.remoteWidth = app.localWidth;
+    app.remoteTop = 0;
+    app.remoteHeight = app.localHeight;
+    app.mainWindow = window;
+    app.peerReady = 0;
+    clearQueue(app.buttonQueue);
+    clearQueue(app.keyQueue);
+    app.injectWarmup = 0;
+    placeBottomRight(window, app.mainWidth, app.mainHeight);
+    app.controlState = STATE_LOCAL;
+
+    loadSettings();
+    connectOrListen();
+}
+
+// WM_CLOSE: a close request takes everything down; WM_DESTROY follows.
+void onClose(HWND window)
+{
+    deleteTrayIcon();
+    releaseHooks();
+    DestroyWindow(window);
+}
+
+// WM_DESTROY: removing the hooks and the icon a second time is harmless.
+void onDestroy()
+{
+    releaseHooks();
+    deleteTrayIcon();
+    PostQuitMessage(0);
+}
+
+// WM_TIMER: the splash timers; any other id does nothing.
+void onTimer(HWND window, WPARAM id)
+{
+    if (id == TIMER_SPLASH_SHOW) KillTimer(window, TIMER_SPLASH_SHOW);
+    if (id == TIMER_SPLASH_HIDE) KillTimer(window, TIMER_SPLASH_HIDE);
+}
+
+// A click on the capture window while the Slave has control: confine again.
+void onClickOnWindow()
+{
+    if (app.controlState != STATE_LOCAL) clipToRemote();
+}
+
+}  // namespace
+
+LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_CREATE:           onCreate(window); return 0;
+    case WM_CLOSE:            onClose(window); return 0;
+    case WM_DESTROY:          onDestroy(); return 0;
+    case WM_COMMAND:          onCommand(window, LOWORD(wParam)); return 0;
+    case WM_TIMER:            onTimer(window, wParam); return 0;
+    case WM_LBUTTONDOWN:
+    case WM_RBUTTONDOWN:      onClickOnWindow(); return 0;
+    case WM_HOOK_MOUSE:       onHookMouse(wParam, reinterpret_cast<const MSLLHOOKSTRUCT*>(lParam)); return 0;
+    case WM_HOOK_KEYBOARD:    onHookKeyboard(wParam, reinterpret_cast<const KBDLLHOOKSTRUCT*>(lParam)); return 0;
+    case WM_SEND_READY:       sendButtonPacket(window, app.controlSocket, PKT_READY, 0, 0); return 0;
+    case WM_SEND_BUTTON:      sendButtonPacket(window, app.controlSocket, PKT_INPUT, app.cursorX, app.cursorY); return 0;
+    case WM_SEND_KEY:         sendKeyPacket(window, app.controlSocket, PKT_INPUT, app.cursorX, app.cursorY); return 0;
+    case WM_SET_CURSOR:       SetCursorPos(static_cast<int>(wParam), static_cast<int>(lParam)); return 0;
+    case WM_CONTROL_SOCKET:   onControlSocketEvent(window, static_cast<SOCKET>(wParam), lParam); return 0;
+    case WM_CLIPBOARD_SOCKET: onClipboardSocketEvent(window, static_cast<SOCKET>(wParam), lParam); return 0;
+    case WM_TRAY_NOTIFY:      onTrayNotify(window, lParam); return 0;
+    default:                  return DefWindowProcA(window, message, wParam, lParam);
+    }
+}
+
+HWND startMainWindow(HINSTANCE instance, int showCommand)
+{
+    HICON mainIcon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_MAINICON));
+    app.smallIcon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_SMALLICON));
+    app.legacyTrayIcon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_LEGACYTRAYICON));
+
+    WNDCLASSEXA windowClass = {};
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.style = 0;
+    windowClass.lpfnWndProc = mainWindowProc;
+    windowClass.hInstance = instance;
+    windowClass.hIcon = mainIcon;
+    windowClass.hCursor = LoadCursor(nullptr, IDC_ARROW);
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_MENU + 1);
+    windowClass.lpszClassName = CLASS_NAME;
+    windowClass.hIconSm = app.smallIcon;
+    if (!RegisterClassExA(&windowClass)) {
+        MessageBoxA(nullptr, "Window Registration Failed!", "Error!", MB_OK | MB_ICONWARNING);
+        return nullptr;
+    }
+
+    HWND window = CreateWindowExA(WS_EX_LAYERED | WS_EX_WINDOWEDGE | WS_EX_TOOLWINDOW, CLASS_NAME,
+                                  "Skiprail v1.0", WS_CAPTION | WS_SYSMENU, 40, 40, app.mainWidth,
+                                  app.mainHeight, nullptr, nullptr, instance, nullptr);
+    if (!window) {
+        MessageBoxA(nullptr, "Window creation failed!", "Error man!", MB_OK | MB_ICONWARNING);
+        return nullptr;
+    }
+    if (app.showDiagnostics == 1) ShowWindow(window, showCommand);
+    UpdateWindow(window);
+    return window;
+}
+
+int runMessageLoop()
+{
+    MSG message = {};
+    while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+    return static_cast<int>(message.wParam);
+}
+
+void placeAboveTaskbar(HWND window, int width, int height)
+{
+    APPBARDATA taskbar = {};
+    taskbar.cbSize = sizeof taskbar;
+    SHAppBarMessage(ABM_GETTASKBARPOS, &taskbar);
+    if (!SetWindowPos(window, HWND_TOPMOST, app.localWidth - width, taskbar.rc.top - height, width, height,
+                      SWP_HIDEWINDOW))
+        warnMoveFailed();
+}
+
+void centreOnScreen(HWND window, int width, int height)
+{
+    if (!SetWindowPos(window, HWND_TOPMOST, app.localWidth / 2 - width / 2, app.localHeight / 2 - height / 2,
+                      width, height, SWP_HIDEWINDOW))
+        warnMoveFailed();
+}
+
+void placeBottomRight(HWND window, int width, int height)
+{
+    if (!MoveWindow(window, app.localWidth - width, app.localHeight - height, width, height, FALSE))
+        warnMoveFailed();
+}

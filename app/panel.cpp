@@ -1,0 +1,169 @@
+#include "app/panel.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "input/hooks.h"
+#include "link/connections.h"
+
+namespace {
+
+struct ControlSpec {
+    HWND AppState::*field;
+    const char* windowClass;
+    const char* text;
+    int id, x, y, width, height;
+};
+
+// The diagnostic panel, in creation order.
+const ControlSpec PANEL[] = {
+    {&AppState::clientButton, "button", "Client", IDC_CLIENT, 10, 10, 64, 24},
+    {&AppState::serverButton, "button", "Server", IDC_SERVER, 10, 36, 64, 24},
+    {&AppState::sendButton, "button", "Send", IDC_SEND, 10, 62, 64, 24},
+    {&AppState::activateButton, "button", "Activate", IDC_ACTIVATE, 10, 88, 64, 24},
+    {&AppState::statusLabel1, "static", "<Status Label>", IDC_STATUS1, 104, 10, 300, 16},
+    {&AppState::statusLabel2, "static", "<Status Label2>", IDC_STATUS2, 104, 28, 300, 16},
+    {&AppState::statusLabel3, "static", "<Status Label3>", IDC_STATUS3, 104, 46, 300, 16},
+    {&AppState::statusLabel4, "static", "<Status Label4>", IDC_STATUS4, 104, 64, 300, 16},
+    {&AppState::statusLabel5, "static", "<Status Label5>", IDC_STATUS5, 104, 82, 300, 16},
+};
+
+// Windows XP (5.1) or later shows the small icon in the tray, older systems
+// the one drawn in the standard 16-colour palette.
+bool isWindowsXPOrLater()
+{
+    OSVERSIONINFOEXA version = {};
+    version.dwOSVersionInfoSize = sizeof version;
+    version.dwMajorVersion = 5;
+    version.dwMinorVersion = 1;
+    DWORDLONG mask = 0;
+    mask = VerSetConditionMask(mask, VER_MAJORVERSION, VER_GREATER_EQUAL);
+    mask = VerSetConditionMask(mask, VER_MINORVERSION, VER_GREATER_EQUAL);
+    return VerifyVersionInfoA(&version, VER_MINORVERSION | VER_MAJORVERSION, mask) == TRUE;
+}
+
+void informationBox(HWND owner, const char* text)
+{
+    MessageBoxA(owner, text, "Skiprail Information.", MB_OK | MB_ICONINFORMATION);
+}
+
+// The tray's Disable/Enable item: on a linked Master, removes or reinstalls
+// the hooks and renames the item.
+void toggleInput(HWND window)
+{
+    if (app.mode != MODE_MASTER) {
+        informationBox(window, "Skiprail must be disabled from the Master.");
+        return;
+    }
+    if (app.masterLinked != 1) {
+        informationBox(window, "There is no connection to the partner computer. Skiprail is not active.");
+        return;
+    }
+    char text[256] = {};
+    if (app.inputDisabled == 0) {
+        app.inputDisabled = 1;
+        releaseHooks();
+        std::strcpy(text, "Enable Skiprail");
+    } else if (app.inputDisabled == 1) {
+        app.inputDisabled = 0;
+        installHooks(window);
+        std::strcpy(text, "Disable Skiprail");
+    }
+    MENUITEMINFOA item = {};
+    item.cbSize = sizeof item;
+    item.fMask = MIIM_TYPE;
+    item.fType = MFT_STRING;
+    item.dwTypeData = text;
+    item.cch = static_cast<UINT>(std::strlen(text));
+    SetMenuItemInfoA(app.trayMenu, IDM_TOGGLE, FALSE, &item);
+}
+
+}  // namespace
+
+void createDiagnosticControls(HWND window, HFONT font)
+{
+    HINSTANCE instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(window, GWLP_HINSTANCE));
+    for (const ControlSpec& spec : PANEL) {
+        HWND control = CreateWindowExA(0, spec.windowClass, spec.text, WS_CHILD | WS_VISIBLE, spec.x, spec.y,
+                                       spec.width, spec.height, window,
+                                       reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.id)), instance, nullptr);
+        app.*spec.field = control;
+        SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    }
+}
+
+void showDiagnosticControls(int showCommand)
+{
+    for (const ControlSpec& spec : PANEL) ShowWindow(app.*spec.field, showCommand);
+}
+
+void addTrayIcon(HWND window)
+{
+    NOTIFYICONDATAA& icon = app.trayIconData;
+    icon = NOTIFYICONDATAA{};
+    // The first layout of the record (88 bytes on 32-bit Windows, wider on
+    // 64-bit where the handles are): every shell since Windows 2000 takes it.
+    icon.cbSize = NOTIFYICONDATAA_V1_SIZE;
+    icon.hWnd = window;
+    icon.uID = ID_TRAYICON;
+    icon.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+    icon.uCallbackMessage = WM_TRAY_NOTIFY;
+    icon.hIcon = isWindowsXPOrLater() ? app.smallIcon : app.legacyTrayIcon;
+    std::strncpy(icon.szTip, "Skiprail v1.0 - Tamberlode Ltd", sizeof icon.szTip - 1);
+    Shell_NotifyIconA(NIM_ADD, &icon);
+}
+
+void deleteTrayIcon()
+{
+    Shell_NotifyIconA(NIM_DELETE, &app.trayIconData);
+}
+
+void createTrayMenu()
+{
+    app.trayMenu = CreatePopupMenu();
+    AppendMenuA(app.trayMenu, MF_STRING, IDM_SETTINGS, "Skiprail Settings");
+    AppendMenuA(app.trayMenu, MF_STRING, IDM_TOGGLE, "Disable Skiprail");
+    AppendMenuA(app.trayMenu, MF_STRING, IDM_ABOUT, "About Skiprail");
+    AppendMenuA(app.trayMenu, MF_STRING, IDM_EXIT, "Exit");
+}
+
+// WM_TRAY_NOTIFY: a right button press on the icon opens the menu at the
+// pointer; every other mouse event over the icon does nothing.
+void onTrayNotify(HWND window, LPARAM lParam)
+{
+    if (lParam != WM_RBUTTONDOWN) return;
+    POINT cursor = {};
+    GetCursorPos(&cursor);
+    // The menu closes properly only when its owner is the foreground window.
+    SetForegroundWindow(window);
+    TrackPopupMenuEx(app.trayMenu, 0, cursor.x, cursor.y, window, nullptr);
+}
+
+// WM_COMMAND from the tray menu and the diagnostic buttons.
+void onCommand(HWND window, int id)
+{
+    switch (id) {
+    case IDC_CLIENT:   connectOrListen(); break;
+    case IDC_SERVER:   startListening(app.port, WM_CONTROL_SOCKET, &app.controlListener, &app.controlListening); break;
+    case IDC_SEND:     SetCursorPos(10, 512); break;
+    case IDC_ACTIVATE: installHooks(window); break;
+    case IDM_TOGGLE:   toggleInput(window); break;
+    case IDM_EXIT:
+        deleteTrayIcon();
+        PostQuitMessage(0);
+        break;
+    default: break;  // the settings dialog and About are not part of this build
+    }
+}
+
+void showStatusValue(HWND label, int32_t value)
+{
+    char text[256] = {};
+    std::snprintf(text, sizeof text, "Status Value: %d", static_cast<int>(value));
+    SendMessageA(label, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text));
+}
+
+void showStatusText(HWND label, const char* text)
+{
+    SendMessageA(label, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text));
+}

@@ -1,0 +1,17 @@
+// The tray icon, its menu and the diagnostic panel on the main window.
+#pragma once
+
+#include "app/appstate.h"
+
+void createDiagnosticControls(HWND window, HFONT font);
+void showDiagnosticControls(int showCommand);
+void addTrayIcon(HWND window);
+void deleteTrayIcon();
+void createTrayMenu();
+
+void onTrayNotify(HWND window, LPARAM lParam);
+void onCommand(HWND window, int id);
+
+// Writes "Status Value: %d" into a status label, shown or not.
+void showStatusValue(HWND label, int32_t value);
+void showStatusText(HWND label, const char* text);

@@ -1,0 +1,104 @@
+#include "input/edge.h"
+
+#include "app/panel.h"
+#include "input/edge_math.h"
+#include "input/hooks.h"
+#include "link/packets.h"
+
+namespace {
+
+// Whether this program has hidden the pointer: it is shown again only then,
+// so the system's display count stays balanced however often control drops.
+bool pointerHidden = false;
+
+ScreenGeometry geometry()
+{
+    return {app.localWidth, app.localHeight, app.remoteLeft, app.remoteTop, app.remoteWidth, app.remoteHeight};
+}
+
+// What leaving and dropping have in common: local state, capture undone.
+void undoCapture(HWND window)
+{
+    app.peerReady = 0;
+    app.controlState = STATE_LOCAL;
+    SetLayeredWindowAttributes(window, 0, 255, LWA_ALPHA);
+    ShowWindow(window, SW_HIDE);
+    ClipCursor(nullptr);
+    if (pointerHidden) {
+        ShowCursor(TRUE);
+        pointerHidden = false;
+    }
+}
+
+}  // namespace
+
+void handleMouseMove(const MSLLHOOKSTRUCT* record)
+{
+    app.cursorX = record->pt.x;
+    app.cursorY = record->pt.y;
+    showStatusValue(app.statusLabel1, app.cursorX);
+    if (app.controlState != STATE_LOCAL)
+        MoveWindow(app.mainWindow, app.cursorX - 25, app.cursorY - 25, 50, 50, FALSE);
+
+    const bool buttonHeld = app.leftHeld != 0 || app.rightHeld != 0;
+    const Point point = {app.cursorX, app.cursorY};
+    Point target;
+    if (app.controlState == STATE_LOCAL && !buttonHeld &&
+        entersRemote(app.screenPosition, geometry(), point, &target)) {
+        enterRemote(target.x, target.y);
+        // From here on positions are the Slave's; the entry point is the newest.
+        app.cursorX = target.x;
+        app.cursorY = target.y;
+        PostMessageA(app.mainWindow, WM_SET_CURSOR, static_cast<WPARAM>(target.x), static_cast<LPARAM>(target.y));
+    }
+
+    if (app.controlState != STATE_LOCAL) {
+        if (!buttonHeld && leavesRemote(app.screenPosition, geometry(), point, &target)) {
+            leaveRemote();
+            PostMessageA(app.mainWindow, WM_SET_CURSOR, static_cast<WPARAM>(target.x),
+                         static_cast<LPARAM>(target.y));
+        }
+        if (app.peerReady == 1) {
+            sendButtonPacket(app.mainWindow, app.controlSocket, PKT_INPUT, app.cursorX, app.cursorY);
+            app.peerReady = 0;
+        }
+    }
+}
+
+void enterRemote(int32_t x, int32_t y)
+{
+    sendButtonPacket(app.mainWindow, app.controlSocket, PKT_ENTER, x, y);
+    app.peerReady = 0;
+    app.buttonQueue.readIndex = 0;
+    app.buttonQueue.count = 0;
+    app.controlState = STATE_REMOTE;
+    SetLayeredWindowAttributes(app.mainWindow, 0, 1, LWA_ALPHA);  // 1, not 0: it must still take clicks
+    SetWindowPos(app.mainWindow, HWND_TOPMOST, app.cursorX - 25, app.cursorY - 25, 50, 50, SWP_SHOWWINDOW);
+    clipToRemote();
+    if (!pointerHidden) {
+        ShowCursor(FALSE);
+        pointerHidden = true;
+    }
+    setRemoteFlags(1);
+}
+
+void leaveRemote()
+{
+    setRemoteFlags(0);
+    sendButtonPacket(app.mainWindow, app.controlSocket, PKT_LEAVE, app.cursorX, app.cursorY);
+    undoCapture(app.mainWindow);
+}
+
+void dropToLocal(HWND window)
+{
+    // The flags go back to 0 too: with them at 1 the hook library would keep
+    // the Master's own keyboard and buttons from its own programs.
+    setRemoteFlags(0);
+    undoCapture(window);
+}
+
+void clipToRemote()
+{
+    app.clipRect = {0, 0, app.remoteWidth, app.remoteHeight};
+    ClipCursor(&app.clipRect);
+}

@@ -1,0 +1,12 @@
+// Edge switching and pointer capture on the Master.
+#pragma once
+
+#include "app/appstate.h"
+
+void handleMouseMove(const MSLLHOOKSTRUCT* record);
+void enterRemote(int32_t x, int32_t y);
+void leaveRemote();
+// Back to local control without telling the Slave: after a failed send or a
+// closed control connection. Harmless in local state.
+void dropToLocal(HWND window);
+void clipToRemote();

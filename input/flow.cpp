@@ -1,0 +1,95 @@
+#include "input/flow.h"
+
+#include "app/panel.h"
+#include "input/edge.h"
+#include "input/key_rules.h"
+#include "link/packets.h"
+
+namespace {
+
+void postToMain(UINT message)
+{
+    PostMessageA(app.mainWindow, message, 0, 0);
+}
+
+// WM_HOOK_MOUSE, wheel: forwarded only when the partner is ready, never queued.
+void onWheel(const MSLLHOOKSTRUCT* record)
+{
+    if (app.peerReady != 1) return;
+    sendWheelPacket(app.mainWindow, app.controlSocket, PKT_WHEEL, static_cast<int16_t>(HIWORD(record->mouseData)));
+    app.peerReady = 0;
+}
+
+// WM_HOOK_MOUSE, buttons: the held flags in either state, the queue in remote.
+void onButton(WPARAM message)
+{
+    switch (message) {
+    case WM_LBUTTONDOWN: app.leftHeld = 1; break;
+    case WM_LBUTTONUP:   app.leftHeld = 0; break;
+    case WM_RBUTTONDOWN: app.rightHeld = 1; break;
+    case WM_RBUTTONUP:   app.rightHeld = 0; break;
+    default: return;
+    }
+    if (app.controlState == STATE_LOCAL) return;
+    switch (message) {
+    case WM_LBUTTONDOWN: showStatusText(app.statusLabel1, "LDOWN"); queueButton(EV_LEFT_DOWN); break;
+    case WM_LBUTTONUP:   showStatusText(app.statusLabel1, "LUP"); queueButton(EV_LEFT_UP); break;
+    case WM_RBUTTONDOWN: showStatusText(app.statusLabel1, "RDOWN"); queueButton(EV_RIGHT_DOWN); break;
+    case WM_RBUTTONUP:   showStatusText(app.statusLabel1, "RUP"); queueButton(EV_RIGHT_UP); break;
+    default: break;
+    }
+}
+
+}  // namespace
+
+void onHookMouse(WPARAM message, const MSLLHOOKSTRUCT* record)
+{
+    if (message == WM_MOUSEWHEEL) onWheel(record);
+    if (message == WM_MOUSEMOVE) handleMouseMove(record);
+    onButton(message);
+}
+
+void onHookKeyboard(WPARAM message, const KBDLLHOOKSTRUCT* record)
+{
+    const int32_t vkCode = static_cast<int32_t>(record->vkCode);
+    const uint32_t flags = record->flags;
+    if (app.controlState == STATE_LOCAL) return;
+    if (message == WM_KEYDOWN) showStatusText(app.statusLabel5, "KEYDOWN");
+    if (message == WM_KEYUP) showStatusText(app.statusLabel5, "KEYUP");
+    KeyEvent events[2];
+    const int32_t n = keyEventsFor(static_cast<uint32_t>(message), vkCode, flags, events);
+    for (int32_t i = 0; i < n; ++i) queueKey(events[i].vkCode, events[i].event);
+}
+
+void queueButton(int32_t code)
+{
+    pushButton(app.buttonQueue, code);
+    if (app.peerReady == 1) {
+        sendButtonPacket(app.mainWindow, app.controlSocket, PKT_INPUT, app.cursorX, app.cursorY);
+        app.peerReady = 0;
+    }
+}
+
+void queueKey(int32_t vkCode, int32_t event)
+{
+    pushKey(app.keyQueue, vkCode, event);
+    if (app.peerReady == 1) {
+        sendKeyPacket(app.mainWindow, app.controlSocket, PKT_INPUT, app.cursorX, app.cursorY);
+        app.peerReady = 0;
+    }
+}
+
+void onPeerReady()
+{
+    if (hasPending(app.buttonQueue)) {
+        postToMain(WM_SEND_BUTTON);
+    } else if (hasPending(app.keyQueue)) {
+        postToMain(WM_SEND_KEY);
+    } else if (app.controlState == STATE_REMOTE && !lastSentPositionIs(app.cursorX, app.cursorY)) {
+        // The pointer moved on while the last packet awaited its answer: send
+        // where it rests now, so the Slave's pointer does not stop short.
+        postToMain(WM_SEND_BUTTON);
+    } else {
+        app.peerReady = 1;
+    }
+}

@@ -1,0 +1,147 @@
+#include "input/injection.h"
+
+#include "app/panel.h"
+#include "input/flow.h"
+#include "input/inject_math.h"
+#include "input/held_input.h"
+
+namespace {
+
+// Keys and buttons this PC's replay holds down.
+HeldInput held;
+
+void sendOne(INPUT& input)
+{
+    SendInput(1, &input, sizeof(INPUT));
+}
+
+void injectMouseFlags(DWORD flags)
+{
+    INPUT input = {};
+    input.type = INPUT_MOUSE;
+    input.mi.dwFlags = flags;
+    sendOne(input);
+}
+
+// The PKT_INPUT steps: key first, then the move, then the button, each
+// behind the warm-up gate; labels change even for a dropped action.
+void replayInput(const InputPacket& packet)
+{
+    showStatusValue(app.statusLabel1, packet.x);
+    showStatusValue(app.statusLabel2, packet.y);
+    showStatusValue(app.statusLabel3, packet.button);
+
+    if (packet.keyCode != 0) {
+        if (packet.keyEvent == EV_KEY_UP) {
+            showStatusValue(app.statusLabel5, packet.keyCode);
+            if (warmupGatePasses()) injectKey(packet.keyCode, EV_KEY_UP);
+        } else if (packet.keyEvent == EV_KEY_DOWN) {
+            showStatusValue(app.statusLabel5, packet.keyCode * 10);
+            if (warmupGatePasses()) injectKey(packet.keyCode, EV_KEY_DOWN);
+        }
+    }
+
+    if (warmupGatePasses()) injectAbsoluteMove(packet.x, packet.y);
+
+    switch (packet.button) {
+    case EV_LEFT_DOWN:  if (warmupGatePasses()) injectLeftDown(); break;
+    case EV_LEFT_UP:    if (warmupGatePasses()) injectLeftUp(); break;
+    case EV_RIGHT_UP:   if (warmupGatePasses()) injectRightUp(); break;
+    case EV_RIGHT_DOWN: if (warmupGatePasses()) injectRightDown(); break;
+    default: break;
+    }
+}
+
+void answerReady(HWND window)
+{
+    PostMessageA(window, WM_SEND_READY, 0, 0);
+}
+
+}  // namespace
+
+void dispatchPacket(HWND window, const InputPacket& packet)
+{
+    switch (packet.type) {
+    case PKT_ENTER:
+        injectAbsoluteMove(packet.x, packet.y);  // not gated
+        answerReady(window);
+        break;
+    case PKT_INPUT:
+        replayInput(packet);
+        answerReady(window);
+        break;
+    case PKT_READY:
+        onPeerReady();
+        break;
+    case PKT_SCREEN_SIZE:
+        // A size that is not positive could only ever be divided by: ignore it.
+        if (packet.x > 0 && packet.y > 0) {
+            app.remoteWidth = packet.x;
+            app.remoteHeight = packet.y;
+        }
+        break;
+    case PKT_WHEEL:
+        injectWheel(wheelDelta(packet));  // not gated
+        answerReady(window);
+        break;
+    case PKT_LEAVE:
+        // Control goes back to the Master: nothing the replay pressed may stay
+        // down here, since its release will happen on the Master.
+        releaseInjectedInput();
+        break;
+    default:
+        break;  // unknown types, 0 included, are dropped
+    }
+}
+
+bool warmupGatePasses()
+{
+    return warmupGate(app.injectWarmup);
+}
+
+void injectAbsoluteMove(int32_t x, int32_t y)
+{
+    INPUT input = {};
+    input.type = INPUT_MOUSE;
+    // A move is skipped when either size is unusable: it cannot be normalised.
+    int32_t dx = 0, dy = 0;
+    if (!absoluteCoordinate(x, app.remoteWidth, &dx) || !absoluteCoordinate(y, app.remoteHeight, &dy)) return;
+    input.mi.dx = dx;
+    input.mi.dy = dy;
+    input.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+    sendOne(input);
+}
+
+void injectWheel(int16_t delta)
+{
+    INPUT input = {};
+    input.type = INPUT_MOUSE;
+    input.mi.mouseData = static_cast<DWORD>(static_cast<int32_t>(delta));
+    input.mi.dwFlags = MOUSEEVENTF_WHEEL;
+    sendOne(input);
+}
+
+void injectLeftDown()  { held.leftButton = 1;  injectMouseFlags(MOUSEEVENTF_LEFTDOWN); }
+void injectLeftUp()    { held.leftButton = 0;  injectMouseFlags(MOUSEEVENTF_LEFTUP); }
+void injectRightDown() { held.rightButton = 1; injectMouseFlags(MOUSEEVENTF_RIGHTDOWN); }
+void injectRightUp()   { held.rightButton = 0; injectMouseFlags(MOUSEEVENTF_RIGHTUP); }
+
+void injectKey(int32_t vk, int32_t keyEvent)
+{
+    INPUT input = {};
+    input.type = INPUT_KEYBOARD;
+    input.ki.wVk = static_cast<WORD>(vk & 0xFFFF);
+    input.ki.dwFlags = keyEvent == EV_KEY_UP ? KEYEVENTF_KEYUP : 0;
+    if (keyEvent == EV_KEY_UP) noteKeyUp(held, vk); else noteKeyDown(held, vk);
+    sendOne(input);
+}
+
+void releaseInjectedInput()
+{
+    int32_t vks[256];
+    int32_t left = 0, right = 0;
+    const int32_t n = takeHeld(held, vks, &left, &right);
+    for (int32_t i = 0; i < n; ++i) injectKey(vks[i], EV_KEY_UP);
+    if (left) injectLeftUp();
+    if (right) injectRightUp();
+}

@@ -1,0 +1,106 @@
+#include "link/packets.h"
+
+#include <cstdio>
+
+#include "app/panel.h"
+#include "input/edge.h"
+#include "input/injection.h"
+
+namespace {
+
+PacketInbox controlInbox;
+
+// The pointer position the partner was last sent, in a PKT_INPUT or PKT_ENTER.
+int32_t lastSentX = 0, lastSentY = 0;
+
+void notePosition(int32_t type, int32_t x, int32_t y)
+{
+    if (type != PKT_INPUT && type != PKT_ENTER) return;
+    lastSentX = x;
+    lastSentY = y;
+}
+
+bool sendPacket(SOCKET socket, const InputPacket& packet)
+{
+    uint8_t bytes[PACKET_SIZE];
+    encodePacket(packet, bytes);
+    return send(socket, reinterpret_cast<const char*>(bytes), PACKET_SIZE, 0) != SOCKET_ERROR;
+}
+
+}  // namespace
+
+void sendButtonPacket(HWND window, SOCKET socket, int32_t type, int32_t x, int32_t y)
+{
+    InputPacket packet;
+    packet.type = type;
+    packet.x = x;
+    packet.y = y;
+    takeButton(app.buttonQueue, &packet.button);
+    notePosition(type, x, y);
+    if (!sendPacket(socket, packet)) dropToLocal(window);
+}
+
+void sendKeyPacket(HWND window, SOCKET socket, int32_t type, int32_t x, int32_t y)
+{
+    InputPacket packet;
+    packet.type = type;
+    packet.x = x;
+    packet.y = y;
+    showStatusValue(app.statusLabel1, app.keyQueue.count);
+    showStatusValue(app.statusLabel2, app.keyQueue.readIndex);
+    takeKey(app.keyQueue, &packet.keyCode, &packet.keyEvent);
+    showStatusValue(app.statusLabel1, app.keyQueue.count);
+    showStatusValue(app.statusLabel2, app.keyQueue.readIndex);
+    notePosition(type, x, y);
+    if (!sendPacket(socket, packet)) dropToLocal(window);
+}
+
+void sendWheelPacket(HWND window, SOCKET socket, int32_t type, int32_t delta)
+{
+    if (!sendPacket(socket, makeWheelPacket(type, delta))) reportSocketError(WSAGetLastError(), "send ()", window);
+}
+
+void sendPlainPacket(HWND window, SOCKET socket, int32_t type, int32_t a, int32_t b)
+{
+    InputPacket packet;
+    packet.type = type;
+    packet.x = a;
+    packet.y = b;
+    if (!sendPacket(socket, packet)) reportSocketError(WSAGetLastError(), "send ()", window);
+}
+
+void receiveControlPacket(HWND window, SOCKET socket)
+{
+    // Take what the socket holds, one packet's worth at a time, and dispatch
+    // each packet as soon as its last byte is in. A packet begun here and
+    // finished by a later read waits in the inbox.
+    for (;;) {
+        const int received = recv(socket, reinterpret_cast<char*>(inboxSpace(controlInbox)),
+                                  inboxRoom(controlInbox), 0);
+        if (received == SOCKET_ERROR) {
+            const int error = WSAGetLastError();
+            if (error != WSAEWOULDBLOCK) reportSocketError(error, "recv ()", window);
+            return;
+        }
+        if (received == 0) return;  // the partner closed; FD_CLOSE follows
+        InputPacket packet;
+        if (inboxCommit(controlInbox, received, &packet)) dispatchPacket(window, packet);
+    }
+}
+
+bool lastSentPositionIs(int32_t x, int32_t y)
+{
+    return x == lastSentX && y == lastSentY;
+}
+
+void resetControlInbox()
+{
+    inboxReset(controlInbox);
+}
+
+void reportSocketError(int code, const char* call, HWND owner)
+{
+    char text[92] = {};
+    std::snprintf(text, sizeof text, "Call to %s returned error %d!", call, code);
+    MessageBoxA(owner, text, "Socket Error", MB_OK);
+}

@@ -1,0 +1,26 @@
+// Sending and receiving InputPackets on the control connection.
+#pragma once
+
+#include "app/appstate.h"
+#include "link/packet.h"
+
+// The four senders. Button and key senders take the next pending entry of
+// their queue into the packet; a failed send of theirs returns the Master to
+// local control. The wheel and plain senders report a failed send in a box.
+void sendButtonPacket(HWND window, SOCKET socket, int32_t type, int32_t x, int32_t y);
+void sendKeyPacket(HWND window, SOCKET socket, int32_t type, int32_t x, int32_t y);
+void sendWheelPacket(HWND window, SOCKET socket, int32_t type, int32_t delta);
+void sendPlainPacket(HWND window, SOCKET socket, int32_t type, int32_t a, int32_t b);
+
+// Reads what has arrived on the control connection and dispatches each whole
+// packet by type; a packet split across reads waits until all 56 bytes are in.
+void receiveControlPacket(HWND window, SOCKET socket);
+
+// Whether (x, y) is the pointer position last sent in a PKT_INPUT or PKT_ENTER.
+bool lastSentPositionIs(int32_t x, int32_t y);
+
+// Empties the collected bytes of a partly received packet: a new connection
+// starts on a packet boundary.
+void resetControlInbox();
+
+void reportSocketError(int code, const char* call, HWND owner);

@@ -1,0 +1,76 @@
+#!/usr/bin/env bash
+# Builds and runs every test tier; ends non-zero on any failure.
+#   1. the portable core natively, under AddressSanitizer and UBSan, and a
+#      short run of each fuzzer;
+#   2. the Windows tests under Wine on Xvfb displays.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+ROOT=$PWD
+BUILD=${BUILD:-$ROOT/build}
+FUZZ_SECONDS=${FUZZ_SECONDS:-15}
+
+bash scripts/setup.sh || exit 1
+
+passed=0
+failed=0
+failures=()
+
+# record NAME STATUS LOG: counts a gtest executable's results.
+record() {
+    local name=$1 status=$2 log=$3 ok bad
+    ok=$(grep -cE '^\[       OK \]' "$log" || true)
+    bad=$(grep -cE '^\[  FAILED  \] .*\([0-9]+ ms\)' "$log" || true)
+    if [ "$status" -ne 0 ] && [ "$bad" -eq 0 ]; then bad=1; fi
+    passed=$((passed + ok))
+    failed=$((failed + bad))
+    [ "$bad" -gt 0 ] && failures+=("$name")
+    echo "== $name: $ok passed, $bad failed"
+}
+
+echo "== native build (clang, sanitizers)"
+cmake -S . -B "$BUILD/native" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_COMPILER=clang \
+    -DCMAKE_CXX_COMPILER=clang++ -DSKIPRAIL_TESTS=ON -DGTEST_SOURCE_DIR=/usr/src/googletest >/dev/null || exit 1
+ninja -C "$BUILD/native" core_tests packet_fuzz queue_fuzz || exit 1
+"$BUILD/native/tests/native/core_tests" 2>&1 | tee "$BUILD/core_tests.log"
+record core_tests "${PIPESTATUS[0]}" "$BUILD/core_tests.log"
+
+for fuzzer in packet_fuzz queue_fuzz; do
+    mkdir -p "$BUILD/corpus/$fuzzer"
+    if "$BUILD/native/tests/native/$fuzzer" -max_total_time="$FUZZ_SECONDS" -max_len=4096 \
+        "$BUILD/corpus/$fuzzer" >"$BUILD/$fuzzer.log" 2>&1; then
+        passed=$((passed + 1)); echo "== $fuzzer: $(tail -1 "$BUILD/$fuzzer.log")"
+    else
+        failed=$((failed + 1)); failures+=("$fuzzer"); tail -30 "$BUILD/$fuzzer.log"
+    fi
+done
+
+echo "== Windows build (MinGW-w64)"
+cmake -S . -B "$BUILD/windows" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" \
+    -DSKIPRAIL_TESTS=ON -DGTEST_SOURCE_DIR=/usr/src/googletest >/dev/null || exit 1
+ninja -C "$BUILD/windows" || exit 1
+
+source scripts/wine_env.sh
+trap cleanup_wine EXIT
+PREFIX=$(new_prefix tests)
+
+# run_wine_test EXE WxH: one test executable on a display of that size.
+run_wine_test() {
+    local exe=$1 size=$2 display log="$BUILD/$1.log"
+    display=$(start_display "$size")
+    (cd "$BUILD/windows/wine-tests" && WINEPREFIX="$PREFIX" DISPLAY="$display" \
+        timeout 300 wine "$exe.exe" --gtest_color=no) >"$log" 2>&1
+    local status=$?
+    WINEPREFIX="$PREFIX" wineserver -k 2>/dev/null || true
+    cat "$log"
+    record "$exe" "$status" "$log"
+}
+
+echo "== Windows tests under Wine"
+run_wine_test hook_test 1280x1024
+run_wine_test spine_test 1366x768
+
+echo
+[ ${#failures[@]} -gt 0 ] && echo "Failed: ${failures[*]}"
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]

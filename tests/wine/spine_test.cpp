@@ -1,0 +1,248 @@
+// The Slave's side of the control connection, against the real main window:
+// the test plays the Master over loopback and watches the cursor, a focused
+// window's keys and the READY answers.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "app/mainwindow.h"
+#include "link/packet.h"
+#include "tests/wine/wine_support.h"
+
+namespace {
+
+int screenWidth, screenHeight;
+PeerSocket master;
+SOCKET clipboardPeer = INVALID_SOCKET;
+InputRecorder recorder;
+
+std::vector<uint8_t> bytesOf(const InputPacket& p)
+{
+    std::vector<uint8_t> b(PACKET_SIZE);
+    encodePacket(p, b.data());
+    return b;
+}
+
+InputPacket packet(int32_t type, int32_t x = 0, int32_t y = 0, int32_t button = 0, int32_t key = 0, int32_t event = 0)
+{
+    InputPacket p;
+    p.type = type;
+    p.x = x;
+    p.y = y;
+    p.button = button;
+    p.keyCode = key;
+    p.keyEvent = event;
+    return p;
+}
+
+void sendPacket(const InputPacket& p)
+{
+    const auto b = bytesOf(p);
+    ASSERT_TRUE(master.sendBytes(b.data(), PACKET_SIZE));
+}
+
+// Waits for exactly `n` READY packets (and nothing else) since the last call.
+void expectReadies(size_t n)
+{
+    const std::vector<uint8_t> ready = bytesOf(packet(PKT_READY));
+    ASSERT_TRUE(master.waitFor(n * PACKET_SIZE)) << "got " << master.received.size() << " bytes";
+    pumpFor(250);  // anything more would arrive now
+    master.poll();
+    ASSERT_EQ(master.received.size(), n * PACKET_SIZE);
+    for (size_t i = 0; i < n; ++i)
+        EXPECT_TRUE(std::equal(ready.begin(), ready.end(), master.received.begin() + i * PACKET_SIZE)) << "packet " << i;
+    master.received.clear();
+}
+
+POINT cursor()
+{
+    POINT p = {};
+    GetCursorPos(&p);
+    return p;
+}
+
+class SlaveEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override
+    {
+        screenWidth = GetSystemMetrics(SM_CXSCREEN);
+        screenHeight = GetSystemMetrics(SM_CYSCREEN);
+        const int port = freePortPair();
+        ASSERT_NE(port, 0);
+        deleteSettings();
+        writeSettingNumber("SRMaster", 0u);
+        writeSettingNumber("ScreenPos", 1u);
+        writeSetting("SRPartner", "127.0.0.1");
+        writeSetting("SRPort", std::to_string(port).c_str());
+
+        recorder.create(0, 0, screenWidth, screenHeight);
+        SOCKET control = listenOn(port);
+        SOCKET clipboard = listenOn(port + 1);
+        ASSERT_NE(control, INVALID_SOCKET);
+        ASSERT_NE(clipboard, INVALID_SOCKET);
+
+        ASSERT_NE(startMainWindow(GetModuleHandleA(nullptr), SW_HIDE), nullptr);
+        master.s = acceptWhilePumping(control);
+        ASSERT_NE(master.s, INVALID_SOCKET);
+        clipboardPeer = acceptWhilePumping(clipboard);
+        ASSERT_NE(clipboardPeer, INVALID_SOCKET);
+        closesocket(control);
+        closesocket(clipboard);
+    }
+};
+
+const auto* const environment = ::testing::AddGlobalTestEnvironment(new SlaveEnvironment);
+
+// Runs first: the gate counts from the start of the process.
+TEST(Slave, ReportsItsScreenSizeThenDropsExactlyTheFirstTwoGatedActions)
+{
+    ASSERT_TRUE(master.waitFor(PACKET_SIZE));
+    EXPECT_EQ(master.received, bytesOf(packet(PKT_SCREEN_SIZE, screenWidth, screenHeight)));
+    master.received.clear();
+
+    ASSERT_TRUE(recorder.focus());
+    SetCursorPos(50, 60);
+    recorder.clear();
+    // Key press and move: the first two gate consultations, both refused.
+    sendPacket(packet(PKT_INPUT, 300, 200, 0, 'A', EV_KEY_DOWN));
+    expectReadies(1);
+    EXPECT_EQ(cursor().x, 50);
+    EXPECT_EQ(cursor().y, 60);
+    EXPECT_TRUE(recorder.keyDowns.empty());
+
+    // Key release, move and click: the third to fifth, all passed.
+    sendPacket(packet(PKT_INPUT, 300, 200, EV_LEFT_DOWN, 'A', EV_KEY_UP));
+    sendPacket(packet(PKT_INPUT, 300, 200, EV_LEFT_UP));
+    expectReadies(2);
+    EXPECT_EQ(cursor().x, 300);
+    EXPECT_EQ(cursor().y, 200);
+    ASSERT_EQ(recorder.keyUps.size(), 1u);
+    EXPECT_EQ(recorder.keyUps[0], static_cast<UINT>('A'));
+}
+
+TEST(Slave, PutsTheCursorOnTheExactPixelEverywhereOnTheScreen)
+{
+    const int w = screenWidth, h = screenHeight;
+    sendPacket(packet(PKT_ENTER, w - 1, h - 1));
+    expectReadies(1);
+    EXPECT_EQ(cursor().x, w - 1);
+    EXPECT_EQ(cursor().y, h - 1);
+
+    const POINT points[] = {{0, 0}, {w / 2, h / 3}, {w - 1, 0}, {0, h - 1}, {w - 2, h - 2}, {17, h - 17}};
+    for (const POINT& p : points) {
+        sendPacket(packet(PKT_INPUT, p.x, p.y));
+        expectReadies(1);
+        EXPECT_EQ(cursor().x, p.x);
+        EXPECT_EQ(cursor().y, p.y);
+    }
+    // Off the screen: the edge.
+    sendPacket(packet(PKT_INPUT, w + 50, -20));
+    expectReadies(1);
+    EXPECT_EQ(cursor().x, w - 1);
+    EXPECT_EQ(cursor().y, 0);
+}
+
+TEST(Slave, TypesKeysIntoTheFocusedWindowAndTurnsTheWheel)
+{
+    ASSERT_TRUE(recorder.focus());
+    recorder.clear();
+    for (char c : std::string("HI")) {
+        sendPacket(packet(PKT_INPUT, 100, 100, 0, c, EV_KEY_DOWN));
+        sendPacket(packet(PKT_INPUT, 100, 100, 0, c, EV_KEY_UP));
+    }
+    expectReadies(4);
+    pumpUntil([] { return recorder.chars.size() >= 2; }, 2000);
+    EXPECT_EQ(recorder.chars, "hi");
+
+    recorder.clear();
+    InputPacket wheel = makeWheelPacket(PKT_WHEEL, -120);
+    sendPacket(wheel);
+    expectReadies(1);
+    pumpUntil([] { return !recorder.wheel.empty(); }, 2000);
+    ASSERT_EQ(recorder.wheel.size(), 1u);
+    EXPECT_EQ(recorder.wheel[0], -120);
+}
+
+TEST(Slave, AnswersPacketsThatArriveSplitOrMerged)
+{
+    // Two packets in one write: two answers.
+    std::vector<uint8_t> both = bytesOf(packet(PKT_INPUT, 10, 20));
+    const auto second = bytesOf(packet(PKT_INPUT, 30, 40));
+    both.insert(both.end(), second.begin(), second.end());
+    ASSERT_TRUE(master.sendBytes(both.data(), static_cast<int>(both.size())));
+    expectReadies(2);
+    EXPECT_EQ(cursor().x, 30);
+    EXPECT_EQ(cursor().y, 40);
+
+    // One packet in three writes: nothing until the last byte, then one answer.
+    const auto split = bytesOf(packet(PKT_INPUT, 111, 222));
+    ASSERT_TRUE(master.sendBytes(split.data(), 5));
+    pumpFor(150);
+    ASSERT_TRUE(master.sendBytes(split.data() + 5, 40));
+    pumpFor(150);
+    master.poll();
+    EXPECT_TRUE(master.received.empty());
+    EXPECT_NE(cursor().x, 111);
+    ASSERT_TRUE(master.sendBytes(split.data() + 45, 11));
+    expectReadies(1);
+    EXPECT_EQ(cursor().x, 111);
+    EXPECT_EQ(cursor().y, 222);
+
+    // The end of one packet and the start of the next in one write.
+    std::vector<uint8_t> a = bytesOf(packet(PKT_INPUT, 5, 6));
+    std::vector<uint8_t> b = bytesOf(packet(PKT_INPUT, 7, 8));
+    ASSERT_TRUE(master.sendBytes(a.data(), 30));
+    pumpFor(100);
+    std::vector<uint8_t> middle(a.begin() + 30, a.end());
+    middle.insert(middle.end(), b.begin(), b.begin() + 20);
+    ASSERT_TRUE(master.sendBytes(middle.data(), static_cast<int>(middle.size())));
+    pumpFor(100);
+    ASSERT_TRUE(master.sendBytes(b.data() + 20, 36));
+    expectReadies(2);
+    EXPECT_EQ(cursor().x, 7);
+    EXPECT_EQ(cursor().y, 8);
+}
+
+TEST(Slave, IgnoresSizesThatCannotBeDividedByAndUnknownTypes)
+{
+    sendPacket(packet(PKT_SCREEN_SIZE, 0, 0));
+    sendPacket(packet(PKT_SCREEN_SIZE, -1024, 768));
+    sendPacket(packet(12345, 1, 2));
+    sendPacket(packet(0));
+    sendPacket(packet(PKT_INPUT, screenWidth - 1, screenHeight / 2));
+    expectReadies(1);  // only the PKT_INPUT is answered
+    EXPECT_EQ(cursor().x, screenWidth - 1);
+    EXPECT_EQ(cursor().y, screenHeight / 2);
+}
+
+TEST(Slave, ReleasesWhatItHoldsDownWhenControlLeaves)
+{
+    ASSERT_TRUE(recorder.focus());
+    recorder.clear();
+    sendPacket(packet(PKT_INPUT, 100, 100, EV_LEFT_DOWN, VK_SHIFT, EV_KEY_DOWN));
+    sendPacket(packet(PKT_INPUT, 100, 100, EV_RIGHT_DOWN, VK_CONTROL, EV_KEY_DOWN));
+    sendPacket(packet(PKT_INPUT, 100, 100, EV_RIGHT_UP));
+    expectReadies(3);
+    pumpUntil([] { return recorder.buttons.size() >= 3; }, 2000);
+    EXPECT_EQ(recorder.keyDowns, (std::vector<UINT>{VK_SHIFT, VK_CONTROL}));
+    EXPECT_TRUE(recorder.keyUps.empty());
+
+    sendPacket(packet(PKT_LEAVE, -2, 100));
+    pumpUntil([] { return recorder.keyUps.size() >= 2 && recorder.buttons.size() >= 4; }, 2000);
+    std::vector<UINT> released = recorder.keyUps;
+    std::sort(released.begin(), released.end());
+    EXPECT_EQ(released, (std::vector<UINT>{VK_SHIFT, VK_CONTROL}));
+    EXPECT_EQ(recorder.buttons,
+              (std::vector<UINT>{WM_LBUTTONDOWN, WM_RBUTTONDOWN, WM_RBUTTONUP, WM_LBUTTONUP}));
+    expectReadies(0);  // a leave is not answered
+
+    // Nothing is released twice.
+    recorder.clear();
+    sendPacket(packet(PKT_LEAVE, -2, 100));
+    pumpFor(300);
+    EXPECT_TRUE(recorder.keyUps.empty());
+    EXPECT_TRUE(recorder.buttons.empty());
+}
+
+}  // namespace

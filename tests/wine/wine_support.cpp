@@ -1,0 +1,228 @@
+#include "tests/wine/wine_support.h"
+
+#include <cstring>
+
+#include "settings/settings.h"
+
+bool pumpUntil(const std::function<bool()>& done, DWORD timeoutMs)
+{
+    const DWORD start = GetTickCount();
+    for (;;) {
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageA(&message);
+        }
+        if (done()) return true;
+        if (GetTickCount() - start > timeoutMs) return false;
+        Sleep(1);
+    }
+}
+
+void pumpFor(DWORD ms)
+{
+    pumpUntil([] { return false; }, ms);
+}
+
+bool PeerSocket::sendBytes(const void* data, int n)
+{
+    const char* p = static_cast<const char*>(data);
+    while (n > 0) {
+        const int sent = send(s, p, n, 0);
+        if (sent == SOCKET_ERROR) {
+            if (WSAGetLastError() == WSAEWOULDBLOCK) {
+                Sleep(1);
+                continue;
+            }
+            return false;
+        }
+        p += sent;
+        n -= sent;
+    }
+    return true;
+}
+
+void PeerSocket::poll()
+{
+    char buffer[4096];
+    for (;;) {
+        const int n = recv(s, buffer, sizeof buffer, 0);
+        if (n <= 0) return;
+        received.insert(received.end(), buffer, buffer + n);
+    }
+}
+
+bool PeerSocket::waitFor(size_t n, DWORD timeoutMs)
+{
+    return pumpUntil(
+        [&] {
+            poll();
+            return received.size() >= n;
+        },
+        timeoutMs);
+}
+
+void PeerSocket::close()
+{
+    if (s != INVALID_SOCKET) closesocket(s);
+    s = INVALID_SOCKET;
+}
+
+namespace {
+
+void startSockets()
+{
+    static bool started = false;
+    if (started) return;
+    WSADATA data;
+    WSAStartup(MAKEWORD(2, 2), &data);
+    started = true;
+}
+
+void makeNonBlocking(SOCKET s)
+{
+    u_long on = 1;
+    ioctlsocket(s, FIONBIO, &on);
+}
+
+sockaddr_in addressOf(const char* address, int port)
+{
+    sockaddr_in a = {};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<u_short>(port));
+    a.sin_addr.s_addr = inet_addr(address);
+    return a;
+}
+
+}  // namespace
+
+SOCKET listenOn(int port, const char* address)
+{
+    startSockets();
+    SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a = addressOf(address, port);
+    if (bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(s, 4) != 0) {
+        closesocket(s);
+        return INVALID_SOCKET;
+    }
+    makeNonBlocking(s);
+    return s;
+}
+
+SOCKET acceptWhilePumping(SOCKET listener, DWORD timeoutMs)
+{
+    SOCKET accepted = INVALID_SOCKET;
+    pumpUntil(
+        [&] {
+            accepted = accept(listener, nullptr, nullptr);
+            return accepted != INVALID_SOCKET;
+        },
+        timeoutMs);
+    if (accepted != INVALID_SOCKET) makeNonBlocking(accepted);
+    return accepted;
+}
+
+SOCKET connectTo(int port, const char* address, const char* from)
+{
+    startSockets();
+    SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
+    if (from) {
+        sockaddr_in local = addressOf(from, 0);
+        bind(s, reinterpret_cast<sockaddr*>(&local), sizeof local);
+    }
+    sockaddr_in a = addressOf(address, port);
+    if (connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+        closesocket(s);
+        return INVALID_SOCKET;
+    }
+    makeNonBlocking(s);
+    return s;
+}
+
+namespace {
+
+LRESULT CALLBACK recorderProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    auto* self = reinterpret_cast<InputRecorder*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+    if (self) {
+        switch (message) {
+        case WM_KEYDOWN:
+        case WM_SYSKEYDOWN: self->keyDowns.push_back(static_cast<UINT>(wParam)); break;
+        case WM_KEYUP:
+        case WM_SYSKEYUP: self->keyUps.push_back(static_cast<UINT>(wParam)); break;
+        case WM_CHAR: self->chars.push_back(static_cast<char>(wParam)); break;
+        case WM_MOUSEWHEEL: self->wheel.push_back(static_cast<short>(HIWORD(wParam))); break;
+        case WM_LBUTTONDOWN:
+        case WM_LBUTTONUP:
+        case WM_RBUTTONDOWN:
+        case WM_RBUTTONUP: self->buttons.push_back(message); break;
+        default: break;
+        }
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+}  // namespace
+
+void InputRecorder::create(int x, int y, int width, int height)
+{
+    WNDCLASSA windowClass = {};
+    windowClass.lpfnWndProc = recorderProc;
+    windowClass.hInstance = GetModuleHandleA(nullptr);
+    windowClass.lpszClassName = "InputRecorder";
+    windowClass.hCursor = LoadCursor(nullptr, IDC_ARROW);
+    RegisterClassA(&windowClass);
+    window = CreateWindowExA(0, "InputRecorder", "recorder", WS_POPUP | WS_VISIBLE, x, y, width, height, nullptr,
+                             nullptr, GetModuleHandleA(nullptr), nullptr);
+    SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+}
+
+bool InputRecorder::focus()
+{
+    return pumpUntil(
+        [&] {
+            SetForegroundWindow(window);
+            SetFocus(window);
+            return GetForegroundWindow() == window && GetFocus() == window;
+        },
+        3000);
+}
+
+void InputRecorder::clear()
+{
+    keyDowns.clear();
+    keyUps.clear();
+    chars.clear();
+    wheel.clear();
+    buttons.clear();
+}
+
+void writeSettingNumber(const char* name, DWORD value)
+{
+    writeRegistryNumber(SETTINGS_KEY, name, static_cast<int32_t>(value));
+}
+
+void writeSetting(const char* name, const char* text)
+{
+    writeRegistryText(SETTINGS_KEY, name, text);
+}
+
+void deleteSettings()
+{
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, SETTINGS_KEY);
+}
+
+int freePortPair()
+{
+    startSockets();
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        const int port = 20000 + static_cast<int>((GetTickCount() * 7919u + attempt * 104729u) % 30000u);
+        SOCKET a = listenOn(port, "0.0.0.0");
+        SOCKET b = listenOn(port + 1, "0.0.0.0");
+        const bool ok = a != INVALID_SOCKET && b != INVALID_SOCKET;
+        if (a != INVALID_SOCKET) closesocket(a);
+        if (b != INVALID_SOCKET) closesocket(b);
+        if (ok) return port;
+    }
+    return 0;
+}

@@ -1,0 +1,54 @@
+// What the Windows tests share: pumping messages while waiting for a
+// condition, a loopback peer socket, and a window that records its input.
+#pragma once
+
+#include <winsock2.h>
+#include <windows.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+// Dispatches this thread's messages until `done` holds or `timeoutMs` pass.
+bool pumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 5000);
+void pumpFor(DWORD ms);
+
+// A blocking-free TCP socket of the test's own, read while pumping.
+struct PeerSocket {
+    SOCKET s = INVALID_SOCKET;
+    std::vector<uint8_t> received;
+
+    bool sendBytes(const void* data, int n);
+    // Reads whatever has arrived into `received` (without waiting).
+    void poll();
+    // Pumps until at least n bytes have been received.
+    bool waitFor(size_t n, DWORD timeoutMs = 5000);
+    void close();
+};
+
+SOCKET listenOn(int port, const char* address = "127.0.0.1");
+// Accepts one connection on `listener` while pumping; INVALID_SOCKET on timeout.
+SOCKET acceptWhilePumping(SOCKET listener, DWORD timeoutMs = 5000);
+SOCKET connectTo(int port, const char* address = "127.0.0.1", const char* from = nullptr);
+
+// A visible top-level window that takes the focus and records the keys,
+// characters and wheel turns it receives.
+struct InputRecorder {
+    HWND window = nullptr;
+    std::vector<UINT> keyDowns, keyUps;
+    std::string chars;
+    std::vector<int> wheel;
+    std::vector<UINT> buttons;  // WM_LBUTTONDOWN, WM_LBUTTONUP, ...
+
+    void create(int x, int y, int width, int height);
+    bool focus();
+    void clear();
+};
+
+void writeSettingNumber(const char* name, DWORD value);
+void writeSetting(const char* name, const char* text);
+void deleteSettings();
+
+// A free TCP port on loopback, with its successor free too.
+int freePortPair();
