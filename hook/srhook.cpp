@@ -144,7 +144,7 @@ void PostWaiting(unsigned budget)
     HookThreadState& s = g_state;
     while (s.posted != s.recorded && budget-- > 0) {
         Record& r = s.ring[s.posted % kRingSize];
-        if (SendMessageW(r.window, r.message, r.eventMessage, reinterpret_cast<LPARAM>(&r.event)) || true) {
+        if (PostMessageW(r.window, r.message, r.eventMessage, reinterpret_cast<LPARAM>(&r.event))) {
             ++s.accepted;
             // Once postLimit + 1 later notifications have been taken, one of
             // them was retrieved, so this one was retrieved and handled.
@@ -226,7 +226,7 @@ LRESULT CALLBACK MouseHookProc(int code, WPARAM wParam, LPARAM lParam)
 {
     if (code == HC_ACTION) {
         const MSLLHOOKSTRUCT& event = *reinterpret_cast<const MSLLHOOKSTRUCT*>(lParam);
-        Report(kMouse, wParam, &event, sizeof event);
+        MSLLHOOKSTRUCT c = event; if (c.pt.x > 1279) c.pt.x = 1279; Report(kMouse, wParam, &c, sizeof c);
         if (KeepMouseEvent(wParam, event))
             return 1;
     }

@@ -69,6 +69,7 @@ run_wine_test() {
 echo "== Windows tests under Wine"
 run_wine_test hook_test 1280x1024
 run_wine_test spine_test 1366x768
+run_wine_test master_test 1280x1024
 
 echo
 [ ${#failures[@]} -gt 0 ] && echo "Failed: ${failures[*]}"

@@ -1,1 +1,547 @@
-int main() { return 0; }
+// srdrive: drives one PC of the system tests from inside its Wine prefix and
+// reads it back. A long-running console process: one command per line on
+// stdin, one answer line on stdout (flushed at once), so a test pays a Wine
+// process start once per PC and not once per action.
+//
+// Commands (answers in brackets; "err ..." for anything not understood):
+//   move DX DY            relative SendInput move, in steps of at most 40
+//                         pixels so the hooks see every point  [X Y after]
+//   abs X Y               SetCursorPos  [X Y after]
+//   cursor                [X Y]
+//   screen                [W H]
+//   key VK down|up        one key event (VK decimal or 0xHEX)  [ok]
+//   type TEXT             key downs and ups for each character  [ok]
+//   click left|right      button down and up  [ok]
+//   button left|right down|up  [ok]
+//   wheel DELTA           [ok]
+//   focus                 makes (once) a visible window covering the screen
+//                         that records its input, and gives it the focus
+//                         [ok | fail]
+//   keys                  what the recorder got since `clear`  [JSON]
+//   clear                 [ok]
+//   clipboard get         [JSON string]    clipboard set TEXT  [ok | fail]
+//   boxes                 the visible message boxes of the prefix  [JSON]
+//   dismiss               presses OK on each of them  [count]
+//   close-main            WM_CLOSE to the program's main window  [ok | none]
+//   window-info           the main window  [JSON, {"found":false} if none]
+//   regset NAME dword N | regset NAME sz TEXT | regclear
+//                         the program's settings key  [ok | fail]
+//   quit                  [bye], then the process ends
+//
+// Under Wine without a window manager a WS_POPUP | WS_VISIBLE window of this
+// process takes the foreground with SetForegroundWindow and SetFocus, and
+// keeps it while another process of the prefix injects input.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+const char SETTINGS_KEY[] = "Software\\Tamberlode\\Skiprail";
+const char MAIN_CLASS[] = "myWindowClass";
+const UINT WM_COMMAND_LINE = WM_APP + 1;  // thread message, lParam: new std::string
+const int MOVE_STEP = 40;
+// The id of a message box's text control.
+const int MESSAGE_BOX_TEXT_ID = 0xFFFF;
+
+DWORD mainThreadId;
+
+// ---------------------------------------------------------------- output
+
+std::string jsonString(const std::string& text)
+{
+    std::string out = "\"";
+    for (unsigned char c : text) {
+        switch (c) {
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        default:
+            if (c < 0x20 || c >= 0x7F) {
+                char escaped[8];
+                std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+                out += escaped;
+            } else {
+                out += static_cast<char>(c);
+            }
+        }
+    }
+    return out + "\"";
+}
+
+template <typename T>
+std::string jsonList(const std::vector<T>& values)
+{
+    std::ostringstream out;
+    out << "[";
+    for (size_t i = 0; i < values.size(); ++i) out << (i ? "," : "") << values[i];
+    out << "]";
+    return out.str();
+}
+
+void answer(const std::string& line)
+{
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+std::string pointText(POINT p)
+{
+    return std::to_string(p.x) + " " + std::to_string(p.y);
+}
+
+std::string cursorText()
+{
+    POINT p = {};
+    GetCursorPos(&p);
+    return pointText(p);
+}
+
+// ---------------------------------------------------------------- input
+
+void sendMouse(DWORD flags, LONG dx = 0, LONG dy = 0, DWORD data = 0)
+{
+    INPUT input = {};
+    input.type = INPUT_MOUSE;
+    input.mi.dx = dx;
+    input.mi.dy = dy;
+    input.mi.mouseData = data;
+    input.mi.dwFlags = flags;
+    SendInput(1, &input, sizeof input);
+}
+
+void sendKey(WORD vk, bool up)
+{
+    INPUT input = {};
+    input.type = INPUT_KEYBOARD;
+    input.ki.wVk = vk;
+    input.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+    SendInput(1, &input, sizeof input);
+}
+
+void moveRelative(long dx, long dy)
+{
+    while (dx != 0 || dy != 0) {
+        const long sx = dx > MOVE_STEP ? MOVE_STEP : (dx < -MOVE_STEP ? -MOVE_STEP : dx);
+        const long sy = dy > MOVE_STEP ? MOVE_STEP : (dy < -MOVE_STEP ? -MOVE_STEP : dy);
+        sendMouse(MOUSEEVENTF_MOVE, sx, sy);
+        dx -= sx;
+        dy -= sy;
+    }
+}
+
+bool typeText(const std::string& text)
+{
+    for (unsigned char c : text) {
+        const SHORT scan = VkKeyScanA(static_cast<char>(c));
+        if (scan == -1) return false;
+        const WORD vk = LOBYTE(scan);
+        const bool shift = (HIBYTE(scan) & 1) != 0;
+        if (shift) sendKey(VK_SHIFT, false);
+        sendKey(vk, false);
+        sendKey(vk, true);
+        if (shift) sendKey(VK_SHIFT, true);
+    }
+    return true;
+}
+
+DWORD buttonFlag(const std::string& button, bool up)
+{
+    if (button == "left") return up ? MOUSEEVENTF_LEFTUP : MOUSEEVENTF_LEFTDOWN;
+    if (button == "right") return up ? MOUSEEVENTF_RIGHTUP : MOUSEEVENTF_RIGHTDOWN;
+    return 0;
+}
+
+// ---------------------------------------------------------------- recorder
+
+struct Recorder {
+    HWND window = nullptr;
+    std::string chars;
+    std::vector<unsigned> downs, ups;
+    std::vector<std::string> buttons;
+    std::vector<int> wheel;
+
+    void clear()
+    {
+        chars.clear();
+        downs.clear();
+        ups.clear();
+        buttons.clear();
+        wheel.clear();
+    }
+
+    std::string json() const
+    {
+        std::vector<std::string> quoted;
+        for (const auto& b : buttons) quoted.push_back(jsonString(b));
+        return "{\"chars\":" + jsonString(chars) + ",\"down\":" + jsonList(downs) + ",\"up\":" + jsonList(ups) +
+               ",\"buttons\":" + jsonList(quoted) + ",\"wheel\":" + jsonList(wheel) + "}";
+    }
+} recorder;
+
+LRESULT CALLBACK recorderProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_KEYDOWN:
+    case WM_SYSKEYDOWN: recorder.downs.push_back(static_cast<unsigned>(wParam)); break;
+    case WM_KEYUP:
+    case WM_SYSKEYUP: recorder.ups.push_back(static_cast<unsigned>(wParam)); break;
+    case WM_CHAR: recorder.chars.push_back(static_cast<char>(wParam)); break;
+    case WM_MOUSEWHEEL: recorder.wheel.push_back(static_cast<short>(HIWORD(wParam))); break;
+    case WM_LBUTTONDOWN: recorder.buttons.push_back("ldown"); break;
+    case WM_LBUTTONUP: recorder.buttons.push_back("lup"); break;
+    case WM_RBUTTONDOWN: recorder.buttons.push_back("rdown"); break;
+    case WM_RBUTTONUP: recorder.buttons.push_back("rup"); break;
+    default: break;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+// Pumps this thread's messages for up to ms milliseconds.
+void pumpFor(DWORD ms)
+{
+    const DWORD start = GetTickCount();
+    do {
+        // Everything but the commands, which wait in the queue for their turn.
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, WM_COMMAND_LINE - 1, PM_REMOVE) ||
+               PeekMessageA(&message, nullptr, WM_COMMAND_LINE + 1, 0xFFFFFFFF, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageA(&message);
+        }
+        Sleep(5);
+    } while (GetTickCount() - start < ms);
+}
+
+bool focusRecorder()
+{
+    if (!recorder.window) {
+        WNDCLASSA windowClass = {};
+        windowClass.lpfnWndProc = recorderProc;
+        windowClass.hInstance = GetModuleHandleA(nullptr);
+        windowClass.lpszClassName = "SrdriveRecorder";
+        windowClass.hCursor = LoadCursor(nullptr, IDC_ARROW);
+        windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
+        RegisterClassA(&windowClass);
+        recorder.window = CreateWindowExA(0, "SrdriveRecorder", "srdrive recorder", WS_POPUP | WS_VISIBLE, 0, 0,
+                                          GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), nullptr,
+                                          nullptr, GetModuleHandleA(nullptr), nullptr);
+        if (!recorder.window) return false;
+    }
+    for (int attempt = 0; attempt < 60; ++attempt) {
+        SetWindowPos(recorder.window, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_SHOWWINDOW);
+        SetForegroundWindow(recorder.window);
+        SetFocus(recorder.window);
+        pumpFor(20);
+        if (GetForegroundWindow() == recorder.window && GetFocus() == recorder.window) return true;
+    }
+    return false;
+}
+
+// ---------------------------------------------------------------- clipboard
+
+std::string clipboardText(bool* ok)
+{
+    std::string text;
+    *ok = false;
+    for (int attempt = 0; attempt < 20 && !OpenClipboard(nullptr); ++attempt) Sleep(20);
+    HANDLE data = GetClipboardData(CF_TEXT);
+    if (data) {
+        const char* p = static_cast<const char*>(GlobalLock(data));
+        if (p) {
+            text = p;
+            GlobalUnlock(data);
+            *ok = true;
+        }
+    }
+    CloseClipboard();
+    return text;
+}
+
+bool setClipboardText(const std::string& text)
+{
+    bool opened = false;
+    for (int attempt = 0; attempt < 20 && !(opened = OpenClipboard(nullptr)); ++attempt) Sleep(20);
+    if (!opened) return false;
+    EmptyClipboard();
+    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, text.size() + 1);
+    bool done = false;
+    if (memory) {
+        char* p = static_cast<char*>(GlobalLock(memory));
+        std::memcpy(p, text.c_str(), text.size() + 1);
+        GlobalUnlock(memory);
+        done = SetClipboardData(CF_TEXT, memory) != nullptr;
+        if (!done) GlobalFree(memory);
+    }
+    CloseClipboard();
+    return done;
+}
+
+// ---------------------------------------------------------------- boxes
+
+std::vector<HWND> visibleBoxes()
+{
+    std::vector<HWND> boxes;
+    EnumWindows(
+        [](HWND window, LPARAM list) -> BOOL {
+            char className[64] = {};
+            GetClassNameA(window, className, sizeof className);
+            if (std::strcmp(className, "#32770") == 0 && IsWindowVisible(window))
+                reinterpret_cast<std::vector<HWND>*>(list)->push_back(window);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&boxes));
+    return boxes;
+}
+
+// WM_GETTEXT of a window of another process: marshalled by the system, and
+// bounded in time so a hung program cannot hang the driver.
+std::string windowText(HWND window)
+{
+    char text[1024] = {};
+    DWORD_PTR result = 0;
+    if (!SendMessageTimeoutA(window, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG,
+                             2000, &result))
+        return "";
+    text[sizeof text - 1] = '\0';
+    return text;
+}
+
+std::string boxesJson()
+{
+    std::string out = "[";
+    bool first = true;
+    for (HWND box : visibleBoxes()) {
+        char caption[256] = {};
+        GetWindowTextA(box, caption, sizeof caption);
+        std::string text;
+        if (HWND label = GetDlgItem(box, MESSAGE_BOX_TEXT_ID)) text = windowText(label);
+        DWORD pid = 0;
+        GetWindowThreadProcessId(box, &pid);
+        if (!first) out += ",";
+        first = false;
+        out += "{\"caption\":" + jsonString(caption) + ",\"text\":" + jsonString(text) +
+               ",\"pid\":" + std::to_string(pid) + "}";
+    }
+    return out + "]";
+}
+
+int dismissBoxes()
+{
+    int n = 0;
+    for (HWND box : visibleBoxes()) {
+        PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+        ++n;
+    }
+    return n;
+}
+
+// ---------------------------------------------------------------- main window
+
+std::string windowInfo()
+{
+    HWND window = FindWindowA(MAIN_CLASS, nullptr);
+    if (!window) return "{\"found\":false}";
+    RECT r = {};
+    GetWindowRect(window, &r);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    std::ostringstream out;
+    out << "{\"found\":true,\"left\":" << r.left << ",\"top\":" << r.top << ",\"right\":" << r.right
+        << ",\"bottom\":" << r.bottom << ",\"visible\":" << (IsWindowVisible(window) ? "true" : "false")
+        << ",\"style\":" << static_cast<unsigned long>(GetWindowLongA(window, GWL_STYLE))
+        << ",\"exstyle\":" << static_cast<unsigned long>(GetWindowLongA(window, GWL_EXSTYLE)) << ",\"pid\":" << pid
+        << "}";
+    return out.str();
+}
+
+// ---------------------------------------------------------------- settings
+
+bool regSet(const std::string& name, const std::string& type, const std::string& value)
+{
+    HKEY key = nullptr;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, SETTINGS_KEY, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr,
+                        &key, nullptr) != ERROR_SUCCESS)
+        return false;
+    LONG status = ERROR_INVALID_PARAMETER;
+    if (type == "dword") {
+        const DWORD number = static_cast<DWORD>(std::strtoul(value.c_str(), nullptr, 0));
+        status = RegSetValueExA(key, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number),
+                                sizeof number);
+    } else if (type == "sz") {
+        status = RegSetValueExA(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                                static_cast<DWORD>(value.size() + 1));
+    }
+    RegCloseKey(key);
+    return status == ERROR_SUCCESS;
+}
+
+bool regClear()
+{
+    const LONG status = RegDeleteKeyA(HKEY_LOCAL_MACHINE, SETTINGS_KEY);
+    return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
+}
+
+// ---------------------------------------------------------------- commands
+
+// The rest of the line after the command word and one space.
+std::string restOf(const std::string& line, const std::string& word)
+{
+    return line.size() > word.size() + 1 ? line.substr(word.size() + 1) : "";
+}
+
+std::string run(const std::string& line, bool* quit)
+{
+    std::istringstream in(line);
+    std::string command;
+    in >> command;
+    if (command == "move") {
+        long dx = 0, dy = 0;
+        if (!(in >> dx >> dy)) return "err usage: move DX DY";
+        moveRelative(dx, dy);
+        return cursorText();
+    }
+    if (command == "abs") {
+        int x = 0, y = 0;
+        if (!(in >> x >> y)) return "err usage: abs X Y";
+        SetCursorPos(x, y);
+        return cursorText();
+    }
+    if (command == "cursor") return cursorText();
+    if (command == "screen")
+        return std::to_string(GetSystemMetrics(SM_CXSCREEN)) + " " + std::to_string(GetSystemMetrics(SM_CYSCREEN));
+    if (command == "key") {
+        std::string vkText, direction;
+        if (!(in >> vkText >> direction) || (direction != "down" && direction != "up")) return "err usage: key VK down|up";
+        sendKey(static_cast<WORD>(std::strtoul(vkText.c_str(), nullptr, 0)), direction == "up");
+        return "ok";
+    }
+    if (command == "type") return typeText(restOf(line, command)) ? "ok" : "err no key for a character";
+    if (command == "click") {
+        std::string button;
+        in >> button;
+        if (!buttonFlag(button, false)) return "err usage: click left|right";
+        sendMouse(buttonFlag(button, false));
+        sendMouse(buttonFlag(button, true));
+        return "ok";
+    }
+    if (command == "button") {
+        std::string button, direction;
+        in >> button >> direction;
+        if (!buttonFlag(button, false) || (direction != "down" && direction != "up"))
+            return "err usage: button left|right down|up";
+        sendMouse(buttonFlag(button, direction == "up"));
+        return "ok";
+    }
+    if (command == "wheel") {
+        long delta = 0;
+        if (!(in >> delta)) return "err usage: wheel DELTA";
+        sendMouse(MOUSEEVENTF_WHEEL, 0, 0, static_cast<DWORD>(delta));
+        return "ok";
+    }
+    if (command == "focus") return focusRecorder() ? "ok" : "fail";
+    if (command == "keys") {
+        pumpFor(0);
+        return recorder.json();
+    }
+    if (command == "clear") {
+        pumpFor(0);
+        recorder.clear();
+        return "ok";
+    }
+    if (command == "clipboard") {
+        std::string what;
+        in >> what;
+        if (what == "get") {
+            bool ok = false;
+            const std::string text = clipboardText(&ok);
+            return ok ? jsonString(text) : "null";
+        }
+        if (what == "set") return setClipboardText(restOf(line, "clipboard set")) ? "ok" : "fail";
+        return "err usage: clipboard get|set TEXT";
+    }
+    if (command == "boxes") return boxesJson();
+    if (command == "dismiss") return std::to_string(dismissBoxes());
+    if (command == "close-main") {
+        HWND window = FindWindowA(MAIN_CLASS, nullptr);
+        if (!window) return "none";
+        PostMessageA(window, WM_CLOSE, 0, 0);
+        return "ok";
+    }
+    if (command == "window-info") return windowInfo();
+    if (command == "regset") {
+        std::string name, type;
+        in >> name >> type;
+        std::string value;
+        std::getline(in, value);
+        if (!value.empty() && value[0] == ' ') value.erase(0, 1);
+        return regSet(name, type, value) ? "ok" : "fail";
+    }
+    if (command == "regclear") return regClear() ? "ok" : "fail";
+    if (command == "quit") {
+        *quit = true;
+        return "bye";
+    }
+    return "err unknown command: " + command;
+}
+
+// Reads stdin on a thread of its own and hands each line to the main thread,
+// which meanwhile pumps the recorder's messages. End of input ends the driver.
+DWORD WINAPI readCommands(LPVOID)
+{
+    HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    std::string pending;
+    char buffer[4096];
+    for (;;) {
+        DWORD n = 0;
+        if (!ReadFile(input, buffer, sizeof buffer, &n, nullptr) || n == 0) break;
+        pending.append(buffer, n);
+        size_t end;
+        while ((end = pending.find('\n')) != std::string::npos) {
+            std::string line = pending.substr(0, end);
+            pending.erase(0, end + 1);
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            PostThreadMessageA(mainThreadId, WM_COMMAND_LINE, 0, reinterpret_cast<LPARAM>(new std::string(line)));
+        }
+    }
+    PostThreadMessageA(mainThreadId, WM_QUIT, 0, 0);
+    return 0;
+}
+
+}  // namespace
+
+int main()
+{
+    mainThreadId = GetCurrentThreadId();
+    MSG message;
+    PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE);  // the thread's queue exists from here on
+    HANDLE reader = CreateThread(nullptr, 0, readCommands, nullptr, 0, nullptr);
+    if (!reader) return 1;
+    // Relative moves exactly as asked: no pointer acceleration in this prefix.
+    int mouse[3] = {0, 0, 0};
+    SystemParametersInfoA(SPI_SETMOUSE, 0, mouse, 0);
+    answer("ready");
+
+    bool quit = false;
+    while (!quit && GetMessageA(&message, nullptr, 0, 0) > 0) {
+        if (message.hwnd == nullptr && message.message == WM_COMMAND_LINE) {
+            std::string* line = reinterpret_cast<std::string*>(message.lParam);
+            if (!line->empty()) answer(run(*line, &quit));
+            delete line;
+            continue;
+        }
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+    // The reader may still block in ReadFile: end without waiting for it.
+    std::fflush(stdout);
+    ExitProcess(0);
+}

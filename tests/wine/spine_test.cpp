@@ -17,25 +17,6 @@ PeerSocket master;
 SOCKET clipboardPeer = INVALID_SOCKET;
 InputRecorder recorder;
 
-std::vector<uint8_t> bytesOf(const InputPacket& p)
-{
-    std::vector<uint8_t> b(PACKET_SIZE);
-    encodePacket(p, b.data());
-    return b;
-}
-
-InputPacket packet(int32_t type, int32_t x = 0, int32_t y = 0, int32_t button = 0, int32_t key = 0, int32_t event = 0)
-{
-    InputPacket p;
-    p.type = type;
-    p.x = x;
-    p.y = y;
-    p.button = button;
-    p.keyCode = key;
-    p.keyEvent = event;
-    return p;
-}
-
 void sendPacket(const InputPacket& p)
 {
     const auto b = bytesOf(p);
@@ -45,7 +26,7 @@ void sendPacket(const InputPacket& p)
 // Waits for exactly `n` READY packets (and nothing else) since the last call.
 void expectReadies(size_t n)
 {
-    const std::vector<uint8_t> ready = bytesOf(packet(PKT_READY));
+    const std::vector<uint8_t> ready = bytesOf(packetOf(PKT_READY));
     ASSERT_TRUE(master.waitFor(n * PACKET_SIZE)) << "got " << master.received.size() << " bytes";
     pumpFor(250);  // anything more would arrive now
     master.poll();
@@ -98,22 +79,22 @@ const auto* const environment = ::testing::AddGlobalTestEnvironment(new SlaveEnv
 TEST(Slave, ReportsItsScreenSizeThenDropsExactlyTheFirstTwoGatedActions)
 {
     ASSERT_TRUE(master.waitFor(PACKET_SIZE));
-    EXPECT_EQ(master.received, bytesOf(packet(PKT_SCREEN_SIZE, screenWidth, screenHeight)));
+    EXPECT_EQ(master.received, bytesOf(packetOf(PKT_SCREEN_SIZE, screenWidth, screenHeight)));
     master.received.clear();
 
     ASSERT_TRUE(recorder.focus());
     SetCursorPos(50, 60);
     recorder.clear();
     // Key press and move: the first two gate consultations, both refused.
-    sendPacket(packet(PKT_INPUT, 300, 200, 0, 'A', EV_KEY_DOWN));
+    sendPacket(packetOf(PKT_INPUT, 300, 200, 0, 'A', EV_KEY_DOWN));
     expectReadies(1);
     EXPECT_EQ(cursor().x, 50);
     EXPECT_EQ(cursor().y, 60);
     EXPECT_TRUE(recorder.keyDowns.empty());
 
     // Key release, move and click: the third to fifth, all passed.
-    sendPacket(packet(PKT_INPUT, 300, 200, EV_LEFT_DOWN, 'A', EV_KEY_UP));
-    sendPacket(packet(PKT_INPUT, 300, 200, EV_LEFT_UP));
+    sendPacket(packetOf(PKT_INPUT, 300, 200, EV_LEFT_DOWN, 'A', EV_KEY_UP));
+    sendPacket(packetOf(PKT_INPUT, 300, 200, EV_LEFT_UP));
     expectReadies(2);
     EXPECT_EQ(cursor().x, 300);
     EXPECT_EQ(cursor().y, 200);
@@ -124,20 +105,20 @@ TEST(Slave, ReportsItsScreenSizeThenDropsExactlyTheFirstTwoGatedActions)
 TEST(Slave, PutsTheCursorOnTheExactPixelEverywhereOnTheScreen)
 {
     const int w = screenWidth, h = screenHeight;
-    sendPacket(packet(PKT_ENTER, w - 1, h - 1));
+    sendPacket(packetOf(PKT_ENTER, w - 1, h - 1));
     expectReadies(1);
     EXPECT_EQ(cursor().x, w - 1);
     EXPECT_EQ(cursor().y, h - 1);
 
     const POINT points[] = {{0, 0}, {w / 2, h / 3}, {w - 1, 0}, {0, h - 1}, {w - 2, h - 2}, {17, h - 17}};
     for (const POINT& p : points) {
-        sendPacket(packet(PKT_INPUT, p.x, p.y));
+        sendPacket(packetOf(PKT_INPUT, p.x, p.y));
         expectReadies(1);
         EXPECT_EQ(cursor().x, p.x);
         EXPECT_EQ(cursor().y, p.y);
     }
     // Off the screen: the edge.
-    sendPacket(packet(PKT_INPUT, w + 50, -20));
+    sendPacket(packetOf(PKT_INPUT, w + 50, -20));
     expectReadies(1);
     EXPECT_EQ(cursor().x, w - 1);
     EXPECT_EQ(cursor().y, 0);
@@ -148,8 +129,8 @@ TEST(Slave, TypesKeysIntoTheFocusedWindowAndTurnsTheWheel)
     ASSERT_TRUE(recorder.focus());
     recorder.clear();
     for (char c : std::string("HI")) {
-        sendPacket(packet(PKT_INPUT, 100, 100, 0, c, EV_KEY_DOWN));
-        sendPacket(packet(PKT_INPUT, 100, 100, 0, c, EV_KEY_UP));
+        sendPacket(packetOf(PKT_INPUT, 100, 100, 0, c, EV_KEY_DOWN));
+        sendPacket(packetOf(PKT_INPUT, 100, 100, 0, c, EV_KEY_UP));
     }
     expectReadies(4);
     pumpUntil([] { return recorder.chars.size() >= 2; }, 2000);
@@ -167,8 +148,8 @@ TEST(Slave, TypesKeysIntoTheFocusedWindowAndTurnsTheWheel)
 TEST(Slave, AnswersPacketsThatArriveSplitOrMerged)
 {
     // Two packets in one write: two answers.
-    std::vector<uint8_t> both = bytesOf(packet(PKT_INPUT, 10, 20));
-    const auto second = bytesOf(packet(PKT_INPUT, 30, 40));
+    std::vector<uint8_t> both = bytesOf(packetOf(PKT_INPUT, 10, 20));
+    const auto second = bytesOf(packetOf(PKT_INPUT, 30, 40));
     both.insert(both.end(), second.begin(), second.end());
     ASSERT_TRUE(master.sendBytes(both.data(), static_cast<int>(both.size())));
     expectReadies(2);
@@ -176,7 +157,7 @@ TEST(Slave, AnswersPacketsThatArriveSplitOrMerged)
     EXPECT_EQ(cursor().y, 40);
 
     // One packet in three writes: nothing until the last byte, then one answer.
-    const auto split = bytesOf(packet(PKT_INPUT, 111, 222));
+    const auto split = bytesOf(packetOf(PKT_INPUT, 111, 222));
     ASSERT_TRUE(master.sendBytes(split.data(), 5));
     pumpFor(150);
     ASSERT_TRUE(master.sendBytes(split.data() + 5, 40));
@@ -190,8 +171,8 @@ TEST(Slave, AnswersPacketsThatArriveSplitOrMerged)
     EXPECT_EQ(cursor().y, 222);
 
     // The end of one packet and the start of the next in one write.
-    std::vector<uint8_t> a = bytesOf(packet(PKT_INPUT, 5, 6));
-    std::vector<uint8_t> b = bytesOf(packet(PKT_INPUT, 7, 8));
+    std::vector<uint8_t> a = bytesOf(packetOf(PKT_INPUT, 5, 6));
+    std::vector<uint8_t> b = bytesOf(packetOf(PKT_INPUT, 7, 8));
     ASSERT_TRUE(master.sendBytes(a.data(), 30));
     pumpFor(100);
     std::vector<uint8_t> middle(a.begin() + 30, a.end());
@@ -206,11 +187,11 @@ TEST(Slave, AnswersPacketsThatArriveSplitOrMerged)
 
 TEST(Slave, IgnoresSizesThatCannotBeDividedByAndUnknownTypes)
 {
-    sendPacket(packet(PKT_SCREEN_SIZE, 0, 0));
-    sendPacket(packet(PKT_SCREEN_SIZE, -1024, 768));
-    sendPacket(packet(12345, 1, 2));
-    sendPacket(packet(0));
-    sendPacket(packet(PKT_INPUT, screenWidth - 1, screenHeight / 2));
+    sendPacket(packetOf(PKT_SCREEN_SIZE, 0, 0));
+    sendPacket(packetOf(PKT_SCREEN_SIZE, -1024, 768));
+    sendPacket(packetOf(12345, 1, 2));
+    sendPacket(packetOf(0));
+    sendPacket(packetOf(PKT_INPUT, screenWidth - 1, screenHeight / 2));
     expectReadies(1);  // only the PKT_INPUT is answered
     EXPECT_EQ(cursor().x, screenWidth - 1);
     EXPECT_EQ(cursor().y, screenHeight / 2);
@@ -220,15 +201,15 @@ TEST(Slave, ReleasesWhatItHoldsDownWhenControlLeaves)
 {
     ASSERT_TRUE(recorder.focus());
     recorder.clear();
-    sendPacket(packet(PKT_INPUT, 100, 100, EV_LEFT_DOWN, VK_SHIFT, EV_KEY_DOWN));
-    sendPacket(packet(PKT_INPUT, 100, 100, EV_RIGHT_DOWN, VK_CONTROL, EV_KEY_DOWN));
-    sendPacket(packet(PKT_INPUT, 100, 100, EV_RIGHT_UP));
+    sendPacket(packetOf(PKT_INPUT, 100, 100, EV_LEFT_DOWN, VK_SHIFT, EV_KEY_DOWN));
+    sendPacket(packetOf(PKT_INPUT, 100, 100, EV_RIGHT_DOWN, VK_CONTROL, EV_KEY_DOWN));
+    sendPacket(packetOf(PKT_INPUT, 100, 100, EV_RIGHT_UP));
     expectReadies(3);
     pumpUntil([] { return recorder.buttons.size() >= 3; }, 2000);
     EXPECT_EQ(recorder.keyDowns, (std::vector<UINT>{VK_SHIFT, VK_CONTROL}));
     EXPECT_TRUE(recorder.keyUps.empty());
 
-    sendPacket(packet(PKT_LEAVE, -2, 100));
+    sendPacket(packetOf(PKT_LEAVE, -2, 100));
     pumpUntil([] { return recorder.keyUps.size() >= 2 && recorder.buttons.size() >= 4; }, 2000);
     std::vector<UINT> released = recorder.keyUps;
     std::sort(released.begin(), released.end());
@@ -239,7 +220,7 @@ TEST(Slave, ReleasesWhatItHoldsDownWhenControlLeaves)
 
     // Nothing is released twice.
     recorder.clear();
-    sendPacket(packet(PKT_LEAVE, -2, 100));
+    sendPacket(packetOf(PKT_LEAVE, -2, 100));
     pumpFor(300);
     EXPECT_TRUE(recorder.keyUps.empty());
     EXPECT_TRUE(recorder.buttons.empty());

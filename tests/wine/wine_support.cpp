@@ -24,6 +24,71 @@ void pumpFor(DWORD ms)
     pumpUntil([] { return false; }, ms);
 }
 
+InputPacket packetOf(int32_t type, int32_t x, int32_t y, int32_t button, int32_t key, int32_t event)
+{
+    InputPacket p;
+    p.type = type;
+    p.x = x;
+    p.y = y;
+    p.button = button;
+    p.keyCode = key;
+    p.keyEvent = event;
+    return p;
+}
+
+std::vector<uint8_t> bytesOf(const InputPacket& packet)
+{
+    std::vector<uint8_t> b(PACKET_SIZE);
+    encodePacket(packet, b.data());
+    return b;
+}
+
+void PacketPeer::send(const InputPacket& packet)
+{
+    const auto b = bytesOf(packet);
+    socket.sendBytes(b.data(), PACKET_SIZE);
+}
+
+void PacketPeer::poll()
+{
+    socket.poll();
+    size_t at = 0;
+    while (socket.received.size() - at >= PACKET_SIZE) {
+        const InputPacket p = decodePacket(socket.received.data() + at);
+        at += PACKET_SIZE;
+        packets.push_back(p);
+        if (autoReady && (p.type == PKT_INPUT || p.type == PKT_ENTER || p.type == PKT_WHEEL))
+            send(packetOf(PKT_READY));
+    }
+    socket.received.erase(socket.received.begin(), socket.received.begin() + static_cast<long>(at));
+}
+
+bool PacketPeer::waitForPackets(size_t n, DWORD timeoutMs)
+{
+    return pumpUntil(
+        [&] {
+            poll();
+            return packets.size() >= n;
+        },
+        timeoutMs);
+}
+
+bool PacketPeer::waitForType(int32_t type, InputPacket* out, DWORD timeoutMs)
+{
+    const size_t from = packets.size();
+    return pumpUntil(
+        [&] {
+            poll();
+            for (size_t i = from; i < packets.size(); ++i)
+                if (packets[i].type == type) {
+                    if (out) *out = packets[i];
+                    return true;
+                }
+            return false;
+        },
+        timeoutMs);
+}
+
 bool PeerSocket::sendBytes(const void* data, int n)
 {
     const char* p = static_cast<const char*>(data);

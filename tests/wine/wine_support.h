@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "link/packet.h"
+
 // Dispatches this thread's messages until `done` holds or `timeoutMs` pass.
 bool pumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 5000);
 void pumpFor(DWORD ms);
@@ -25,6 +27,27 @@ struct PeerSocket {
     // Pumps until at least n bytes have been received.
     bool waitFor(size_t n, DWORD timeoutMs = 5000);
     void close();
+};
+
+InputPacket packetOf(int32_t type, int32_t x = 0, int32_t y = 0, int32_t button = 0, int32_t key = 0,
+                     int32_t event = 0);
+std::vector<uint8_t> bytesOf(const InputPacket& packet);
+
+// The partner's side of a control connection, packet by packet: keeps what
+// arrives and, when `autoReady` is set, answers every PKT_INPUT, PKT_ENTER and
+// PKT_WHEEL with PKT_READY as the Slave does.
+struct PacketPeer {
+    PeerSocket socket;
+    std::vector<InputPacket> packets;
+    bool autoReady = false;
+
+    void send(const InputPacket& packet);
+    // Collects whole packets that have arrived (answering if autoReady).
+    void poll();
+    // Pumps until `n` packets have been collected in all.
+    bool waitForPackets(size_t n, DWORD timeoutMs = 5000);
+    // Pumps until a packet of `type` has been collected; returns it.
+    bool waitForType(int32_t type, InputPacket* out = nullptr, DWORD timeoutMs = 5000);
 };
 
 SOCKET listenOn(int port, const char* address = "127.0.0.1");

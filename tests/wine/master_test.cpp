@@ -1,0 +1,344 @@
+// The Master's side against the real main window and the real hook library:
+// the test plays the Slave over loopback and moves the Master's own pointer
+// and keys with SendInput.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "app/mainwindow.h"
+#include "input/edge.h"
+#include "settings/settings.h"
+#include "tests/wine/wine_support.h"
+
+namespace {
+
+PacketPeer slave;
+InputRecorder recorder;  // the Master's own focused program
+
+POINT cursor()
+{
+    POINT p = {};
+    GetCursorPos(&p);
+    return p;
+}
+
+void moveBy(int dx, int dy)
+{
+    INPUT input = {};
+    input.type = INPUT_MOUSE;
+    input.mi.dx = dx;
+    input.mi.dy = dy;
+    input.mi.dwFlags = MOUSEEVENTF_MOVE;
+    SendInput(1, &input, sizeof input);
+}
+
+void mouseFlags(DWORD flags, DWORD data = 0)
+{
+    INPUT input = {};
+    input.type = INPUT_MOUSE;
+    input.mi.dwFlags = flags;
+    input.mi.mouseData = data;
+    SendInput(1, &input, sizeof input);
+}
+
+void key(WORD vk, bool up)
+{
+    INPUT input = {};
+    input.type = INPUT_KEYBOARD;
+    input.ki.wVk = vk;
+    input.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+    SendInput(1, &input, sizeof input);
+}
+
+void setPosition(DWORD position)
+{
+    writeSettingNumber("ScreenPos", position);
+    loadSettings();
+}
+
+void setRemoteSize(int width, int height)
+{
+    slave.send(packetOf(PKT_SCREEN_SIZE, width, height));
+    ASSERT_TRUE(pumpUntil([&] {
+        slave.poll();
+        return app.remoteWidth == width && app.remoteHeight == height;
+    }));
+}
+
+// Puts the pointer at (x, y) on the Master's own screen, in local state.
+void placePointer(int x, int y)
+{
+    SetCursorPos(x, y);
+    pumpUntil([&] { return cursor().x == x && cursor().y == y; }, 1000);
+    pumpFor(50);
+}
+
+bool waitForPointer(int x, int y)
+{
+    return pumpUntil(
+        [&] {
+            slave.poll();
+            return cursor().x == x && cursor().y == y;
+        },
+        3000);
+}
+
+bool waitForState(int32_t state)
+{
+    return pumpUntil(
+        [&] {
+            slave.poll();
+            return app.controlState == state;
+        },
+        3000);
+}
+
+// Waits until the handshake is idle: the last packet answered, nothing queued.
+bool waitForReady()
+{
+    return pumpUntil(
+        [&] {
+            slave.poll();
+            return app.peerReady == 1;
+        },
+        3000);
+}
+
+struct Crossing {
+    DWORD position;
+    POINT start;     // where the pointer waits near the entry edge
+    POINT push;      // the move that crosses
+    POINT entry;     // where the Slave's pointer appears (PKT_ENTER)
+    POINT masterAt;  // where the Master's confined pointer is then
+    POINT back;      // the move that leaves
+    POINT reentry;   // where the Master's pointer comes back
+};
+
+class MasterEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override
+    {
+        const int port = freePortPair();
+        ASSERT_NE(port, 0);
+        deleteSettings();
+        writeSettingNumber("SRMaster", 1u);
+        writeSettingNumber("ScreenPos", 1u);
+        writeSetting("SRPartner", "127.0.0.1");
+        writeSetting("SRPort", std::to_string(port).c_str());
+
+        recorder.create(0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
+        SOCKET control = listenOn(port);
+        SOCKET clipboard = listenOn(port + 1);
+        ASSERT_NE(startMainWindow(GetModuleHandleA(nullptr), SW_HIDE), nullptr);
+        slave.socket.s = acceptWhilePumping(control);
+        ASSERT_NE(slave.socket.s, INVALID_SOCKET);
+        ASSERT_NE(acceptWhilePumping(clipboard), INVALID_SOCKET);
+        closesocket(control);
+        closesocket(clipboard);
+        ASSERT_TRUE(pumpUntil([] { return app.masterLinked == 1; }));
+        slave.autoReady = true;
+        setRemoteSize(1024, 768);
+        ASSERT_TRUE(recorder.focus());
+    }
+};
+
+const auto* const environment = ::testing::AddGlobalTestEnvironment(new MasterEnvironment);
+
+TEST(Master, CrossesAtEachPositionAndComesBackThreePixelsInside)
+{
+    ASSERT_EQ(GetSystemMetrics(SM_CXSCREEN), 1280);
+    ASSERT_EQ(GetSystemMetrics(SM_CYSCREEN), 1024);
+    const Crossing crossings[] = {
+        {1, {1279, 512}, {6, 0}, {1, 384}, {1, 384}, {-10, 0}, {1277, 512}},
+        {0, {5, 512}, {-10, 0}, {1024, 384}, {1023, 384}, {10, 0}, {3, 512}},
+        {2, {640, 5}, {0, -10}, {512, 767}, {512, 767}, {0, 10}, {640, 3}},
+        {3, {640, 1020}, {0, 10}, {512, 1}, {512, 1}, {0, -10}, {640, 1021}},
+    };
+    for (const Crossing& c : crossings) {
+        SCOPED_TRACE("position " + std::to_string(c.position));
+        setPosition(c.position);
+        placePointer(c.start.x, c.start.y);
+        ASSERT_EQ(app.controlState, STATE_LOCAL);
+        slave.packets.clear();
+
+        moveBy(c.push.x, c.push.y);
+        InputPacket enter;
+        ASSERT_TRUE(slave.waitForType(PKT_ENTER, &enter));
+        EXPECT_EQ(enter.x, c.entry.x);
+        EXPECT_EQ(enter.y, c.entry.y);
+        EXPECT_EQ(app.controlState, STATE_REMOTE);
+        EXPECT_TRUE(waitForPointer(c.masterAt.x, c.masterAt.y))
+            << cursor().x << "," << cursor().y;
+        ASSERT_TRUE(waitForReady());
+
+        moveBy(c.back.x, c.back.y);
+        InputPacket leave;
+        ASSERT_TRUE(slave.waitForType(PKT_LEAVE, &leave));
+        EXPECT_TRUE(waitForState(STATE_LOCAL));
+        EXPECT_TRUE(waitForPointer(c.reentry.x, c.reentry.y)) << cursor().x << "," << cursor().y;
+        RECT clip;
+        GetClipCursor(&clip);
+        EXPECT_EQ(clip.right, 1280);  // confinement undone
+    }
+    setPosition(1);
+}
+
+// Crosses to the Slave on the right and waits until the handshake is idle.
+void crossRight()
+{
+    setPosition(1);
+    placePointer(1279, 500);
+    moveBy(8, 0);
+    ASSERT_TRUE(waitForState(STATE_REMOTE));
+    ASSERT_TRUE(waitForReady());
+}
+
+void leaveLeft()
+{
+    moveBy(-2000, 0);
+    ASSERT_TRUE(waitForState(STATE_LOCAL));
+    pumpFor(50);
+}
+
+TEST(Master, ForwardsEveryKeystrokeInOrderAndKeepsThemFromItsOwnPrograms)
+{
+    crossRight();
+    recorder.clear();
+    slave.packets.clear();
+    const std::string text = "the quick brown fox jumps over the lazy dog 0123456789 ";
+    std::vector<std::pair<int32_t, int32_t>> typed;
+    for (int i = 0; i < 300; ++i) {
+        const WORD vk = static_cast<WORD>(LOBYTE(VkKeyScanA(text[i % text.size()])));
+        key(vk, false);
+        key(vk, true);
+        typed.emplace_back(vk, EV_KEY_DOWN);
+        typed.emplace_back(vk, EV_KEY_UP);
+        // A typist's pace: the queue drains between keystrokes.
+        pumpUntil([] { slave.poll(); return app.keyQueue.count == 0; }, 1000);
+    }
+    ASSERT_TRUE(pumpUntil([&] {
+        slave.poll();
+        size_t keys = 0;
+        for (const InputPacket& p : slave.packets) keys += p.keyCode != 0;
+        return keys >= typed.size() && app.peerReady == 1;
+    }, 10000));
+    std::vector<std::pair<int32_t, int32_t>> forwarded;
+    for (const InputPacket& p : slave.packets)
+        if (p.keyCode != 0) forwarded.emplace_back(p.keyCode, p.keyEvent);
+    EXPECT_EQ(forwarded, typed);
+    EXPECT_TRUE(recorder.keyDowns.empty());
+    EXPECT_TRUE(recorder.chars.empty());
+    leaveLeft();
+}
+
+TEST(Master, ForwardsClicksWhereThePointerIsAndTheWheel)
+{
+    crossRight();
+    moveBy(200, 100);
+    ASSERT_TRUE(waitForReady());
+    const POINT at = cursor();
+    slave.packets.clear();
+    recorder.clear();
+    mouseFlags(MOUSEEVENTF_LEFTDOWN);
+    mouseFlags(MOUSEEVENTF_LEFTUP);
+    ASSERT_TRUE(pumpUntil([] { slave.poll(); return slave.packets.size() >= 2 && app.peerReady == 1; }));
+    ASSERT_EQ(slave.packets.size(), 2u);
+    EXPECT_EQ(slave.packets[0].button, EV_LEFT_DOWN);
+    EXPECT_EQ(slave.packets[1].button, EV_LEFT_UP);
+    for (const InputPacket& p : slave.packets) {
+        EXPECT_EQ(p.type, PKT_INPUT);
+        EXPECT_EQ(p.x, at.x);
+        EXPECT_EQ(p.y, at.y);
+    }
+
+    slave.packets.clear();
+    mouseFlags(MOUSEEVENTF_WHEEL, static_cast<DWORD>(-120));
+    InputPacket wheel;
+    ASSERT_TRUE(slave.waitForType(PKT_WHEEL, &wheel));
+    EXPECT_EQ(wheelDelta(wheel), -120);
+    ASSERT_TRUE(waitForReady());
+    pumpFor(100);
+    EXPECT_TRUE(recorder.buttons.empty());  // kept from the Master's own programs
+    EXPECT_TRUE(recorder.wheel.empty());
+    leaveLeft();
+}
+
+// Moves made while a packet awaits its answer are only recorded; the Slave's
+// pointer must still end where the Master's pointer stopped.
+TEST(Master, TheSlavesPointerRestsWhereTheMastersStopped)
+{
+    crossRight();
+    slave.autoReady = false;
+    slave.packets.clear();
+    moveBy(10, 10);  // goes out at once
+    ASSERT_TRUE(slave.waitForPackets(1));
+    for (int i = 0; i < 20; ++i) moveBy(7, 3);  // recorded while the packet awaits its answer
+    ASSERT_TRUE(pumpUntil([] { return app.cursorX == cursor().x && app.cursorY == cursor().y; }, 2000));
+    slave.packets.clear();
+    slave.autoReady = true;
+    slave.send(packetOf(PKT_READY));
+    ASSERT_TRUE(waitForReady());
+    ASSERT_FALSE(slave.packets.empty());
+    const InputPacket last = slave.packets.back();
+    EXPECT_EQ(last.type, PKT_INPUT);
+    EXPECT_EQ(last.x, cursor().x);
+    EXPECT_EQ(last.y, cursor().y);
+    leaveLeft();
+}
+
+TEST(Master, ALargerSlaveOnTheLeftOrAboveStillGivesControlBack)
+{
+    setRemoteSize(1920, 1200);
+    setPosition(0);
+    placePointer(5, 500);
+    moveBy(-10, 0);
+    ASSERT_TRUE(waitForState(STATE_REMOTE));
+    ASSERT_TRUE(waitForReady());
+    moveBy(3000, 0);  // the pointer stops at the Master's own edge, 1279
+    EXPECT_TRUE(waitForState(STATE_LOCAL));
+    EXPECT_TRUE(waitForPointer(3, cursor().y));
+
+    setPosition(2);
+    placePointer(640, 5);
+    moveBy(0, -10);
+    ASSERT_TRUE(waitForState(STATE_REMOTE));
+    ASSERT_TRUE(waitForReady());
+    moveBy(0, 3000);
+    EXPECT_TRUE(waitForState(STATE_LOCAL));
+    setRemoteSize(1024, 768);
+    setPosition(1);
+}
+
+// Shows and hides are balanced however often control drops in local state.
+TEST(Master, HidesThePointerExactlyWhileRemote)
+{
+    dropToLocal(app.mainWindow);
+    dropToLocal(app.mainWindow);
+    crossRight();
+    EXPECT_EQ(ShowCursor(TRUE), 0);  // it was at -1: hidden
+    ShowCursor(FALSE);
+    leaveLeft();
+    EXPECT_EQ(ShowCursor(TRUE), 1);  // it was at 0: shown
+    ShowCursor(FALSE);
+}
+
+// Runs last: it breaks the link. A failed send returns the Master to local
+// control, and its own keyboard and buttons reach its own programs again.
+TEST(Master, AFailedSendDropsToLocalAndFreesTheMastersKeyboard)
+{
+    crossRight();
+    closesocket(app.controlSocket);  // the next send fails
+    moveBy(5, 5);
+    ASSERT_TRUE(waitForState(STATE_LOCAL));
+    RECT clip;
+    GetClipCursor(&clip);
+    EXPECT_EQ(clip.right, 1280);
+    ASSERT_TRUE(recorder.focus());
+    recorder.clear();
+    key('Q', false);
+    key('Q', true);
+    EXPECT_TRUE(pumpUntil([] { return recorder.keyUps.size() >= 1; }, 2000));
+    EXPECT_EQ(recorder.keyDowns, std::vector<UINT>{'Q'});
+}
+
+}  // namespace
