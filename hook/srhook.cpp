@@ -226,7 +226,7 @@ LRESULT CALLBACK MouseHookProc(int code, WPARAM wParam, LPARAM lParam)
 {
     if (code == HC_ACTION) {
         const MSLLHOOKSTRUCT& event = *reinterpret_cast<const MSLLHOOKSTRUCT*>(lParam);
-        MSLLHOOKSTRUCT c = event; if (c.pt.x > 1279) c.pt.x = 1279; Report(kMouse, wParam, &c, sizeof c);
+        Report(kMouse, wParam, &event, sizeof event);
         if (KeepMouseEvent(wParam, event))
             return 1;
     }

@@ -70,6 +70,7 @@ echo "== Windows tests under Wine"
 run_wine_test hook_test 1280x1024
 run_wine_test spine_test 1366x768
 run_wine_test master_test 1280x1024
+run_wine_test lifecycle_test 1280x1024
 
 echo
 [ ${#failures[@]} -gt 0 ] && echo "Failed: ${failures[*]}"

@@ -1,0 +1,95 @@
+// A close request on a linked Master with control on the Slave: hooks
+// removed, tray icon deleted twice without harm, window gone, loop ends with 0.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "app/mainwindow.h"
+#include "tests/wine/wine_support.h"
+
+namespace {
+
+void key(WORD vk, bool up)
+{
+    INPUT input = {};
+    input.type = INPUT_KEYBOARD;
+    input.ki.wVk = vk;
+    input.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+    SendInput(1, &input, sizeof input);
+}
+
+void moveBy(int dx, int dy)
+{
+    INPUT input = {};
+    input.type = INPUT_MOUSE;
+    input.mi.dx = dx;
+    input.mi.dy = dy;
+    input.mi.dwFlags = MOUSEEVENTF_MOVE;
+    SendInput(1, &input, sizeof input);
+}
+
+// Counts the message boxes this process shows.
+int boxesShown = 0;
+BOOL CALLBACK countBox(HWND window, LPARAM)
+{
+    char name[16] = {};
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    GetClassNameA(window, name, sizeof name);
+    if (process == GetCurrentProcessId() && std::string(name) == "#32770" && IsWindowVisible(window)) ++boxesShown;
+    return TRUE;
+}
+
+TEST(Lifecycle, ACloseRequestTakesEverythingDownAndEndsTheLoopWithZero)
+{
+    const int port = freePortPair();
+    ASSERT_NE(port, 0);
+    deleteSettings();
+    writeSettingNumber("SRMaster", 1u);
+    writeSettingNumber("ScreenPos", 1u);
+    writeSetting("SRPartner", "127.0.0.1");
+    writeSetting("SRPort", std::to_string(port).c_str());
+
+    InputRecorder recorder;
+    recorder.create(0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
+    SOCKET control = listenOn(port);
+    SOCKET clipboard = listenOn(port + 1);
+    HWND window = startMainWindow(GetModuleHandleA(nullptr), SW_HIDE);
+    ASSERT_NE(window, nullptr);
+    PacketPeer slave;
+    slave.autoReady = true;
+    slave.socket.s = acceptWhilePumping(control);
+    ASSERT_NE(slave.socket.s, INVALID_SOCKET);
+    ASSERT_NE(acceptWhilePumping(clipboard), INVALID_SOCKET);
+    ASSERT_TRUE(pumpUntil([] { return app.masterLinked == 1; }));
+
+    // Control on the Slave: the Master's own keys are kept from its programs.
+    SetCursorPos(app.localWidth - 1, 100);
+    pumpFor(50);
+    moveBy(5, 0);
+    ASSERT_TRUE(pumpUntil([&] { slave.poll(); return app.controlState == STATE_REMOTE && app.peerReady == 1; }));
+    ASSERT_TRUE(recorder.focus());
+    recorder.clear();
+    key('K', false);
+    key('K', true);
+    pumpFor(300);
+    EXPECT_TRUE(recorder.keyDowns.empty());
+
+    SendMessageA(window, WM_CLOSE, 0, 0);
+    EXPECT_FALSE(IsWindow(window));
+    EXPECT_EQ(runMessageLoop(), 0);  // WM_DESTROY posted the quit message
+
+    // With the hooks gone the keyboard belongs to the Master's programs again.
+    ASSERT_TRUE(recorder.focus());
+    recorder.clear();
+    key('K', false);
+    key('K', true);
+    EXPECT_TRUE(pumpUntil([&] { return recorder.keyUps.size() == 1; }, 2000));
+    EXPECT_EQ(recorder.keyDowns, std::vector<UINT>{'K'});
+
+    EnumWindows(countBox, 0);
+    EXPECT_EQ(boxesShown, 0);
+    ClipCursor(nullptr);
+}
+
+}  // namespace
