@@ -92,7 +92,7 @@ HookThreadState g_state;
 CRITICAL_SECTION g_apiLock;
 HANDLE g_thread;
 HANDLE g_threadReady;
-HWND g_control;  // written by a starting hook thread before g_threadReady
+std::atomic<HWND> g_control{nullptr};  // the running hook thread's control window
 
 std::atomic<bool> g_reporting{false};
 std::atomic<int> g_keepKeys{0};
@@ -146,8 +146,9 @@ void PostWaiting(unsigned budget)
         Record& r = s.ring[s.posted % kRingSize];
         if (PostMessageW(r.window, r.message, r.eventMessage, reinterpret_cast<LPARAM>(&r.event))) {
             ++s.accepted;
-            // Once postLimit + 1 later notifications have been taken, one of
-            // them was retrieved, so this one was retrieved and handled.
+            // Once postLimit + 1 later notifications have been taken, the
+            // queue could not hold them all, so the one after this was
+            // retrieved: this one had been handled by then.
             r.reusableAt = s.accepted + s.postLimit + 1;
         } else if (!IsWindow(r.window)) {
             r.reusableAt = 0;  // its window is gone: nobody will read it
@@ -378,7 +379,10 @@ bool StartHookThread()
 
 BOOL Install(UINT request, HWND window, UINT message)
 {
-    if (!IsWindow(window))
+    // The record's address means something only inside this process.
+    DWORD process = 0;
+    if (!IsWindow(window) || !GetWindowThreadProcessId(window, &process)
+        || process != GetCurrentProcessId())
         return FALSE;
     ApiLock lock;
     if (!StartHookThread())
@@ -444,7 +448,6 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
 {
     if (reason == DLL_PROCESS_ATTACH) {
         g_module = instance;
-        DisableThreadLibraryCalls(instance);
         InitializeCriticalSection(&g_apiLock);
     } else if (reason == DLL_PROCESS_DETACH) {
         // The hook thread holds a reference, so no thread runs in the dll here

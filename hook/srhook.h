@@ -74,8 +74,8 @@ extern "C" {
 // Ordinal 1. Installs the low-level mouse hook, reporting to window with
 // message. Non-zero on success. When the hook is installed already it is kept
 // (no second report per event) and window and message are replaced.
-// Fails when window is not a window, the hook thread cannot start or the
-// system refuses the hook.
+// Fails when window is not a window of this process, the hook thread cannot
+// start or the system refuses the hook.
 SRHOOK_API BOOL WINAPI InstallMouseHook(HWND window, UINT message);
 
 // Ordinal 2. The same for the low-level keyboard hook.

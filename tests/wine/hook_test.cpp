@@ -1,10 +1,12 @@
 // srhook.dll driven by SendInput in this process. Every injected event carries
 // a tag in dwExtraInfo, so the notifications can be matched to what was sent.
 // Needs a 1280x1024 screen and no other input source.
+#include "app/constants.h"
 #include "hook/srhook.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <functional>
@@ -14,8 +16,8 @@
 
 namespace {
 
-constexpr UINT kMouseNote = 4047;     // WM_HOOK_MOUSE
-constexpr UINT kKeyNote = 4048;       // WM_HOOK_KEYBOARD
+constexpr UINT kMouseNote = WM_HOOK_MOUSE;
+constexpr UINT kKeyNote = WM_HOOK_KEYBOARD;
 constexpr UINT kBlockBySleep = WM_APP + 10;
 constexpr UINT kBlockByBox = WM_APP + 11;
 constexpr ULONG_PTR kTagBase = 0x5A000000;
@@ -433,6 +435,7 @@ TEST_F(Hook, RemoveHooksStopsReportsAndClearsTheFlags)
     RemoveHooks(sink);
     EXPECT_FALSE(InstallMouseHook(nullptr, kMouseNote));
     EXPECT_FALSE(InstallKeyboardHook(reinterpret_cast<HWND>(0x1234), kKeyNote));
+    EXPECT_FALSE(InstallMouseHook(GetDesktopWindow(), kMouseNote));   // another process's
 
     InstallBoth();
     SetFirstRemoteFlag(1);
