@@ -88,6 +88,15 @@ bool closeConnection(SOCKET s)
     return closesocket(s) == 0;
 }
 
+// Empties the slot of a connection just closed. The system hands a closed
+// socket's number out again, often to the next socket accepted for the other
+// connection: a slot that kept the number would have the next accept into it
+// close that live connection, and a late send here would write into it.
+void forgetClosedSocket(SOCKET closed, SOCKET* socketSlot)
+{
+    if (*socketSlot == closed) *socketSlot = 0;
+}
+
 void listenOnBothPorts()
 {
     startListening(app.port, WM_CONTROL_SOCKET, &app.controlListener, &app.controlListening);
@@ -192,6 +201,7 @@ void onControlSocketEvent(HWND window, SOCKET socket, LPARAM lParam)
                 startListening(app.port, WM_CONTROL_SOCKET, &app.controlListener, &app.controlListening);
             releaseHooks();
         }
+        forgetClosedSocket(socket, &app.controlSocket);
         if (app.mode == MODE_MASTER) {
             app.masterLinked = 0;
             dropToLocal(window);
@@ -231,6 +241,7 @@ void onClipboardSocketEvent(HWND window, SOCKET socket, LPARAM lParam)
     case FD_CLOSE:
         if (closeConnection(socket) && app.clipboardListening == 0)
             startListening(app.port + 1, WM_CLIPBOARD_SOCKET, &app.clipboardListener, &app.clipboardListening);
+        forgetClosedSocket(socket, &app.clipboardSocket);
         break;
     default:
         break;

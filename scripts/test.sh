@@ -72,6 +72,26 @@ run_wine_test spine_test 1366x768
 run_wine_test master_test 1280x1024
 run_wine_test lifecycle_test 1280x1024
 
+echo "== System tests: two PCs under Wine"
+SYSTEM_LOG="$BUILD/system_tests.log"
+timeout 1200 bash tests/system/run_system_tests.sh "$BUILD/windows" >"$SYSTEM_LOG" 2>&1
+system_status=$?
+cat "$SYSTEM_LOG"
+system_ran=$(grep -oE '^Ran [0-9]+ test' "$SYSTEM_LOG" | grep -oE '[0-9]+' | tail -1)
+system_bad=0
+for kind in failures errors; do
+    n=$(grep -oE "^FAILED \(.*\b$kind=[0-9]+" "$SYSTEM_LOG" | grep -oE '[0-9]+$' | tail -1)
+    system_bad=$((system_bad + ${n:-0}))
+done
+system_skipped=$(grep -oE "skipped=[0-9]+" "$SYSTEM_LOG" | grep -oE '[0-9]+' | tail -1)
+if [ "$system_status" -ne 0 ] && [ "$system_bad" -eq 0 ]; then system_bad=1; fi
+system_ok=$(( ${system_ran:-0} - system_bad - ${system_skipped:-0} ))
+[ "$system_ok" -lt 0 ] && system_ok=0
+passed=$((passed + system_ok))
+failed=$((failed + system_bad))
+[ "$system_bad" -gt 0 ] && failures+=("system_tests")
+echo "== system_tests: $system_ok passed, $system_bad failed"
+
 echo
 [ ${#failures[@]} -gt 0 ] && echo "Failed: ${failures[*]}"
 echo "$passed passed, $failed failed"

@@ -5,7 +5,7 @@
 //
 // Commands (answers in brackets; "err ..." for anything not understood):
 //   move DX DY            relative SendInput move, in steps of at most 40
-//                         pixels so the hooks see every point  [X Y after]
+//                         pixels, as a mouse reports a long move  [X Y after]
 //   abs X Y               SetCursorPos  [X Y after]
 //   cursor                [X Y]
 //   screen                [W H]
@@ -28,9 +28,18 @@
 //                         the program's settings key  [ok | fail]
 //   quit                  [bye], then the process ends
 //
-// Under Wine without a window manager a WS_POPUP | WS_VISIBLE window of this
-// process takes the foreground with SetForegroundWindow and SetFocus, and
-// keeps it while another process of the prefix injects input.
+// What Wine 8 on Xvfb does here:
+//   - Relative moves are accelerated (doubled past 6 pixels) unless pointer
+//     acceleration is off; the driver turns it off when it starts, so a move
+//     goes exactly as far as asked.
+//   - A WS_POPUP | WS_VISIBLE window of this process takes the foreground with
+//     SetForegroundWindow and SetFocus, with no window manager, and keeps it
+//     while another process of the prefix injects input.
+//   - Message boxes of the program are top-level "#32770" windows; their text
+//     is the dialog item 0xFFFF, read across processes with WM_GETTEXT.
+//   - While a ClipCursor rectangle is in force, GetCursorPos reports the X
+//     pointer (where the last SetCursorPos put it) once 100 ms have passed
+//     since the last move: the answer of `move` is the reliable reading then.
 #include <windows.h>
 
 #include <cstdio>

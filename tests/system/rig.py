@@ -1,0 +1,557 @@
+"""The two-PC test rig: each PC is a Wine prefix of its own on an Xvfb display
+of its own, with its settings, a skiprail.exe process and an srdrive process
+that drives the PC and reads it back. The PCs link over the loopback.
+
+The rig starts and ends everything it starts: Xvfb and the programs by PID
+(through their Popen objects, so a PID is never signalled after it was
+reaped), each prefix's wineserver with `wineserver -k`, and, last, any
+process still carrying one of its prefixes in its environment. That runs on close(),
+at exit and on SIGTERM, so a failing test leaves nothing behind. Nothing is
+ever killed by name.
+
+Run as a program it shows two linked PCs (see demo(), used by scripts/run.sh).
+"""
+
+import atexit
+import json
+import os
+import shutil
+import signal
+import socket
+import subprocess
+import tempfile
+import threading
+import time
+
+SETTINGS_POSITIONS = {"left": 0, "right": 1, "above": 2, "below": 3}
+BOOT_TIMEOUT = 120
+DISPLAY_BASE = int(os.environ.get("SKIPRAIL_DISPLAY_BASE", "80"))
+
+
+class RigError(AssertionError):
+    pass
+
+
+def wait_until(predicate, timeout, what, interval=0.05):
+    """Polls predicate until it gives a true value, which is returned; fails
+    with `what` at the deadline."""
+    deadline = time.monotonic() + timeout
+    while True:
+        value = predicate()
+        if value:
+            return value
+        if time.monotonic() >= deadline:
+            raise RigError("timed out after %.1f s waiting for %s" % (timeout, what))
+        time.sleep(interval)
+
+
+# ---------------------------------------------------------------- ports
+
+def free_port_pair(low=20000, high=60000):
+    """A port whose successor is free too, both bindable on INADDR_ANY now."""
+    for _ in range(200):
+        probe = socket.socket()
+        probe.bind(("0.0.0.0", 0))
+        port = probe.getsockname()[1]
+        probe.close()
+        if not low <= port < high - 1:
+            continue
+        taken = []
+        try:
+            for p in (port, port + 1):
+                s = socket.socket()
+                taken.append(s)
+                s.bind(("0.0.0.0", p))
+            return port
+        except OSError:
+            pass
+        finally:
+            for s in taken:
+                s.close()
+    raise RigError("no free port pair")
+
+
+def _tcp_table():
+    """(local port, remote port, state) of every IPv4 TCP socket."""
+    rows = []
+    with open("/proc/net/tcp") as table:
+        next(table)
+        for line in table:
+            fields = line.split()
+            rows.append((int(fields[1].split(":")[1], 16), int(fields[2].split(":")[1], 16), fields[3]))
+    return rows
+
+
+def listening(port):
+    """Whether a socket listens on the port (Wine's sockets are Linux sockets)."""
+    return any(local == port and state == "0A" for local, _, state in _tcp_table())
+
+
+def connections_to(port):
+    """How many established connections have `port` as their server side,
+    counted once (loopback lists both ends)."""
+    return sum(1 for local, _, state in _tcp_table() if state == "01" and local == port)
+
+
+# ---------------------------------------------------------------- processes
+
+def _processes_with_prefix(prefix):
+    """PIDs of the processes whose environment names this prefix."""
+    needle = ("WINEPREFIX=%s" % prefix).encode()
+    pids = []
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit() or int(entry) == os.getpid():
+            continue
+        try:
+            with open("/proc/%s/environ" % entry, "rb") as environ:
+                if needle in environ.read().split(b"\0"):
+                    pids.append(int(entry))
+        except OSError:
+            pass
+    return pids
+
+
+def _kill_pid(pid, sig=signal.SIGKILL):
+    try:
+        os.kill(pid, sig)
+    except (ProcessLookupError, PermissionError):
+        pass
+
+
+def _display_taken(n):
+    """Whether display :n is in use: a lock file of a live process. Xvfb
+    itself clears a lock that a killed server left."""
+    try:
+        with open("/tmp/.X%d-lock" % n) as lock:
+            pid = int(lock.read().strip() or 0)
+    except (OSError, ValueError):
+        return os.path.exists("/tmp/.X11-unix/X%d" % n) and not os.path.exists("/tmp/.X%d-lock" % n)
+    try:
+        os.kill(pid, 0)
+        return True
+    except ProcessLookupError:
+        return False
+    except PermissionError:
+        return True
+
+
+def _stop_xvfb(xvfb):
+    """SIGTERM first, so Xvfb removes its lock file and socket."""
+    _kill_pid(xvfb.pid, signal.SIGTERM)
+    try:
+        xvfb.wait(5)
+    except subprocess.TimeoutExpired:
+        _kill_pid(xvfb.pid)
+        xvfb.wait(5)
+
+
+class Drive:
+    """The srdrive process of one PC: one command line in, one answer line out."""
+
+    def __init__(self, pc):
+        self.pc = pc
+        self.lock = threading.Lock()
+        self.process = subprocess.Popen(
+            ["wine", pc.rig.srdrive], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+            stderr=subprocess.DEVNULL, env=pc.env, text=True, bufsize=1, start_new_session=True)
+        first = self._read_line(60)
+        if first != "ready":
+            raise RigError("srdrive on %s did not start: %r" % (pc.name, first))
+
+    def _read_line(self, timeout):
+        result = []
+        reader = threading.Thread(target=lambda: result.append(self.process.stdout.readline()), daemon=True)
+        reader.start()
+        reader.join(timeout)
+        if not result:
+            raise RigError("srdrive on %s gave no answer in %s s" % (self.pc.name, timeout))
+        return result[0].rstrip("\n")
+
+    def __call__(self, command, timeout=20):
+        with self.lock:
+            if self.process.poll() is not None:
+                raise RigError("srdrive on %s has ended" % self.pc.name)
+            self.process.stdin.write(command + "\n")
+            self.process.stdin.flush()
+            answer = self._read_line(timeout)
+        if answer.startswith("err"):
+            raise RigError("srdrive on %s: %s -> %s" % (self.pc.name, command, answer))
+        return answer
+
+    def json(self, command):
+        return json.loads(self(command))
+
+    def close(self):
+        if self.process.poll() is None:
+            try:
+                self.process.stdin.write("quit\n")
+                self.process.stdin.flush()
+                self.process.wait(5)
+            except (OSError, subprocess.TimeoutExpired):
+                _kill_pid(self.process.pid)
+                self.process.wait(5)
+        for pipe in (self.process.stdin, self.process.stdout):
+            try:
+                pipe.close()
+            except OSError:
+                pass
+
+
+class PC:
+    """One PC: a prefix, a display, a folder with the program, its processes."""
+
+    def __init__(self, rig, name, size):
+        self.rig = rig
+        self.name = name
+        self.size = size
+        self.prefix = os.path.join(rig.root, name, "prefix")
+        self.folder = os.path.join(rig.root, name, "program")
+        self.display = rig.start_display(size)
+        self.env = dict(os.environ, WINEPREFIX=self.prefix, DISPLAY=self.display, WINEDEBUG="-all",
+                        WINEDLLOVERRIDES="mscoree,mshtml=")
+        self.process = None
+        self.drive = None
+        self.log = os.path.join(rig.root, name, "program.log")
+        os.makedirs(self.folder)
+        self.copy_program()
+
+    def copy_program(self):
+        """The program and its hook library side by side, as they ship."""
+        shutil.copy2(self.rig.program, self.folder)
+        shutil.copy2(self.rig.hook_library, self.folder)
+
+    def boot(self):
+        """Makes the prefix (about 13 s) and starts the PC's srdrive."""
+        env = dict(self.env, DISPLAY="")
+        subprocess.run(["wineboot", "-i"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                       timeout=BOOT_TIMEOUT)
+        subprocess.run(["wineserver", "-w"], env=env, timeout=BOOT_TIMEOUT)
+        self.drive = Drive(self)
+
+    # ---- settings
+
+    def settings(self, master, position="right", partner="127.0.0.1", port=None):
+        """Writes the four values, so the program opens no dialog."""
+        self.drive("regclear")
+        self.drive("regset SRMaster dword %d" % (1 if master else 0))
+        self.drive("regset ScreenPos dword %d" % SETTINGS_POSITIONS[position])
+        self.drive("regset SRPartner sz %s" % partner)
+        self.drive("regset SRPort sz %s" % port)
+        self.port = port
+
+    # ---- the program
+
+    def start(self, wait=True):
+        """Starts skiprail.exe; with wait, returns once its main window exists."""
+        if self.running():
+            raise RigError("%s: the program is running already" % self.name)
+        with open(self.log, "ab") as log:
+            self.process = subprocess.Popen(["wine", "skiprail.exe"], cwd=self.folder, env=self.env,
+                                            stdin=subprocess.DEVNULL, stdout=log, stderr=log)
+        if wait:
+            wait_until(lambda: self.window()["found"] or not self.running(), 30, "%s's main window" % self.name)
+            if not self.running():
+                raise RigError("%s: the program ended at start, code %s" % (self.name, self.exit_code()))
+        return self
+
+    def running(self):
+        return self.process is not None and self.process.poll() is None
+
+    def exit_code(self):
+        return None if self.process is None else self.process.poll()
+
+    def stop(self, timeout=15):
+        """A close request to the main window, as at log-off; kills it if it
+        does not end. Returns the exit code."""
+        if not self.running():
+            return self.exit_code()
+        self.drive("close-main")
+        try:
+            return self.process.wait(timeout)
+        except subprocess.TimeoutExpired:
+            self.kill()
+            raise RigError("%s: the program did not end within %s s of a close request" % (self.name, timeout))
+
+    def restart(self):
+        self.stop()
+        return self.start()
+
+    def kill(self):
+        """Ends the program at once, as a crash would."""
+        if self.running():
+            _kill_pid(self.process.pid)
+            self.process.wait(10)
+
+    def window(self):
+        return self.drive.json("window-info")
+
+    # ---- reading and driving
+
+    def cursor(self):
+        """The pointer. Under Wine, while a ClipCursor rectangle is in force
+        (the Master in remote control), this reads the X pointer once 100 ms
+        have passed since the last move, that is the last SetCursorPos, not
+        where relative moves took the pointer: use the answer of move() then."""
+        x, y = self.drive("cursor").split()
+        return int(x), int(y)
+
+    def move(self, dx, dy):
+        x, y = self.drive("move %d %d" % (dx, dy)).split()
+        return int(x), int(y)
+
+    def put(self, x, y):
+        x, y = self.drive("abs %d %d" % (x, y)).split()
+        return int(x), int(y)
+
+    def boxes(self):
+        return self.drive.json("boxes")
+
+    def box_texts(self):
+        return [box["text"] for box in self.boxes()]
+
+    def dismiss_boxes(self):
+        n = int(self.drive("dismiss"))
+        if n:
+            wait_until(lambda: not self.boxes(), 10, "%s's boxes to close" % self.name)
+        return n
+
+    def screenshot(self, path):
+        subprocess.run(["import", "-display", self.display, "-window", "root", path], check=True, timeout=30)
+        return path
+
+    def close(self):
+        if self.process is not None and self.process.poll() is None:
+            _kill_pid(self.process.pid)
+            try:
+                self.process.wait(5)
+            except subprocess.TimeoutExpired:
+                pass
+        if self.drive:
+            try:
+                self.drive.close()
+            except (OSError, RigError):
+                pass
+            self.drive = None
+        subprocess.run(["wineserver", "-k"], env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                       timeout=30)
+        for pid in _processes_with_prefix(self.prefix):
+            _kill_pid(pid)
+
+
+class Rig:
+    """The PCs of one test run; make them once and reuse them across tests."""
+
+    def __init__(self, build_dir):
+        self.build_dir = os.path.abspath(build_dir)
+        self.program = os.path.join(self.build_dir, "skiprail.exe")
+        self.hook_library = os.path.join(self.build_dir, "hook", "srhook.dll")
+        self.srdrive = os.path.join(self.build_dir, "tools", "srdrive.exe")
+        for path in (self.program, self.hook_library, self.srdrive):
+            if not os.path.isfile(path):
+                raise RigError("missing %s: build the Windows targets first" % path)
+        self.root = tempfile.mkdtemp(prefix="skiprail-rig.")
+        self.pcs = []
+        self._displays = []   # (Popen, name)
+        self._closed = False
+        atexit.register(self.close)
+        signal.signal(signal.SIGTERM, lambda *_: (self.close(), os._exit(143)))
+
+    def start_display(self, size):
+        """Starts Xvfb on the first free display from DISPLAY_BASE up."""
+        n = DISPLAY_BASE
+        while n < DISPLAY_BASE + 100:
+            if _display_taken(n):
+                n += 1
+                continue
+            xvfb = subprocess.Popen(["Xvfb", ":%d" % n, "-screen", "0", "%sx24" % size, "-nolisten", "tcp"],
+                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
+            try:
+                wait_until(lambda: os.path.exists("/tmp/.X11-unix/X%d" % n) or xvfb.poll() is not None, 10,
+                           "Xvfb :%d" % n)
+            except RigError:
+                pass
+            if xvfb.poll() is None and os.path.exists("/tmp/.X11-unix/X%d" % n):
+                self._displays.append((xvfb, ":%d" % n))
+                return ":%d" % n
+            _stop_xvfb(xvfb)
+            n += 1
+        raise RigError("no free X display")
+
+    def add_pcs(self, *specs):
+        """Makes PCs from (name, "WxH") pairs, booting their prefixes side by side."""
+        pcs = [PC(self, name, size) for name, size in specs]
+        self.pcs.extend(pcs)
+        errors = []
+
+        def boot(pc):
+            try:
+                pc.boot()
+            except Exception as error:  # reported below, on the caller's thread
+                errors.append(error)
+
+        threads = [threading.Thread(target=boot, args=(pc,)) for pc in pcs]
+        for t in threads:
+            t.start()
+        for t in threads:
+            t.join()
+        if errors:
+            raise errors[0]
+        return pcs
+
+    def close(self):
+        if self._closed:
+            return
+        self._closed = True
+        for pc in self.pcs:
+            try:
+                pc.close()
+            except Exception:
+                pass
+        for xvfb, _ in self._displays:
+            _stop_xvfb(xvfb)
+        shutil.rmtree(self.root, ignore_errors=True)
+
+
+# ---------------------------------------------------------------- linking
+
+def crossing_point(master, slave_size, y):
+    """Where the Slave's pointer lands when the Master's pointer leaves its right
+    edge at height y: one pixel in, the height scaled through per mille."""
+    master_height = int(master.size.split("x")[1])
+    slave_height = slave_size[1]
+    return 1, (y * 1000 // master_height) * slave_height // 1000
+
+
+def cross_right(master, y=None):
+    """Pushes the Master's pointer past its right edge at height y (the middle
+    by default); returns the height."""
+    width, height = (int(v) for v in master.size.split("x"))
+    y = height // 2 if y is None else y
+    master.put(width - 10, y)
+    master.move(40, 0)
+    return y
+
+
+def wait_crossing(master, y=None, timeout=20):
+    """Pushes the Master's pointer past its right edge until it crosses, that
+    is until it jumps to the entry point at the far left. The crossing needs
+    the Master's hooks, which go in only when the control connection is up."""
+    width, height = (int(v) for v in master.size.split("x"))
+    y = height // 2 if y is None else y
+
+    def crossed():
+        cross_right(master, y)
+        try:
+            return wait_until(lambda: master.cursor()[0] < width // 2, 1.0, "the crossing")
+        except RigError:
+            return None
+
+    wait_until(crossed, timeout, "%s's pointer to cross its right edge" % master.name, interval=0.2)
+    return y
+
+
+def wait_linked(master, slave, timeout=20):
+    """Crosses from the Master to the Slave; returns the Slave's pointer,
+    which must stand at the entry point."""
+    slave_size = tuple(int(v) for v in slave.drive("screen").split())
+    y = wait_crossing(master, timeout=timeout)
+    target = crossing_point(master, slave_size, y)
+    return wait_until(lambda: slave.cursor() == target and target, 5, "%s's pointer at %s" % (slave.name, target))
+
+
+def wait_following(master, slave, target, timeout=10):
+    """Waits until the Slave's pointer stands at target, the Master's pointer
+    as its last move left it, nudging the Master's pointer by a pixel now and
+    then: a fresh Slave drops the first actions it is sent, and a position it
+    dropped is not sent again. Returns the Slave's pointer."""
+    nudges = [(-1, 0), (1, 0)]
+    state = {"target": tuple(target)}
+
+    def same():
+        try:
+            return wait_until(lambda: slave.cursor() == state["target"] and state["target"], 0.5,
+                              "the Slave's pointer")
+        except RigError:
+            state["target"] = master.move(*nudges[0])
+            nudges.reverse()
+            return None
+
+    return wait_until(same, timeout, "%s's pointer to follow %s's" % (slave.name, master.name), interval=0)
+
+
+def cross_back(master):
+    """Moves the Master's pointer out across the Slave's left edge; returns
+    where the Master's pointer lands."""
+    width = int(master.size.split("x")[0])
+    x, _ = master.move(-1, 0)  # a fresh reading (see PC.cursor)
+    master.move(-(x + 10), 0)
+    return wait_until(lambda: master.cursor()[0] > width // 2 and master.cursor(), 5,
+                      "the return to %s" % master.name)
+
+
+# ---------------------------------------------------------------- demo
+
+def mark(path, point, label):
+    """Draws a red cross at point on a screenshot, and the label beside it
+    where ImageMagick has a font."""
+    x, y = point
+    cross = ["-stroke", "red", "-strokewidth", "3",
+             "-draw", "line %d,%d %d,%d line %d,%d %d,%d" % (x - 12, y, x + 12, y, x, y - 12, x, y + 12)]
+    text = ["-stroke", "none", "-fill", "red", "-font", "DejaVu-Sans", "-pointsize", "16",
+            "-annotate", "+%d+%d" % (x + 16 if x < 200 else x - 170, y - 16), label]
+    for extra in (text, []):
+        if subprocess.run(["convert", path] + cross + extra + [path], stderr=subprocess.DEVNULL,
+                          timeout=30).returncode == 0:
+            return
+
+
+def demo(build_dir, out_dir):
+    """Two PCs side by side, the Slave on the right; links them, drives a
+    crossing on the Master and leaves screenshots of both screens."""
+    rig = Rig(build_dir)
+    try:
+        print("Starting two PCs (Wine prefixes take a while to make)...", flush=True)
+        master, slave = rig.add_pcs(("master", "1280x1024"), ("slave", "1024x768"))
+        port = free_port_pair(40000, 60000)
+        master.settings(master=True, position="right", port=port)
+        slave.settings(master=False, position="right", port=port)
+        print("master on %s, slave on %s, control port %d, clipboard port %d"
+              % (master.display, slave.display, port, port + 1), flush=True)
+        slave.start()
+        wait_until(lambda: listening(port) and listening(port + 1), 20, "the Slave to listen")
+        print("slave listening on both ports", flush=True)
+        master.start()
+        wait_until(lambda: connections_to(port) >= 1 and connections_to(port + 1) >= 1, 20, "both connections")
+        print("control and clipboard connections established", flush=True)
+
+        before = slave.cursor()
+        entry = wait_linked(master, slave)
+        print("slave pointer %s before; after the master's pointer crossed its right edge: %s" % (before, entry))
+        target = master.move(300, 200)
+        moved = wait_following(master, slave, target)
+        print("master moved on by (300, 200); slave pointer now %s, where the master's pointer is" % (moved,))
+
+        # X screenshots show no pointer: a red cross marks it.
+        os.makedirs(out_dir, exist_ok=True)
+        width, height = (int(v) for v in master.size.split("x"))
+        exit_point = (width - 1, height // 2)
+        mark(master.screenshot(os.path.join(out_dir, "master.png")), exit_point, "pointer left here")
+        mark(slave.screenshot(os.path.join(out_dir, "slave.png")), moved, "pointer %d,%d" % moved)
+        boxes = master.boxes() + slave.boxes()
+        print("message boxes: %s" % (boxes or "none"))
+        print("back on the master: pointer at %s" % (cross_back(master),))
+        print("screenshots: %s, %s" % (os.path.join(out_dir, "master.png"), os.path.join(out_dir, "slave.png")))
+        return 0 if not boxes else 1
+    finally:
+        rig.close()
+
+
+if __name__ == "__main__":
+    import argparse
+
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("command", choices=["demo"])
+    parser.add_argument("--build", required=True, help="the Windows build folder")
+    parser.add_argument("--out", default="out", help="where the screenshots go")
+    arguments = parser.parse_args()
+    raise SystemExit(demo(arguments.build, arguments.out))
