@@ -414,6 +414,16 @@ class Rig:
 
 # ---------------------------------------------------------------- linking
 
+def screen_of(pc):
+    return tuple(int(v) for v in pc.size.split("x"))
+
+
+def scaled(v, source, target):
+    """The program's mapping between the screens: per mille, truncated toward zero."""
+    q = abs(v) * 1000 // source * (1 if v >= 0 else -1)
+    return abs(q) * target // 1000 * (1 if q >= 0 else -1)
+
+
 def crossing_point(master, slave_size, y):
     """Where the Slave's pointer lands when the Master's pointer leaves its right
     edge at height y: one pixel in, the height scaled through per mille."""

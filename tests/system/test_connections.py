@@ -16,7 +16,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import peer as P  # noqa: E402
 from rig import (Rig, connections_to, cross_back, cross_right, free_port_pair, listening,  # noqa: E402
-                 wait_crossing, wait_following, wait_linked, wait_until)
+                 scaled, screen_of, wait_crossing, wait_following, wait_linked, wait_until)
 
 BIND_FAILED = "Attempt to bind socket failed."
 PARTNER = "127.0.0.1"
@@ -75,15 +75,6 @@ class SystemTest(unittest.TestCase):
     def assertStillRunning(self, *pcs):
         for pc in pcs:
             self.assertTrue(pc.running(), "PC %s's program ended with code %s" % (pc.name, pc.exit_code()))
-
-
-def screen_of(pc):
-    return tuple(int(v) for v in pc.size.split("x"))
-
-
-def scaled(v, source, target):
-    """The program's mapping between the screens: per mille, truncated."""
-    return v * 1000 // source * target // 1000
 
 
 # ---------------------------------------------------------------- two programs

@@ -177,9 +177,11 @@ struct Recorder {
     std::vector<unsigned> downs, ups;
     std::vector<std::string> buttons;
     std::vector<int> wheel;
+    std::vector<std::string> clicks;  // "X,Y" of each button press
 
     void clear()
     {
+        clicks.clear();
         chars.clear();
         downs.clear();
         ups.clear();
@@ -189,10 +191,11 @@ struct Recorder {
 
     std::string json() const
     {
-        std::vector<std::string> quoted;
+        std::vector<std::string> quoted, pressedAt;
         for (const auto& b : buttons) quoted.push_back(jsonString(b));
+        for (const auto& c : clicks) pressedAt.push_back(jsonString(c));
         return "{\"chars\":" + jsonString(chars) + ",\"down\":" + jsonList(downs) + ",\"up\":" + jsonList(ups) +
-               ",\"buttons\":" + jsonList(quoted) + ",\"wheel\":" + jsonList(wheel) + "}";
+               ",\"buttons\":" + jsonList(quoted) + ",\"wheel\":" + jsonList(wheel) + ",\"clicks\":" + jsonList(pressedAt) + "}";
     }
 } recorder;
 
@@ -205,7 +208,11 @@ LRESULT CALLBACK recorderProc(HWND window, UINT message, WPARAM wParam, LPARAM l
     case WM_SYSKEYUP: recorder.ups.push_back(static_cast<unsigned>(wParam)); break;
     case WM_CHAR: recorder.chars.push_back(static_cast<char>(wParam)); break;
     case WM_MOUSEWHEEL: recorder.wheel.push_back(static_cast<short>(HIWORD(wParam))); break;
-    case WM_LBUTTONDOWN: recorder.buttons.push_back("ldown"); break;
+    case WM_LBUTTONDOWN:
+        recorder.buttons.push_back("ldown");
+        recorder.clicks.push_back(std::to_string(static_cast<short>(LOWORD(lParam))) + "," +
+                                  std::to_string(static_cast<short>(HIWORD(lParam))));
+        break;
     case WM_LBUTTONUP: recorder.buttons.push_back("lup"); break;
     case WM_RBUTTONDOWN: recorder.buttons.push_back("rdown"); break;
     case WM_RBUTTONUP: recorder.buttons.push_back("rup"); break;

@@ -1,0 +1,223 @@
+"""The Master's side end to end, with two real programs under Wine: the
+Master's own pointer and keys are driven with SendInput, and what arrives is
+read back on the Slave's own screen and in a window there.
+
+PC "a" is 1280x1024 and PC "b" 1024x768. In most tests a is the Master; for
+a Slave larger than its Master the two swap roles.
+"""
+
+import os
+import sys
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+from rig import (Rig, connections_to, free_port_pair, scaled, screen_of, wait_following,  # noqa: E402
+                 wait_until)
+
+rig = None
+a = None  # 1280x1024
+b = None  # 1024x768
+
+
+def setUpModule():
+    global rig, a, b
+    rig = Rig(os.environ.get("SKIPRAIL_BUILD", "build/windows"))
+    a, b = rig.add_pcs(("a", "1280x1024"), ("b", "1024x768"))
+
+
+def tearDownModule():
+    if rig:
+        rig.close()
+
+
+def edge_start(position, size):
+    """Where the Master's pointer waits near the entry edge, and the move that
+    pushes it across."""
+    width, height = size
+    return {
+        "right": ((width - 10, height // 2), (20, 0)),
+        "left": ((10, height // 2), (-20, 0)),
+        "above": ((width // 2, 10), (0, -20)),
+        "below": ((width // 2, height - 10), (0, 20)),
+    }[position]
+
+
+def entry_point(position, local, remote):
+    """Where the Slave's pointer appears (the Slave's own edge pixel where the
+    entry lies one past it), from the pointer at edge_start."""
+    (x, y), _ = edge_start(position, local)
+    return {
+        "right": (1, scaled(y, local[1], remote[1])),
+        "left": (remote[0] - 1, scaled(y, local[1], remote[1])),
+        "above": (scaled(x, local[0], remote[0]), remote[1] - 1),
+        "below": (scaled(x, local[0], remote[0]), 1),
+    }[position]
+
+
+def push_back(position):
+    """One step across the exit edge, from the pointer standing on it."""
+    return {"right": (-5, 0), "left": (5, 0), "above": (0, 5), "below": (0, -5)}[position]
+
+
+class MasterTest(unittest.TestCase):
+    def setUp(self):
+        self.port = free_port_pair()
+        self.addCleanup(self.end_programs)
+
+    def end_programs(self):
+        for pc in (a, b):
+            pc.kill()
+            pc.dismiss_boxes()
+
+    def link(self, master, slave, position):
+        """Starts both programs and waits for both connections; the Slave
+        keeps running across a later restart of the Master."""
+        if not slave.running():
+            slave.settings(master=False, position=position, port=self.port)
+            slave.start()
+        master.settings(master=True, position=position, port=self.port)
+        master.start()
+        wait_until(lambda: connections_to(self.port) == 1 and connections_to(self.port + 1) == 1, 15,
+                   "the two connections")
+        time.sleep(0.3)  # the Slave's screen size reaches the Master
+
+    def cross(self, master, slave, position):
+        """Crosses at the edge of `position`; returns the Slave's pointer."""
+        start, push = edge_start(position, screen_of(master))
+        master.put(*start)
+        master.move(*push)
+        target = entry_point(position, screen_of(master), screen_of(slave))
+        return wait_until(lambda: slave.cursor() == target and target, 5,
+                          "the Slave's pointer at the entry point %s" % (target,))
+
+    def cross_and_warm_up(self, master, slave, position="right"):
+        """Crosses, then moves until the Slave's pointer follows the Master's:
+        a Slave drops the first two actions it replays after its start.
+        Returns the pointer's position."""
+        self.cross(master, slave, position)
+        at = master.move(150, 100 if position != "below" else -100)
+        return wait_following(master, slave, at)
+
+    def leave(self, master, slave, position):
+        """Takes the pointer to the exit edge, then one step across it, so no
+        later step moves the pointer once it is back on the Master. Returns
+        where the Master's pointer lands. (While the Master's pointer is
+        confined, only the answer to a move reads it reliably.)"""
+        away = {"right": (1, 0), "left": (-1, 0), "above": (0, -1), "below": (0, 1)}[position]
+        x, y = master.move(*away)
+        last_x = min(screen_of(master)[0], screen_of(slave)[0]) - 1
+        last_y = min(screen_of(master)[1], screen_of(slave)[1]) - 1
+        master.move(*{"right": (-x, 0), "left": (last_x - x, 0), "above": (0, last_y - y), "below": (0, -y)}[position])
+        master.move(*push_back(position))
+        return wait_until(lambda: (lambda p: p if self.is_local(master, p) else None)(master.cursor()), 5,
+                          "control back on the Master")
+
+    @staticmethod
+    def is_local(master, point):
+        """Back on the Master: the pointer 3 pixels inside one of its edges."""
+        width, height = screen_of(master)
+        x, y = point
+        return x in (3, width - 3) or y in (3, height - 3)
+
+
+class Crossings(MasterTest):
+    def test_each_position_enters_at_its_point_and_returns_three_pixels_inside(self):
+        local, remote = screen_of(a), screen_of(b)
+        reentry = {
+            "right": lambda p: (local[0] - 3, scaled(p[1], remote[1], local[1])),
+            "left": lambda p: (3, scaled(p[1], remote[1], local[1])),
+            "above": lambda p: (scaled(p[0], remote[0], local[0]), 3),
+            "below": lambda p: (scaled(p[0], remote[0], local[0]), local[1] - 3),
+        }
+        for position in ("right", "left", "above", "below"):
+            with self.subTest(position=position):
+                if a.running():
+                    a.stop()
+                self.link(a, b, position)
+                entered = self.cross(a, b, position)
+                # The Master's pointer stands on the same point, confined to
+                # the Slave's screen; pushing out across the far edge leaves.
+                pushed = tuple(e + d for e, d in zip(entered, push_back(position)))
+                self.assertEqual(self.leave(a, b, position), reentry[position](pushed))
+                self.assertEqual(a.boxes(), [])
+
+    def test_a_slave_larger_than_its_master_on_the_left_or_above_gives_control_back(self):
+        master, slave = b, a  # 1024x768 drives 1280x1024
+        for position in ("left", "above"):
+            with self.subTest(position=position):
+                if master.running():
+                    master.stop()
+                self.link(master, slave, position)
+                self.cross(master, slave, position)
+                # The Master's own edge stops the pointer short of the
+                # Slave's far edge; pushing past it still leaves.
+                back = self.leave(master, slave, position)
+                self.assertEqual(back[0 if position == "left" else 1], 3)
+
+
+class Typing(MasterTest):
+    def test_300_keystrokes_arrive_in_a_window_on_the_slave_exactly_and_in_order(self):
+        self.link(a, b, "right")
+        self.cross_and_warm_up(a, b)
+        self.assertEqual(b.drive("focus"), "ok")
+        b.drive("clear")
+        text = ("The quick brown fox, 2 lazy dogs; JUMPS over 31 fences. " * 6)[:300]
+        for at in range(0, len(text), 20):
+            chunk = text[at:at + 20]
+            self.assertEqual(a.drive("type " + chunk), "ok")
+            # A fast typist's burst, then the Slave catches up.
+            wait_until(lambda: len(b.drive.json("keys")["chars"]) >= at + len(chunk), 10,
+                       "the Slave to type %d characters" % (at + len(chunk)))
+        time.sleep(0.3)
+        self.assertEqual(b.drive.json("keys")["chars"], text)
+        self.leave(a, b, "right")
+
+
+class Pointer(MasterTest):
+    def test_a_click_lands_on_the_intended_pixel_and_the_wheel_scrolls(self):
+        self.link(a, b, "right")
+        at = self.cross_and_warm_up(a, b)
+        target = (300, 200)
+        at = a.move(target[0] - at[0], target[1] - at[1])
+        self.assertEqual(at, target)
+        wait_following(a, b, target)
+        self.assertEqual(b.drive("focus"), "ok")
+        b.drive("clear")
+        time.sleep(0.2)
+        a.drive("click left")
+        keys = wait_until(lambda: (lambda k: k if k["buttons"] == ["ldown", "lup"] else None)(b.drive.json("keys")),
+                          5, "the click on the Slave")
+        self.assertEqual(keys["clicks"], ["%d,%d" % target])
+        time.sleep(0.3)  # the handshake idle: a wheel step goes out only then
+        a.drive("wheel -120")
+        wait_until(lambda: b.drive.json("keys")["wheel"] == [-120], 5, "the wheel turn on the Slave")
+        self.leave(a, b, "right")
+
+    def test_the_slaves_pointer_rests_exactly_where_the_masters_stopped(self):
+        self.link(a, b, "right")
+        self.cross_and_warm_up(a, b)
+        # Bursts of movement: most positions arrive while a packet awaits
+        # its answer and are only recorded.
+        for dx, dy in ((120, 40), (-60, 90), (200, -30), (-15, 7), (33, 61)):
+            last = a.move(dx, dy)
+        wait_until(lambda: b.cursor() == last, 3, "the Slave's pointer to rest at %s" % (last,))
+        time.sleep(0.3)
+        self.assertEqual(b.cursor(), last)
+        self.leave(a, b, "right")
+
+    def test_a_key_held_across_the_crossing_back_is_released_on_the_slave(self):
+        self.link(a, b, "right")
+        self.cross_and_warm_up(a, b)
+        self.assertEqual(b.drive("focus"), "ok")
+        b.drive("clear")
+        a.drive("key 0x10 down")
+        wait_until(lambda: 0x10 in b.drive.json("keys")["down"], 5, "Shift down on the Slave")
+        self.leave(a, b, "right")
+        wait_until(lambda: 0x10 in b.drive.json("keys")["up"], 5, "Shift released on the Slave")
+        a.drive("key 0x10 up")
+
+
+if __name__ == "__main__":
+    unittest.main()
