@@ -8,7 +8,7 @@
 
 namespace {
 
-struct ControlSpec {
+struct PanelControl {
     HWND AppState::*field;
     const char* windowClass;
     const char* text;
@@ -16,7 +16,7 @@ struct ControlSpec {
 };
 
 // The diagnostic panel, in creation order.
-const ControlSpec PANEL[] = {
+const PanelControl PANEL[] = {
     {&AppState::clientButton, "button", "Client", IDC_CLIENT, 10, 10, 64, 24},
     {&AppState::serverButton, "button", "Server", IDC_SERVER, 10, 36, 64, 24},
     {&AppState::sendButton, "button", "Send", IDC_SEND, 10, 62, 64, 24},
@@ -83,18 +83,18 @@ void toggleInput(HWND window)
 void createDiagnosticControls(HWND window, HFONT font)
 {
     HINSTANCE instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(window, GWLP_HINSTANCE));
-    for (const ControlSpec& spec : PANEL) {
-        HWND control = CreateWindowExA(0, spec.windowClass, spec.text, WS_CHILD | WS_VISIBLE, spec.x, spec.y,
-                                       spec.width, spec.height, window,
-                                       reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.id)), instance, nullptr);
-        app.*spec.field = control;
+    for (const PanelControl& item : PANEL) {
+        HWND control = CreateWindowExA(0, item.windowClass, item.text, WS_CHILD | WS_VISIBLE, item.x, item.y,
+                                       item.width, item.height, window,
+                                       reinterpret_cast<HMENU>(static_cast<INT_PTR>(item.id)), instance, nullptr);
+        app.*item.field = control;
         SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
     }
 }
 
 void showDiagnosticControls(int showCommand)
 {
-    for (const ControlSpec& spec : PANEL) ShowWindow(app.*spec.field, showCommand);
+    for (const PanelControl& item : PANEL) ShowWindow(app.*item.field, showCommand);
 }
 
 void addTrayIcon(HWND window)

@@ -36,11 +36,7 @@ void report(const char* what, std::vector<double> samples)
 PacketPeer startLinked(DWORD master)
 {
     const int port = freePortPair();
-    deleteSettings();
-    writeSettingNumber("SRMaster", master);
-    writeSettingNumber("ScreenPos", 1u);
-    writeSetting("SRPartner", "127.0.0.1");
-    writeSetting("SRPort", std::to_string(port).c_str());
+    writeLinkSettings(master != 0, 1, port);
     SOCKET control = listenOn(port);
     SOCKET clipboard = listenOn(port + 1);
     startMainWindow(GetModuleHandleA(nullptr), SW_HIDE);

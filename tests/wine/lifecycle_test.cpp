@@ -9,25 +9,6 @@
 
 namespace {
 
-void key(WORD vk, bool up)
-{
-    INPUT input = {};
-    input.type = INPUT_KEYBOARD;
-    input.ki.wVk = vk;
-    input.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
-    SendInput(1, &input, sizeof input);
-}
-
-void moveBy(int dx, int dy)
-{
-    INPUT input = {};
-    input.type = INPUT_MOUSE;
-    input.mi.dx = dx;
-    input.mi.dy = dy;
-    input.mi.dwFlags = MOUSEEVENTF_MOVE;
-    SendInput(1, &input, sizeof input);
-}
-
 // Counts the message boxes this process shows.
 int boxesShown = 0;
 BOOL CALLBACK countBox(HWND window, LPARAM)
@@ -44,11 +25,7 @@ TEST(Lifecycle, ACloseRequestTakesEverythingDownAndEndsTheLoopWithZero)
 {
     const int port = freePortPair();
     ASSERT_NE(port, 0);
-    deleteSettings();
-    writeSettingNumber("SRMaster", 1u);
-    writeSettingNumber("ScreenPos", 1u);
-    writeSetting("SRPartner", "127.0.0.1");
-    writeSetting("SRPort", std::to_string(port).c_str());
+    writeLinkSettings(true, 1, port);
 
     InputRecorder recorder;
     recorder.create(0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
@@ -66,12 +43,12 @@ TEST(Lifecycle, ACloseRequestTakesEverythingDownAndEndsTheLoopWithZero)
     // Control on the Slave: the Master's own keys are kept from its programs.
     SetCursorPos(app.localWidth - 1, 100);
     pumpFor(50);
-    moveBy(5, 0);
+    sendMove(5, 0);
     ASSERT_TRUE(pumpUntil([&] { slave.poll(); return app.controlState == STATE_REMOTE && app.peerReady == 1; }));
     ASSERT_TRUE(recorder.focus());
     recorder.clear();
-    key('K', false);
-    key('K', true);
+    sendKey('K', false);
+    sendKey('K', true);
     pumpFor(300);
     EXPECT_TRUE(recorder.keyDowns.empty());
 
@@ -82,8 +59,8 @@ TEST(Lifecycle, ACloseRequestTakesEverythingDownAndEndsTheLoopWithZero)
     // With the hooks gone the keyboard belongs to the Master's programs again.
     ASSERT_TRUE(recorder.focus());
     recorder.clear();
-    key('K', false);
-    key('K', true);
+    sendKey('K', false);
+    sendKey('K', true);
     EXPECT_TRUE(pumpUntil([&] { return recorder.keyUps.size() == 1; }, 2000));
     EXPECT_EQ(recorder.keyDowns, std::vector<UINT>{'K'});
 

@@ -22,34 +22,6 @@ POINT cursor()
     return p;
 }
 
-void moveBy(int dx, int dy)
-{
-    INPUT input = {};
-    input.type = INPUT_MOUSE;
-    input.mi.dx = dx;
-    input.mi.dy = dy;
-    input.mi.dwFlags = MOUSEEVENTF_MOVE;
-    SendInput(1, &input, sizeof input);
-}
-
-void mouseFlags(DWORD flags, DWORD data = 0)
-{
-    INPUT input = {};
-    input.type = INPUT_MOUSE;
-    input.mi.dwFlags = flags;
-    input.mi.mouseData = data;
-    SendInput(1, &input, sizeof input);
-}
-
-void key(WORD vk, bool up)
-{
-    INPUT input = {};
-    input.type = INPUT_KEYBOARD;
-    input.ki.wVk = vk;
-    input.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
-    SendInput(1, &input, sizeof input);
-}
-
 void setPosition(DWORD position)
 {
     writeSettingNumber("ScreenPos", position);
@@ -120,11 +92,7 @@ public:
     {
         const int port = freePortPair();
         ASSERT_NE(port, 0);
-        deleteSettings();
-        writeSettingNumber("SRMaster", 1u);
-        writeSettingNumber("ScreenPos", 1u);
-        writeSetting("SRPartner", "127.0.0.1");
-        writeSetting("SRPort", std::to_string(port).c_str());
+        writeLinkSettings(true, 1, port);
 
         recorder.create(0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
         SOCKET control = listenOn(port);
@@ -161,7 +129,7 @@ TEST(Master, CrossesAtEachPositionAndComesBackThreePixelsInside)
         ASSERT_EQ(app.controlState, STATE_LOCAL);
         slave.packets.clear();
 
-        moveBy(c.push.x, c.push.y);
+        sendMove(c.push.x, c.push.y);
         InputPacket enter;
         ASSERT_TRUE(slave.waitForType(PKT_ENTER, &enter));
         EXPECT_EQ(enter.x, c.entry.x);
@@ -171,7 +139,7 @@ TEST(Master, CrossesAtEachPositionAndComesBackThreePixelsInside)
             << cursor().x << "," << cursor().y;
         ASSERT_TRUE(waitForReady());
 
-        moveBy(c.back.x, c.back.y);
+        sendMove(c.back.x, c.back.y);
         InputPacket leave;
         ASSERT_TRUE(slave.waitForType(PKT_LEAVE, &leave));
         EXPECT_TRUE(waitForState(STATE_LOCAL));
@@ -188,14 +156,14 @@ void crossRight()
 {
     setPosition(1);
     placePointer(1279, 500);
-    moveBy(8, 0);
+    sendMove(8, 0);
     ASSERT_TRUE(waitForState(STATE_REMOTE));
     ASSERT_TRUE(waitForReady());
 }
 
 void leaveLeft()
 {
-    moveBy(-2000, 0);
+    sendMove(-2000, 0);
     ASSERT_TRUE(waitForState(STATE_LOCAL));
     pumpFor(50);
 }
@@ -209,8 +177,8 @@ TEST(Master, ForwardsEveryKeystrokeInOrderAndKeepsThemFromItsOwnPrograms)
     std::vector<std::pair<int32_t, int32_t>> typed;
     for (int i = 0; i < 300; ++i) {
         const WORD vk = static_cast<WORD>(LOBYTE(VkKeyScanA(text[i % text.size()])));
-        key(vk, false);
-        key(vk, true);
+        sendKey(vk, false);
+        sendKey(vk, true);
         typed.emplace_back(vk, EV_KEY_DOWN);
         typed.emplace_back(vk, EV_KEY_UP);
         // A typist's pace: the queue drains between keystrokes.
@@ -234,13 +202,13 @@ TEST(Master, ForwardsEveryKeystrokeInOrderAndKeepsThemFromItsOwnPrograms)
 TEST(Master, ForwardsClicksWhereThePointerIsAndTheWheel)
 {
     crossRight();
-    moveBy(200, 100);
+    sendMove(200, 100);
     ASSERT_TRUE(waitForReady());
     const POINT at = cursor();
     slave.packets.clear();
     recorder.clear();
-    mouseFlags(MOUSEEVENTF_LEFTDOWN);
-    mouseFlags(MOUSEEVENTF_LEFTUP);
+    sendMouseFlags(MOUSEEVENTF_LEFTDOWN);
+    sendMouseFlags(MOUSEEVENTF_LEFTUP);
     ASSERT_TRUE(pumpUntil([] { slave.poll(); return slave.packets.size() >= 2 && app.peerReady == 1; }));
     ASSERT_EQ(slave.packets.size(), 2u);
     EXPECT_EQ(slave.packets[0].button, EV_LEFT_DOWN);
@@ -252,7 +220,7 @@ TEST(Master, ForwardsClicksWhereThePointerIsAndTheWheel)
     }
 
     slave.packets.clear();
-    mouseFlags(MOUSEEVENTF_WHEEL, static_cast<DWORD>(-120));
+    sendMouseFlags(MOUSEEVENTF_WHEEL, static_cast<DWORD>(-120));
     InputPacket wheel;
     ASSERT_TRUE(slave.waitForType(PKT_WHEEL, &wheel));
     EXPECT_EQ(wheelDelta(wheel), -120);
@@ -270,9 +238,9 @@ TEST(Master, TheSlavesPointerRestsWhereTheMastersStopped)
     crossRight();
     slave.autoReady = false;
     slave.packets.clear();
-    moveBy(10, 10);  // goes out at once
+    sendMove(10, 10);  // goes out at once
     ASSERT_TRUE(slave.waitForPackets(1));
-    for (int i = 0; i < 20; ++i) moveBy(7, 3);  // recorded while the packet awaits its answer
+    for (int i = 0; i < 20; ++i) sendMove(7, 3);  // recorded while the packet awaits its answer
     ASSERT_TRUE(pumpUntil([] { return app.cursorX == cursor().x && app.cursorY == cursor().y; }, 2000));
     slave.packets.clear();
     slave.autoReady = true;
@@ -291,19 +259,19 @@ TEST(Master, ALargerSlaveOnTheLeftOrAboveStillGivesControlBack)
     setRemoteSize(1920, 1200);
     setPosition(0);
     placePointer(5, 500);
-    moveBy(-10, 0);
+    sendMove(-10, 0);
     ASSERT_TRUE(waitForState(STATE_REMOTE));
     ASSERT_TRUE(waitForReady());
-    moveBy(3000, 0);  // the pointer stops at the Master's own edge, 1279
+    sendMove(3000, 0);  // the pointer stops at the Master's own edge, 1279
     EXPECT_TRUE(waitForState(STATE_LOCAL));
     EXPECT_TRUE(waitForPointer(3, cursor().y));
 
     setPosition(2);
     placePointer(640, 5);
-    moveBy(0, -10);
+    sendMove(0, -10);
     ASSERT_TRUE(waitForState(STATE_REMOTE));
     ASSERT_TRUE(waitForReady());
-    moveBy(0, 3000);
+    sendMove(0, 3000);
     EXPECT_TRUE(waitForState(STATE_LOCAL));
     setRemoteSize(1024, 768);
     setPosition(1);
@@ -328,15 +296,15 @@ TEST(Master, AFailedSendDropsToLocalAndFreesTheMastersKeyboard)
 {
     crossRight();
     closesocket(app.controlSocket);  // the next send fails
-    moveBy(5, 5);
+    sendMove(5, 5);
     ASSERT_TRUE(waitForState(STATE_LOCAL));
     RECT clip;
     GetClipCursor(&clip);
     EXPECT_EQ(clip.right, 1280);
     ASSERT_TRUE(recorder.focus());
     recorder.clear();
-    key('Q', false);
-    key('Q', true);
+    sendKey('Q', false);
+    sendKey('Q', true);
     EXPECT_TRUE(pumpUntil([] { return recorder.keyUps.size() >= 1; }, 2000));
     EXPECT_EQ(recorder.keyDowns, std::vector<UINT>{'Q'});
 }

@@ -51,11 +51,7 @@ public:
         screenHeight = GetSystemMetrics(SM_CYSCREEN);
         const int port = freePortPair();
         ASSERT_NE(port, 0);
-        deleteSettings();
-        writeSettingNumber("SRMaster", 0u);
-        writeSettingNumber("ScreenPos", 1u);
-        writeSetting("SRPartner", "127.0.0.1");
-        writeSetting("SRPort", std::to_string(port).c_str());
+        writeLinkSettings(false, 1, port);
 
         recorder.create(0, 0, screenWidth, screenHeight);
         SOCKET control = listenOn(port);

@@ -262,6 +262,43 @@ void InputRecorder::clear()
     buttons.clear();
 }
 
+void sendMove(int dx, int dy)
+{
+    INPUT input = {};
+    input.type = INPUT_MOUSE;
+    input.mi.dx = dx;
+    input.mi.dy = dy;
+    input.mi.dwFlags = MOUSEEVENTF_MOVE;
+    SendInput(1, &input, sizeof input);
+}
+
+void sendMouseFlags(DWORD flags, DWORD data)
+{
+    INPUT input = {};
+    input.type = INPUT_MOUSE;
+    input.mi.dwFlags = flags;
+    input.mi.mouseData = data;
+    SendInput(1, &input, sizeof input);
+}
+
+void sendKey(WORD vk, bool up)
+{
+    INPUT input = {};
+    input.type = INPUT_KEYBOARD;
+    input.ki.wVk = vk;
+    input.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+    SendInput(1, &input, sizeof input);
+}
+
+void writeLinkSettings(bool master, DWORD position, int port)
+{
+    deleteSettings();
+    writeSettingNumber("SRMaster", master ? 1u : 0u);
+    writeSettingNumber("ScreenPos", position);
+    writeSetting("SRPartner", "127.0.0.1");
+    writeSetting("SRPort", std::to_string(port).c_str());
+}
+
 void writeSettingNumber(const char* name, DWORD value)
 {
     writeRegistryNumber(SETTINGS_KEY, name, static_cast<int32_t>(value));

@@ -69,6 +69,15 @@ struct InputRecorder {
     void clear();
 };
 
+// Synthetic input, as a user's mouse and keyboard would make it.
+void sendMove(int dx, int dy);
+void sendMouseFlags(DWORD flags, DWORD data = 0);
+void sendKey(WORD vk, bool up);
+
+// The four settings for a link over loopback on `port`; position is the
+// stored number (0 left, 1 right, 2 above, 3 below).
+void writeLinkSettings(bool master, DWORD position, int port);
+
 void writeSettingNumber(const char* name, DWORD value);
 void writeSetting(const char* name, const char* text);
 void deleteSettings();
