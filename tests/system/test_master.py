@@ -89,8 +89,13 @@ class MasterTest(unittest.TestCase):
         master.put(*start)
         master.move(*push)
         target = entry_point(position, screen_of(master), screen_of(slave))
-        return wait_until(lambda: slave.cursor() == target and target, 5,
-                          "the Slave's pointer at the entry point %s" % (target,))
+        wait_until(lambda: slave.cursor() == target, 5, "the Slave's pointer at the entry point %s" % (target,))
+        # The Master's own pointer is put on the same point once the crossing
+        # is done (within its own screen); later moves start from there.
+        width, height = screen_of(master)
+        at = (min(target[0], width - 1), min(target[1], height - 1))
+        wait_until(lambda: master.cursor() == at, 5, "the Master's pointer at %s" % (at,))
+        return target
 
     def cross_and_warm_up(self, master, slave, position="right"):
         """Crosses, then moves until the Slave's pointer follows the Master's:
