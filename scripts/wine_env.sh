@@ -1,15 +1,15 @@
-# Sourced by the run and test scripts: a Wine prefix of the run's own and Xvfb
-# displays, all removed again when the script ends.
+# Sourced by the run and test scripts: Wine prefixes of the run's own and Xvfb
+# displays, all ended and removed again by cleanup_wine. The two functions are
+# called as $(...), in a subshell, so what they start is written down in files
+# under WINE_ROOT, where cleanup_wine finds it.
 WINE_ROOT=$(mktemp -d /tmp/skiprail-wine.XXXXXX)
-XVFB_PIDS=()
-WINE_PREFIXES=()
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 
 # new_prefix NAME: makes a fresh prefix and prints its path.
 new_prefix() {
     local prefix="$WINE_ROOT/$1"
-    WINE_PREFIXES+=("$prefix")
+    echo "$prefix" >>"$WINE_ROOT/prefixes"
     WINEPREFIX="$prefix" DISPLAY= wineboot -i >/dev/null 2>&1 || true
     WINEPREFIX="$prefix" wineserver -w 2>/dev/null || true
     echo "$prefix"
@@ -20,7 +20,7 @@ start_display() {
     local n=70
     while [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; do n=$((n + 1)); done
     Xvfb ":$n" -screen 0 "${1}x24" -nolisten tcp >/dev/null 2>&1 &
-    XVFB_PIDS+=($!)
+    echo $! >>"$WINE_ROOT/displays"
     for _ in $(seq 50); do
         [ -e "/tmp/.X11-unix/X$n" ] && break
         sleep 0.1
@@ -29,7 +29,12 @@ start_display() {
 }
 
 cleanup_wine() {
-    for prefix in "${WINE_PREFIXES[@]}"; do WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true; done
-    for pid in "${XVFB_PIDS[@]}"; do kill "$pid" 2>/dev/null || true; done
+    local prefix pid
+    if [ -f "$WINE_ROOT/prefixes" ]; then
+        while read -r prefix; do WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true; done <"$WINE_ROOT/prefixes"
+    fi
+    if [ -f "$WINE_ROOT/displays" ]; then
+        while read -r pid; do kill "$pid" 2>/dev/null || true; done <"$WINE_ROOT/displays"
+    fi
     rm -rf "$WINE_ROOT"
 }
