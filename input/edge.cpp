@@ -1,6 +1,7 @@
 #include "input/edge.h"
 
 #include "app/panel.h"
+#include "clipboard/clipboard.h"
 #include "input/edge_math.h"
 #include "input/hooks.h"
 #include "link/packets.h"
@@ -74,6 +75,7 @@ void enterRemote(int32_t x, int32_t y)
     app.controlState = STATE_REMOTE;
     SetLayeredWindowAttributes(app.mainWindow, 0, 1, LWA_ALPHA);  // 1, not 0: it must still take clicks
     SetWindowPos(app.mainWindow, HWND_TOPMOST, app.cursorX - 25, app.cursorY - 25, 50, 50, SWP_SHOWWINDOW);
+    pushClipboard(app.mainWindow);
     clipToRemote();
     if (!pointerHidden) {
         ShowCursor(FALSE);

@@ -1,6 +1,7 @@
 #include "input/injection.h"
 
 #include "app/panel.h"
+#include "clipboard/clipboard.h"
 #include "input/flow.h"
 #include "input/inject_math.h"
 #include "input/held_input.h"
@@ -88,6 +89,7 @@ void dispatchPacket(HWND window, const InputPacket& packet)
         // Control goes back to the Master: nothing the replay pressed may stay
         // down here, since its release will happen on the Master.
         releaseInjectedInput();
+        pushClipboard(app.mainWindow);
         break;
     default:
         break;  // unknown types, 0 included, are dropped

@@ -1,5 +1,6 @@
 #include "link/connections.h"
 
+#include "clipboard/clipboard.h"
 #include "input/edge.h"
 #include "input/hooks.h"
 #include "input/injection.h"
@@ -224,12 +225,15 @@ void onClipboardSocketEvent(HWND window, SOCKET socket, LPARAM lParam)
 
     switch (event) {
     case FD_READ:
-        Sleep(1);
+        receiveClipboardData();
+        break;
+    case FD_WRITE:
+        continueClipboardSend(window);  // the socket drained: the rest of a transfer goes out
         break;
     case FD_ACCEPT:
         if (!isListener) break;
         switch (acceptInto(socket, &app.clipboardSocket, window)) {
-        case Accepted::Partner: break;
+        case Accepted::Partner: resetClipboardBuffer(); break;
         case Accepted::Failed: MessageBoxA(window, "CB Accept Failed", "Info", MB_OK | MB_ICONWARNING); break;
         case Accepted::Stranger: break;
         }
@@ -237,11 +241,14 @@ void onClipboardSocketEvent(HWND window, SOCKET socket, LPARAM lParam)
     case FD_CONNECT:
         if (app.clipboardConnectFailed == 1 || error != 0)
             MessageBoxA(nullptr, "Could not connect Clipboard.", "Error", MB_OK | MB_ICONWARNING);
+        else
+            resetClipboardBuffer();
         break;
     case FD_CLOSE:
         if (closeConnection(socket) && app.clipboardListening == 0)
             startListening(app.port + 1, WM_CLIPBOARD_SOCKET, &app.clipboardListener, &app.clipboardListening);
         forgetClosedSocket(socket, &app.clipboardSocket);
+        resetClipboardBuffer();  // what was half sent or half received is gone with it
         break;
     default:
         break;

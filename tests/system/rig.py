@@ -538,8 +538,12 @@ def demo(build_dir, out_dir):
         wait_until(lambda: connections_to(port) >= 1 and connections_to(port + 1) >= 1, 20, "both connections")
         print("control and clipboard connections established", flush=True)
 
+        copied = "Copied on the Master at %s" % time.strftime("%H:%M:%S")
+        master.drive("clipboard set " + copied)
         before = slave.cursor()
         entry = wait_linked(master, slave)
+        wait_until(lambda: slave.drive.json("clipboard get") == copied, 10, "the clipboard text on the Slave")
+        print("clipboard text copied on the master is on the slave's clipboard: %r" % copied)
         print("slave pointer %s before; after the master's pointer crossed its right edge: %s" % (before, entry))
         target = master.move(300, 200)
         moved = wait_following(master, slave, target)
@@ -553,7 +557,11 @@ def demo(build_dir, out_dir):
         mark(slave.screenshot(os.path.join(out_dir, "slave.png")), moved, "pointer %d,%d" % moved)
         boxes = master.boxes() + slave.boxes()
         print("message boxes: %s" % (boxes or "none"))
+        slave.drive("clipboard set Copied on the Slave")
         print("back on the master: pointer at %s" % (cross_back(master),))
+        wait_until(lambda: master.drive.json("clipboard get") == "Copied on the Slave", 10,
+                   "the clipboard text on the Master")
+        print("clipboard text copied on the slave is on the master's clipboard: 'Copied on the Slave'")
         print("screenshots: %s, %s" % (os.path.join(out_dir, "master.png"), os.path.join(out_dir, "slave.png")))
         return 0 if not boxes else 1
     finally:

@@ -408,14 +408,21 @@ class ClipboardLink(SystemTest):
         wait_until(lambda: master.boxes(), 10, "a message box")
         self.assertEqual([(b["caption"], b["text"]) for b in master.boxes()],
                          [("Error", "Could not connect Clipboard.")])
-        # With the box still open, input sharing goes on.
+        # With the box still open, input sharing goes on; the crossing's
+        # clipboard push finds no connection and says so.
         control.send_packet(P.Packet(P.PKT_SCREEN_SIZE, 1024, 768))
-        wait_crossing(master)
+        cross_right(master)
         self.assertEqual(control.wait_for(P.PKT_ENTER).type, P.PKT_ENTER)
+        texts = wait_until(lambda: (lambda t: sorted(t) if len(t) == 2 else None)(master.box_texts()), 10,
+                           "the push's report")
+        self.assertRegex(texts[0], r"^Call to sendbuffer \(\) returned error \d+!$")
+        self.assertEqual(texts[1], "Could not connect Clipboard.")
+        master.dismiss_boxes()
+        wait_until(lambda: master.cursor()[0] < 640, 10, "the crossing to finish")
         cross_back(master)
         self.assertEqual(control.wait_for(P.PKT_LEAVE).type, P.PKT_LEAVE)
         self.assertFalse(listening(self.port + 1), "no clipboard listener is started")
-        self.assertEqual(len(master.boxes()), 1)
+        self.assertEqual(master.boxes(), [])
 
 
 class MasterOnTheWire(SystemTest):

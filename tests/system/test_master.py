@@ -7,6 +7,8 @@ a Slave larger than its Master the two swap roles.
 """
 
 import os
+import socket
+import subprocess
 import sys
 import time
 import unittest
@@ -222,6 +224,83 @@ class Pointer(MasterTest):
         self.leave(a, b, "right")
         wait_until(lambda: 0x10 in b.drive.json("keys")["up"], 5, "Shift released on the Slave")
         a.drive("key 0x10 up")
+
+
+def x_clipboard(pc):
+    """The text of the PC's X CLIPBOARD selection, as any X program would paste it."""
+    result = subprocess.run(["xclip", "-o", "-selection", "clipboard"], env=dict(os.environ, DISPLAY=pc.display),
+                            capture_output=True, timeout=20)
+    return result.stdout.decode("latin-1") if result.returncode == 0 else None
+
+
+class Clipboard(MasterTest):
+    def test_text_follows_each_crossing_and_an_empty_clipboard_sends_nothing(self):
+        self.link(a, b, "right")
+        self.assertEqual(a.drive("clipboard set copied on the Master"), "ok")
+        self.cross(a, b, "right")
+        wait_until(lambda: x_clipboard(b) == "copied on the Master", 10, "the text on the Slave's X clipboard")
+        # Placed by a program that puts CF_TEXT after its other text formats.
+        self.assertEqual(b.drive("clipboard last copied on the Slave"), "ok")
+        self.leave(a, b, "right")
+        wait_until(lambda: a.drive.json("clipboard get") == "copied on the Slave", 10, "the text on the Master")
+
+        # Nothing on the Master's clipboard: the Slave keeps its text.
+        self.assertEqual(a.drive("clipboard empty"), "ok")
+        self.cross(a, b, "right")
+        time.sleep(1)
+        self.assertEqual(b.drive.json("clipboard get"), "copied on the Slave")
+        self.leave(a, b, "right")
+        self.assertEqual((a.boxes(), b.boxes()), ([], []))
+
+    def test_the_largest_text_crosses_whole_both_ways(self):
+        self.link(a, b, "right")
+        self.assertEqual(a.drive("clipboard fill 4999995"), "ok")
+        largest = a.drive("clipboard sum")
+        self.assertEqual(largest.split()[0], "4999995")
+        self.cross(a, b, "right")
+        wait_until(lambda: b.drive("clipboard sum") == largest, 30, "the whole text on the Slave")
+        # The Master's clipboard changes meanwhile; coming back brings the
+        # Slave's copy home whole.
+        self.assertEqual(a.drive("clipboard set changed"), "ok")
+        self.leave(a, b, "right")
+        wait_until(lambda: a.drive("clipboard sum") == largest, 30, "the whole text back on the Master")
+        # No box on either side: a large transfer is no failure.
+        time.sleep(0.5)
+        self.assertEqual((a.boxes(), b.boxes()), ([], []))
+
+    def test_without_a_clipboard_connection_a_push_reports_it_and_typing_goes_on(self):
+        # The Slave's clipboard port is taken: it cannot listen there, and the
+        # Master's clipboard connect is refused.
+        blocker = socket.socket()
+        blocker.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 0)
+        blocker.bind(("0.0.0.0", self.port + 1))
+        self.addCleanup(blocker.close)
+        b.settings(master=False, position="right", port=self.port)
+        b.start()
+        wait_until(lambda: b.box_texts() == ["Attempt to bind socket failed."], 15, "the Slave's bind box")
+        b.dismiss_boxes()
+        a.settings(master=True, position="right", port=self.port)
+        a.start()
+        wait_until(lambda: connections_to(self.port) == 1, 15, "the control connection")
+        wait_until(lambda: a.box_texts() == ["Could not connect Clipboard."], 15, "the Master's clipboard box")
+        a.dismiss_boxes()
+        time.sleep(0.3)
+
+        start, push = edge_start("right", screen_of(a))
+        a.put(*start)
+        a.move(*push)
+        texts = wait_until(lambda: a.box_texts() or None, 10, "the push's report")
+        self.assertEqual(len(texts), 1)
+        self.assertRegex(texts[0], r"^Call to sendbuffer \(\) returned error \d+!$")
+        a.dismiss_boxes()
+        wait_until(lambda: a.cursor() == (1, scaled(start[1], 1024, 768)), 5, "the crossing to finish")
+        at = a.move(150, 100)
+        wait_following(a, b, at)
+        self.assertEqual(b.drive("focus"), "ok")
+        b.drive("clear")
+        self.assertEqual(a.drive("type still typing"), "ok")
+        wait_until(lambda: b.drive.json("keys")["chars"] == "still typing", 10, "the typing on the Slave")
+        self.leave(a, b, "right")
 
 
 if __name__ == "__main__":

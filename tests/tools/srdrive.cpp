@@ -20,6 +20,11 @@
 //   keys                  what the recorder got since `clear`  [JSON]
 //   clear                 [ok]
 //   clipboard get         [JSON string]    clipboard set TEXT  [ok | fail]
+//   clipboard last TEXT   the text as Unicode, OEM text and locale first and
+//                         CF_TEXT last, as some programs place it  [ok | fail]
+//   clipboard fill N      N bytes of a fixed pattern as the text  [ok | fail]
+//   clipboard sum         [LENGTH HASH] of the text, or [none]
+//   clipboard empty       nothing on the clipboard at all  [ok | fail]
 //   boxes                 the visible message boxes of the prefix  [JSON]
 //   dismiss               presses OK on each of them  [count]
 //   close-main            WM_CLOSE to the program's main window  [ok | none]
@@ -301,6 +306,64 @@ bool setClipboardText(const std::string& text)
     return done;
 }
 
+// Text of any length, the same for the same n: printable, no NUL.
+std::string patternText(size_t n)
+{
+    std::string text(n, ' ');
+    uint32_t state = 2166136261u;
+    for (size_t i = 0; i < n; ++i) {
+        state = state * 1103515245u + 12345u;
+        text[i] = static_cast<char>(' ' + (state >> 16) % 95);
+    }
+    return text;
+}
+
+// FNV-1a of the text: big texts are compared by length and hash, not sent whole.
+std::string textSum(const std::string& text)
+{
+    uint32_t hash = 2166136261u;
+    for (unsigned char c : text) hash = (hash ^ c) * 16777619u;
+    return std::to_string(text.size()) + " " + std::to_string(hash);
+}
+
+HGLOBAL globalCopy(const void* data, size_t n)
+{
+    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, n);
+    if (memory) {
+        std::memcpy(GlobalLock(memory), data, n);
+        GlobalUnlock(memory);
+    }
+    return memory;
+}
+
+// CF_TEXT placed after the other text formats, so that it comes last when
+// the clipboard's formats are enumerated.
+bool setClipboardTextLast(const std::string& text)
+{
+    bool opened = false;
+    for (int attempt = 0; attempt < 20 && !(opened = OpenClipboard(nullptr)); ++attempt) Sleep(20);
+    if (!opened) return false;
+    EmptyClipboard();
+    const std::wstring wide(text.begin(), text.end());
+    const LCID locale = 0x409;
+    bool done = SetClipboardData(CF_UNICODETEXT, globalCopy(wide.c_str(), (wide.size() + 1) * sizeof(wchar_t)));
+    done = done && SetClipboardData(CF_OEMTEXT, globalCopy(text.c_str(), text.size() + 1));
+    done = done && SetClipboardData(CF_LOCALE, globalCopy(&locale, sizeof locale));
+    done = done && SetClipboardData(CF_TEXT, globalCopy(text.c_str(), text.size() + 1));
+    CloseClipboard();
+    return done;
+}
+
+bool emptyClipboard()
+{
+    bool opened = false;
+    for (int attempt = 0; attempt < 20 && !(opened = OpenClipboard(nullptr)); ++attempt) Sleep(20);
+    if (!opened) return false;
+    const bool done = EmptyClipboard() != 0;
+    CloseClipboard();
+    return done;
+}
+
 // ---------------------------------------------------------------- boxes
 
 std::vector<HWND> visibleBoxes()
@@ -482,7 +545,19 @@ std::string run(const std::string& line, bool* quit)
             return ok ? jsonString(text) : "null";
         }
         if (what == "set") return setClipboardText(restOf(line, "clipboard set")) ? "ok" : "fail";
-        return "err usage: clipboard get|set TEXT";
+        if (what == "last") return setClipboardTextLast(restOf(line, "clipboard last")) ? "ok" : "fail";
+        if (what == "fill") {
+            size_t n = 0;
+            if (!(in >> n)) return "err usage: clipboard fill N";
+            return setClipboardText(patternText(n)) ? "ok" : "fail";
+        }
+        if (what == "sum") {
+            bool ok = false;
+            const std::string text = clipboardText(&ok);
+            return ok ? textSum(text) : "none";
+        }
+        if (what == "empty") return emptyClipboard() ? "ok" : "fail";
+        return "err usage: clipboard get|set TEXT|fill N|sum|empty";
     }
     if (command == "boxes") return boxesJson();
     if (command == "dismiss") return std::to_string(dismissBoxes());
