@@ -43,6 +43,7 @@ constexpr unsigned WM_SEND_READY       = 8049;   // answer the packet just repla
 constexpr unsigned WM_SEND_BUTTON      = 8050;   // send the next queued button event
 constexpr unsigned WM_SEND_KEY         = 8051;   // send the next queued key event
 constexpr unsigned WM_SET_CURSOR       = 8052;   // put the pointer at (wParam, lParam)
+constexpr unsigned WM_SEND_WHEEL       = 8053;   // send the wheel turns that added up meanwhile
 constexpr unsigned WM_CONTROL_SOCKET   = 9013;   // socket event of the control connection
 constexpr unsigned WM_CLIPBOARD_SOCKET = 9018;   // socket event of the clipboard connection
 constexpr unsigned WM_TRAY_NOTIFY      = 12027;  // mouse event over the tray icon
@@ -50,6 +51,8 @@ constexpr unsigned WM_TRAY_NOTIFY      = 12027;  // mouse event over the tray ic
 // Timers of the main window.
 constexpr unsigned TIMER_SPLASH_SHOW = 12031;
 constexpr unsigned TIMER_SPLASH_HIDE = 12032;
+constexpr unsigned TIMER_RECONNECT   = 12040;  // the Master tries its partner again
+constexpr unsigned TIMER_LINK_WATCH  = 12041;  // a packet that draws no READY means a dead link
 
 // Diagnostic panel controls.
 constexpr int IDC_STATUS1  = 12004;

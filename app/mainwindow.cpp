@@ -75,6 +75,7 @@ void onCreate(HWND window)
 // WM_CLOSE: a close request takes everything down; WM_DESTROY follows.
 void onClose(HWND window)
 {
+    dropToLocal(window);  // the user's pointer and keys first, if the Slave had them
     deleteTrayIcon();
     releaseHooks();
     DestroyWindow(window);
@@ -93,6 +94,7 @@ void onTimer(HWND window, WPARAM id)
 {
     if (id == TIMER_SPLASH_SHOW) KillTimer(window, TIMER_SPLASH_SHOW);
     if (id == TIMER_SPLASH_HIDE) KillTimer(window, TIMER_SPLASH_HIDE);
+    if (id == TIMER_RECONNECT || id == TIMER_LINK_WATCH) onLinkTimer(window, id);
 }
 
 // A click on the capture window while the Slave has control: confine again.
@@ -111,6 +113,10 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_DESTROY:          onDestroy(); return 0;
     case WM_COMMAND:          onCommand(window, LOWORD(wParam)); return 0;
     case WM_TIMER:            onTimer(window, wParam); return 0;
+    case WM_MOUSEACTIVATE:
+        // The capture window takes clicks but never the activation.
+        if (app.controlState != STATE_LOCAL) return MA_NOACTIVATE;
+        return DefWindowProcA(window, message, wParam, lParam);
     case WM_LBUTTONDOWN:
     case WM_RBUTTONDOWN:      onClickOnWindow(); return 0;
     case WM_HOOK_MOUSE:       onHookMouse(wParam, reinterpret_cast<const MSLLHOOKSTRUCT*>(lParam)); return 0;
@@ -118,6 +124,7 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_SEND_READY:       sendButtonPacket(window, app.controlSocket, PKT_READY, 0, 0); return 0;
     case WM_SEND_BUTTON:      sendButtonPacket(window, app.controlSocket, PKT_INPUT, app.cursorX, app.cursorY); return 0;
     case WM_SEND_KEY:         sendKeyPacket(window, app.controlSocket, PKT_INPUT, app.cursorX, app.cursorY); return 0;
+    case WM_SEND_WHEEL:       sendPendingWheel(window); return 0;
     case WM_SET_CURSOR:       SetCursorPos(static_cast<int>(wParam), static_cast<int>(lParam)); return 0;
     case WM_CONTROL_SOCKET:   onControlSocketEvent(window, static_cast<SOCKET>(wParam), lParam); return 0;
     case WM_CLIPBOARD_SOCKET: onClipboardSocketEvent(window, static_cast<SOCKET>(wParam), lParam); return 0;

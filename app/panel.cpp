@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "input/edge.h"
 #include "input/hooks.h"
 #include "link/connections.h"
 
@@ -149,6 +150,7 @@ void onCommand(HWND window, int id)
     case IDC_ACTIVATE: installHooks(window); break;
     case IDM_TOGGLE:   toggleInput(window); break;
     case IDM_EXIT:
+        dropToLocal(window);  // the user's pointer and keys first, if the Slave had them
         deleteTrayIcon();
         PostQuitMessage(0);
         break;

@@ -3,6 +3,7 @@
 #include "app/panel.h"
 #include "clipboard/clipboard.h"
 #include "input/edge_math.h"
+#include "input/flow.h"
 #include "input/hooks.h"
 #include "link/packets.h"
 
@@ -17,18 +18,29 @@ ScreenGeometry geometry()
     return {app.localWidth, app.localHeight, app.remoteLeft, app.remoteTop, app.remoteWidth, app.remoteHeight};
 }
 
-// What leaving and dropping have in common: local state, capture undone.
-void undoCapture(HWND window)
+// The user's pointer, keyboard and buttons back to this PC: the hook library
+// lets them through again, the pointer is free and shown. Done before
+// anything that may be slow or raise a box, which the user must be able to
+// answer.
+void freeUserInput()
 {
-    app.peerReady = 0;
-    app.controlState = STATE_LOCAL;
-    SetLayeredWindowAttributes(window, 0, 255, LWA_ALPHA);
-    ShowWindow(window, SW_HIDE);
+    setRemoteFlags(0);
     ClipCursor(nullptr);
     if (pointerHidden) {
         ShowCursor(TRUE);
         pointerHidden = false;
     }
+}
+
+// What leaving and dropping have in common: local state, capture undone.
+void undoCapture(HWND window)
+{
+    app.peerReady = 0;
+    app.controlState = STATE_LOCAL;
+    freeUserInput();
+    forgetPendingInput();
+    SetLayeredWindowAttributes(window, 0, 255, LWA_ALPHA);
+    ShowWindow(window, SW_HIDE);
 }
 
 }  // namespace
@@ -72,9 +84,13 @@ void enterRemote(int32_t x, int32_t y)
     app.peerReady = 0;
     app.buttonQueue.readIndex = 0;
     app.buttonQueue.count = 0;
+    forgetPendingInput();
     app.controlState = STATE_REMOTE;
     SetLayeredWindowAttributes(app.mainWindow, 0, 1, LWA_ALPHA);  // 1, not 0: it must still take clicks
-    SetWindowPos(app.mainWindow, HWND_TOPMOST, app.cursorX - 25, app.cursorY - 25, 50, 50, SWP_SHOWWINDOW);
+    // Shown without taking the activation: the user's own window keeps it,
+    // and typing goes there again once control comes back.
+    SetWindowPos(app.mainWindow, HWND_TOPMOST, app.cursorX - 25, app.cursorY - 25, 50, 50,
+                 SWP_SHOWWINDOW | SWP_NOACTIVATE);
     pushClipboard(app.mainWindow);
     clipToRemote();
     if (!pointerHidden) {
@@ -95,7 +111,6 @@ void dropToLocal(HWND window)
 {
     // The flags go back to 0 too: with them at 1 the hook library would keep
     // the Master's own keyboard and buttons from its own programs.
-    setRemoteFlags(0);
     undoCapture(window);
 }
 

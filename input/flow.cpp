@@ -7,17 +7,27 @@
 
 namespace {
 
+// Releases that found their queue full, and wheel turns made while a packet
+// awaited its answer: both go out as soon as the handshake allows.
+ReleaseOverflow keyOverflow, buttonOverflow;
+int32_t pendingWheel = 0;
+
 void postToMain(UINT message)
 {
     PostMessageA(app.mainWindow, message, 0, 0);
 }
 
-// WM_HOOK_MOUSE, wheel: forwarded only when the partner is ready, never queued.
+// WM_HOOK_MOUSE, wheel: sent at once when the partner is ready; in remote
+// control a turn that finds a packet awaiting its answer adds to the next.
 void onWheel(const MSLLHOOKSTRUCT* record)
 {
-    if (app.peerReady != 1) return;
-    sendWheelPacket(app.mainWindow, app.controlSocket, PKT_WHEEL, static_cast<int16_t>(HIWORD(record->mouseData)));
-    app.peerReady = 0;
+    const int16_t delta = static_cast<int16_t>(HIWORD(record->mouseData));
+    if (app.peerReady == 1) {
+        sendWheelPacket(app.mainWindow, app.controlSocket, PKT_WHEEL, delta);
+        app.peerReady = 0;
+    } else if (app.controlState == STATE_REMOTE) {
+        addWheel(&pendingWheel, delta);
+    }
 }
 
 // WM_HOOK_MOUSE, buttons: the held flags in either state, the queue in remote.
@@ -63,7 +73,7 @@ void onHookKeyboard(WPARAM message, const KBDLLHOOKSTRUCT* record)
 
 void queueButton(int32_t code)
 {
-    pushButton(app.buttonQueue, code);
+    queueButtonEvent(app.buttonQueue, buttonOverflow, code);
     if (app.peerReady == 1) {
         sendButtonPacket(app.mainWindow, app.controlSocket, PKT_INPUT, app.cursorX, app.cursorY);
         app.peerReady = 0;
@@ -72,7 +82,7 @@ void queueButton(int32_t code)
 
 void queueKey(int32_t vkCode, int32_t event)
 {
-    pushKey(app.keyQueue, vkCode, event);
+    queueKeyEvent(app.keyQueue, keyOverflow, vkCode, event);
     if (app.peerReady == 1) {
         sendKeyPacket(app.mainWindow, app.controlSocket, PKT_INPUT, app.cursorX, app.cursorY);
         app.peerReady = 0;
@@ -81,10 +91,15 @@ void queueKey(int32_t vkCode, int32_t event)
 
 void onPeerReady()
 {
+    forgetUnanswered();
+    refillReleases(app.buttonQueue, buttonOverflow);
+    refillReleases(app.keyQueue, keyOverflow);
     if (hasPending(app.buttonQueue)) {
         postToMain(WM_SEND_BUTTON);
     } else if (hasPending(app.keyQueue)) {
         postToMain(WM_SEND_KEY);
+    } else if (app.controlState == STATE_REMOTE && pendingWheel != 0) {
+        postToMain(WM_SEND_WHEEL);
     } else if (app.controlState == STATE_REMOTE && !lastSentPositionIs(app.cursorX, app.cursorY)) {
         // The pointer moved on while the last packet awaited its answer: send
         // where it rests now, so the Slave's pointer does not stop short.
@@ -92,4 +107,15 @@ void onPeerReady()
     } else {
         app.peerReady = 1;
     }
+}
+
+void sendPendingWheel(HWND window)
+{
+    sendWheelPacket(window, app.controlSocket, PKT_WHEEL, takeWheelStep(&pendingWheel));
+}
+
+void forgetPendingInput()
+{
+    pendingWheel = 0;
+    buttonOverflow.count = 0;
 }

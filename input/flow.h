@@ -10,3 +10,8 @@ void queueButton(int32_t code);
 void queueKey(int32_t vkCode, int32_t event);
 // A PKT_READY arrived.
 void onPeerReady();
+// WM_SEND_WHEEL: the wheel turns that added up while a packet awaited its answer.
+void sendPendingWheel(HWND window);
+// A crossing or a drop: wheel turns not yet sent, and button releases still
+// waiting for a slot, belong to the control period that ended.
+void forgetPendingInput();

@@ -35,6 +35,29 @@ bool takeKey(KeyQueue& queue, int32_t* vkCode, int32_t* event);
 inline bool hasPending(const ButtonQueue& queue) { return queue.readIndex < queue.count; }
 inline bool hasPending(const KeyQueue& queue) { return queue.readIndex < queue.count; }
 
+// Releases that found their queue full. Each waits here, once per key or
+// button, and goes into its queue before anything queued after it: whatever
+// went down on the Slave comes up again, however long the Slave was silent.
+struct ReleaseOverflow {
+    int32_t codes[256] = {};  // VK codes, or EV_LEFT_UP / EV_RIGHT_UP
+    int32_t count = 0;
+};
+
+// Queues an event behind any waiting releases. A release that finds no slot
+// waits in the overflow; a press that finds none is refused (false).
+bool queueKeyEvent(KeyQueue& queue, ReleaseOverflow& overflow, int32_t vkCode, int32_t event);
+bool queueButtonEvent(ButtonQueue& queue, ReleaseOverflow& overflow, int32_t code);
+// Moves waiting releases into the queue as far as slots allow.
+void refillReleases(KeyQueue& queue, ReleaseOverflow& overflow);
+void refillReleases(ButtonQueue& queue, ReleaseOverflow& overflow);
+
+// Wheel turns that arrive while a packet awaits its answer add up, and go out
+// together when the partner is ready: addWheel sums (bounded far beyond any
+// real spin), takeWheelStep gives the next PKT_WHEEL's delta, within the
+// field's 16 signed bits, and leaves the rest pending.
+void addWheel(int32_t* pending, int32_t delta);
+int32_t takeWheelStep(int32_t* pending);
+
 // Empties a queue without sending: every slot zeroed, count and readIndex 0.
 void clearQueue(ButtonQueue& queue);
 void clearQueue(KeyQueue& queue);

@@ -1,5 +1,7 @@
 #include "link/connections.h"
 
+#include <mstcpip.h>
+
 #include "clipboard/clipboard.h"
 #include "input/edge.h"
 #include "input/hooks.h"
@@ -12,6 +14,19 @@ namespace {
 // clipboard connection goes to the same address without a second lookup.
 in_addr partnerAddress = {};
 bool partnerAddressKnown = false;
+
+// The control connection as the Master's retries see it.
+bool controlLinked = false;       // a control connection is up
+bool connecting = false;          // a connect of the control connection is under way
+bool controlListenerBound = false;
+UINT retryDelay = 0;              // the wait before the next try, 0 before the first
+
+// No READY for this long to a packet that asks for one: the partner is gone.
+constexpr DWORD SILENT_PARTNER_MS = 8000;
+// Keep-alive probes after 4 s of silence, every 0.5 s: a partner that
+// vanished is noticed within about ten seconds.
+constexpr ULONG KEEPALIVE_IDLE_MS = 4000;
+constexpr ULONG KEEPALIVE_INTERVAL_MS = 500;
 
 bool startSocketLayer()
 {
@@ -29,12 +44,22 @@ bool isConnectFailure(int error)
     return error == WSAETIMEDOUT || error == WSAECONNREFUSED || error == WSAHOST_NOT_FOUND;
 }
 
+void keepAlive(SOCKET s)
+{
+    const BOOL on = TRUE;
+    setsockopt(s, SOL_SOCKET, SO_KEEPALIVE, reinterpret_cast<const char*>(&on), sizeof on);
+    tcp_keepalive values = {1, KEEPALIVE_IDLE_MS, KEEPALIVE_INTERVAL_MS};
+    DWORD returned = 0;
+    WSAIoctl(s, SIO_KEEPALIVE_VALS, &values, sizeof values, nullptr, 0, &returned, nullptr, nullptr);
+}
+
 int connectTo(in_addr address, int32_t port, UINT message, SOCKET* socketSlot)
 {
     SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
     if (s == INVALID_SOCKET) return 0;
     *socketSlot = s;
     WSAAsyncSelect(s, app.mainWindow, message, SOCKET_EVENTS);
+    keepAlive(s);
     sockaddr_in target = {};
     target.sin_family = AF_INET;
     target.sin_port = htons(static_cast<u_short>(port & 0xFFFF));
@@ -78,6 +103,7 @@ Accepted acceptInto(SOCKET listener, SOCKET* socketSlot, HWND window)
     const SOCKET earlier = *socketSlot;
     *socketSlot = s;
     if (earlier != 0 && earlier != s) closesocket(earlier);
+    keepAlive(s);
     return Accepted::Partner;
 }
 
@@ -98,49 +124,166 @@ void forgetClosedSocket(SOCKET closed, SOCKET* socketSlot)
     if (*socketSlot == closed) *socketSlot = 0;
 }
 
-void listenOnBothPorts()
+// Starts a listener without a word; returns the failure's message, or null.
+// A listener whose start fails is never tried again.
+const char* openListener(int32_t port, UINT message, SOCKET* listenerSlot, int32_t* listeningFlag)
 {
-    startListening(app.port, WM_CONTROL_SOCKET, &app.controlListener, &app.controlListening);
-    startListening(app.port + 1, WM_CLIPBOARD_SOCKET, &app.clipboardListener, &app.clipboardListening);
-}
-
-}  // namespace
-
-void connectOrListen()
-{
-    if (startConnect(app.partnerHost, app.port, WM_CONTROL_SOCKET, &app.controlSocket)) return;
-    listenOnBothPorts();
-}
-
-int startListening(int32_t port, UINT message, SOCKET* listenerSlot, int32_t* listeningFlag)
-{
-    if (*listeningFlag == 1) return 1;
-    *listeningFlag = 1;  // a listener whose start fails is never tried again
-    if (!startSocketLayer()) {
-        errorBox("WSA Initialisation failed.");
-        return 0;
-    }
+    if (*listeningFlag == 1) return nullptr;
+    *listeningFlag = 1;
+    if (!startSocketLayer()) return "WSA Initialisation failed.";
     SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
-    if (s == INVALID_SOCKET) {
-        errorBox("Socket Creation failed.");
-        return 0;
-    }
+    if (s == INVALID_SOCKET) return "Socket Creation failed.";
     *listenerSlot = s;
     WSAAsyncSelect(s, app.mainWindow, message, SOCKET_EVENTS);
     sockaddr_in local = {};
     local.sin_family = AF_INET;
     local.sin_port = htons(static_cast<u_short>(port & 0xFFFF));
     local.sin_addr.s_addr = htonl(INADDR_ANY);
-    if (bind(s, reinterpret_cast<sockaddr*>(&local), sizeof local) == SOCKET_ERROR) {
-        errorBox("Attempt to bind socket failed.");
-        return 0;
-    }
+    if (bind(s, reinterpret_cast<sockaddr*>(&local), sizeof local) == SOCKET_ERROR)
+        return "Attempt to bind socket failed.";
+    if (listenerSlot == &app.controlListener) controlListenerBound = true;
     listen(s, 1);
-    return 1;
+    return nullptr;
+}
+
+// Both listeners start before either failure is shown: a box waiting for its
+// OK must not keep the partner from its clipboard connection.
+void listenOnBothPorts()
+{
+    const char* control = openListener(app.port, WM_CONTROL_SOCKET, &app.controlListener, &app.controlListening);
+    const char* clipboard =
+        openListener(app.port + 1, WM_CLIPBOARD_SOCKET, &app.clipboardListener, &app.clipboardListening);
+    if (control) errorBox(control);
+    if (clipboard) errorBox(clipboard);
+}
+
+bool isMaster()
+{
+    return app.mode == MODE_MASTER;
+}
+
+bool usablePort()
+{
+    return app.port >= 1 && app.port <= 65534;
+}
+
+// Whether the address is one of this PC's own: a connect there while this PC
+// listens on the port would only reach this PC itself.
+bool isOwnAddress(in_addr address)
+{
+    SOCKET probe = socket(AF_INET, SOCK_DGRAM, 0);
+    if (probe == INVALID_SOCKET) return false;
+    sockaddr_in at = {};
+    at.sin_family = AF_INET;
+    at.sin_addr = address;
+    const bool own = bind(probe, reinterpret_cast<sockaddr*>(&at), sizeof at) == 0;
+    closesocket(probe);
+    return own;
+}
+
+// The Master's next try, a little later each time up to a few seconds. No box
+// and no trace for a try that fails: the partner may simply be off.
+void scheduleRetry()
+{
+    if (!isMaster() || controlLinked || connecting || !app.mainWindow) return;
+    retryDelay = retryDelay == 0 ? 1000 : retryDelay * 2 > 8000 ? 8000 : retryDelay * 2;
+    SetTimer(app.mainWindow, TIMER_RECONNECT, retryDelay, nullptr);
+}
+
+void tryPartnerAgain()
+{
+    KillTimer(app.mainWindow, TIMER_RECONNECT);
+    if (!isMaster() || controlLinked || connecting || !usablePort()) return;
+    const hostent* entry = startSocketLayer() ? gethostbyname(app.partnerHost) : nullptr;
+    if (entry && entry->h_addrtype == AF_INET && entry->h_addr_list[0]) {
+        const in_addr address = *reinterpret_cast<const in_addr*>(entry->h_addr_list[0]);
+        if (!(controlListenerBound && isOwnAddress(address))) {
+            partnerAddress = address;
+            partnerAddressKnown = true;
+            app.connectFailed = 0;  // a failure seen before belongs to an earlier try
+            if (connectTo(address, app.port, WM_CONTROL_SOCKET, &app.controlSocket)) {
+                connecting = true;
+                return;
+            }
+        }
+    }
+    scheduleRetry();
+}
+
+void startLinkWatch(HWND window)
+{
+    if (isMaster()) SetTimer(window, TIMER_LINK_WATCH, 1000, nullptr);
+}
+
+// The control connection is gone, closed by the partner, by the network or
+// by this PC. The user comes first: back to local control and every key and
+// button up before anything that may be slow or raise a box.
+void controlLinkLost(HWND window, SOCKET socket)
+{
+    if (isMaster()) {
+        app.masterLinked = 0;
+        dropToLocal(window);
+    }
+    // Whatever the replay holds down here would otherwise stay down.
+    releaseInjectedInput();
+    controlLinked = false;
+    connecting = false;
+    KillTimer(window, TIMER_LINK_WATCH);
+    if (closeConnection(socket)) {
+        if (app.controlListening == 0)
+            startListening(app.port, WM_CONTROL_SOCKET, &app.controlListener, &app.controlListening);
+        releaseHooks();
+    }
+    forgetClosedSocket(socket, &app.controlSocket);
+    retryDelay = 0;
+    scheduleRetry();
+}
+
+}  // namespace
+
+void connectOrListen()
+{
+    KillTimer(app.mainWindow, TIMER_RECONNECT);
+    retryDelay = 0;
+    app.connectFailed = 0;  // a failure seen before belongs to an earlier try
+    if (startConnect(app.partnerHost, app.port, WM_CONTROL_SOCKET, &app.controlSocket)) {
+        connecting = true;
+        return;
+    }
+    listenOnBothPorts();
+    scheduleRetry();
+}
+
+int startListening(int32_t port, UINT message, SOCKET* listenerSlot, int32_t* listeningFlag)
+{
+    const char* failure = openListener(port, message, listenerSlot, listeningFlag);
+    if (failure) errorBox(failure);
+    return failure ? 0 : 1;
+}
+
+void reconnectNow()
+{
+    retryDelay = 0;
+    tryPartnerAgain();
+}
+
+void onLinkTimer(HWND window, UINT_PTR id)
+{
+    if (id == TIMER_RECONNECT) {
+        tryPartnerAgain();
+    } else if (id == TIMER_LINK_WATCH) {
+        if (controlLinked && unansweredFor() > SILENT_PARTNER_MS) {
+            // The partner stopped answering without closing: it froze, slept
+            // or lost its network. This side ends the connection.
+            controlLinkLost(window, app.controlSocket);
+        }
+    }
 }
 
 int startConnect(const char* host, int32_t port, UINT message, SOCKET* socketSlot)
 {
+    // A port that cannot work is never used to connect.
+    if (port < 1 || port > 65535) return 0;
     if (!startSocketLayer()) return 0;
     const hostent* entry = gethostbyname(host);
     if (!entry || entry->h_addrtype != AF_INET || !entry->h_addr_list[0]) return 0;
@@ -152,6 +295,12 @@ int startConnect(const char* host, int32_t port, UINT message, SOCKET* socketSlo
 void onLinkUp(HWND window)
 {
     resetControlInbox();
+    forgetUnanswered();
+    controlLinked = true;
+    connecting = false;
+    retryDelay = 0;
+    KillTimer(window, TIMER_RECONNECT);
+    startLinkWatch(window);
     if (app.mode == MODE_MASTER) {
         installHooks(window);
         app.masterLinked = 1;
@@ -183,12 +332,20 @@ void onControlSocketEvent(HWND window, SOCKET socket, LPARAM lParam)
         }
         break;
     case FD_CONNECT:
+        connecting = false;
         // Every error code means the connect failed, not only the usual three.
         if (app.connectFailed == 1 || error != 0) {
             app.connectFailed = 0;
+            // The failed attempt's socket is closed: retries must not pile them up.
+            closesocket(socket);
+            forgetClosedSocket(socket, &app.controlSocket);
             listenOnBothPorts();
+            scheduleRetry();
         } else {
             onLinkUp(window);
+            // A clipboard connection left from an earlier link gives way.
+            if (app.clipboardSocket != 0) closesocket(app.clipboardSocket);
+            app.clipboardSocket = 0;
             const int started = partnerAddressKnown
                                     ? connectTo(partnerAddress, app.port + 1, WM_CLIPBOARD_SOCKET, &app.clipboardSocket)
                                     : 0;
@@ -197,18 +354,7 @@ void onControlSocketEvent(HWND window, SOCKET socket, LPARAM lParam)
         }
         break;
     case FD_CLOSE:
-        if (closeConnection(socket)) {
-            if (app.controlListening == 0)
-                startListening(app.port, WM_CONTROL_SOCKET, &app.controlListener, &app.controlListening);
-            releaseHooks();
-        }
-        forgetClosedSocket(socket, &app.controlSocket);
-        if (app.mode == MODE_MASTER) {
-            app.masterLinked = 0;
-            dropToLocal(window);
-        }
-        // Whatever the replay holds down here would otherwise stay down.
-        releaseInjectedInput();
+        controlLinkLost(window, socket);
         break;
     default:
         break;

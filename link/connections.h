@@ -1,6 +1,11 @@
 // The two TCP connections to the partner: the control connection on `port`
 // and the clipboard connection on `port` + 1. Each PC first tries to connect
 // to its partner and listens on both ports when that cannot start or fails.
+// A Master without a control connection tries its partner again every few
+// seconds; a Slave listens, so the two never race each other. Both
+// connections carry TCP keep-alives, and a Master whose packet draws no READY
+// for several seconds counts the link as lost: a partner that vanished
+// without closing frees the Master's user within about ten seconds.
 #pragma once
 
 #include "app/appstate.h"
@@ -13,3 +18,8 @@ void onLinkUp(HWND window);
 // Socket notifications; `socket` is the one the notification concerns.
 void onControlSocketEvent(HWND window, SOCKET socket, LPARAM lParam);
 void onClipboardSocketEvent(HWND window, SOCKET socket, LPARAM lParam);
+
+// TIMER_RECONNECT and TIMER_LINK_WATCH.
+void onLinkTimer(HWND window, UINT_PTR id);
+// The settings changed: a Master without a link tries its partner at once.
+void reconnectNow();

@@ -13,6 +13,9 @@ PacketInbox controlInbox;
 // The pointer position the partner was last sent, in a PKT_INPUT or PKT_ENTER.
 int32_t lastSentX = 0, lastSentY = 0;
 
+// When the oldest packet still awaiting its READY went out; 0 when none does.
+DWORD awaitingSince = 0;
+
 void notePosition(int32_t type, int32_t x, int32_t y)
 {
     if (type != PKT_INPUT && type != PKT_ENTER) return;
@@ -24,7 +27,10 @@ bool sendPacket(SOCKET socket, const InputPacket& packet)
 {
     uint8_t bytes[PACKET_SIZE];
     encodePacket(packet, bytes);
-    return send(socket, reinterpret_cast<const char*>(bytes), PACKET_SIZE, 0) != SOCKET_ERROR;
+    if (send(socket, reinterpret_cast<const char*>(bytes), PACKET_SIZE, 0) == SOCKET_ERROR) return false;
+    const bool asksForReady = packet.type == PKT_INPUT || packet.type == PKT_ENTER || packet.type == PKT_WHEEL;
+    if (asksForReady && awaitingSince == 0) awaitingSince = GetTickCount() | 1;
+    return true;
 }
 
 }  // namespace
@@ -91,6 +97,16 @@ void receiveControlPacket(HWND window, SOCKET socket)
 bool lastSentPositionIs(int32_t x, int32_t y)
 {
     return x == lastSentX && y == lastSentY;
+}
+
+DWORD unansweredFor()
+{
+    return awaitingSince == 0 ? 0 : GetTickCount() - awaitingSince;
+}
+
+void forgetUnanswered()
+{
+    awaitingSince = 0;
 }
 
 void resetControlInbox()

@@ -19,6 +19,12 @@ void receiveControlPacket(HWND window, SOCKET socket);
 // Whether (x, y) is the pointer position last sent in a PKT_INPUT or PKT_ENTER.
 bool lastSentPositionIs(int32_t x, int32_t y);
 
+// How long the oldest packet that asks for a READY has waited for one, in
+// milliseconds (0 when none waits); forgetUnanswered: a READY came, or a new
+// connection starts afresh.
+DWORD unansweredFor();
+void forgetUnanswered();
+
 // Empties the collected bytes of a partly received packet: a new connection
 // starts on a packet boundary.
 void resetControlInbox();

@@ -85,3 +85,65 @@ TEST(Queues, ClearEmptiesEverySlot)
 }
 
 }  // namespace
+
+namespace {
+
+std::vector<std::pair<int32_t, int32_t>> drainKeys(KeyQueue& q, ReleaseOverflow& o)
+{
+    std::vector<std::pair<int32_t, int32_t>> out;
+    int32_t vk, ev;
+    while (takeKey(q, &vk, &ev)) {
+        out.emplace_back(vk, ev);
+        refillReleases(q, o);
+    }
+    return out;
+}
+
+TEST(Queues, AReleaseThatFindsTheQueueFullStillComesOutBeforeLaterPresses)
+{
+    KeyQueue q;
+    ReleaseOverflow o;
+    ASSERT_TRUE(queueKeyEvent(q, o, 0x10, EV_KEY_DOWN));  // Shift held
+    for (int i = 1; i < QUEUE_CAPACITY; ++i) ASSERT_TRUE(queueKeyEvent(q, o, 65, i % 2 ? EV_KEY_DOWN : EV_KEY_UP));
+    EXPECT_FALSE(queueKeyEvent(q, o, 66, EV_KEY_DOWN));  // a press with no slot is refused
+    EXPECT_TRUE(queueKeyEvent(q, o, 0x10, EV_KEY_UP));   // the release waits
+    EXPECT_TRUE(queueKeyEvent(q, o, 0x10, EV_KEY_UP));   // once
+    EXPECT_TRUE(queueKeyEvent(q, o, 65, EV_KEY_UP));
+    EXPECT_EQ(o.count, 2);
+    int32_t vk, ev;
+    ASSERT_TRUE(takeKey(q, &vk, &ev));
+    // The freed slot goes to the first waiting release, not to a later press.
+    EXPECT_FALSE(queueKeyEvent(q, o, 67, EV_KEY_DOWN));
+    EXPECT_EQ(o.count, 1);
+    const auto rest = drainKeys(q, o);
+    ASSERT_GE(rest.size(), 2u);
+    EXPECT_EQ(rest[rest.size() - 2], std::make_pair(0x10, EV_KEY_UP));
+    EXPECT_EQ(rest.back(), std::make_pair(65, EV_KEY_UP));
+    EXPECT_EQ(o.count, 0);
+    EXPECT_TRUE(queueKeyEvent(q, o, 67, EV_KEY_DOWN));
+
+    // Buttons the same way: a left release is never lost.
+    ButtonQueue b;
+    ReleaseOverflow bo;
+    for (int i = 0; i < QUEUE_CAPACITY; ++i) ASSERT_TRUE(queueButtonEvent(b, bo, EV_LEFT_DOWN));
+    EXPECT_FALSE(queueButtonEvent(b, bo, EV_RIGHT_DOWN));
+    EXPECT_TRUE(queueButtonEvent(b, bo, EV_LEFT_UP));
+    int32_t code;
+    while (takeButton(b, &code)) refillReleases(b, bo);
+    EXPECT_EQ(code, EV_LEFT_UP);
+}
+
+TEST(Queues, WheelTurnsAddUpAndGoOutWithinSixteenBits)
+{
+    int32_t pending = 0;
+    for (int i = 0; i < 300; ++i) addWheel(&pending, -120);  // a fast spin: -36000 in all
+    EXPECT_EQ(takeWheelStep(&pending), -32768);
+    EXPECT_EQ(takeWheelStep(&pending), -3232);
+    EXPECT_EQ(takeWheelStep(&pending), 0);
+    addWheel(&pending, 2000000000);
+    addWheel(&pending, 2000000000);  // bounded, never wraps around
+    EXPECT_GT(pending, 0);
+    EXPECT_EQ(takeWheelStep(&pending), 32767);
+}
+
+}  // namespace
