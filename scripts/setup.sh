@@ -6,7 +6,7 @@ set -euo pipefail
 PACKAGES=(
     cmake ninja-build g++ clang libclang-rt-14-dev googletest python3
     g++-mingw-w64-x86-64 gcc-mingw-w64-x86-64 mingw-w64-tools binutils-mingw-w64-x86-64
-    wine wine64 xvfb xdotool xclip x11-utils imagemagick procps
+    wine wine64 xvfb xdotool xclip x11-utils imagemagick procps iproute2
 )
 
 missing=()

@@ -1,6 +1,10 @@
 """The two-PC test rig: each PC is a Wine prefix of its own on an Xvfb display
 of its own, with its settings, a skiprail.exe process and an srdrive process
-that drives the PC and reads it back. The PCs link over the loopback.
+that drives the PC and reads it back. The PCs link over the loopback, or,
+in a rig made with network=True, each PC is a host of its own: a network
+namespace with its own address (192.0.2.1, 192.0.2.2, ...), joined to the
+others by veth links, so both can listen on one port, a network blip is
+`ss -K` inside a PC and a pulled cable is its link set down.
 
 The rig starts and ends everything it starts: Xvfb and the programs by PID
 (through their Popen objects, so a PID is never signalled after it was
@@ -71,10 +75,11 @@ def free_port_pair(low=20000, high=60000):
     raise RigError("no free port pair")
 
 
-def _tcp_table():
-    """(local port, remote port, state) of every IPv4 TCP socket."""
+def _tcp_table(pid=None):
+    """(local port, remote port, state) of every IPv4 TCP socket, of this
+    process's network or that of the process pid."""
     rows = []
-    with open("/proc/net/tcp") as table:
+    with open("/proc/net/tcp" if pid is None else "/proc/%d/net/tcp" % pid) as table:
         next(table)
         for line in table:
             fields = line.split()
@@ -82,15 +87,17 @@ def _tcp_table():
     return rows
 
 
-def listening(port):
-    """Whether a socket listens on the port (Wine's sockets are Linux sockets)."""
-    return any(local == port and state == "0A" for local, _, state in _tcp_table())
+def listening(port, pc=None):
+    """Whether a socket listens on the port (Wine's sockets are Linux
+    sockets), on the loopback or on the PC of a networked rig."""
+    return any(local == port and state == "0A" for local, _, state in _tcp_table(pc and pc.drive.process.pid))
 
 
-def connections_to(port):
+def connections_to(port, pc=None):
     """How many established connections have `port` as their server side,
-    counted once (loopback lists both ends)."""
-    return sum(1 for local, _, state in _tcp_table() if state == "01" and local == port)
+    counted once (loopback lists both ends); on a networked rig, those of pc."""
+    return sum(1 for local, remote, state in _tcp_table(pc and pc.drive.process.pid)
+               if state == "01" and (local == port or (pc is not None and remote == port)))
 
 
 # ---------------------------------------------------------------- processes
@@ -152,7 +159,7 @@ class Drive:
         self.pc = pc
         self.lock = threading.Lock()
         self.process = subprocess.Popen(
-            ["wine", pc.rig.srdrive], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+            pc.cmd(["wine", pc.rig.srdrive]), stdin=subprocess.PIPE, stdout=subprocess.PIPE,
             stderr=subprocess.DEVNULL, env=pc.env, text=True, bufsize=1, start_new_session=True)
         first = self._read_line(60)
         if first != "ready":
@@ -205,6 +212,8 @@ class PC:
         self.name = name
         self.size = size
         self.prefix = os.path.join(rig.root, name, "prefix")
+        self.netns = None         # the PC's network namespace on a networked rig
+        self.address = "127.0.0.1"
         self.folder = os.path.join(rig.root, name, "program")
         self.display = rig.start_display(size)
         self.env = dict(os.environ, WINEPREFIX=self.prefix, DISPLAY=self.display, WINEDEBUG="-all",
@@ -215,6 +224,20 @@ class PC:
         os.makedirs(self.folder)
         self.copy_program()
 
+    def cmd(self, args):
+        """A command line of this PC: inside its network namespace, if it has one."""
+        return (["ip", "netns", "exec", self.netns] if self.netns else []) + list(args)
+
+    def blip(self):
+        """A network blip: every TCP connection of this PC is reset."""
+        subprocess.run(self.cmd(["ss", "-K", "state", "established"]), stdout=subprocess.DEVNULL, check=True,
+                       timeout=20)
+
+    def cable(self, plugged):
+        """Pulls or plugs this PC's network cable."""
+        subprocess.run(self.cmd(["ip", "link", "set", self.link, "up" if plugged else "down"]), check=True,
+                       timeout=20)
+
     def copy_program(self):
         """The program and its hook library side by side, as they ship."""
         shutil.copy2(self.rig.program, self.folder)
@@ -223,13 +246,13 @@ class PC:
     def boot(self):
         """Makes the prefix (about 13 s) and starts the PC's srdrive."""
         env = dict(self.env, DISPLAY="")
-        subprocess.run(["wineboot", "-i"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+        subprocess.run(self.cmd(["wineboot", "-i"]), env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                        timeout=BOOT_TIMEOUT)
         # Xvfb runs no window manager: without this Wine waits 2 s for every
         # hidden or destroyed top-level window to be withdrawn.
-        subprocess.run(["wine", "reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", "Managed", "/d", "N",
-                        "/f"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=BOOT_TIMEOUT)
-        subprocess.run(["wineserver", "-w"], env=env, timeout=BOOT_TIMEOUT)
+        subprocess.run(self.cmd(["wine", "reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", "Managed", "/d", "N",
+                        "/f"]), env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=BOOT_TIMEOUT)
+        subprocess.run(self.cmd(["wineserver", "-w"]), env=env, timeout=BOOT_TIMEOUT)
         self.drive = Drive(self)
 
     # ---- settings
@@ -250,7 +273,7 @@ class PC:
         if self.running():
             raise RigError("%s: the program is running already" % self.name)
         with open(self.log, "ab") as log:
-            self.process = subprocess.Popen(["wine", "skiprail.exe"], cwd=self.folder, env=self.env,
+            self.process = subprocess.Popen(self.cmd(["wine", "skiprail.exe"]), cwd=self.folder, env=self.env,
                                             stdin=subprocess.DEVNULL, stdout=log, stderr=log)
         if wait:
             wait_until(lambda: self.window()["found"] or not self.running(), 30, "%s's main window" % self.name)
@@ -336,7 +359,7 @@ class PC:
             except (OSError, RigError):
                 pass
             self.drive = None
-        subprocess.run(["wineserver", "-k"], env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+        subprocess.run(self.cmd(["wineserver", "-k"]), env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                        timeout=30)
         for pid in _processes_with_prefix(self.prefix):
             _kill_pid(pid)
@@ -345,8 +368,10 @@ class PC:
 class Rig:
     """The PCs of one test run; make them once and reuse them across tests."""
 
-    def __init__(self, build_dir):
+    def __init__(self, build_dir, network=False):
         self.build_dir = os.path.abspath(build_dir)
+        self.network = network
+        self._namespaces = []
         self.program = os.path.join(self.build_dir, "skiprail.exe")
         self.hook_library = os.path.join(self.build_dir, "hook", "srhook.dll")
         self.srdrive = os.path.join(self.build_dir, "tools", "srdrive.exe")
@@ -381,10 +406,34 @@ class Rig:
             n += 1
         raise RigError("no free X display")
 
+    def _make_network(self, pcs):
+        """Each PC a namespace with an address of its own, all joined to the
+        first PC by veth pairs."""
+        tag = "sr%d" % os.getpid()
+        for i, pc in enumerate(pcs):
+            pc.netns = "%s%s" % (tag, pc.name)
+            subprocess.run(["ip", "netns", "add", pc.netns], check=True, timeout=20)
+            self._namespaces.append(pc.netns)
+            subprocess.run(pc.cmd(["ip", "link", "set", "lo", "up"]), check=True, timeout=20)
+            pc.address = "192.0.2.%d" % (i + 1)
+        hub = pcs[0]
+        for i, pc in enumerate(pcs[1:], 1):
+            near, far = "%s%d" % (hub.netns[-6:], i), "%s%d" % (pc.netns[-6:], i)
+            subprocess.run(["ip", "link", "add", near, "netns", hub.netns, "type", "veth", "peer", "name", far,
+                            "netns", pc.netns], check=True, timeout=20)
+            for who, link in ((hub, near), (pc, far)):
+                subprocess.run(who.cmd(["ip", "addr", "add", who.address + "/24", "dev", link]), check=True,
+                               timeout=20)
+                subprocess.run(who.cmd(["ip", "link", "set", link, "up"]), check=True, timeout=20)
+            pc.link = far
+            hub.link = near
+
     def add_pcs(self, *specs):
         """Makes PCs from (name, "WxH") pairs, booting their prefixes side by side."""
         pcs = [PC(self, name, size) for name, size in specs]
         self.pcs.extend(pcs)
+        if self.network:
+            self._make_network(pcs)
         errors = []
 
         def boot(pc):
@@ -413,6 +462,9 @@ class Rig:
                 pass
         for xvfb, _ in self._displays:
             _stop_xvfb(xvfb)
+        for netns in self._namespaces:
+            subprocess.run(["ip", "netns", "del", netns], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                           timeout=20)
         shutil.rmtree(self.root, ignore_errors=True)
 
 

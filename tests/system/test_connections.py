@@ -53,6 +53,7 @@ class SystemTest(unittest.TestCase):
         for pc in (master, slave):
             pc.kill()
             pc.dismiss_boxes()
+            pc.drive("unfocus")
 
     def start(self, pc, is_master, partner=PARTNER):
         pc.settings(master=is_master, position="right", partner=partner, port=self.port)

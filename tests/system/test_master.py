@@ -72,6 +72,7 @@ class MasterTest(unittest.TestCase):
         for pc in (a, b):
             pc.kill()
             pc.dismiss_boxes()
+            pc.drive("unfocus")
 
     def link(self, master, slave, position):
         """Starts both programs and waits for both connections; the Slave

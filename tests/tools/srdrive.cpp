@@ -8,15 +8,17 @@
 //                         pixels, as a mouse reports a long move  [X Y after]
 //   abs X Y               SetCursorPos  [X Y after]
 //   cursor                [X Y]
+//   clip                  the rectangle the pointer is confined to  [L T R B]
 //   screen                [W H]
 //   key VK down|up        one key event (VK decimal or 0xHEX)  [ok]
 //   type TEXT             key downs and ups for each character  [ok]
 //   click left|right      button down and up  [ok]
 //   button left|right down|up  [ok]
-//   wheel DELTA           [ok]
+//   wheel DELTA [TIMES]   TIMES wheel turns of DELTA, back to back  [ok]
 //   focus                 makes (once) a visible window covering the screen
 //                         that records its input, and gives it the focus
 //                         [ok | fail]
+//   unfocus               destroys that window  [ok]
 //   keys                  what the recorder got since `clear`  [JSON]
 //   clear                 [ok]
 //   clipboard get         [JSON string]    clipboard set TEXT  [ok | fail]
@@ -495,6 +497,12 @@ std::string run(const std::string& line, bool* quit)
         return cursorText();
     }
     if (command == "cursor") return cursorText();
+    if (command == "clip") {
+        RECT r = {};
+        GetClipCursor(&r);
+        return std::to_string(r.left) + " " + std::to_string(r.top) + " " + std::to_string(r.right) + " " +
+               std::to_string(r.bottom);
+    }
     if (command == "screen")
         return std::to_string(GetSystemMetrics(SM_CXSCREEN)) + " " + std::to_string(GetSystemMetrics(SM_CYSCREEN));
     if (command == "key") {
@@ -521,12 +529,22 @@ std::string run(const std::string& line, bool* quit)
         return "ok";
     }
     if (command == "wheel") {
-        long delta = 0;
-        if (!(in >> delta)) return "err usage: wheel DELTA";
-        sendMouse(MOUSEEVENTF_WHEEL, 0, 0, static_cast<DWORD>(delta));
+        long delta = 0, times = 1;
+        if (!(in >> delta)) return "err usage: wheel DELTA [TIMES]";
+        in >> times;
+        for (long i = 0; i < times; ++i) sendMouse(MOUSEEVENTF_WHEEL, 0, 0, static_cast<DWORD>(delta));
         return "ok";
     }
     if (command == "focus") return focusRecorder() ? "ok" : "fail";
+    if (command == "unfocus") {
+        // A full-screen window left behind by one test must not shape the
+        // next: without a window manager Wine keeps treating it as the
+        // screen's owner, and the next program's injected moves go nowhere.
+        if (recorder.window) DestroyWindow(recorder.window);
+        recorder.window = nullptr;
+        pumpFor(20);
+        return "ok";
+    }
     if (command == "keys") {
         pumpFor(0);
         return recorder.json();
