@@ -23,9 +23,10 @@ UINT retryDelay = 0;              // the wait before the next try, 0 before the 
 
 // No READY for this long to a packet that asks for one: the partner is gone.
 constexpr DWORD SILENT_PARTNER_MS = 8000;
-// Keep-alive probes after 4 s of silence, every 0.5 s: a partner that
-// vanished is noticed within about ten seconds.
-constexpr ULONG KEEPALIVE_IDLE_MS = 4000;
+// Keep-alive probes after 2 s of silence, every 0.5 s: a partner that
+// vanished is noticed within about ten seconds (Windows gives up after ten
+// unanswered probes; Wine takes whole seconds and nine probes: 11 s).
+constexpr ULONG KEEPALIVE_IDLE_MS = 2000;
 constexpr ULONG KEEPALIVE_INTERVAL_MS = 500;
 
 bool startSocketLayer()
@@ -168,15 +169,21 @@ bool usablePort()
 }
 
 // Whether the address is one of this PC's own: a connect there while this PC
-// listens on the port would only reach this PC itself.
+// listens on the port would only reach this PC itself. The system's routing
+// tells: a datagram socket aimed at one's own address goes out from it.
 bool isOwnAddress(in_addr address)
 {
     SOCKET probe = socket(AF_INET, SOCK_DGRAM, 0);
     if (probe == INVALID_SOCKET) return false;
-    sockaddr_in at = {};
-    at.sin_family = AF_INET;
-    at.sin_addr = address;
-    const bool own = bind(probe, reinterpret_cast<sockaddr*>(&at), sizeof at) == 0;
+    sockaddr_in to = {};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(9);
+    to.sin_addr = address;
+    sockaddr_in from = {};
+    int fromLength = sizeof from;
+    const bool own = connect(probe, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0 &&
+                     getsockname(probe, reinterpret_cast<sockaddr*>(&from), &fromLength) == 0 &&
+                     from.sin_addr.s_addr == address.s_addr;
     closesocket(probe);
     return own;
 }
@@ -343,9 +350,11 @@ void onControlSocketEvent(HWND window, SOCKET socket, LPARAM lParam)
             scheduleRetry();
         } else {
             onLinkUp(window);
-            // A clipboard connection left from an earlier link gives way.
+            // A clipboard connection left from an earlier link gives way, and
+            // a failure that ended it says nothing about the new one.
             if (app.clipboardSocket != 0) closesocket(app.clipboardSocket);
             app.clipboardSocket = 0;
+            app.clipboardConnectFailed = 0;
             const int started = partnerAddressKnown
                                     ? connectTo(partnerAddress, app.port + 1, WM_CLIPBOARD_SOCKET, &app.clipboardSocket)
                                     : 0;

@@ -33,6 +33,29 @@ bool sendPacket(SOCKET socket, const InputPacket& packet)
     return true;
 }
 
+// A send that failed for any reason but a full buffer has broken the
+// connection for good: it is ended as if the partner had closed it, once the
+// current message is done, so the link can be made again.
+void linkBroken(HWND window, SOCKET socket, int error)
+{
+    if (error != WSAEWOULDBLOCK && socket != 0 && socket != INVALID_SOCKET)
+        PostMessageA(window, WM_CONTROL_SOCKET, socket, WSAMAKESELECTREPLY(FD_CLOSE, 0));
+}
+
+void sendFailed(HWND window, SOCKET socket)
+{
+    const int error = WSAGetLastError();
+    dropToLocal(window);
+    linkBroken(window, socket, error);
+}
+
+void sendReported(HWND window, SOCKET socket)
+{
+    const int error = WSAGetLastError();
+    linkBroken(window, socket, error);
+    reportSocketError(error, "send ()", window);
+}
+
 }  // namespace
 
 void sendButtonPacket(HWND window, SOCKET socket, int32_t type, int32_t x, int32_t y)
@@ -43,7 +66,7 @@ void sendButtonPacket(HWND window, SOCKET socket, int32_t type, int32_t x, int32
     packet.y = y;
     takeButton(app.buttonQueue, &packet.button);
     notePosition(type, x, y);
-    if (!sendPacket(socket, packet)) dropToLocal(window);
+    if (!sendPacket(socket, packet)) sendFailed(window, socket);
 }
 
 void sendKeyPacket(HWND window, SOCKET socket, int32_t type, int32_t x, int32_t y)
@@ -58,12 +81,12 @@ void sendKeyPacket(HWND window, SOCKET socket, int32_t type, int32_t x, int32_t 
     showStatusValue(app.statusLabel1, app.keyQueue.count);
     showStatusValue(app.statusLabel2, app.keyQueue.readIndex);
     notePosition(type, x, y);
-    if (!sendPacket(socket, packet)) dropToLocal(window);
+    if (!sendPacket(socket, packet)) sendFailed(window, socket);
 }
 
 void sendWheelPacket(HWND window, SOCKET socket, int32_t type, int32_t delta)
 {
-    if (!sendPacket(socket, makeWheelPacket(type, delta))) reportSocketError(WSAGetLastError(), "send ()", window);
+    if (!sendPacket(socket, makeWheelPacket(type, delta))) sendReported(window, socket);
 }
 
 void sendPlainPacket(HWND window, SOCKET socket, int32_t type, int32_t a, int32_t b)
@@ -72,7 +95,7 @@ void sendPlainPacket(HWND window, SOCKET socket, int32_t type, int32_t a, int32_
     packet.type = type;
     packet.x = a;
     packet.y = b;
-    if (!sendPacket(socket, packet)) reportSocketError(WSAGetLastError(), "send ()", window);
+    if (!sendPacket(socket, packet)) sendReported(window, socket);
 }
 
 void receiveControlPacket(HWND window, SOCKET socket)

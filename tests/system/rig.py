@@ -102,6 +102,19 @@ def connections_to(port, pc=None):
 
 # ---------------------------------------------------------------- processes
 
+def wine_loader(exe):
+    """The Wine loader that runs exe in the process it starts: wine64 for a
+    64-bit program, as with 32-bit Wine installed a plain `wine` hands a
+    64-bit program to a process of its own, and signals sent to the process
+    started would not reach it."""
+    with open(exe, "rb") as f:
+        header = f.read(4096)
+    at = int.from_bytes(header[0x3C:0x40], "little")
+    machine = int.from_bytes(header[at + 4:at + 6], "little") if header[at:at + 4] == b"PE\0\0" else 0
+    wine64 = shutil.which("wine64") or ("/usr/lib/wine/wine64" if os.path.exists("/usr/lib/wine/wine64") else None)
+    return wine64 if machine == 0x8664 and wine64 else "wine"
+
+
 def _processes_with_prefix(prefix):
     """PIDs of the processes whose environment names this prefix."""
     needle = ("WINEPREFIX=%s" % prefix).encode()
@@ -159,7 +172,7 @@ class Drive:
         self.pc = pc
         self.lock = threading.Lock()
         self.process = subprocess.Popen(
-            pc.cmd(["wine", pc.rig.srdrive]), stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+            pc.cmd([wine_loader(pc.rig.srdrive), pc.rig.srdrive]), stdin=subprocess.PIPE, stdout=subprocess.PIPE,
             stderr=subprocess.DEVNULL, env=pc.env, text=True, bufsize=1, start_new_session=True)
         first = self._read_line(60)
         if first != "ready":
@@ -273,7 +286,7 @@ class PC:
         if self.running():
             raise RigError("%s: the program is running already" % self.name)
         with open(self.log, "ab") as log:
-            self.process = subprocess.Popen(self.cmd(["wine", "skiprail.exe"]), cwd=self.folder, env=self.env,
+            self.process = subprocess.Popen(self.cmd([wine_loader(self.rig.program), "skiprail.exe"]), cwd=self.folder, env=self.env,
                                             stdin=subprocess.DEVNULL, stdout=log, stderr=log)
         if wait:
             wait_until(lambda: self.window()["found"] or not self.running(), 30, "%s's main window" % self.name)

@@ -7,6 +7,7 @@ a Slave larger than its Master the two swap roles.
 """
 
 import os
+import signal
 import socket
 import subprocess
 import sys
@@ -183,6 +184,39 @@ class Typing(MasterTest):
         self.leave(a, b, "right")
 
 
+    def test_typing_goes_back_to_the_masters_own_window_after_the_crossing_back(self):
+        self.link(a, b, "right")
+        self.assertEqual(a.drive("focus"), "ok")
+        a.drive("clear")
+        self.cross_and_warm_up(a, b)
+        self.assertEqual(b.drive("focus"), "ok")
+        b.drive("clear")
+        self.assertEqual(a.drive("type remote"), "ok")
+        wait_until(lambda: b.drive.json("keys")["chars"] == "remote", 10, "the typing on the Slave")
+        self.assertEqual(a.drive.json("keys")["chars"], "")
+        self.leave(a, b, "right")
+        self.assertEqual(a.drive("type home"), "ok")
+        wait_until(lambda: a.drive.json("keys")["chars"] == "home", 10, "the typing in the Master's own window")
+
+    def test_a_key_held_while_the_queue_is_flooded_is_released_on_the_slave(self):
+        self.link(a, b, "right")
+        self.cross_and_warm_up(a, b)
+        self.assertEqual(b.drive("focus"), "ok")
+        b.drive("clear")
+        a.drive("key 0x10 down")
+        wait_until(lambda: 0x10 in b.drive.json("keys")["down"], 5, "Shift down on the Slave")
+        # The Slave stops answering while 120 keystrokes, 360 key events,
+        # overrun the 255 slots; then Shift comes up.
+        os.kill(b.process.pid, signal.SIGSTOP)
+        try:
+            self.assertEqual(a.drive("type " + "abcdefghij" * 12), "ok")
+            a.drive("key 0x10 up")
+        finally:
+            os.kill(b.process.pid, signal.SIGCONT)
+        wait_until(lambda: 0x10 in b.drive.json("keys")["up"], 10, "Shift released on the Slave")
+        self.leave(a, b, "right")
+
+
 class Pointer(MasterTest):
     def test_a_click_lands_on_the_intended_pixel_and_the_wheel_scrolls(self):
         self.link(a, b, "right")
@@ -201,6 +235,20 @@ class Pointer(MasterTest):
         time.sleep(0.3)  # the handshake idle: a wheel step goes out only then
         a.drive("wheel -120")
         wait_until(lambda: b.drive.json("keys")["wheel"] == [-120], 5, "the wheel turn on the Slave")
+        self.leave(a, b, "right")
+
+    def test_a_fast_wheel_spin_arrives_as_its_whole_turn(self):
+        self.link(a, b, "right")
+        self.cross_and_warm_up(a, b)
+        self.assertEqual(b.drive("focus"), "ok")
+        b.drive("clear")
+        time.sleep(0.3)
+        # Fifty notches back to back: most arrive while a packet awaits its
+        # answer, and add up rather than vanish.
+        self.assertEqual(a.drive("wheel -120 50"), "ok")
+        wait_until(lambda: sum(b.drive.json("keys")["wheel"]) <= -6000, 10, "the whole turn on the Slave")
+        time.sleep(0.5)
+        self.assertEqual(sum(b.drive.json("keys")["wheel"]), -6000)
         self.leave(a, b, "right")
 
     def test_the_slaves_pointer_rests_exactly_where_the_masters_stopped(self):

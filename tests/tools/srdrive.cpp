@@ -9,6 +9,7 @@
 //   abs X Y               SetCursorPos  [X Y after]
 //   cursor                [X Y]
 //   clip                  the rectangle the pointer is confined to  [L T R B]
+//   unclip                lifts any confinement  [ok]
 //   screen                [W H]
 //   key VK down|up        one key event (VK decimal or 0xHEX)  [ok]
 //   type TEXT             key downs and ups for each character  [ok]
@@ -497,6 +498,12 @@ std::string run(const std::string& line, bool* quit)
         return cursorText();
     }
     if (command == "cursor") return cursorText();
+    if (command == "unclip") {
+        // A program killed while it confined the pointer leaves the
+        // confinement behind: the next test starts free.
+        ClipCursor(nullptr);
+        return "ok";
+    }
     if (command == "clip") {
         RECT r = {};
         GetClipCursor(&r);

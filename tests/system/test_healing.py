@@ -1,0 +1,186 @@
+"""A link that heals itself, on a rig whose two PCs are hosts of their own
+(192.0.2.1 and 192.0.2.2, each listening on port 447 itself): a network
+blip, a pulled cable, a Slave that is killed or frozen and comes back. The
+Master's user gets the pointer and keyboard back at once each time, and the
+two relink with no one touching them.
+
+The figures the tests measure are printed as "FIGURE name: N ms".
+"""
+
+import os
+import signal
+import sys
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+from rig import Rig, connections_to, screen_of, wait_following, wait_until  # noqa: E402
+
+PORT = 447
+rig = None
+m = None  # the Master, 1280x1024, 192.0.2.1
+s = None  # the Slave, 1024x768 on its right, 192.0.2.2
+
+
+def setUpModule():
+    global rig, m, s
+    rig = Rig(os.environ.get("SKIPRAIL_BUILD", "build/windows"), network=True)
+    m, s = rig.add_pcs(("m", "1280x1024"), ("s", "1024x768"))
+
+
+def tearDownModule():
+    if rig:
+        rig.close()
+
+
+def figure(name, since):
+    print("FIGURE %s: %d ms" % (name, (time.time() - since) * 1000), flush=True)
+
+
+class Healing(unittest.TestCase):
+    def setUp(self):
+        self.addCleanup(self.end_programs)
+        self.start(s)
+        self.start(m)
+        self.wait_linked(30)
+
+    def end_programs(self):
+        m.cable(True)
+        for pc in (m, s):
+            if pc.running():
+                os.kill(pc.process.pid, signal.SIGCONT)
+            pc.kill()
+            pc.dismiss_boxes()
+            pc.drive("unfocus")
+            pc.drive("unclip")
+
+    @staticmethod
+    def start(pc):
+        partner = s if pc is m else m
+        pc.settings(master=pc is m, position="right", partner=partner.address, port=PORT)
+        pc.start()
+
+    @staticmethod
+    def linked():
+        return connections_to(PORT, m) == 1 and connections_to(PORT + 1, m) == 1
+
+    def wait_linked(self, timeout):
+        wait_until(self.linked, timeout, "the two PCs to link")
+
+    @staticmethod
+    def master_free():
+        """The Master's pointer is confined to its own screen again."""
+        return m.drive("clip") == "0 0 %d %d" % screen_of(m)
+
+    def cross(self):
+        """Crosses into the Slave and waits until its pointer follows."""
+        s.put(700, 700)
+        width, height = screen_of(m)
+
+        def crossed():
+            m.put(width - 10, height // 2)
+            m.move(20, 0)
+            try:
+                return wait_until(lambda: s.cursor() == (1, 384), 1, "the Slave's pointer at the entry point")
+            except AssertionError:
+                return None
+
+        wait_until(crossed, 15, "the crossing into the Slave")
+        wait_following(m, s, m.move(150, 100))
+        wait_until(lambda: not self.master_free(), 5, "the Master's pointer confined")
+
+    def leave(self):
+        """Back across the Slave's left edge."""
+        x, _ = m.move(-1, 0)
+        m.move(-(x + 10), 0)
+        wait_until(self.master_free, 5, "control back on the Master")
+
+    def types_on_slave(self, text):
+        self.assertEqual(s.drive("focus"), "ok")
+        s.drive("clear")
+        self.assertEqual(m.drive("type " + text), "ok")
+        wait_until(lambda: s.drive.json("keys")["chars"] == text, 10, "%r typed on the Slave" % text)
+
+    def wait_master_free(self, moving=False):
+        """Until the Master's pointer is free; with moving, the pointer goes
+        on moving meanwhile, so packets await answers that do not come."""
+        step = [3]
+
+        def free():
+            if moving:
+                step[0] = -step[0]
+                m.move(step[0], 0)
+            return self.master_free()
+
+        wait_until(free, 20, "the Master's pointer to be free")
+
+    def test_a_blip_and_a_pulled_cable_heal_by_themselves(self):
+        self.cross()
+        since = time.time()
+        m.blip()
+        self.wait_master_free()
+        figure("the Master's pointer free after a blip", since)
+        self.wait_linked(20)
+        figure("relinked after a blip", since)
+        self.cross()
+        self.types_on_slave("after a blip")
+
+        # The cable is pulled while the user is moving on the Slave.
+        m.cable(False)
+        since = time.time()
+        self.wait_master_free(moving=True)
+        figure("a pulled cable noticed while remote", since)
+        time.sleep(2)
+        m.cable(True)
+        since = time.time()
+        self.wait_linked(30)
+        figure("relinked after the cable is back", since)
+        self.cross()
+        self.types_on_slave("after the cable")
+
+        # Pulled while nothing moves: the keep-alives notice it.
+        self.leave()
+        m.cable(False)
+        since = time.time()
+        wait_until(lambda: connections_to(PORT, m) == 0, 20, "the Master to give up the silent link")
+        figure("a pulled cable noticed while idle", since)
+        m.cable(True)
+        self.wait_linked(30)
+        self.assertEqual((m.boxes(), s.boxes()), ([], []))
+
+    def test_a_killed_or_frozen_slave_frees_the_master_and_they_relink_when_it_returns(self):
+        self.cross()
+        since = time.time()
+        s.kill()
+        self.wait_master_free()
+        figure("the Master's pointer free after the Slave was killed", since)
+        # The Master's keys reach its own programs again.
+        self.assertEqual(m.drive("focus"), "ok")
+        m.drive("clear")
+        self.assertEqual(m.drive("type mine again"), "ok")
+        wait_until(lambda: m.drive.json("keys")["chars"] == "mine again", 10, "the typing on the Master")
+        m.drive("unfocus")
+        since = time.time()
+        self.start(s)
+        self.wait_linked(30)
+        figure("relinked after the Slave came back", since)
+        self.cross()
+        self.types_on_slave("after a restart")
+
+        # Frozen for longer than the keep-alive, then killed.
+        os.kill(s.process.pid, signal.SIGSTOP)
+        since = time.time()
+        self.wait_master_free(moving=True)
+        figure("a frozen Slave noticed while remote", since)
+        time.sleep(max(0.0, 12 - (time.time() - since)))
+        s.kill()
+        self.start(s)
+        self.wait_linked(30)
+        self.cross()
+        self.types_on_slave("after a freeze")
+        self.assertEqual(m.boxes(), [])
+
+
+if __name__ == "__main__":
+    unittest.main()
