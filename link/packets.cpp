@@ -13,7 +13,8 @@ PacketInbox controlInbox;
 // The pointer position the partner was last sent, in a PKT_INPUT or PKT_ENTER.
 int32_t lastSentX = 0, lastSentY = 0;
 
-// When the oldest packet still awaiting its READY went out; 0 when none does.
+// Whether a packet awaits its READY, and since when the oldest one has.
+bool awaiting = false;
 DWORD awaitingSince = 0;
 
 void notePosition(int32_t type, int32_t x, int32_t y)
@@ -29,7 +30,10 @@ bool sendPacket(SOCKET socket, const InputPacket& packet)
     encodePacket(packet, bytes);
     if (send(socket, reinterpret_cast<const char*>(bytes), PACKET_SIZE, 0) == SOCKET_ERROR) return false;
     const bool asksForReady = packet.type == PKT_INPUT || packet.type == PKT_ENTER || packet.type == PKT_WHEEL;
-    if (asksForReady && awaitingSince == 0) awaitingSince = GetTickCount() | 1;
+    if (asksForReady && !awaiting) {
+        awaiting = true;
+        awaitingSince = GetTickCount();
+    }
     return true;
 }
 
@@ -124,12 +128,12 @@ bool lastSentPositionIs(int32_t x, int32_t y)
 
 DWORD unansweredFor()
 {
-    return awaitingSince == 0 ? 0 : GetTickCount() - awaitingSince;
+    return awaiting ? GetTickCount() - awaitingSince : 0;
 }
 
 void forgetUnanswered()
 {
-    awaitingSince = 0;
+    awaiting = false;
 }
 
 void resetControlInbox()
