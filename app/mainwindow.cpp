@@ -8,6 +8,7 @@
 #include "link/packets.h"
 #include "resources/resource.h"
 #include "settings/settings.h"
+#include "settings/settings_dialog.h"
 
 AppState app;
 
@@ -69,7 +70,7 @@ void onCreate(HWND window)
     app.controlState = STATE_LOCAL;
 
     loadSettings();
-    connectOrListen();
+    connectWithSettings();
 }
 
 // WM_CLOSE: a close request takes everything down; WM_DESTROY follows.

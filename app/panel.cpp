@@ -6,6 +6,8 @@
 #include "input/edge.h"
 #include "input/hooks.h"
 #include "link/connections.h"
+#include "settings/port_text.h"
+#include "settings/settings_dialog.h"
 
 namespace {
 
@@ -144,17 +146,22 @@ void onTrayNotify(HWND window, LPARAM lParam)
 void onCommand(HWND window, int id)
 {
     switch (id) {
-    case IDC_CLIENT:   connectOrListen(); break;
-    case IDC_SERVER:   startListening(app.port, WM_CONTROL_SOCKET, &app.controlListener, &app.controlListening); break;
+    // A port no connection can use is never listened or connected on.
+    case IDC_CLIENT:   if (isUsablePort(app.port)) connectOrListen(); break;
+    case IDC_SERVER:
+        if (isUsablePort(app.port))
+            startListening(app.port, WM_CONTROL_SOCKET, &app.controlListener, &app.controlListening);
+        break;
     case IDC_SEND:     SetCursorPos(10, 512); break;
     case IDC_ACTIVATE: installHooks(window); break;
+    case IDM_SETTINGS: runSettingsDialog(); break;
     case IDM_TOGGLE:   toggleInput(window); break;
     case IDM_EXIT:
         dropToLocal(window);  // the user's pointer and keys first, if the Slave had them
         deleteTrayIcon();
         PostQuitMessage(0);
         break;
-    default: break;  // the settings dialog and About are not part of this build
+    default: break;  // About is not part of this build
     }
 }
 

@@ -12,3 +12,14 @@
 #define IDI_LEGACYTRAYICON  217
 #define IDD_ABOUT           218
 #define IDI_ABOUT           219
+
+/* Controls of the settings dialog. */
+#define IDC_MASTER          207
+#define IDC_SLAVE           208
+#define IDC_PARTNER         209
+#define IDC_PORT            210
+#define IDC_LEFT            211
+#define IDC_RIGHT           212
+#define IDC_ABOVE           213
+#define IDC_BELOW           214
+#define IDC_SETTINGS_STATIC 215

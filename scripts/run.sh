@@ -2,10 +2,11 @@
 # Builds the program and shows it at work under Wine, where there is no
 # Windows: two PCs on virtual displays, a Master (1280x1024) and a Slave
 # (1024x768) standing to its right, linked over the loopback on a high port.
-# Once they have linked, the Master's pointer is pushed across its right edge
-# and the Slave's pointer is seen to move; screenshots of both screens are
-# left in out/master.png and out/slave.png. Everything started here is ended
-# again, whatever happens.
+# Each is set up in the settings dialog its first start opens. Once they have
+# linked, the Master's pointer is pushed across its right edge and the Slave's
+# pointer is seen to move; screenshots of the dialog and of both screens are
+# left in out/settings.png, out/master.png and out/slave.png. Everything
+# started here is ended again, whatever happens.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD

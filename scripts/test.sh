@@ -71,6 +71,7 @@ run_wine_test hook_test 1280x1024
 run_wine_test spine_test 1366x768
 run_wine_test master_test 1280x1024
 run_wine_test lifecycle_test 1280x1024
+run_wine_test settings_test 1280x1024
 
 echo "== System tests: two PCs under Wine"
 SYSTEM_LOG="$BUILD/system_tests.log"

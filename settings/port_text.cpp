@@ -2,10 +2,19 @@
 
 #include <cstdint>
 
+namespace {
+
+bool isSpace(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
+}
+
+}  // namespace
+
 int32_t parsePortText(const char* text)
 {
     const char* p = text;
-    while (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\r' || *p == '\f' || *p == '\v') ++p;
+    while (isSpace(*p)) ++p;
     bool negative = false;
     if (*p == '+' || *p == '-') negative = *p++ == '-';
     int64_t value = 0;
@@ -17,4 +26,20 @@ int32_t parsePortText(const char* text)
     if (value > INT32_MAX) value = INT32_MAX;
     if (value < INT32_MIN) value = INT32_MIN;
     return static_cast<int32_t>(value);
+}
+
+bool isUsablePort(int32_t port)
+{
+    return port >= LOWEST_PORT && port <= HIGHEST_PORT;
+}
+
+bool isUsablePortText(const char* text)
+{
+    const char* p = text;
+    while (isSpace(*p)) ++p;
+    const char* digits = p;
+    while (*p >= '0' && *p <= '9') ++p;
+    if (p == digits) return false;
+    while (isSpace(*p)) ++p;
+    return *p == '\0' && isUsablePort(parsePortText(digits));
 }

@@ -1,23 +1,47 @@
 #include "settings/settings.h"
 
 #include <cstring>
+#include <vector>
 
 #include "app/appstate.h"
 #include "settings/port_text.h"
+#include "settings/settings_dialog.h"
 
 const char SETTINGS_KEY[] = "Software\\Tamberlode\\Skiprail";
 
 namespace {
 
+// Where this run writes its settings. Since Windows Vista a program runs with
+// a standard user's rights, an administrator's too, and may then neither
+// create nor write the machine-wide key: the settings go to the same key
+// under HKEY_CURRENT_USER instead, where they last. Values the user has not
+// saved there are still read from a machine-wide key that can be read.
+// Chosen by every load, so the dialog and the reload after it agree.
+bool userHive = false;
+
+HKEY writeHive()
+{
+    return userHive ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
+}
+
+void chooseHive()
+{
+    HKEY key = nullptr;
+    DWORD disposition = 0;
+    userHive = RegCreateKeyExA(HKEY_LOCAL_MACHINE, SETTINGS_KEY, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE,
+                               nullptr, &key, &disposition) != ERROR_SUCCESS;
+    if (key) RegCloseKey(key);
+}
+
 // Creates the key when it is missing. Returns the key opened with `access`
 // when it already existed, or the newly created one (with KEY_WRITE) and
 // *created set; null when it can be neither created nor opened.
-HKEY createOrOpen(const char* keyPath, REGSAM access, bool* created)
+HKEY createOrOpen(HKEY hive, const char* keyPath, REGSAM access, bool* created)
 {
     HKEY key = nullptr;
     DWORD disposition = 0;
     *created = false;
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr, &key,
+    if (RegCreateKeyExA(hive, keyPath, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr, &key,
                         &disposition) != ERROR_SUCCESS)
         return nullptr;
     if (disposition != REG_OPENED_EXISTING_KEY) {
@@ -26,39 +50,84 @@ HKEY createOrOpen(const char* keyPath, REGSAM access, bool* created)
     }
     RegCloseKey(key);
     key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, access, &key) != ERROR_SUCCESS) return nullptr;
+    if (RegOpenKeyExA(hive, keyPath, 0, access, &key) != ERROR_SUCCESS) return nullptr;
     return key;
 }
 
-void writeValue(const char* keyPath, const char* name, DWORD type, const void* data, DWORD size)
+// Fills the zero-filled `data` with the value's first `size` bytes, however
+// long the value is. A failed query leaves the area undefined, so it is
+// cleared again. Returns whether the value exists.
+bool queryValue(HKEY key, const char* name, void* data, DWORD size)
+{
+    DWORD length = size;
+    LONG status = RegQueryValueExA(key, name, nullptr, nullptr, static_cast<BYTE*>(data), &length);
+    if (status == ERROR_SUCCESS) return true;
+    std::memset(data, 0, size);
+    // Longer than the area: read it whole and keep its beginning. The value
+    // may grow between the two queries; a few tries settle that.
+    for (int attempt = 0; attempt < 3 && status == ERROR_MORE_DATA; ++attempt) {
+        std::vector<BYTE> whole(length);
+        status = RegQueryValueExA(key, name, nullptr, nullptr, whole.data(), &length);
+        if (status == ERROR_SUCCESS) {
+            std::memcpy(data, whole.data(), length < size ? length : size);
+            return true;
+        }
+    }
+    return false;
+}
+
+bool writeValue(const char* keyPath, const char* name, DWORD type, const void* data, DWORD size)
 {
     bool created = false;
-    HKEY key = createOrOpen(keyPath, KEY_WRITE, &created);
-    if (!key) return;
-    RegSetValueExA(key, name, 0, type, static_cast<const BYTE*>(data), size);
+    HKEY key = createOrOpen(writeHive(), keyPath, KEY_WRITE, &created);
+    if (!key) return false;
+    const bool written = RegSetValueExA(key, name, 0, type, static_cast<const BYTE*>(data), size) == ERROR_SUCCESS;
     RegCloseKey(key);
+    return written;
 }
 
 // Reads a value into a zero-filled area only when the key already existed.
+// In the user's hive a value the user has not saved comes from the
+// machine-wide key, which is only opened, never created.
 void readValue(const char* keyPath, const char* name, void* data, DWORD size)
 {
     bool created = false;
-    HKEY key = createOrOpen(keyPath, KEY_READ, &created);
-    if (!key) return;
-    if (!created) RegQueryValueExA(key, name, nullptr, nullptr, static_cast<BYTE*>(data), &size);
+    bool found = false;
+    if (HKEY key = createOrOpen(writeHive(), keyPath, KEY_READ, &created)) {
+        if (!created) found = queryValue(key, name, data, size);
+        RegCloseKey(key);
+    }
+    HKEY machine = nullptr;
+    if (!found && userHive && RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_READ, &machine) == ERROR_SUCCESS) {
+        queryValue(machine, name, data, size);
+        RegCloseKey(machine);
+    }
+}
+
+// Asks for read access only: a key this account may read and write but not
+// own (no KEY_ALL_ACCESS) still holds settings, which must not be taken for
+// missing and overwritten with the defaults at every start.
+bool valuePresentIn(HKEY hive, const char* keyPath, const char* name)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(hive, keyPath, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    BYTE area[1024] = {};
+    DWORD size = sizeof area;
+    const bool present = RegQueryValueExA(key, name, nullptr, nullptr, area, &size) == ERROR_SUCCESS;
     RegCloseKey(key);
+    return present;
 }
 
 }  // namespace
 
-void writeRegistryText(const char* keyPath, const char* name, const char* text)
+bool writeRegistryText(const char* keyPath, const char* name, const char* text)
 {
-    writeValue(keyPath, name, REG_SZ, text, static_cast<DWORD>(std::strlen(text) + 1));
+    return writeValue(keyPath, name, REG_SZ, text, static_cast<DWORD>(std::strlen(text) + 1));
 }
 
-void writeRegistryNumber(const char* keyPath, const char* name, int32_t value)
+bool writeRegistryNumber(const char* keyPath, const char* name, int32_t value)
 {
-    writeValue(keyPath, name, REG_DWORD, &value, sizeof value);
+    return writeValue(keyPath, name, REG_DWORD, &value, sizeof value);
 }
 
 int32_t readRegistryNumber(const char* keyPath, const char* name)
@@ -72,25 +141,21 @@ void readRegistryText(const char* keyPath, const char* name, char out[256])
 {
     std::memset(out, 0, 256);
     // 255 bytes at most: the last byte stays zero, so a stored text without
-    // its terminator still ends here. A longer text does not fit and reads
-    // as empty.
+    // its terminator still ends here, and a longer one is cut there.
     readValue(keyPath, name, out, 255);
     out[255] = '\0';
 }
 
 bool registryValuePresent(const char* keyPath, const char* name)
 {
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return false;
-    BYTE area[1024] = {};
-    DWORD size = sizeof area;
-    const bool present = RegQueryValueExA(key, name, nullptr, nullptr, area, &size) == ERROR_SUCCESS;
-    RegCloseKey(key);
-    return present;
+    return valuePresentIn(writeHive(), keyPath, name) ||
+           (userHive && valuePresentIn(HKEY_LOCAL_MACHINE, keyPath, name));
 }
 
 void loadSettings()
 {
+    chooseHive();
+
     bool wroteDefault = false;
     if (!registryValuePresent(SETTINGS_KEY, "SRMaster")) {
         writeRegistryNumber(SETTINGS_KEY, "SRMaster", 1);
@@ -125,7 +190,7 @@ void loadSettings()
     const int32_t position = readRegistryNumber(SETTINGS_KEY, "ScreenPos");
     if (position >= 0 && position <= 3) app.screenPosition = POSITIONS[position];
 
-    // The settings dialog would open here after a default was written; this
-    // build has none, so the defaults stand.
-    (void)wroteDefault;
+    // All four are loaded, defaults included, when the dialog opens; its OK
+    // loads them again.
+    if (wroteDefault) runSettingsDialog();
 }

@@ -279,6 +279,39 @@ class PC:
         self.drive("regset SRPort sz %s" % port)
         self.port = port
 
+    def settings_dialog(self):
+        """The open settings dialog: texts, checked buttons, rectangle."""
+        return self.drive.json("settings")
+
+    def wait_settings_dialog(self, timeout=30):
+        return wait_until(lambda: self.settings_dialog() if self.settings_dialog()["found"] else None, timeout,
+                          "%s's settings dialog" % self.name)
+
+    def fill_settings(self, master, position="right", partner="127.0.0.1", port=None):
+        """Types partner and port into the open settings dialog and clicks
+        the mode and the position, as a user would; OK is left to the caller."""
+        self.wait_settings_dialog()
+        self.drive("settings-type partner %s" % partner)
+        self.drive("settings-type port %s" % port)
+        self.drive("settings-click %s" % ("master" if master else "slave"))
+        self.drive("settings-click %s" % position)
+        expected = sorted(["master" if master else "slave", position])
+        wait_until(lambda: sorted(self.settings_dialog().get("checked", [])) == expected, 10,
+                   "%s's dialog to show %s" % (self.name, expected))
+        self.port = port
+
+    def press_settings_ok(self):
+        self.drive("settings-click ok")
+        wait_until(lambda: not self.settings_dialog()["found"], 10, "%s's settings dialog to close" % self.name)
+
+    def screenshot_settings(self, path):
+        """A picture of the open settings dialog alone."""
+        box = self.settings_dialog()
+        crop = "%dx%d+%d+%d" % (box["right"] - box["left"], box["bottom"] - box["top"], box["left"], box["top"])
+        subprocess.run(["import", "-display", self.display, "-window", "root", "-crop", crop, "+repage", path],
+                       check=True, timeout=30)
+        return path
+
     # ---- the program
 
     def start(self, wait=True):
@@ -592,14 +625,23 @@ def demo(build_dir, out_dir):
         print("Starting two PCs (Wine prefixes take a while to make)...", flush=True)
         master, slave = rig.add_pcs(("master", "1280x1024"), ("slave", "1024x768"))
         port = free_port_pair(40000, 60000)
-        master.settings(master=True, position="right", port=port)
-        slave.settings(master=False, position="right", port=port)
         print("master on %s, slave on %s, control port %d, clipboard port %d"
               % (master.display, slave.display, port, port + 1), flush=True)
+        # A first run opens the settings dialog: each PC is set up in it.
+        os.makedirs(out_dir, exist_ok=True)
         slave.start()
+        slave.fill_settings(master=False, position="right", partner="127.0.0.1", port=port)
+        slave.screenshot_settings(os.path.join(out_dir, "settings.png"))
+        slave.press_settings_ok()
+        print("slave set up in its settings dialog: Slave, right of the Master, partner 127.0.0.1, port %d" % port,
+              flush=True)
         wait_until(lambda: listening(port) and listening(port + 1), 20, "the Slave to listen")
         print("slave listening on both ports", flush=True)
         master.start()
+        master.fill_settings(master=True, position="right", partner="127.0.0.1", port=port)
+        master.press_settings_ok()
+        print("master set up in its settings dialog: Master, Slave on the right, partner 127.0.0.1, port %d" % port,
+              flush=True)
         wait_until(lambda: connections_to(port) >= 1 and connections_to(port + 1) >= 1, 20, "both connections")
         print("control and clipboard connections established", flush=True)
 
@@ -615,7 +657,6 @@ def demo(build_dir, out_dir):
         print("master moved on by (300, 200); slave pointer now %s, where the master's pointer is" % (moved,))
 
         # X screenshots show no pointer: a red cross marks it.
-        os.makedirs(out_dir, exist_ok=True)
         width, height = (int(v) for v in master.size.split("x"))
         exit_point = (width - 1, height // 2)
         mark(master.screenshot(os.path.join(out_dir, "master.png")), exit_point, "pointer left here")
@@ -627,7 +668,8 @@ def demo(build_dir, out_dir):
         wait_until(lambda: master.drive.json("clipboard get") == "Copied on the Slave", 10,
                    "the clipboard text on the Master")
         print("clipboard text copied on the slave is on the master's clipboard: 'Copied on the Slave'")
-        print("screenshots: %s, %s" % (os.path.join(out_dir, "master.png"), os.path.join(out_dir, "slave.png")))
+        print("screenshots: %s" % ", ".join(os.path.join(out_dir, name)
+                                            for name in ("settings.png", "master.png", "slave.png")))
         return 0 if not boxes else 1
     finally:
         rig.close()

@@ -32,8 +32,22 @@
 //   dismiss               presses OK on each of them  [count]
 //   close-main            WM_CLOSE to the program's main window  [ok | none]
 //   window-info           the main window  [JSON, {"found":false} if none]
-//   regset NAME dword N | regset NAME sz TEXT | regclear
-//                         the program's settings key  [ok | fail]
+//   regset NAME dword N | regset NAME sz TEXT
+//                         a value of the program's machine-wide settings key
+//                         [ok | fail]
+//   regclear              that key and its per-user twin deleted  [ok | fail]
+//   regget hklm|hkcu NAME a value of either  [JSON number or string; null]
+//   reglock read|none|off the machine-wide key (made if missing) readable
+//                         only, closed to everyone, or open again, as a
+//                         standard user finds it  [ok | fail]
+//   settings              the open settings dialog: its texts, which of its
+//                         buttons are checked, its screen rectangle
+//                         [JSON, {"found":false} if none]
+//   settings-open         the tray menu's settings item  [ok | none]
+//   settings-type FIELD TEXT  types TEXT over the text of partner or port,
+//                         key by key  [ok | fail]
+//   settings-click BUTTON a click on master, slave, left, right, above,
+//                         below, ok or cancel  [ok | none]
 //   quit                  [bye], then the process ends
 //
 // What Wine 8 on Xvfb does here:
@@ -45,10 +59,14 @@
 //     while another process of the prefix injects input.
 //   - Message boxes of the program are top-level "#32770" windows; their text
 //     is the dialog item 0xFFFF, read across processes with WM_GETTEXT.
+//   - The registry honours a key's access list: a key whose list grants only
+//     reading cannot be opened for writing, and its owner may still change
+//     the list. Creating a key under a read-only one still succeeds.
 //   - While a ClipCursor rectangle is in force, GetCursorPos reports the X
 //     pointer (where the last SetCursorPos put it) once 100 ms have passed
 //     since the last move: the answer of `move` is the reliable reading then.
 #include <windows.h>
+#include <sddl.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -61,6 +79,8 @@ namespace {
 
 const char SETTINGS_KEY[] = "Software\\Tamberlode\\Skiprail";
 const char MAIN_CLASS[] = "myWindowClass";
+const char SETTINGS_CAPTION[] = "Skiprail Settings";
+const int IDM_SETTINGS = 12028;
 const UINT WM_COMMAND_LINE = WM_APP + 1;  // thread message, lParam: new std::string
 const int MOVE_STEP = 40;
 // The id of a message box's text control.
@@ -376,7 +396,11 @@ std::vector<HWND> visibleBoxes()
         [](HWND window, LPARAM list) -> BOOL {
             char className[64] = {};
             GetClassNameA(window, className, sizeof className);
-            if (std::strcmp(className, "#32770") == 0 && IsWindowVisible(window))
+            char caption[64] = {};
+            GetWindowTextA(window, caption, sizeof caption);
+            // The settings dialog is a dialog of the same class, not a box.
+            if (std::strcmp(className, "#32770") == 0 && IsWindowVisible(window) &&
+                std::strcmp(caption, SETTINGS_CAPTION) != 0)
                 reinterpret_cast<std::vector<HWND>*>(list)->push_back(window);
             return TRUE;
         },
@@ -466,10 +490,138 @@ bool regSet(const std::string& name, const std::string& type, const std::string&
     return status == ERROR_SUCCESS;
 }
 
+// Sets the access list of the machine-wide key, making the key if needed.
+// Its owner may always change the list again.
+bool regLock(const std::string& how)
+{
+    const char* list = how == "read" ? "D:P(A;;KR;;;WD)" : how == "none" ? "D:P" : how == "off" ? "D:(A;;KA;;;WD)" : nullptr;
+    if (!list) return false;
+    HKEY key = nullptr;
+    if (how != "off" && RegCreateKeyExA(HKEY_LOCAL_MACHINE, SETTINGS_KEY, 0, nullptr, 0, WRITE_DAC, nullptr, &key,
+                                        nullptr) != ERROR_SUCCESS)
+        return false;
+    if (how == "off") {
+        const LONG status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, SETTINGS_KEY, 0, WRITE_DAC, &key);
+        if (status == ERROR_FILE_NOT_FOUND) return true;
+        if (status != ERROR_SUCCESS) return false;
+    }
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    bool done = false;
+    if (ConvertStringSecurityDescriptorToSecurityDescriptorA(list, SDDL_REVISION_1, &descriptor, nullptr)) {
+        done = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor) == ERROR_SUCCESS;
+        LocalFree(descriptor);
+    }
+    RegCloseKey(key);
+    return done;
+}
+
 bool regClear()
 {
-    const LONG status = RegDeleteKeyA(HKEY_LOCAL_MACHINE, SETTINGS_KEY);
-    return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
+    regLock("off");
+    bool cleared = true;
+    for (HKEY hive : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
+        const LONG status = RegDeleteKeyA(hive, SETTINGS_KEY);
+        cleared = cleared && (status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND);
+    }
+    return cleared;
+}
+
+std::string regGet(const std::string& hiveName, const std::string& name)
+{
+    HKEY hive = hiveName == "hkcu" ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(hive, SETTINGS_KEY, 0, KEY_READ, &key) != ERROR_SUCCESS) return "null";
+    BYTE data[2048] = {};
+    DWORD size = sizeof data - 1, type = 0;
+    const LONG status = RegQueryValueExA(key, name.c_str(), nullptr, &type, data, &size);
+    RegCloseKey(key);
+    if (status != ERROR_SUCCESS) return "null";
+    if (type == REG_DWORD) return std::to_string(*reinterpret_cast<const DWORD*>(data));
+    return jsonString(reinterpret_cast<const char*>(data));
+}
+
+// ---------------------------------------------------------------- settings dialog
+
+struct DialogItem {
+    const char* name;
+    int id;
+};
+
+const DialogItem SETTINGS_ITEMS[] = {
+    {"ok", IDOK}, {"cancel", IDCANCEL}, {"master", 207}, {"slave", 208}, {"partner", 209},
+    {"port", 210}, {"left", 211}, {"right", 212}, {"above", 213}, {"below", 214},
+};
+
+int settingsItem(const std::string& name)
+{
+    for (const DialogItem& item : SETTINGS_ITEMS)
+        if (name == item.name) return item.id;
+    return 0;
+}
+
+HWND settingsDialog()
+{
+    HWND dialog = FindWindowA("#32770", SETTINGS_CAPTION);
+    return dialog && IsWindowVisible(dialog) ? dialog : nullptr;
+}
+
+std::string settingsJson()
+{
+    HWND dialog = settingsDialog();
+    if (!dialog) return "{\"found\":false}";
+    std::vector<std::string> checked;
+    for (const DialogItem& item : SETTINGS_ITEMS) {
+        DWORD_PTR state = 0;
+        if (item.id >= 207 && item.id != 209 && item.id != 210 &&
+            SendMessageTimeoutA(GetDlgItem(dialog, item.id), BM_GETCHECK, 0, 0, SMTO_ABORTIFHUNG, 2000, &state) &&
+            state == BST_CHECKED)
+            checked.push_back(jsonString(item.name));
+    }
+    RECT r = {};
+    GetWindowRect(dialog, &r);
+    std::ostringstream out;
+    out << "{\"found\":true,\"partner\":" << jsonString(windowText(GetDlgItem(dialog, 209)))
+        << ",\"port\":" << jsonString(windowText(GetDlgItem(dialog, 210))) << ",\"checked\":" << jsonList(checked)
+        << ",\"left\":" << r.left << ",\"top\":" << r.top << ",\"right\":" << r.right << ",\"bottom\":" << r.bottom
+        << "}";
+    return out.str();
+}
+
+// Types over a field's text with real key presses: the dialog is brought to
+// the front and the field given the focus with its whole text selected.
+bool settingsType(const std::string& field, const std::string& text)
+{
+    HWND dialog = settingsDialog();
+    const int id = settingsItem(field);
+    if (!dialog || (id != 209 && id != 210)) return false;
+    HWND edit = GetDlgItem(dialog, id);
+    DWORD_PTR result = 0;
+    for (int attempt = 0; attempt < 50 && GetForegroundWindow() != dialog; ++attempt) {
+        SetForegroundWindow(dialog);
+        pumpFor(20);
+    }
+    SendMessageTimeoutA(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(edit), TRUE, SMTO_ABORTIFHUNG, 2000, &result);
+    SendMessageTimeoutA(edit, EM_SETSEL, 0, -1, SMTO_ABORTIFHUNG, 2000, &result);
+    if (text.empty()) {
+        sendKey(VK_DELETE, false);
+        sendKey(VK_DELETE, true);
+    } else if (!typeText(text)) {
+        return false;
+    }
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        if (windowText(edit) == text) return true;
+        pumpFor(20);
+    }
+    return false;
+}
+
+// A click by message: posted, so a box the click opens cannot hold the driver.
+bool settingsClick(const std::string& button)
+{
+    HWND dialog = settingsDialog();
+    const int id = settingsItem(button);
+    if (!dialog || !id || id == 209 || id == 210) return false;
+    return PostMessageA(GetDlgItem(dialog, id), BM_CLICK, 0, 0) != 0;
 }
 
 // ---------------------------------------------------------------- commands
@@ -602,6 +754,33 @@ std::string run(const std::string& line, bool* quit)
         return regSet(name, type, value) ? "ok" : "fail";
     }
     if (command == "regclear") return regClear() ? "ok" : "fail";
+    if (command == "regget") {
+        std::string hive, name;
+        if (!(in >> hive >> name) || (hive != "hklm" && hive != "hkcu")) return "err usage: regget hklm|hkcu NAME";
+        return regGet(hive, name);
+    }
+    if (command == "reglock") {
+        std::string how;
+        in >> how;
+        return regLock(how) ? "ok" : "fail";
+    }
+    if (command == "settings") return settingsJson();
+    if (command == "settings-open") {
+        HWND window = FindWindowA(MAIN_CLASS, nullptr);
+        if (!window) return "none";
+        PostMessageA(window, WM_COMMAND, IDM_SETTINGS, 0);
+        return "ok";
+    }
+    if (command == "settings-type") {
+        std::string field;
+        in >> field;
+        return settingsType(field, restOf(line, "settings-type " + field)) ? "ok" : "fail";
+    }
+    if (command == "settings-click") {
+        std::string button;
+        in >> button;
+        return settingsClick(button) ? "ok" : "none";
+    }
     if (command == "quit") {
         *quit = true;
         return "bye";

@@ -299,19 +299,35 @@ void writeLinkSettings(bool master, DWORD position, int port)
     writeSetting("SRPort", std::to_string(port).c_str());
 }
 
+namespace {
+
+// Straight into the machine-wide key, past the program's own store.
+void setMachineValue(const char* name, DWORD type, const void* data, DWORD size)
+{
+    HKEY key = nullptr;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, SETTINGS_KEY, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) !=
+        ERROR_SUCCESS)
+        return;
+    RegSetValueExA(key, name, 0, type, static_cast<const BYTE*>(data), size);
+    RegCloseKey(key);
+}
+
+}  // namespace
+
 void writeSettingNumber(const char* name, DWORD value)
 {
-    writeRegistryNumber(SETTINGS_KEY, name, static_cast<int32_t>(value));
+    setMachineValue(name, REG_DWORD, &value, sizeof value);
 }
 
 void writeSetting(const char* name, const char* text)
 {
-    writeRegistryText(SETTINGS_KEY, name, text);
+    setMachineValue(name, REG_SZ, text, static_cast<DWORD>(std::strlen(text) + 1));
 }
 
 void deleteSettings()
 {
     RegDeleteKeyA(HKEY_LOCAL_MACHINE, SETTINGS_KEY);
+    RegDeleteKeyA(HKEY_CURRENT_USER, SETTINGS_KEY);
 }
 
 int freePortPair()

@@ -78,6 +78,8 @@ void sendKey(WORD vk, bool up);
 // stored number (0 left, 1 right, 2 above, 3 below).
 void writeLinkSettings(bool master, DWORD position, int port);
 
+// Values of the machine-wide settings key, written directly; deleteSettings
+// removes that key and its per-user twin.
 void writeSettingNumber(const char* name, DWORD value);
 void writeSetting(const char* name, const char* text);
 void deleteSettings();
