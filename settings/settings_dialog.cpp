@@ -193,6 +193,8 @@ bool runSettingsDialog()
         if (connectionHeld && isUsablePort(app.port)) {
             connectionHeld = false;
             connectOrListen();
+        } else {
+            reconnectNow();  // a Master without a link tries the partner it may just have been given
         }
         return true;
     }
