@@ -108,6 +108,12 @@ Accepted acceptInto(SOCKET listener, SOCKET* socketSlot, HWND window)
     return Accepted::Partner;
 }
 
+bool isStillOpen(SOCKET s)
+{
+    char byte;
+    return recv(s, &byte, 1, MSG_PEEK) == SOCKET_ERROR && WSAGetLastError() == WSAEWOULDBLOCK;
+}
+
 // Closes a connection that the partner ended; true when the close succeeded.
 bool closeConnection(SOCKET s)
 {
@@ -268,6 +274,11 @@ int startListening(int32_t port, UINT message, SOCKET* listenerSlot, int32_t* li
     return failure ? 0 : 1;
 }
 
+void onControlLinkBroken(HWND window, SOCKET socket)
+{
+    if (socket != 0 && socket == app.controlSocket) controlLinkLost(window, socket);
+}
+
 void reconnectNow()
 {
     retryDelay = 0;
@@ -363,7 +374,10 @@ void onControlSocketEvent(HWND window, SOCKET socket, LPARAM lParam)
         }
         break;
     case FD_CLOSE:
-        controlLinkLost(window, socket);
+        // A close notice can outlive its socket, whose number the system may
+        // already have handed to the connection now in the slot: a live
+        // connection with nothing to read is not closed.
+        if (!isStillOpen(socket)) controlLinkLost(window, socket);
         break;
     default:
         break;

@@ -19,6 +19,8 @@ void onLinkUp(HWND window);
 void onControlSocketEvent(HWND window, SOCKET socket, LPARAM lParam);
 void onClipboardSocketEvent(HWND window, SOCKET socket, LPARAM lParam);
 
+// WM_LINK_BROKEN: a send on the control socket failed for good.
+void onControlLinkBroken(HWND window, SOCKET socket);
 // TIMER_RECONNECT and TIMER_LINK_WATCH.
 void onLinkTimer(HWND window, UINT_PTR id);
 // The settings changed: a Master without a link tries its partner at once.

@@ -43,7 +43,7 @@ bool sendPacket(SOCKET socket, const InputPacket& packet)
 void linkBroken(HWND window, SOCKET socket, int error)
 {
     if (error != WSAEWOULDBLOCK && socket != 0 && socket != INVALID_SOCKET)
-        PostMessageA(window, WM_CONTROL_SOCKET, socket, WSAMAKESELECTREPLY(FD_CLOSE, 0));
+        PostMessageA(window, WM_LINK_BROKEN, socket, 0);
 }
 
 void sendFailed(HWND window, SOCKET socket)

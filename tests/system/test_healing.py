@@ -70,8 +70,9 @@ class Healing(unittest.TestCase):
 
     @staticmethod
     def master_free():
-        """The Master's pointer is confined to its own screen again."""
-        return m.drive("clip") == "0 0 %d %d" % screen_of(m)
+        """The Master is back in local control: its pointer is confined to
+        its own screen again and its capture window is hidden."""
+        return m.drive("clip") == "0 0 %d %d" % screen_of(m) and not m.window()["visible"]
 
     def cross(self):
         """Crosses into the Slave and waits until its pointer follows."""
