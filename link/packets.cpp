@@ -28,13 +28,16 @@ bool sendPacket(SOCKET socket, const InputPacket& packet)
 {
     uint8_t bytes[PACKET_SIZE];
     encodePacket(packet, bytes);
-    if (send(socket, reinterpret_cast<const char*>(bytes), PACKET_SIZE, 0) == SOCKET_ERROR) return false;
+    const bool sent = send(socket, reinterpret_cast<const char*>(bytes), PACKET_SIZE, 0) != SOCKET_ERROR;
+    // A packet that asks for a READY starts the clock; so does one the socket
+    // could not take for a full buffer: a partner that goes on answering
+    // stops it, a link that is dead in silence is ended when it runs out.
     const bool asksForReady = packet.type == PKT_INPUT || packet.type == PKT_ENTER || packet.type == PKT_WHEEL;
-    if (asksForReady && !awaiting) {
+    if (!awaiting && ((sent && asksForReady) || (!sent && WSAGetLastError() == WSAEWOULDBLOCK))) {
         awaiting = true;
         awaitingSince = GetTickCount();
     }
-    return true;
+    return sent;
 }
 
 // A send that failed for any reason but a full buffer has broken the
