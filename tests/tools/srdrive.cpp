@@ -389,22 +389,26 @@ bool emptyClipboard()
 
 // ---------------------------------------------------------------- boxes
 
+// A message box or dialog of the prefix: a visible "#32770" window. The
+// settings dialog is a dialog of the same class, not a box; the program's
+// splash and connection notice are dialogs too, but layered ones that show a
+// picture and ask nothing: none of them is counted.
+BOOL CALLBACK collectBox(HWND window, LPARAM list)
+{
+    char className[64] = {};
+    GetClassNameA(window, className, sizeof className);
+    char caption[64] = {};
+    GetWindowTextA(window, caption, sizeof caption);
+    if (std::strcmp(className, "#32770") == 0 && IsWindowVisible(window) &&
+        std::strcmp(caption, SETTINGS_CAPTION) != 0 && (GetWindowLongA(window, GWL_EXSTYLE) & WS_EX_LAYERED) == 0)
+        reinterpret_cast<std::vector<HWND>*>(list)->push_back(window);
+    return TRUE;
+}
+
 std::vector<HWND> visibleBoxes()
 {
     std::vector<HWND> boxes;
-    EnumWindows(
-        [](HWND window, LPARAM list) -> BOOL {
-            char className[64] = {};
-            GetClassNameA(window, className, sizeof className);
-            char caption[64] = {};
-            GetWindowTextA(window, caption, sizeof caption);
-            // The settings dialog is a dialog of the same class, not a box.
-            if (std::strcmp(className, "#32770") == 0 && IsWindowVisible(window) &&
-                std::strcmp(caption, SETTINGS_CAPTION) != 0)
-                reinterpret_cast<std::vector<HWND>*>(list)->push_back(window);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&boxes));
+    EnumWindows(collectBox, reinterpret_cast<LPARAM>(&boxes));
     return boxes;
 }
 
