@@ -617,23 +617,27 @@ def cross_back(master):
 IDM_ABOUT = 12034
 
 
-def showcase(master, slave, master_started, out_dir):
+def splash_shot(master, master_started, out_dir):
+    """The Master's screen while the splash shows: 3 s after its start, for
+    about 3 s. Returns {name: path}, empty if the moment has passed."""
+    os.makedirs(out_dir, exist_ok=True)
+    splash_at = master_started + 3.8
+    if time.monotonic() < splash_at:
+        time.sleep(splash_at - time.monotonic())
+    if time.monotonic() > master_started + 5.5:
+        print("(the splash was over before the link was up: no splash screenshot)")
+        return {}
+    return {"master-splash": master.screenshot(os.path.join(out_dir, "master-splash.png"))}
+
+
+def showcase(master, slave, shots, out_dir):
     """With control on the Slave: types on the Master's keyboard into notepad
     on the Slave, and leaves screenshots of what a person sees on each screen:
     the Master's splash (3 s after start) and tray icon, the notice while the
     Slave has control, the About box, and notepad on the Slave. Returns the
     message boxes either PC showed."""
     os.makedirs(out_dir, exist_ok=True)
-    shots = {}
-
-    # The splash shows 3 s after the Master started and stays about 3 s more.
-    splash_at = master_started + 3.8
-    if time.monotonic() < splash_at:
-        time.sleep(splash_at - time.monotonic())
-    if time.monotonic() < master_started + 5.5:
-        shots["master-splash"] = master.screenshot(os.path.join(out_dir, "master-splash.png"))
-    else:
-        print("(the splash was over before the link was up: no splash screenshot)")
+    shots = dict(shots)
 
     # Notepad on the Slave, in front, and the Master's typing reaches it.
     with open(os.path.join(slave.rig.root, "notepad.log"), "ab") as log:
@@ -699,6 +703,7 @@ def demo(build_dir, out_dir):
               flush=True)
         wait_until(lambda: connections_to(port) >= 1 and connections_to(port + 1) >= 1, 20, "both connections")
         print("control and clipboard connections established", flush=True)
+        shots = splash_shot(master, master_started, out_dir)
 
         copied = "Copied on the Master at %s" % time.strftime("%H:%M:%S")
         master.drive("clipboard set " + copied)
@@ -711,7 +716,7 @@ def demo(build_dir, out_dir):
         moved = wait_following(master, slave, target)
         print("master moved on by (300, 200); slave pointer now %s, where the master's pointer is" % (moved,))
         master.move(-300, -200)
-        boxes = showcase(master, slave, master_started, out_dir)
+        boxes = showcase(master, slave, shots, out_dir)
         slave.drive("clipboard set Copied on the Slave")
         print("back on the master: pointer at %s" % (cross_back(master),))
         wait_until(lambda: master.drive.json("clipboard get") == "Copied on the Slave", 10,
