@@ -4,7 +4,8 @@
 #      short run of each fuzzer;
 #   2. the Windows tests under Wine on Xvfb displays, for the 64-bit and the
 #      32-bit build;
-#   3. the two-PC system tests (64-bit build).
+#   3. the two-PC system tests (64-bit build), and the 32-bit pair linked on
+#      the rig once.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
@@ -121,6 +122,17 @@ passed=$((passed + system_ok))
 failed=$((failed + system_bad))
 [ "$system_bad" -gt 0 ] && failures+=("system_tests")
 echo "== system_tests: $system_ok passed, $system_bad failed"
+
+# The 32-bit pair on the rig: the run command's two PCs, linked, a crossing,
+# typing into notepad on the Slave, About, and back.
+echo "== 32-bit pair on the two-PC rig"
+if timeout 600 python3 tests/system/rig.py demo --build "$BUILD/windows32" --out "$BUILD/demo32" \
+    >"$BUILD/demo32.log" 2>&1; then
+    passed=$((passed + 1))
+else
+    failed=$((failed + 1)); failures+=("32-bit pair on the rig")
+fi
+cat "$BUILD/demo32.log"
 
 echo
 [ ${#failures[@]} -gt 0 ] && echo "Failed: ${failures[*]}"
