@@ -1,6 +1,7 @@
 #include "app/mainwindow.h"
 
 #include "app/panel.h"
+#include "app/pictures.h"
 #include "input/edge.h"
 #include "input/flow.h"
 #include "input/hooks.h"
@@ -44,6 +45,14 @@ void onCreate(HWND window)
     createTrayMenu();
     SetLayeredWindowAttributes(window, 0, 255, LWA_ALPHA);
     measureScreen();
+    createNoticeWindow();
+    placeAboveTaskbar(app.noticeWindow, 116, 48);
+    SetWindowLongA(app.noticeWindow, GWL_EXSTYLE, WS_EX_LAYERED | WS_EX_TOOLWINDOW);
+    SetLayeredWindowAttributes(app.noticeWindow, 0, 1, LWA_ALPHA);
+    createSplashWindow();
+    centreOnScreen(app.splashWindow, 475, 276);
+    SetWindowLongA(app.splashWindow, GWL_EXSTYLE, WS_EX_LAYERED | WS_EX_TOOLWINDOW);
+    SetLayeredWindowAttributes(app.splashWindow, 0, 1, LWA_ALPHA);
     SetTimer(window, TIMER_SPLASH_SHOW, 3000, nullptr);
 
     if (app.showDiagnostics != 0) {
@@ -93,8 +102,14 @@ void onDestroy()
 // WM_TIMER: the splash timers; any other id does nothing.
 void onTimer(HWND window, WPARAM id)
 {
-    if (id == TIMER_SPLASH_SHOW) KillTimer(window, TIMER_SPLASH_SHOW);
-    if (id == TIMER_SPLASH_HIDE) KillTimer(window, TIMER_SPLASH_HIDE);
+    if (id == TIMER_SPLASH_SHOW) {
+        KillTimer(window, TIMER_SPLASH_SHOW);
+        fadeSplashIn();
+    }
+    if (id == TIMER_SPLASH_HIDE) {
+        KillTimer(window, TIMER_SPLASH_HIDE);
+        fadeSplashOut();
+    }
     if (id == TIMER_RECONNECT || id == TIMER_LINK_WATCH) onLinkTimer(window, id);
 }
 
@@ -131,8 +146,14 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_CONTROL_SOCKET:   onControlSocketEvent(window, static_cast<SOCKET>(wParam), lParam); return 0;
     case WM_CLIPBOARD_SOCKET: onClipboardSocketEvent(window, static_cast<SOCKET>(wParam), lParam); return 0;
     case WM_TRAY_NOTIFY:      onTrayNotify(window, lParam); return 0;
-    default:                  return DefWindowProcA(window, message, wParam, lParam);
+    default:                  break;
     }
+    // A restarted shell has lost every tray icon: add ours again.
+    if (message == taskbarCreatedMessage() && message != 0) {
+        addTrayIcon(window);
+        return 0;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
 }
 
 HWND startMainWindow(HINSTANCE instance, int showCommand)
@@ -178,14 +199,25 @@ int runMessageLoop()
     return static_cast<int>(message.wParam);
 }
 
+// Just above a taskbar docked at the bottom, at the screen's right edge. With
+// the taskbar on another side (its top edge is then the screen's top) or no
+// taskbar at all, the bottom-right corner of the work area instead: the
+// window must stay on the screen.
 void placeAboveTaskbar(HWND window, int width, int height)
 {
     APPBARDATA taskbar = {};
     taskbar.cbSize = sizeof taskbar;
-    SHAppBarMessage(ABM_GETTASKBARPOS, &taskbar);
-    if (!SetWindowPos(window, HWND_TOPMOST, app.localWidth - width, taskbar.rc.top - height, width, height,
-                      SWP_HIDEWINDOW))
-        warnMoveFailed();
+    int x = app.localWidth - width;
+    int y = 0;
+    if (SHAppBarMessage(ABM_GETTASKBARPOS, &taskbar) && taskbar.rc.top > app.localHeight / 2) {
+        y = taskbar.rc.top - height;
+    } else {
+        RECT work = {0, 0, app.localWidth, app.localHeight};
+        SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
+        x = work.right - width;
+        y = work.bottom - height;
+    }
+    if (!SetWindowPos(window, HWND_TOPMOST, x, y, width, height, SWP_HIDEWINDOW)) warnMoveFailed();
 }
 
 void centreOnScreen(HWND window, int width, int height)

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/pictures.h"
 #include "input/edge.h"
 #include "input/hooks.h"
 #include "link/connections.h"
@@ -137,9 +138,19 @@ void onTrayNotify(HWND window, LPARAM lParam)
     if (lParam != WM_RBUTTONDOWN) return;
     POINT cursor = {};
     GetCursorPos(&cursor);
-    // The menu closes properly only when its owner is the foreground window.
+    // The menu closes when the user clicks elsewhere only if its owner is the
+    // foreground window; the empty message afterwards lets it open again at
+    // the next click instead of closing at once.
     SetForegroundWindow(window);
     TrackPopupMenuEx(app.trayMenu, 0, cursor.x, cursor.y, window, nullptr);
+    PostMessageA(window, WM_NULL, 0, 0);
+}
+
+UINT taskbarCreatedMessage()
+{
+    static UINT message = 0;
+    if (message == 0) message = RegisterWindowMessageA("TaskbarCreated");
+    return message;
 }
 
 // WM_COMMAND from the tray menu and the diagnostic buttons.
@@ -156,19 +167,20 @@ void onCommand(HWND window, int id)
     case IDC_ACTIVATE: installHooks(window); break;
     case IDM_SETTINGS: runSettingsDialog(); break;
     case IDM_TOGGLE:   toggleInput(window); break;
+    case IDM_ABOUT:    showAboutDialog(); break;
     case IDM_EXIT:
         dropToLocal(window);  // the user's pointer and keys first, if the Slave had them
         deleteTrayIcon();
         PostQuitMessage(0);
         break;
-    default: break;  // About is not part of this build
+    default: break;
     }
 }
 
 void showStatusValue(HWND label, int32_t value)
 {
     char text[256] = {};
-    std::snprintf(text, sizeof text, "Status Value: %d", static_cast<int>(value));
+    _snprintf(text, sizeof text - 1, "Status Value: %d", static_cast<int>(value));  // msvcrt's own, on every Windows
     SendMessageA(label, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text));
 }
 

@@ -10,6 +10,8 @@ void deleteTrayIcon();
 void createTrayMenu();
 
 void onTrayNotify(HWND window, LPARAM lParam);
+// The shell's "TaskbarCreated" message, broadcast when the taskbar (re)starts.
+UINT taskbarCreatedMessage();
 void onCommand(HWND window, int id);
 
 // Writes "Status Value: %d" into a status label, shown or not.

@@ -194,6 +194,6 @@ void storeClipboardText()
 void showInteger(int value)
 {
     char text[256] = {};
-    std::snprintf(text, sizeof text, "Value of integer: %d", value);
+    _snprintf(text, sizeof text - 1, "Value of integer: %d", value);  // msvcrt's own, on every Windows
     MessageBoxA(nullptr, text, "ShowInt", MB_OK);
 }

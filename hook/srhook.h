@@ -1,7 +1,8 @@
 // srhook.dll: the program's low-level mouse and keyboard hooks.
 //
-// The five functions are exported by ordinal only (1 to 5, see srhook.def);
-// linking the import library made with the dll imports them by ordinal.
+// The five functions are exported by name at ordinals 1 to 5 (srhook.def);
+// the program links an import library of the ordinals alone
+// (srhook_ordinals.def, made by the build) and so imports them by ordinal.
 //
 // The hook thread. The hooks live on a thread of the library's own, started by
 // the first install, with its own message loop. Each hook procedure copies the
@@ -62,7 +63,7 @@
 #include <windows.h>
 
 #ifdef SRHOOK_BUILD
-#define SRHOOK_API          // exported through srhook.def, by ordinal only
+#define SRHOOK_API          // exported through srhook.def
 #else
 #define SRHOOK_API __declspec(dllimport)
 #endif

@@ -1,6 +1,7 @@
 #include "input/edge.h"
 
 #include "app/panel.h"
+#include "app/pictures.h"
 #include "clipboard/clipboard.h"
 #include "input/edge_math.h"
 #include "input/flow.h"
@@ -97,6 +98,7 @@ void enterRemote(int32_t x, int32_t y)
         ShowCursor(FALSE);
         pointerHidden = true;
     }
+    fadeNoticeIn();
     setRemoteFlags(1);
 }
 
@@ -105,6 +107,7 @@ void leaveRemote()
     setRemoteFlags(0);
     sendButtonPacket(app.mainWindow, app.controlSocket, PKT_LEAVE, app.cursorX, app.cursorY);
     undoCapture(app.mainWindow);
+    fadeNoticeOut();
 }
 
 void dropToLocal(HWND window)
@@ -112,6 +115,7 @@ void dropToLocal(HWND window)
     // The flags go back to 0 too: with them at 1 the hook library would keep
     // the Master's own keyboard and buttons from its own programs.
     undoCapture(window);
+    fadeNoticeOut();
 }
 
 void clipToRemote()

@@ -147,6 +147,6 @@ void resetControlInbox()
 void reportSocketError(int code, const char* call, HWND owner)
 {
     char text[92] = {};
-    std::snprintf(text, sizeof text, "Call to %s returned error %d!", call, code);
+    _snprintf(text, sizeof text - 1, "Call to %s returned error %d!", call, code);  // msvcrt's own, on every Windows
     MessageBoxA(owner, text, "Socket Error", MB_OK);
 }

@@ -23,3 +23,4 @@
 #define IDC_ABOVE           213
 #define IDC_BELOW           214
 #define IDC_SETTINGS_STATIC 215
+#define IDC_ABOUT_TEXT      215

@@ -6,8 +6,21 @@ set -euo pipefail
 PACKAGES=(
     cmake ninja-build g++ clang libclang-rt-14-dev googletest python3
     g++-mingw-w64-x86-64 gcc-mingw-w64-x86-64 mingw-w64-tools binutils-mingw-w64-x86-64
-    wine wine64 xvfb xdotool xclip x11-utils imagemagick procps iproute2
+    g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
+    wine wine64 wine32:i386
+    # The X libraries 32-bit Wine recommends: without XInput2 (libxi6) it
+    # refuses ClipCursor, which confines the Master's pointer.
+    libxi6:i386 libxcursor1:i386 libxrandr2:i386 libxinerama1:i386 libxcomposite1:i386 libxfixes3:i386
+    libxrender1:i386 libxxf86vm1:i386
+    xvfb xdotool xclip x11-utils imagemagick procps iproute2
 )
+
+# The 32-bit build runs under Wine's 32-bit loader, which comes from i386.
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    sudo=""
+    [ "$(id -u)" -ne 0 ] && sudo="sudo"
+    $sudo dpkg --add-architecture i386
+fi
 
 missing=()
 for package in "${PACKAGES[@]}"; do

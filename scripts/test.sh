@@ -2,7 +2,10 @@
 # Builds and runs every test tier; ends non-zero on any failure.
 #   1. the portable core natively, under AddressSanitizer and UBSan, and a
 #      short run of each fuzzer;
-#   2. the Windows tests under Wine on Xvfb displays.
+#   2. the Windows tests under Wine on Xvfb displays, for the 64-bit and the
+#      32-bit build;
+#   3. the two-PC system tests (64-bit build), and the 32-bit pair linked on
+#      the rig once.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
@@ -44,34 +47,61 @@ for fuzzer in packet_fuzz queue_fuzz clipboard_fuzz; do
     fi
 done
 
-echo "== Windows build (MinGW-w64)"
-cmake -S . -B "$BUILD/windows" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" \
-    -DSKIPRAIL_TESTS=ON -DGTEST_SOURCE_DIR=/usr/src/googletest >/dev/null || exit 1
-ninja -C "$BUILD/windows" || exit 1
-
 source scripts/wine_env.sh
 trap cleanup_wine EXIT
 PREFIX=$(new_prefix tests)
 
-# run_wine_test EXE WxH: one test executable on a display of that size.
+# run_wine_test DIR EXE WxH: one test executable on a display of that size.
 run_wine_test() {
-    local exe=$1 size=$2 display log="$BUILD/$1.log"
+    local dir=$1 exe=$2 size=$3 display log="$BUILD/$(basename "$1")-$2.log"
     display=$(start_display "$size")
-    (cd "$BUILD/windows/wine-tests" && WINEPREFIX="$PREFIX" DISPLAY="$display" \
+    (cd "$dir/wine-tests" && WINEPREFIX="$PREFIX" DISPLAY="$display" \
         timeout 300 wine "$exe.exe" --gtest_color=no) >"$log" 2>&1
     local status=$?
     WINEPREFIX="$PREFIX" wineserver -k 2>/dev/null || true
     cat "$log"
-    record "$exe" "$status" "$log"
+    record "$exe ($(basename "$dir"))" "$status" "$log"
 }
 
-echo "== Windows tests under Wine"
-run_wine_test hook_test 1280x1024
-run_wine_test spine_test 1366x768
-run_wine_test master_test 1280x1024
-run_wine_test lifecycle_test 1280x1024
-run_wine_test settings_test 1280x1024
+# check_release DIR ARCH: the shipped pair is small and self-contained, and
+# imports nothing that Windows 2000 lacks among what toolchains and habits
+# pull in unnoticed (the full lists are in DIR/imports-*.txt).
+NOT_ON_WINDOWS_2000='GetTickCount64|AddVectoredExceptionHandler|RemoveVectoredExceptionHandler|___lc_codepage_func|___mb_cur_max_func|GetLayeredWindowAttributes|RtlCaptureContext|InitializeCriticalSectionEx|InitOnceExecuteOnce|GetModuleHandleEx[AW]|SetProcessDPIAware|SetProcessDpiAwareness|GetDpiForWindow|AttachConsole|AddClipboardFormatListener|RemoveClipboardFormatListener|GetNativeSystemInfo|IsWow64Process|inet_pton|inet_ntop|getaddrinfo|freeaddrinfo|getnameinfo|WSAPoll|RegisterRawInputDevices|GetRawInputData|ChangeWindowMessageFilter|ChangeWindowMessageFilterEx|PrintWindow|SetDllDirectory[AW]|AcquireSRWLock.*|ReleaseSRWLock.*|InitializeSRWLock|InitializeConditionVariable|SleepConditionVariable.*|WakeConditionVariable|WakeAllConditionVariable|CreateEventEx[AW]|Fls(Alloc|Free|GetValue|SetValue)|GetThreadId|GetProcessId|QueryFullProcessImageName[AW]|GetFinalPathNameByHandle[AW]|CreateSymbolicLink[AW]|WTSRegisterSessionNotification'
+check_release() {
+    local dir=$1 arch=$2 size bad
+    size=$(( $(stat -c %s "$dir/skiprail.exe") + $(stat -c %s "$dir/hook/srhook.dll") ))
+    bad=$(cat "$dir/imports-skiprail.exe.txt" "$dir/imports-srhook.dll.txt" | grep -vE '^#' |
+        grep -vE '^(KERNEL32|USER32|GDI32|SHELL32|ADVAPI32|WS2_32|WSOCK32|MSVCRT|SRHOOK)\.DLL ' || true)
+    bad+=$(cat "$dir/imports-skiprail.exe.txt" "$dir/imports-srhook.dll.txt" | grep -E " ($NOT_ON_WINDOWS_2000)\$" || true)
+    echo "== release pair ($arch): skiprail.exe + srhook.dll = $size bytes"
+    if [ "$size" -le $((250 * 1024)) ] && [ -z "$bad" ]; then
+        passed=$((passed + 1))
+    else
+        echo "over 250 KB, or imports beyond Windows 2000's system DLLs:"; echo "$bad"
+        failed=$((failed + 1)); failures+=("release pair ($arch)")
+    fi
+}
+
+# The same sources as a 64-bit and as a 32-bit program, each tested under Wine
+# (the 32-bit one in the same prefix, through Wine's 32-bit loader).
+for arch in x86_64 i686; do
+    dir="$BUILD/windows"
+    [ "$arch" = i686 ] && dir="$BUILD/windows32"
+    echo "== Windows build, $arch (MinGW-w64)"
+    cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+        -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-$arch.cmake" \
+        -DSKIPRAIL_TESTS=ON -DGTEST_SOURCE_DIR=/usr/src/googletest >/dev/null || exit 1
+    ninja -C "$dir" || exit 1
+    check_release "$dir" "$arch"
+
+    echo "== Windows tests under Wine, $arch"
+    run_wine_test "$dir" hook_test 1280x1024
+    run_wine_test "$dir" spine_test 1366x768
+    run_wine_test "$dir" master_test 1280x1024
+    run_wine_test "$dir" lifecycle_test 1280x1024
+    run_wine_test "$dir" settings_test 1280x1024
+    run_wine_test "$dir" shell_test 1280x1024
+done
 
 echo "== System tests: two PCs under Wine"
 SYSTEM_LOG="$BUILD/system_tests.log"
@@ -92,6 +122,17 @@ passed=$((passed + system_ok))
 failed=$((failed + system_bad))
 [ "$system_bad" -gt 0 ] && failures+=("system_tests")
 echo "== system_tests: $system_ok passed, $system_bad failed"
+
+# The 32-bit pair on the rig: the run command's two PCs, linked, a crossing,
+# typing into notepad on the Slave, About, and back.
+echo "== 32-bit pair on the two-PC rig"
+if timeout 600 python3 tests/system/rig.py demo --build "$BUILD/windows32" --out "$BUILD/demo32" \
+    >"$BUILD/demo32.log" 2>&1; then
+    passed=$((passed + 1))
+else
+    failed=$((failed + 1)); failures+=("32-bit pair on the rig")
+fi
+cat "$BUILD/demo32.log"
 
 echo
 [ ${#failures[@]} -gt 0 ] && echo "Failed: ${failures[*]}"

@@ -12,8 +12,9 @@ new_prefix() {
     echo "$prefix" >>"$WINE_ROOT/prefixes"
     WINEPREFIX="$prefix" DISPLAY= wineboot -i >/dev/null 2>&1 || true
     # Xvfb runs no window manager: without this Wine waits 2 s for every
-    # hidden or destroyed top-level window to be withdrawn.
-    WINEPREFIX="$prefix" DISPLAY= wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 || true
+    # hidden or destroyed top-level window to be withdrawn. /reg:64 names the
+    # view 64-bit programs read; HKCU\Software is shared with the 32-bit view.
+    WINEPREFIX="$prefix" DISPLAY= wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f /reg:64 >/dev/null 2>&1 || true
     WINEPREFIX="$prefix" wineserver -w 2>/dev/null || true
     echo "$prefix"
 }

@@ -1,7 +1,6 @@
 #include "settings/settings.h"
 
 #include <cstring>
-#include <vector>
 
 #include "app/appstate.h"
 #include "settings/port_text.h"
@@ -66,12 +65,14 @@ bool queryValue(HKEY key, const char* name, void* data, DWORD size)
     // Longer than the area: read it whole and keep its beginning. The value
     // may grow between the two queries; a few tries settle that.
     for (int attempt = 0; attempt < 3 && status == ERROR_MORE_DATA; ++attempt) {
-        std::vector<BYTE> whole(length);
-        status = RegQueryValueExA(key, name, nullptr, nullptr, whole.data(), &length);
-        if (status == ERROR_SUCCESS) {
-            std::memcpy(data, whole.data(), length < size ? length : size);
-            return true;
-        }
+        // The process heap, not the C++ runtime: the shipped code links no
+        // part of it that throws.
+        BYTE* whole = static_cast<BYTE*>(HeapAlloc(GetProcessHeap(), 0, length ? length : 1));
+        if (!whole) return false;
+        status = RegQueryValueExA(key, name, nullptr, nullptr, whole, &length);
+        if (status == ERROR_SUCCESS) std::memcpy(data, whole, length < size ? length : size);
+        HeapFree(GetProcessHeap(), 0, whole);
+        if (status == ERROR_SUCCESS) return true;
     }
     return false;
 }

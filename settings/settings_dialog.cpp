@@ -76,7 +76,7 @@ void onInitDialog(HWND dialog)
     SendDlgItemMessageA(dialog, IDC_PORT, EM_LIMITTEXT, TEXT_AREA - 1, 0);
     SetDlgItemTextA(dialog, IDC_PARTNER, app.partnerHost);
     char port[16] = {};
-    std::snprintf(port, sizeof port, "%d", static_cast<int>(app.port));
+    _snprintf(port, sizeof port - 1, "%d", static_cast<int>(app.port));  // msvcrt's own, on every Windows
     SetDlgItemTextA(dialog, IDC_PORT, port);
 
     for (const PositionButton& button : POSITION_BUTTONS)
@@ -159,8 +159,8 @@ void reportUnusablePort()
 {
     char stored[256];
     readRegistryText(SETTINGS_KEY, "SRPort", stored);
-    char text[512];
-    std::snprintf(text, sizeof text,
+    char text[512] = {};
+    _snprintf(text, sizeof text - 1,
                   "The port \"%.40s\" in the settings cannot be used, so Skiprail does not connect. Choose a "
                   "port from 1 to 65534 in Skiprail Settings.",
                   stored);

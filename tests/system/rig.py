@@ -263,8 +263,11 @@ class PC:
                        timeout=BOOT_TIMEOUT)
         # Xvfb runs no window manager: without this Wine waits 2 s for every
         # hidden or destroyed top-level window to be withdrawn.
-        subprocess.run(self.cmd(["wine", "reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", "Managed", "/d", "N",
-                        "/f"]), env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=BOOT_TIMEOUT)
+        # /reg:64: the view Wine's own 64-bit processes read (HKCU\Software is
+        # shared by both views, so 32-bit programs see it too).
+        subprocess.run(self.cmd(["wine", "reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", "Managed", "/d",
+                                 "N", "/f", "/reg:64"]),
+                       env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=BOOT_TIMEOUT)
         subprocess.run(self.cmd(["wineserver", "-w"]), env=env, timeout=BOOT_TIMEOUT)
         self.drive = Drive(self)
 
@@ -427,6 +430,7 @@ class Rig:
         self.root = tempfile.mkdtemp(prefix="skiprail-rig.")
         self.pcs = []
         self._displays = []   # (Popen, name)
+        self.extra_processes = []  # other programs started in a PC's prefix
         self._closed = False
         atexit.register(self.close)
         signal.signal(signal.SIGTERM, lambda *_: (self.close(), os._exit(143)))
@@ -501,6 +505,13 @@ class Rig:
         if self._closed:
             return
         self._closed = True
+        for process in self.extra_processes:
+            if process.poll() is None:
+                _kill_pid(process.pid)
+                try:
+                    process.wait(5)
+                except subprocess.TimeoutExpired:
+                    pass
         for pc in self.pcs:
             try:
                 pc.close()
@@ -603,18 +614,65 @@ def cross_back(master):
 
 # ---------------------------------------------------------------- demo
 
-def mark(path, point, label):
-    """Draws a red cross at point on a screenshot, and the label beside it
-    where ImageMagick has a font."""
-    x, y = point
-    cross = ["-stroke", "red", "-strokewidth", "3",
-             "-draw", "line %d,%d %d,%d line %d,%d %d,%d" % (x - 12, y, x + 12, y, x, y - 12, x, y + 12)]
-    text = ["-stroke", "none", "-fill", "red", "-font", "DejaVu-Sans", "-pointsize", "16",
-            "-annotate", "+%d+%d" % (x + 16 if x < 200 else x - 170, y - 16), label]
-    for extra in (text, []):
-        if subprocess.run(["convert", path] + cross + extra + [path], stderr=subprocess.DEVNULL,
-                          timeout=30).returncode == 0:
-            return
+IDM_ABOUT = 12034
+
+
+def splash_shot(master, master_started, out_dir):
+    """The Master's screen while the splash shows: 3 s after its start, for
+    about 3 s. Returns {name: path}, empty if the moment has passed."""
+    os.makedirs(out_dir, exist_ok=True)
+    splash_at = master_started + 3.8
+    if time.monotonic() < splash_at:
+        time.sleep(splash_at - time.monotonic())
+    if time.monotonic() > master_started + 5.5:
+        print("(the splash was over before the link was up: no splash screenshot)")
+        return {}
+    return {"master-splash": master.screenshot(os.path.join(out_dir, "master-splash.png"))}
+
+
+def showcase(master, slave, shots, out_dir):
+    """With control on the Slave: types on the Master's keyboard into notepad
+    on the Slave, and leaves screenshots of what a person sees on each screen:
+    the Master's splash (3 s after start) and tray icon, the notice while the
+    Slave has control, the About box, and notepad on the Slave. Returns the
+    message boxes either PC showed."""
+    os.makedirs(out_dir, exist_ok=True)
+    shots = dict(shots)
+
+    # Notepad on the Slave, in front, and the Master's typing reaches it.
+    with open(os.path.join(slave.rig.root, "notepad.log"), "ab") as log:
+        notepad = subprocess.Popen(["wine", "notepad.exe"], cwd=slave.folder, env=slave.env,
+                                   stdin=subprocess.DEVNULL, stdout=log, stderr=log)
+    slave.rig.extra_processes.append(notepad)
+    wait_until(lambda: slave.drive.json("window-info Notepad").get("visible"), 60, "notepad on the Slave")
+    time.sleep(1.0)
+    text = "Typed on the Master's keyboard, written on the Slave."
+    master.drive("type %s" % text, timeout=60)
+    time.sleep(2.0)
+    print("typed on the master: %r" % text)
+
+    shots["master"] = master.screenshot(os.path.join(out_dir, "master.png"))
+    shots["slave"] = slave.screenshot(os.path.join(out_dir, "slave.png"))
+
+    # The About box, from the Master's tray menu.
+    master.drive("menu %d" % IDM_ABOUT)
+    about = wait_until(lambda: [b for b in master.boxes() if b["caption"] == "About Skiprail"], 20, "the About box")
+    time.sleep(0.5)
+    shots["about"] = master.screenshot(os.path.join(out_dir, "about.png"))
+    crop(shots["about"], about[0]["rect"], 0)
+    master.dismiss_boxes()
+
+    for name, path in sorted(shots.items()):
+        print("screenshot %s: %s" % (name, path))
+    return master.boxes() + slave.boxes()
+
+
+def crop(path, rect, margin):
+    """Crops a screenshot to rect (left, top, right, bottom) and a margin."""
+    left, top, right, bottom = rect
+    geometry = "%dx%d+%d+%d" % (right - left + 2 * margin, bottom - top + 2 * margin, max(0, left - margin),
+                                max(0, top - margin))
+    subprocess.run(["convert", path, "-crop", geometry, "+repage", path], check=True, timeout=30)
 
 
 def demo(build_dir, out_dir):
@@ -638,12 +696,14 @@ def demo(build_dir, out_dir):
         wait_until(lambda: listening(port) and listening(port + 1), 20, "the Slave to listen")
         print("slave listening on both ports", flush=True)
         master.start()
+        master_started = time.monotonic()
         master.fill_settings(master=True, position="right", partner="127.0.0.1", port=port)
         master.press_settings_ok()
         print("master set up in its settings dialog: Master, Slave on the right, partner 127.0.0.1, port %d" % port,
               flush=True)
         wait_until(lambda: connections_to(port) >= 1 and connections_to(port + 1) >= 1, 20, "both connections")
         print("control and clipboard connections established", flush=True)
+        shots = splash_shot(master, master_started, out_dir)
 
         copied = "Copied on the Master at %s" % time.strftime("%H:%M:%S")
         master.drive("clipboard set " + copied)
@@ -655,21 +715,14 @@ def demo(build_dir, out_dir):
         target = master.move(300, 200)
         moved = wait_following(master, slave, target)
         print("master moved on by (300, 200); slave pointer now %s, where the master's pointer is" % (moved,))
-
-        # X screenshots show no pointer: a red cross marks it.
-        width, height = (int(v) for v in master.size.split("x"))
-        exit_point = (width - 1, height // 2)
-        mark(master.screenshot(os.path.join(out_dir, "master.png")), exit_point, "pointer left here")
-        mark(slave.screenshot(os.path.join(out_dir, "slave.png")), moved, "pointer %d,%d" % moved)
-        boxes = master.boxes() + slave.boxes()
-        print("message boxes: %s" % (boxes or "none"))
+        master.move(-300, -200)
+        boxes = showcase(master, slave, shots, out_dir)
         slave.drive("clipboard set Copied on the Slave")
         print("back on the master: pointer at %s" % (cross_back(master),))
         wait_until(lambda: master.drive.json("clipboard get") == "Copied on the Slave", 10,
                    "the clipboard text on the Master")
         print("clipboard text copied on the slave is on the master's clipboard: 'Copied on the Slave'")
-        print("screenshots: %s" % ", ".join(os.path.join(out_dir, name)
-                                            for name in ("settings.png", "master.png", "slave.png")))
+        print("message boxes: %s" % (boxes or "none"))
         return 0 if not boxes else 1
     finally:
         rig.close()

@@ -31,7 +31,10 @@
 //   boxes                 the visible message boxes of the prefix  [JSON]
 //   dismiss               presses OK on each of them  [count]
 //   close-main            WM_CLOSE to the program's main window  [ok | none]
-//   window-info           the main window  [JSON, {"found":false} if none]
+//   menu ID               a tray menu choice (WM_COMMAND ID) posted to the
+//                         main window  [ok | none]
+//   window-info [CLASS]   the main window, or the first top-level window of
+//                         that class  [JSON, {"found":false} if none]
 //   regset NAME dword N | regset NAME sz TEXT
 //                         a value of the program's machine-wide settings key
 //                         [ok | fail]
@@ -389,22 +392,26 @@ bool emptyClipboard()
 
 // ---------------------------------------------------------------- boxes
 
+// A message box or dialog of the prefix: a visible "#32770" window. The
+// settings dialog is a dialog of the same class, not a box; the program's
+// splash and connection notice are dialogs too, but layered ones that show a
+// picture and ask nothing: none of them is counted.
+BOOL CALLBACK collectBox(HWND window, LPARAM list)
+{
+    char className[64] = {};
+    GetClassNameA(window, className, sizeof className);
+    char caption[64] = {};
+    GetWindowTextA(window, caption, sizeof caption);
+    if (std::strcmp(className, "#32770") == 0 && IsWindowVisible(window) &&
+        std::strcmp(caption, SETTINGS_CAPTION) != 0 && (GetWindowLongA(window, GWL_EXSTYLE) & WS_EX_LAYERED) == 0)
+        reinterpret_cast<std::vector<HWND>*>(list)->push_back(window);
+    return TRUE;
+}
+
 std::vector<HWND> visibleBoxes()
 {
     std::vector<HWND> boxes;
-    EnumWindows(
-        [](HWND window, LPARAM list) -> BOOL {
-            char className[64] = {};
-            GetClassNameA(window, className, sizeof className);
-            char caption[64] = {};
-            GetWindowTextA(window, caption, sizeof caption);
-            // The settings dialog is a dialog of the same class, not a box.
-            if (std::strcmp(className, "#32770") == 0 && IsWindowVisible(window) &&
-                std::strcmp(caption, SETTINGS_CAPTION) != 0)
-                reinterpret_cast<std::vector<HWND>*>(list)->push_back(window);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&boxes));
+    EnumWindows(collectBox, reinterpret_cast<LPARAM>(&boxes));
     return boxes;
 }
 
@@ -434,8 +441,11 @@ std::string boxesJson()
         GetWindowThreadProcessId(box, &pid);
         if (!first) out += ",";
         first = false;
+        RECT r = {};
+        GetWindowRect(box, &r);
         out += "{\"caption\":" + jsonString(caption) + ",\"text\":" + jsonString(text) +
-               ",\"pid\":" + std::to_string(pid) + "}";
+               ",\"pid\":" + std::to_string(pid) + ",\"rect\":[" + std::to_string(r.left) + "," +
+               std::to_string(r.top) + "," + std::to_string(r.right) + "," + std::to_string(r.bottom) + "]}";
     }
     return out + "]";
 }
@@ -452,9 +462,9 @@ int dismissBoxes()
 
 // ---------------------------------------------------------------- main window
 
-std::string windowInfo()
+std::string windowInfo(const char* windowClass = MAIN_CLASS)
 {
-    HWND window = FindWindowA(MAIN_CLASS, nullptr);
+    HWND window = FindWindowA(windowClass, nullptr);
     if (!window) return "{\"found\":false}";
     RECT r = {};
     GetWindowRect(window, &r);
@@ -744,7 +754,18 @@ std::string run(const std::string& line, bool* quit)
         PostMessageA(window, WM_CLOSE, 0, 0);
         return "ok";
     }
-    if (command == "window-info") return windowInfo();
+    if (command == "menu") {
+        HWND window = FindWindowA(MAIN_CLASS, nullptr);
+        int id = 0;
+        if (!(in >> id)) return "err usage: menu ID";
+        if (!window) return "none";
+        PostMessageA(window, WM_COMMAND, static_cast<WPARAM>(id), 0);
+        return "ok";
+    }
+    if (command == "window-info") {
+        std::string windowClass;
+        return (in >> windowClass) ? windowInfo(windowClass.c_str()) : windowInfo();
+    }
     if (command == "regset") {
         std::string name, type;
         in >> name >> type;

@@ -9,7 +9,8 @@
 
 namespace {
 
-// Counts the message boxes this process shows.
+// Counts the message boxes this process shows (the notice and the splash are
+// dialogs too, layered pictures, and are not counted).
 int boxesShown = 0;
 BOOL CALLBACK countBox(HWND window, LPARAM)
 {
@@ -17,7 +18,9 @@ BOOL CALLBACK countBox(HWND window, LPARAM)
     DWORD process = 0;
     GetWindowThreadProcessId(window, &process);
     GetClassNameA(window, name, sizeof name);
-    if (process == GetCurrentProcessId() && std::string(name) == "#32770" && IsWindowVisible(window)) ++boxesShown;
+    if (process == GetCurrentProcessId() && std::string(name) == "#32770" && IsWindowVisible(window) &&
+        (GetWindowLongA(window, GWL_EXSTYLE) & WS_EX_LAYERED) == 0)
+        ++boxesShown;
     return TRUE;
 }
 

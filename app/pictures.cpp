@@ -1,0 +1,248 @@
+#include "app/pictures.h"
+
+#include "resources/resource.h"
+
+namespace {
+
+// What the three windows' dialog procedures differ in.
+struct Picture {
+    int bitmapId;
+    HBITMAP AppState::*field;
+    int originX;
+    const char* failure;
+};
+
+const Picture NOTICE = {IDI_CONBITMAP, &AppState::noticeBitmap, 0, "Could not load IDI_CONBITMAP resource!"};
+const Picture SPLASH = {IDI_SPLASHBITMAP, &AppState::splashBitmap, 0, "Could not load IDI_SPLASHBITMAP resource!"};
+const Picture ABOUT = {IDI_ABOUT, &AppState::aboutBitmap, 1, "Could not load IDI_ABOUT resource!"};
+
+// The notice's own message: a fade-out has run down; wParam is its number.
+// The hide is done here, on the thread that owns the notice, and only if no
+// fade has started since: a fade-in that began meanwhile keeps it shown.
+constexpr UINT WM_NOTICE_FADED_OUT = WM_APP + 1;
+
+HINSTANCE ownInstance()
+{
+    return GetModuleHandleA(nullptr);
+}
+
+void applyAlpha(HWND window, LONG alpha)
+{
+    SetLayeredWindowAttributes(window, 0, static_cast<BYTE>(alpha & 0xFF), LWA_ALPHA);
+}
+
+// Holds a notice fade's step (the test whether to go on, applying the
+// opacity, changing it), never its sleep. The main thread takes it only to
+// number a new fade, so it waits at most for the one step in progress.
+struct StepLock {
+    CRITICAL_SECTION section;
+    StepLock() { InitializeCriticalSection(&section); }
+};
+StepLock noticeStep;
+
+// The number of the notice fade that may run; every start of a fade counts
+// it up, which stops the one before at its next step. Written by the main
+// thread only, under the step lock.
+volatile LONG currentNoticeFade = 0;
+
+// The fade's number in the high bits, the direction (1 in, 0 out) in bit 0.
+void* noticeFadeParameter(LONG number, bool in)
+{
+    return reinterpret_cast<void*>((static_cast<UINT_PTR>(number) << 1) | (in ? 1u : 0u));
+}
+
+// One notice fade: in runs the opacity up by 2 while it is below 200, out
+// runs it down by 2 while it is above 1, each step applying the value before
+// changing it. Ends as soon as a newer fade has started, touching nothing.
+DWORD runNoticeFade(void* parameter, bool paced)
+{
+    const LONG number = static_cast<LONG>(reinterpret_cast<UINT_PTR>(parameter) >> 1);
+    const bool in = (reinterpret_cast<UINT_PTR>(parameter) & 1) != 0;
+    for (;;) {
+        EnterCriticalSection(&noticeStep.section);
+        const bool current = currentNoticeFade == number;
+        const bool more = current && (in ? app.noticeAlpha < 200 : app.noticeAlpha > 1);
+        if (more) {
+            applyAlpha(app.noticeWindow, app.noticeAlpha);
+            app.noticeAlpha += in ? 2 : -2;
+        }
+        LeaveCriticalSection(&noticeStep.section);
+        if (!more) {
+            if (current && !in) PostMessageA(app.noticeWindow, WM_NOTICE_FADED_OUT, static_cast<WPARAM>(number), 0);
+            return 0;
+        }
+        if (paced) Sleep(1);
+    }
+}
+
+DWORD WINAPI noticeFadeThread(void* parameter)
+{
+    return runNoticeFade(parameter, true);
+}
+
+void startNoticeFade(bool in)
+{
+    EnterCriticalSection(&noticeStep.section);
+    const LONG number = currentNoticeFade + 1;
+    currentNoticeFade = number;
+    LeaveCriticalSection(&noticeStep.section);
+
+    // Shown without taking the focus from the user's program.
+    if (in) ShowWindow(app.noticeWindow, SW_SHOWNA);
+    HANDLE thread = CreateThread(nullptr, 0, noticeFadeThread, noticeFadeParameter(number, in), 0, nullptr);
+    HANDLE& last = in ? app.noticeFadeInThread : app.noticeFadeOutThread;
+    if (last) CloseHandle(last);  // the thread goes on; only its handle is let go
+    last = thread;
+    // Without a thread of its own the fade runs to its end at once.
+    if (!thread) runNoticeFade(noticeFadeParameter(number, in), false);
+}
+
+// Starts a splash fade on a thread whose handle is not kept; without a
+// thread it runs here.
+void startSplashFade(LPTHREAD_START_ROUTINE fade)
+{
+    HANDLE thread = CreateThread(nullptr, 0, fade, nullptr, 0, nullptr);
+    if (thread)
+        CloseHandle(thread);
+    else
+        fade(nullptr);
+}
+
+DWORD WINAPI splashFadeInThread(void*)
+{
+    while (app.splashAlpha < 255) {
+        applyAlpha(app.splashWindow, app.splashAlpha);
+        app.splashAlpha += 3;
+        Sleep(1);
+    }
+    SetTimer(app.mainWindow, TIMER_SPLASH_HIDE, 3000, nullptr);
+    return 0;
+}
+
+DWORD WINAPI splashFadeOutThread(void*)
+{
+    app.splashAlpha = 255;
+    while (app.splashAlpha > 1) {
+        applyAlpha(app.splashWindow, app.splashAlpha);
+        app.splashAlpha -= 3;
+        Sleep(1);
+    }
+    ShowWindow(app.splashWindow, SW_HIDE);
+    return 0;
+}
+
+void paintPicture(HWND window, const Picture& picture)
+{
+    PAINTSTRUCT paint;
+    HDC target = BeginPaint(window, &paint);
+    HBITMAP bitmap = app.*picture.field;
+    if (target && bitmap) {
+        HDC source = CreateCompatibleDC(target);
+        HGDIOBJ previous = SelectObject(source, bitmap);
+        BITMAP size = {};
+        GetObjectA(bitmap, sizeof size, &size);
+        BitBlt(target, picture.originX, 0, size.bmWidth, size.bmHeight, source, 0, 0, SRCCOPY);
+        SelectObject(source, previous);
+        DeleteDC(source);
+    }
+    EndPaint(window, &paint);
+}
+
+// The dialog procedure the three windows share.
+INT_PTR pictureProc(const Picture& picture, HWND dialog, UINT message, WPARAM wParam)
+{
+    switch (message) {
+    case WM_INITDIALOG: {
+        // The About box loads its picture each time it opens: the last one goes.
+        HBITMAP& bitmap = app.*picture.field;
+        if (bitmap) DeleteObject(bitmap);
+        bitmap = LoadBitmapA(ownInstance(), MAKEINTRESOURCEA(picture.bitmapId));
+        if (!bitmap) MessageBoxA(dialog, picture.failure, "Error", MB_OK | MB_ICONWARNING);
+        return TRUE;
+    }
+    case WM_PAINT:
+        paintPicture(dialog, picture);
+        return TRUE;
+    case WM_COMMAND:
+        if (LOWORD(wParam) == IDOK) EndDialog(dialog, 1);
+        if (LOWORD(wParam) == IDCANCEL) EndDialog(dialog, 2);
+        return TRUE;
+    default:
+        return FALSE;
+    }
+}
+
+INT_PTR CALLBACK noticeProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
+{
+    if (message == WM_NOTICE_FADED_OUT) {
+        if (static_cast<LONG>(wParam) == currentNoticeFade) ShowWindow(dialog, SW_HIDE);
+        return TRUE;
+    }
+    return pictureProc(NOTICE, dialog, message, wParam);
+}
+
+INT_PTR CALLBACK splashProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
+{
+    return pictureProc(SPLASH, dialog, message, wParam);
+}
+
+INT_PTR CALLBACK aboutProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
+{
+    return pictureProc(ABOUT, dialog, message, wParam);
+}
+
+// The About box while it is open: choosing About again brings it forward.
+HWND openAbout = nullptr;
+
+INT_PTR CALLBACK aboutTracker(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_INITDIALOG) openAbout = dialog;
+    if (message == WM_DESTROY) openAbout = nullptr;
+    return aboutProc(dialog, message, wParam, lParam);
+}
+
+}  // namespace
+
+void createNoticeWindow()
+{
+    app.noticeWindow = CreateDialogParamA(ownInstance(), MAKEINTRESOURCEA(IDD_NOTICE), app.mainWindow, noticeProc, 0);
+}
+
+void createSplashWindow()
+{
+    app.splashWindow = CreateDialogParamA(ownInstance(), MAKEINTRESOURCEA(IDD_SPLASH), app.mainWindow, splashProc, 0);
+}
+
+int showAboutDialog()
+{
+    if (openAbout) {
+        SetForegroundWindow(openAbout);
+        return 0;
+    }
+    const INT_PTR result =
+        DialogBoxParamA(ownInstance(), MAKEINTRESOURCEA(IDD_ABOUT), app.mainWindow, aboutTracker, 0);
+    if (result == 1) return 1;
+    if (result == -1) MessageBoxA(nullptr, "About Dialog Failed.", "Notice", MB_OK | MB_ICONWARNING);
+    return 0;
+}
+
+void fadeNoticeIn()
+{
+    startNoticeFade(true);
+}
+
+void fadeNoticeOut()
+{
+    startNoticeFade(false);
+}
+
+void fadeSplashIn()
+{
+    ShowWindow(app.splashWindow, SW_SHOWNA);
+    startSplashFade(splashFadeInThread);
+}
+
+void fadeSplashOut()
+{
+    startSplashFade(splashFadeOutThread);
+}

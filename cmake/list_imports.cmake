@@ -1,0 +1,27 @@
+# Writes OUTPUT: the DLLs and functions BINARY imports, one per line as
+# "DLL function" (or "DLL ordinal N" for an import by ordinal), read from
+# OBJDUMP -p.
+execute_process(COMMAND ${OBJDUMP} -p ${BINARY} OUTPUT_VARIABLE dump RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+    message(FATAL_ERROR "${OBJDUMP} -p ${BINARY} failed")
+endif()
+string(REPLACE "\n" ";" lines "${dump}")
+set(dll "")
+set(inImports FALSE)
+set(result "")
+foreach(line IN LISTS lines)
+    if(line MATCHES "^The Import Tables")
+        set(inImports TRUE)
+    elseif(line MATCHES "^The Export Tables|^PE File Base Relocations|^The Function Table")
+        set(inImports FALSE)
+    elseif(inImports AND line MATCHES "DLL Name: (.+)$")
+        string(TOUPPER "${CMAKE_MATCH_1}" dll)
+    elseif(inImports AND dll AND line MATCHES "^\t[0-9a-f]+\t +0*([0-9]+) +<none>")
+        # An import by ordinal: objdump shows the ordinal and no name.
+        string(APPEND result "${dll} ordinal ${CMAKE_MATCH_1}\n")
+    elseif(inImports AND dll AND line MATCHES "^\t[0-9a-f]+\t +([0-9]+) +([A-Za-z_?@$0-9]+)")
+        string(APPEND result "${dll} ${CMAKE_MATCH_2}\n")
+    endif()
+endforeach()
+get_filename_component(name ${BINARY} NAME)
+file(WRITE ${OUTPUT} "# ${name}: imported DLLs and functions\n${result}")
