@@ -1,0 +1,487 @@
+"""The benchmark: every figure of the program beside the floor that the same
+machine reaches in the same run with a minimal program of the same mechanism,
+as a ratio. Runs on the two-PC rig (tests/system/rig.py): a Master at
+1280x1024 and a Slave at 1024x768, each a Wine prefix on a display of its own.
+
+    python3 bench/bench.py --build BUILD/windows [--only NAMES] [--results FILE]
+
+bench/srbench.exe plays the partner, injects and records inside a PC's
+prefix; bench/floor.exe is the floor. Prints each figure as it is measured
+and writes the table to the results file (Markdown).
+"""
+
+import argparse
+import datetime
+import difflib
+import json
+import os
+import platform
+import re
+import statistics
+import subprocess
+import sys
+import threading
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "tests", "system"))
+
+from rig import Rig, free_port_pair, wait_following, wait_linked, wait_until  # noqa: E402
+
+SECTIONS = ["slave", "master", "flood", "crossing", "e2e", "pointer", "idle", "clipboard"]
+PACKET_SIZE = 56
+
+
+def percentile(values, p):
+    ordered = sorted(values)
+    return ordered[min(len(ordered) - 1, int(len(ordered) * p / 100))]
+
+
+class Figure:
+    """One line of the results: median and 99th percentile beside the floor's."""
+
+    def __init__(self, section, what, unit, value, p99=None, floor=None, floor_p99=None, target=None,
+                 met=None, note=""):
+        self.section, self.what, self.unit = section, what, unit
+        self.value, self.p99, self.floor, self.floor_p99 = value, p99, floor, floor_p99
+        self.target, self.met, self.note = target, met, note
+
+    def ratio(self):
+        return self.value / self.floor if self.floor else None
+
+    def cells(self):
+        def number(v):
+            if v is None:
+                return ""
+            return "%.2f" % v if abs(v) < 100 else "%.0f" % v
+        ratio = self.ratio()
+        p99_ratio = self.p99 / self.floor_p99 if self.p99 is not None and self.floor_p99 else None
+        return [self.what, "%s %s" % (number(self.value), self.unit), number(self.p99),
+                number(self.floor), number(self.floor_p99),
+                ("%.2f" % ratio if ratio is not None else "") + (" / %.2f" % p99_ratio if p99_ratio else ""),
+                self.target or "", "" if self.met is None else ("met" if self.met else "NOT MET"), self.note]
+
+
+class Bench:
+    def __init__(self, build, sections):
+        self.build = os.path.abspath(build)
+        self.tools = os.path.join(self.build, "bench")
+        self.sections = sections
+        self.figures = []
+        self.rig = Rig(self.build)
+        print("Starting two PCs (making the Wine prefixes takes a while)...", flush=True)
+        self.master, self.slave = self.rig.add_pcs(("master", "1280x1024"), ("slave", "1024x768"))
+        self.floors = {}
+
+    # ---- processes in a PC's prefix
+
+    def spawn(self, pc, exe, *args):
+        return subprocess.Popen(["wine", os.path.join(self.tools, exe)] + [str(a) for a in args],
+                                cwd=self.tools, env=pc.env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                stderr=subprocess.DEVNULL, text=True, start_new_session=True)
+
+    @staticmethod
+    def wait_ready(process, timeout=60):
+        line = []
+        reader = threading.Thread(target=lambda: line.append(process.stdout.readline()), daemon=True)
+        reader.start()
+        reader.join(timeout)
+        if not line or line[0].strip() not in ("ready", "unfocused"):
+            raise RuntimeError("tool did not start: %r" % (line,))
+        return line[0].strip()
+
+    @staticmethod
+    def result(process, timeout=300):
+        try:
+            out, _ = process.communicate(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            out, _ = process.communicate()
+        lines = [l for l in out.splitlines() if l.startswith("{")]
+        if not lines:
+            raise RuntimeError("tool gave no result (code %s)" % process.returncode)
+        data = json.loads(lines[-1])
+        if "error" in data:
+            raise RuntimeError(data["error"])
+        return data
+
+    def end(self, process):
+        if process.poll() is None:
+            process.kill()
+        try:
+            process.wait(10)
+        except subprocess.TimeoutExpired:
+            pass
+
+    def end_programs(self):
+        for pc in (self.master, self.slave):
+            pc.kill()
+            pc.dismiss_boxes()
+
+    def start_program(self, pc, master, port, partner="127.0.0.1"):
+        pc.settings(master=master, position="right", partner=partner, port=port)
+        pc.start()
+
+    # ---- reporting
+
+    def add(self, figure):
+        self.figures.append(figure)
+        cells = figure.cells()
+        line = "%-44s %12s  p99 %-8s floor %-8s p99 %-8s ratio %-12s %s %s" % tuple(cells[:8])
+        print(re.sub(r"\s+$", "", line) + ("  (%s)" % figure.note if figure.note else ""), flush=True)
+
+    def latency(self, section, what, samples_us, floor_us=None, target=None, limit=None, note=""):
+        value = statistics.median(samples_us) / 1000
+        p99 = percentile(samples_us, 99) / 1000
+        floor = statistics.median(floor_us) / 1000 if floor_us else None
+        floor_p99 = percentile(floor_us, 99) / 1000 if floor_us else None
+        met = None
+        if limit is not None and floor:
+            met = value / floor <= limit
+        self.add(Figure(section, what, "ms", value, p99, floor, floor_p99, target, met, note))
+
+    # ---- 1. the Slave's path
+
+    def measure_slave_path(self, target_pc, start, kind, n):
+        port = free_port_pair()
+        tool = self.spawn(target_pc, "srbench.exe", "slave-path", port, n, kind)
+        self.wait_ready(tool)
+        other = start(port)
+        try:
+            return self.result(tool)["us"]
+        finally:
+            self.end_after(other)
+
+    def end_after(self, other):
+        if other is None:
+            self.end_programs()
+        else:
+            self.end(other)
+
+    def program_slave(self, port):
+        self.start_program(self.slave, False, port)
+        return None
+
+    def section_slave(self, n=1000):
+        pc = self.slave
+        for kind in ("move", "key"):
+            ours = self.measure_slave_path(pc, self.program_slave, kind, n)
+            floor = self.measure_slave_path(pc, lambda port: self.spawn(pc, "floor.exe", "slave", port), kind, n)
+            self.floors["slave-" + kind] = floor
+            self.latency("slave", "Slave: PKT_INPUT (%s) until its READY" % kind, ours, floor, "<= 1.2x", 1.2)
+
+    # ---- 2. the Master's path
+
+    def measure_master_path(self, start, kind, n, cross):
+        port = free_port_pair()
+        tool = self.spawn(self.master, "srbench.exe", "master-path", port, n, kind, 1 if cross else 0)
+        self.wait_ready(tool)
+        other = start(port)
+        try:
+            return self.result(tool)["us"]
+        finally:
+            self.end_after(other)
+
+    def section_master(self, n=1000):
+        pc = self.master
+        for kind in ("move", "key"):
+            ours = self.measure_master_path(lambda port: self.start_program(pc, True, port), kind, n, True)
+            floor = self.measure_master_path(lambda port: self.spawn(pc, "floor.exe", "master", port), kind, n,
+                                             False)
+            self.floors["master-" + kind] = floor
+            self.latency("master", "Master: injected %s until its packet is in" % kind, ours, floor, "<= 1.2x",
+                         1.2)
+
+    # ---- 7. flood
+
+    def measure_flood(self, start, n):
+        port = free_port_pair()
+        tool = self.spawn(self.slave, "srbench.exe", "flood", port, n)
+        self.wait_ready(tool)
+        other = start(port)
+        try:
+            return self.result(tool, timeout=600)
+        finally:
+            self.end_after(other)
+
+    def section_flood(self, n=100000):
+        ours = self.measure_flood(self.program_slave, n)
+        floor = self.measure_flood(lambda port: self.spawn(self.slave, "floor.exe", "slave", port), n)
+        value, floor_value = ours["answered_us"] / 1000, floor["answered_us"] / 1000
+        self.add(Figure("flood", "Flood: %d PKT_INPUT until the last READY" % n, "ms", value, None, floor_value,
+                        None, "about the time it took to arrive", None,
+                        "writing them took %.0f ms (floor %.0f ms)" % (ours["written_us"] / 1000,
+                                                                      floor["written_us"] / 1000)))
+
+    # ---- 8. crossings
+
+    def measure_crossing(self, start, n):
+        port = free_port_pair()
+        tool = self.spawn(self.master, "srbench.exe", "crossing", port, n)
+        self.wait_ready(tool)
+        other = start(port)
+        try:
+            return self.result(tool, timeout=300)
+        finally:
+            self.end_after(other)
+
+    def section_crossing(self, n=20):
+        pc = self.master
+        ours = self.measure_crossing(lambda port: self.start_program(pc, True, port), n)
+        floor = self.measure_crossing(lambda port: self.spawn(pc, "floor.exe", "crossing", port, 1024, 768), n)
+        self.latency("crossing", "Crossing: move over the edge until PKT_ENTER", ours["enter_us"],
+                     floor["enter_us"])
+        self.latency("crossing", "Crossing back: move until the pointer is free", ours["leave_us"],
+                     floor["leave_us"])
+
+    # ---- the programs linked on the rig, control on the Slave
+
+    def link_remote(self):
+        port = free_port_pair()
+        self.start_program(self.slave, False, port)
+        wait_until(lambda: self.slave.running(), 10, "the Slave")
+        self.start_program(self.master, True, port)
+        wait_linked(self.master, self.slave, timeout=60)
+        target = self.master.move(300, 200)
+        wait_following(self.master, self.slave, target)
+        return port
+
+    # ---- 3. end to end
+
+    def type_and_record(self, paced, burst, pace_us=10000):
+        recorder = self.spawn(self.slave, "srbench.exe", "record", paced + burst, 240)
+        if self.wait_ready(recorder) != "ready":
+            raise RuntimeError("the recorder could not take the focus")
+        phases = []
+        for n, pace in ((paced, pace_us), (burst, 0)):
+            typist = self.spawn(self.master, "srbench.exe", "type", n, pace)
+            phases.append(self.result(typist, timeout=240)["down_us"])
+            time.sleep(1.0)
+        keys = self.result(recorder, timeout=300)["keys"]
+        expected = [ord("A") + i % 26 for i in range(paced)] + [ord("A") + i % 26 for i in range(burst)]
+        downs = [(vk, t) for vk, up, t in keys if not up]
+        ups = [(vk, t) for vk, up, t in keys if up]
+        matcher = difflib.SequenceMatcher(None, expected, [vk for vk, _ in downs], autojunk=False)
+        matched = sum(block.size for block in matcher.get_matching_blocks())
+        lost = len(expected) - matched
+        doubled = len(downs) - matched
+        latency = []
+        if lost == 0 and doubled == 0:
+            latency = [downs[i][1] - phases[0][i] for i in range(paced)]
+            burst_end = max(t for _, t in ups[paced:]) if len(ups) >= paced + burst else downs[-1][1]
+            rate = burst / ((burst_end - phases[1][0]) / 1e6)
+        else:
+            rate = 0
+        return {"latency": latency, "rate": rate, "lost": lost, "doubled": doubled, "ups": len(ups)}
+
+    def section_e2e(self, paced=1000, burst=1000):
+        self.link_remote()
+        ours = self.type_and_record(paced, burst)
+        self.end_programs()
+        port = free_port_pair()
+        floor_slave = self.spawn(self.slave, "floor.exe", "slave", port, "listen")
+        time.sleep(2)
+        floor_master = self.spawn(self.master, "floor.exe", "master", port)
+        time.sleep(2)
+        try:
+            floor = self.type_and_record(paced, burst)
+        finally:
+            self.end(floor_master)
+            self.end(floor_slave)
+        # The ping-pong between two minimal programs.
+        pingpong = self.measure_slave_path(self.slave, lambda p: self.spawn(self.slave, "floor.exe", "echo", p),
+                                           "move", 1000)
+        parts = [statistics.median(self.floors[k]) for k in ("master-key", "slave-key") if k in self.floors]
+        composite = sum(parts) + statistics.median(pingpong) if len(parts) == 2 else None
+        value = statistics.median(ours["latency"]) / 1000 if ours["latency"] else float("nan")
+        self.add(Figure("e2e", "End to end: key typed until it arrives (paced)", "ms", value,
+                        percentile(ours["latency"], 99) / 1000 if ours["latency"] else None,
+                        composite / 1000 if composite else None, None, "<= 1.2x",
+                        (value / (composite / 1000) <= 1.2) if composite and ours["latency"] else None,
+                        "floor: Master + Slave floors + ping-pong %.2f ms; the two floor programs linked: %.2f ms"
+                        % (statistics.median(pingpong) / 1000,
+                           statistics.median(floor["latency"]) / 1000 if floor["latency"] else float("nan"))))
+        self.add(Figure("e2e", "End to end: keys per second in a burst", "keys/s", ours["rate"], None,
+                        floor["rate"], None, ">= 2/3 of floor",
+                        ours["rate"] >= floor["rate"] * 2 / 3 if floor["rate"] else None,
+                        "the floor programs linked, no handshake"))
+        self.add(Figure("e2e", "End to end: keys lost / doubled of %d" % (paced + burst), "keys",
+                        ours["lost"] + ours["doubled"], None, None, None, "0", ours["lost"] + ours["doubled"] == 0,
+                        "lost %d, doubled %d (floor: lost %d, doubled %d)"
+                        % (ours["lost"], ours["doubled"], floor["lost"], floor["doubled"])))
+        self.end_programs()
+
+    # ---- 4. pointer
+
+    def control_bytes(self, port):
+        """Bytes received so far by the Slave's end of the control connection
+        (the socket whose local port is `port`)."""
+        out = subprocess.run(["ss", "-tinH", "state", "established", "( sport = :%d )" % port],
+                             capture_output=True, text=True).stdout
+        found = re.search(r"bytes_received:(\d+)", out)
+        return int(found.group(1)) if found else 0
+
+    def move_and_log(self, seconds, rate=1000):
+        log = self.spawn(self.slave, "srbench.exe", "cursor-log", seconds + 4)
+        self.wait_ready(log)
+        mover = self.spawn(self.master, "srbench.exe", "move-path", seconds * rate, rate)
+        moved = self.result(mover, timeout=seconds + 120)
+        logged = self.result(log, timeout=seconds + 120)["log"]
+        return moved, logged
+
+    def section_pointer(self, seconds=10, rate=1000):
+        port = self.link_remote()
+        before = self.control_bytes(port)
+        started = time.monotonic()
+        moved, logged = self.move_and_log(seconds, rate)
+        elapsed = time.monotonic() - started
+        packets = (self.control_bytes(port) - before) / PACKET_SIZE
+        time.sleep(1.0)
+        rest = self.slave.cursor()
+        last = tuple(moved["points"][-1])
+        error = max(abs(rest[0] - last[0]), abs(rest[1] - last[1]))
+        # The lag: for each position the Slave's pointer took, the time since the
+        # Master's pointer was last there.
+        times = {}
+        for (x, y), t in zip(moved["points"], moved["at_us"]):
+            times.setdefault((x, y), []).append(t)
+        lags = []
+        first, end = moved["at_us"][0], moved["at_us"][-1]
+        for x, y, t in logged:
+            if not first <= t <= end + 1e6:
+                continue
+            earlier = [m for m in times.get((x, y), []) if m <= t]
+            if earlier:
+                lags.append(t - earlier[-1])
+        injected = len(moved["points"]) / ((end - first) / 1e6)
+        self.add(Figure("pointer", "Pointer: packets per second while moving", "pkt/s", packets / elapsed, None,
+                        None, None, None, None, "%.0f moves per second injected on the Master" % injected))
+        if lags:
+            self.latency("pointer", "Pointer: lag behind the Master's point", lags,
+                         note="%d positions of the Slave's pointer" % len(lags))
+        self.add(Figure("pointer", "Pointer: resting error after the movement", "px", error, None, None, None,
+                        "0", error == 0, "Slave at %s, Master's last point %s" % (rest, last)))
+        self.end_programs()
+
+    # ---- 6. idle
+
+    @staticmethod
+    def cpu_seconds(pid):
+        with open("/proc/%d/stat" % pid) as stat:
+            fields = stat.read().rsplit(")", 1)[1].split()
+        return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+    @staticmethod
+    def rss_mb(pid):
+        with open("/proc/%d/status" % pid) as status:
+            for line in status:
+                if line.startswith("VmRSS:"):
+                    return int(line.split()[1]) / 1024
+        return 0
+
+    def section_idle(self, seconds=60):
+        self.link_remote()
+        # Back on the Master: linked and idle.
+        from rig import cross_back
+        cross_back(self.master)
+        pcs = (self.master, self.slave)
+        pids = [pc.process.pid for pc in pcs]
+        time.sleep(2)
+        cpu0 = [self.cpu_seconds(p) for p in pids]
+        mem0 = [self.rss_mb(p) for p in pids]
+        time.sleep(seconds)
+        cpu1 = [self.cpu_seconds(p) for p in pids]
+        mem1 = [self.rss_mb(p) for p in pids]
+        for pc, a, b, m0, m1 in zip(pcs, cpu0, cpu1, mem0, mem1):
+            per_minute = (b - a) * 60 / seconds
+            self.add(Figure("idle", "Idle, linked: %s CPU seconds per minute" % pc.name, "s", per_minute, None,
+                            None, None, "< 0.05", per_minute < 0.05, "memory %.1f MB" % m1))
+        # Moving, control on the Slave.
+        from rig import wait_crossing
+        wait_crossing(self.master)
+        time.sleep(1)
+        cpu0 = [self.cpu_seconds(p) for p in pids]
+        mem0 = [self.rss_mb(p) for p in pids]
+        self.move_and_log(seconds)
+        cpu1 = [self.cpu_seconds(p) for p in pids]
+        mem1 = [self.rss_mb(p) for p in pids]
+        for pc, a, b, m0, m1 in zip(pcs, cpu0, cpu1, mem0, mem1):
+            per_minute = (b - a) * 60 / seconds
+            self.add(Figure("idle", "Moving 1000/s: %s CPU seconds per minute" % pc.name, "s", per_minute, None,
+                            None, None, "memory must not grow", m1 - m0 <= 0.5,
+                            "memory %.1f MB before, %.1f MB after" % (m0, m1)))
+        self.end_programs()
+
+    # ---- 5. clipboard
+
+    def section_clipboard(self):
+        self.add(Figure("clipboard", "Clipboard: 4,999,995 bytes there and back", "ms", float("nan"), None, None,
+                        None, "<= 2x", None, "not available: the clipboard transfer is not in this build"))
+
+    # ---- running
+
+    def run(self):
+        for name in SECTIONS:
+            if name not in self.sections:
+                continue
+            print("== %s" % name, flush=True)
+            started = time.monotonic()
+            try:
+                getattr(self, "section_" + name)()
+            except Exception as error:  # one failed section does not end the run
+                self.add(Figure(name, "%s: failed" % name, "", float("nan"), note=str(error)[:200]))
+                self.end_programs()
+            print("   (%.0f s)" % (time.monotonic() - started), flush=True)
+
+    def write(self, path):
+        cpu = ""
+        try:
+            with open("/proc/cpuinfo") as info:
+                cpu = next(l.split(":", 1)[1].strip() for l in info if l.startswith("model name"))
+        except (OSError, StopIteration):
+            pass
+        wine = subprocess.run(["wine", "--version"], capture_output=True, text=True).stdout.strip()
+        load = os.getloadavg()
+        lines = [
+            "# Benchmark results",
+            "",
+            "Written by `bash scripts/bench.sh` on %s UTC." % datetime.datetime.utcnow().strftime("%Y-%m-%d %H:%M"),
+            "",
+            "Machine: %s, %d cores, %s, %s, Linux %s. Load average at the end: %.2f %.2f %.2f."
+            % (cpu, os.cpu_count(), wine, "Xvfb", platform.release(), *load),
+            "",
+            "Each figure is the median (and 99th percentile) of its samples beside the floor: the same",
+            "measurement of a minimal program of the same mechanism (bench/floor.cpp), taken in the same run.",
+            "Ratio = figure / floor (median / p99).",
+            "",
+            "| figure | median | p99 | floor | floor p99 | ratio | target | | note |",
+            "|---|---|---|---|---|---|---|---|---|",
+        ]
+        for figure in self.figures:
+            lines.append("| " + " | ".join(c.replace("|", "/") for c in figure.cells()) + " |")
+        with open(path, "w") as out:
+            out.write("\n".join(lines) + "\n")
+
+    def close(self):
+        self.rig.close()
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--build", required=True)
+    parser.add_argument("--only", default=",".join(SECTIONS), help="sections: " + ",".join(SECTIONS))
+    parser.add_argument("--results", default=None, help="Markdown file for the table")
+    arguments = parser.parse_args()
+    bench = Bench(arguments.build, arguments.only.split(","))
+    try:
+        bench.run()
+        if arguments.results:
+            bench.write(arguments.results)
+            print("results written to %s" % arguments.results)
+    finally:
+        bench.close()
+    return 0
+
+
+if __name__ == "__main__":
+    raise SystemExit(main())
