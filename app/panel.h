@@ -12,6 +12,7 @@ void createTrayMenu();
 void onTrayNotify(HWND window, LPARAM lParam);
 void onCommand(HWND window, int id);
 
-// Writes "Status Value: %d" into a status label, shown or not.
+// Writes "Status Value: %d" into a status label; a hidden panel's label gets
+// its newest text when the panel is shown.
 void showStatusValue(HWND label, int32_t value);
 void showStatusText(HWND label, const char* text);

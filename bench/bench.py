@@ -194,9 +194,9 @@ class Bench:
 
     # ---- 7. flood
 
-    def measure_flood(self, start, n):
+    def measure_flood(self, start, n, kind):
         port = free_port_pair()
-        tool = self.spawn(self.slave, "srbench.exe", "flood", port, n)
+        tool = self.spawn(self.slave, "srbench.exe", "flood", port, n, kind)
         self.wait_ready(tool)
         other = start(port)
         try:
@@ -204,14 +204,16 @@ class Bench:
         finally:
             self.end_after(other)
 
-    def section_flood(self, n=100000):
-        ours = self.measure_flood(self.program_slave, n)
-        floor = self.measure_flood(lambda port: self.spawn(self.slave, "floor.exe", "slave", port), n)
-        value, floor_value = ours["answered_us"] / 1000, floor["answered_us"] / 1000
-        self.add(Figure("flood", "Flood: %d PKT_INPUT until the last READY" % n, "ms", value, None, floor_value,
-                        None, "about the time it took to arrive", None,
-                        "writing them took %.0f ms (floor %.0f ms)" % (ours["written_us"] / 1000,
-                                                                      floor["written_us"] / 1000)))
+    def section_flood(self):
+        for n, kind, what in ((100000, "ready", "100,000 READY from the partner, then a PKT_INPUT: until its READY"),
+                              (10000, "move", "10,000 PKT_INPUT moves: until the last READY")):
+            ours = self.measure_flood(self.program_slave, n, kind)
+            floor = self.measure_flood(lambda port: self.spawn(self.slave, "floor.exe", "slave", port), n, kind)
+            value, floor_value = ours["answered_us"] / 1000, floor["answered_us"] / 1000
+            self.add(Figure("flood", "Flood: " + what, "ms", value, None, floor_value, None,
+                            "about the time it took to arrive", None,
+                            "writing them took %.0f ms (floor %.0f ms)" % (ours["written_us"] / 1000,
+                                                                          floor["written_us"] / 1000)))
 
     # ---- 8. crossings
 
@@ -379,13 +381,26 @@ class Bench:
                     return int(line.split()[1]) / 1024
         return 0
 
+    @staticmethod
+    def program_pid(pc):
+        """The program's own process (wine starts it as a process of its own)."""
+        from rig import _processes_with_prefix
+        for pid in _processes_with_prefix(pc.prefix):
+            try:
+                with open("/proc/%d/cmdline" % pid, "rb") as cmdline:
+                    if cmdline.read().split(b"\0")[0].lower().endswith(b"skiprail.exe"):
+                        return pid
+            except OSError:
+                pass
+        raise RuntimeError("no skiprail.exe process on %s" % pc.name)
+
     def section_idle(self, seconds=60):
         self.link_remote()
         # Back on the Master: linked and idle.
         from rig import cross_back
         cross_back(self.master)
         pcs = (self.master, self.slave)
-        pids = [pc.process.pid for pc in pcs]
+        pids = [self.program_pid(pc) for pc in pcs]
         time.sleep(2)
         cpu0 = [self.cpu_seconds(p) for p in pids]
         mem0 = [self.rss_mb(p) for p in pids]

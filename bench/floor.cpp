@@ -94,6 +94,7 @@ void onRead()
     }
     size_t at = 0;
     for (; inbox.size() - at >= PACKET; at += PACKET) {
+        if (getInt(inbox.data() + at) == 9015) continue;  // a READY asks for nothing
         if (mode == "slave") replay(inbox.data() + at);
         if (mode == "slave" || mode == "echo") sendPacket(9015, 0, 0);
     }

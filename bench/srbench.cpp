@@ -15,9 +15,9 @@
 //                                          the right edge until PKT_ENTER is
 //                                          in; the move back across until the
 //                                          pointer is free again
-//   srbench flood PORT N                   plays the Master: N PKT_INPUT moves
-//                                          written as fast as the socket takes
-//                                          them, then waits for the last READY
+//   srbench flood PORT N ready|move        plays the Master: N packets written
+//                                          as fast as the socket takes them,
+//                                          then a probe: until its READY
 //   srbench record N SECONDS               a focused window that stamps each
 //                                          key down and up it gets
 //   srbench type N PACE_US                 N keystrokes, a letter down and up
@@ -390,7 +390,11 @@ int crossing(int port, int n)
     return 0;
 }
 
-int flood(int port, int n)
+// READY (nothing to replay, no answer) or PKT_INPUT moves (each replayed and
+// answered), n of them written as fast as the socket takes them, then a
+// PKT_INPUT probe: the time until the probe's READY is the time until the
+// program answers again.
+int flood(int port, int n, bool moves)
 {
     SOCKET s = acceptPartner(port);
     if (s == INVALID_SOCKET) return 1;
@@ -404,14 +408,17 @@ int flood(int port, int n)
     Arrivals a;
     a.s = s;
     a.answer = false;
-    std::vector<char> bytes(static_cast<size_t>(n) * PACKET);
-    for (int i = 0; i < n; ++i) encode(Packet{PKT_INPUT, 200 + i % 400, 200 + (i / 400) % 300}, &bytes[i * PACKET]);
+    std::vector<char> bytes(static_cast<size_t>(n + 1) * PACKET);
+    for (int i = 0; i < n; ++i)
+        encode(moves ? Packet{PKT_INPUT, 200 + i % 400, 200 + (i / 400) % 300} : Packet{PKT_READY}, &bytes[i * PACKET]);
+    encode(Packet{PKT_INPUT, 310, 310}, &bytes[static_cast<size_t>(n) * PACKET]);
+    const long answers = moves ? n + 1 : 1;
     CreateThread(nullptr, 0, readArrivals, &a, 0, nullptr);
     const double start = nowUs();
     if (!sendAll(s, bytes.data(), static_cast<int>(bytes.size()))) return 1;
     const double written = nowUs() - start;
-    if (!waitFor(a.count, n, 600000)) {
-        std::printf("{\"error\": \"%ld of %d answers\"}\n", a.count.load(), n);
+    if (!waitFor(a.count, answers, 600000)) {
+        std::printf("{\"error\": \"%ld of %ld answers\"}\n", a.count.load(), answers);
         return 1;
     }
     const double answered = a.lastAt.load() - start;
@@ -573,7 +580,7 @@ int main(int argc, char** argv)
     if (mode == "slave-path") status = slavePath(arg(2), arg(3), word(4) == "key");
     else if (mode == "master-path") status = masterPath(arg(2), arg(3), word(4) == "key", arg(5) != 0);
     else if (mode == "crossing") status = crossing(arg(2), arg(3));
-    else if (mode == "flood") status = flood(arg(2), arg(3));
+    else if (mode == "flood") status = flood(arg(2), arg(3), word(4) == "move");
     else if (mode == "record") status = record(arg(2), static_cast<int>(arg(3)));
     else if (mode == "type") status = typeKeys(arg(2), static_cast<int>(arg(3)));
     else if (mode == "move-path") status = movePath(arg(2), static_cast<int>(arg(3)));
