@@ -25,6 +25,10 @@
 //   srbench move-path N RATE               N relative moves of one pixel round
 //                                          a square, RATE per second
 //   srbench cursor-log SECONDS             the pointer, stamped at each change
+//   srbench clip-set FILE|TEXT             the clipboard's text
+//   srbench clip-wait SIZE SECONDS         until the clipboard holds SIZE bytes
+//   srbench push right|left                the pointer across the right edge,
+//                                          or back across the left
 #include <winsock2.h>
 #include <windows.h>
 
@@ -566,6 +570,87 @@ int cursorLog(int seconds)
     return 0;
 }
 
+// ---- the clipboard
+int clipSet(const char* file)
+{
+    std::vector<char> text;
+    if (FILE* f = std::fopen(file, "rb")) {
+        char chunk[65536];
+        size_t n;
+        while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) text.insert(text.end(), chunk, chunk + n);
+        std::fclose(f);
+    } else {
+        text.assign(file, file + std::strlen(file));  // not a file: the text itself
+    }
+    text.push_back('\0');
+    for (int attempt = 0; attempt < 50 && !OpenClipboard(nullptr); ++attempt) Sleep(20);
+    EmptyClipboard();
+    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, text.size());
+    std::memcpy(GlobalLock(memory), text.data(), text.size());
+    GlobalUnlock(memory);
+    const bool done = SetClipboardData(CF_TEXT, memory) != nullptr;
+    CloseClipboard();
+    std::printf("{\"ok\": %d}\n", done ? 1 : 0);
+    return done ? 0 : 1;
+}
+
+// Waits until the clipboard holds a text of `size` bytes; the time is when
+// the clipboard changed to it, before reading it back.
+int clipWait(long size, int seconds)
+{
+    const DWORD first = GetClipboardSequenceNumber();
+    DWORD seen = first;
+    std::printf("ready\n");
+    std::fflush(stdout);
+    const double end = nowUs() + seconds * 1e6;
+    while (nowUs() < end) {
+        const DWORD now = GetClipboardSequenceNumber();
+        if (now == seen) {
+            Sleep(1);
+            continue;
+        }
+        const double at = nowUs();
+        seen = now;
+        size_t length = 0;
+        for (int attempt = 0; attempt < 50 && !OpenClipboard(nullptr); ++attempt) Sleep(2);
+        if (HANDLE data = GetClipboardData(CF_TEXT)) {
+            if (const char* text = static_cast<const char*>(GlobalLock(data))) {
+                length = std::strlen(text);
+                GlobalUnlock(data);
+            }
+        }
+        CloseClipboard();
+        if (static_cast<long>(length) == size) {
+            std::printf("{\"at_us\": %.1f}\n", at);
+            return 0;
+        }
+    }
+    return 1;
+}
+
+// A push of the pointer across the right edge (or, with "left", back across
+// the left edge of the area it is confined to); prints when the move went in.
+int push(bool right)
+{
+    noAcceleration();
+    const int width = GetSystemMetrics(SM_CXSCREEN);
+    double at;
+    if (right) {
+        SetCursorPos(width - 5, 300);
+        Sleep(150);
+        at = nowUs();
+        injectMove(20, 0);
+    } else {
+        injectMove(1, 0);
+        POINT p;
+        GetCursorPos(&p);
+        at = nowUs();
+        injectMove(-(p.x + 20), 0);
+    }
+    std::printf("{\"at_us\": %.1f}\n", at);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -585,6 +670,9 @@ int main(int argc, char** argv)
     else if (mode == "type") status = typeKeys(arg(2), static_cast<int>(arg(3)));
     else if (mode == "move-path") status = movePath(arg(2), static_cast<int>(arg(3)));
     else if (mode == "cursor-log") status = cursorLog(static_cast<int>(arg(2)));
+    else if (mode == "clip-set") status = clipSet(argc > 2 ? argv[2] : "");
+    else if (mode == "clip-wait") status = clipWait(arg(2), static_cast<int>(arg(3)));
+    else if (mode == "push") status = push(word(2) == "right");
     if (status != 0) std::printf("{\"error\": \"%s failed\"}\n", mode.c_str());
     std::fflush(stdout);
     ExitProcess(status);
