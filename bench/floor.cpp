@@ -15,7 +15,7 @@
 //                              window; past the right screen edge: 56 bytes
 //                              out, a layered topmost window shown, the
 //                              pointer confined to W x H; past that area's left
-//                              edge: 56 bytes out, window hidden, pointer free
+//                              edge: pointer free, 56 bytes out, window hidden
 //   floor clipboard-send PORT FILE / floor clipboard-receive PORT
 //                              a raw loopback transfer of a file's bytes
 //                              with the clipboard calls alone around it
@@ -119,9 +119,9 @@ void onHookEvent(int x, int y)
         SetCursorPos(1, y);
     } else if (remote && x < 0) {
         remote = false;
+        ClipCursor(nullptr);
         sendPacket(9019, x, y);
         ShowWindow(captureWindow, SW_HIDE);
-        ClipCursor(nullptr);
         SetCursorPos(screenWidth - 3, y);
     } else if (remote) {
         MoveWindow(captureWindow, x - 25, y - 25, 50, 50, FALSE);

@@ -5,7 +5,8 @@
 // QueryPerformanceCounter, which under Wine is the host's monotonic clock: two
 // prefixes on one host read the same clock.
 //
-//   srbench slave-path PORT N move|key     plays the Master: PKT_INPUT sent
+//   srbench slave-path PORTA PORTB N move|key  plays the Master to two
+//                                          partners in turn: PKT_INPUT sent
 //                                          until its READY is back
 //   srbench master-path PORT N move|key CROSS  plays the Slave: an injected
 //                                          move or key until its packet is in
@@ -154,13 +155,11 @@ SOCKET listenOn(int port)
 }
 
 // The partner's two listeners: the control connection is returned; the
-// clipboard one is accepted on a thread of its own and kept open.
-SOCKET clipboardListener = INVALID_SOCKET;
-
-DWORD WINAPI acceptClipboard(LPVOID)
+// clipboard one is accepted on a thread of its own and what comes is dropped.
+DWORD WINAPI acceptClipboard(LPVOID listener)
 {
     for (;;) {
-        SOCKET s = accept(clipboardListener, nullptr, nullptr);
+        SOCKET s = accept(reinterpret_cast<SOCKET>(listener), nullptr, nullptr);
         if (s == INVALID_SOCKET) return 0;
         char sink[65536];
         while (recv(s, sink, sizeof sink, 0) > 0) {
@@ -168,23 +167,40 @@ DWORD WINAPI acceptClipboard(LPVOID)
     }
 }
 
-SOCKET acceptPartner(int port)
+SOCKET listenPair(int port)
 {
     SOCKET control = listenOn(port);
-    clipboardListener = listenOn(port + 1);
-    if (control == INVALID_SOCKET || clipboardListener == INVALID_SOCKET) return INVALID_SOCKET;
-    CreateThread(nullptr, 0, acceptClipboard, nullptr, 0, nullptr);
-    std::printf("ready\n");
-    std::fflush(stdout);
+    SOCKET clipboard = listenOn(port + 1);
+    if (control == INVALID_SOCKET || clipboard == INVALID_SOCKET) return INVALID_SOCKET;
+    CreateThread(nullptr, 0, acceptClipboard, reinterpret_cast<LPVOID>(clipboard), 0, nullptr);
+    return control;
+}
+
+SOCKET acceptOn(SOCKET listener)
+{
     fd_set set;
     FD_ZERO(&set);
-    FD_SET(control, &set);
+    FD_SET(listener, &set);
     timeval limit = {60, 0};
     if (select(0, &set, nullptr, nullptr, &limit) != 1) return INVALID_SOCKET;
-    SOCKET s = accept(control, nullptr, nullptr);
+    SOCKET s = accept(listener, nullptr, nullptr);
     const BOOL on = TRUE;
     setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
     return s;
+}
+
+void sayReady()
+{
+    std::printf("ready\n");
+    std::fflush(stdout);
+}
+
+SOCKET acceptPartner(int port)
+{
+    SOCKET listener = listenPair(port);
+    if (listener == INVALID_SOCKET) return INVALID_SOCKET;
+    sayReady();
+    return acceptOn(listener);
 }
 
 // Reads and drops whatever arrives within ms.
@@ -271,33 +287,53 @@ void noAcceleration()
 
 // ---------------------------------------------------------------- modes
 
-int slavePath(int port, int n, bool keys)
+// One round trip: a PKT_INPUT out, until its READY is in.
+bool roundTrip(SOCKET s, int i, bool keys, double* us)
 {
-    SOCKET s = acceptPartner(port);
-    if (s == INVALID_SOCKET) return 1;
-    drain(s, 500);  // the screen size, if any
-    setTimeout(s, 5000);
-    std::vector<double> samples;
+    Packet p;
+    p.type = PKT_INPUT;
+    p.x = 100 + (i % 2) * 3;
+    p.y = 200;
+    if (keys) {
+        p.key = BENCH_KEY;
+        p.event = (i % 2) ? EV_KEY_UP : EV_KEY_DOWN;
+    }
+    const double start = nowUs();
+    if (!sendPacket(s, p)) return false;
+    Packet answer;
+    do {
+        if (!receivePacket(s, &answer)) return false;
+    } while (answer.type != PKT_READY);
+    *us = nowUs() - start;
+    return true;
+}
+
+// The two partners (the program on portA, the floor on portB) take turns
+// sample by sample, so the machine's noise falls on both alike.
+int slavePath(int portA, int portB, int n, bool keys)
+{
+    SOCKET listenerA = listenPair(portA), listenerB = listenPair(portB);
+    if (listenerA == INVALID_SOCKET || listenerB == INVALID_SOCKET) return 1;
+    sayReady();
+    SOCKET a = acceptOn(listenerA), b = acceptOn(listenerB);
+    if (a == INVALID_SOCKET || b == INVALID_SOCKET) return 1;
+    drain(a, 500);  // the screen size, if any
+    drain(b, 100);
+    setTimeout(a, 5000);
+    setTimeout(b, 5000);
+    std::vector<double> samplesA, samplesB;
     const int warm = 20;  // the first packets also pass the warm-up gate
     for (int i = 0; i < n + warm; ++i) {
-        Packet p;
-        p.type = PKT_INPUT;
-        p.x = 100 + (i % 2) * 3;
-        p.y = 200;
-        if (keys) {
-            p.key = BENCH_KEY;
-            p.event = (i % 2) ? EV_KEY_UP : EV_KEY_DOWN;
+        double usA = 0, usB = 0;
+        if (!roundTrip(a, i, keys, &usA) || !roundTrip(b, i, keys, &usB)) return 1;
+        if (i >= warm) {
+            samplesA.push_back(usA);
+            samplesB.push_back(usB);
         }
-        const double start = nowUs();
-        if (!sendPacket(s, p)) return 1;
-        Packet answer;
-        do {
-            if (!receivePacket(s, &answer)) return 1;
-        } while (answer.type != PKT_READY);
-        if (i >= warm) samples.push_back(nowUs() - start);
     }
-    std::printf("{\"us\": %s}\n", listJson(samples).c_str());
-    closesocket(s);
+    std::printf("{\"a\": %s, \"b\": %s}\n", listJson(samplesA).c_str(), listJson(samplesB).c_str());
+    closesocket(a);
+    closesocket(b);
     return 0;
 }
 
@@ -334,14 +370,20 @@ int masterPath(int port, int n, bool keys, bool cross)
     sendPacket(s, Packet{PKT_SCREEN_SIZE, 1024, 768});
     CreateThread(nullptr, 0, readArrivals, &a, 0, nullptr);
     Sleep(300);
-    if (cross && !crossRight(a)) return 1;
+    if (cross && !crossRight(a)) {
+        std::printf("{\"error\": \"the pointer did not cross\"}\n");
+        return 1;
+    }
     std::vector<double> samples;
     const int warm = 20;
     for (int i = 0; i < n + warm; ++i) {
         const long before = a.count.load();
         const double start = nowUs();
         if (keys) injectKey(BENCH_KEY, i % 2 != 0); else injectMove((i % 2) ? 3 : -3, 0);
-        if (!waitFor(a.count, before + 1, 5000)) return 1;
+        if (!waitFor(a.count, before + 1, 5000)) {
+            std::printf("{\"error\": \"no packet for event %d\"}\n", i);
+            return 1;
+        }
         if (i >= warm) samples.push_back(a.lastAt.load() - start);
         Sleep(3);  // the READY answered; nothing waits
     }
@@ -473,16 +515,15 @@ int record(long n, int seconds)
     }
     std::printf(focused ? "ready\n" : "unfocused\n");
     std::fflush(stdout);
+    // Until all have come and a little longer, to see any key that comes
+    // twice; or until none has come for 5 s once keys were coming.
     const double end = nowUs() + seconds * 1e6;
-    double quietSince = 0;
     while (nowUs() < end) {
         MSG m;
         while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&m);
-        if (downsSeen >= downsWanted) {
-            // A little longer, to see any key that comes twice.
-            if (quietSince == 0) quietSince = nowUs();
-            if (nowUs() - quietSince > 500000) break;
-        }
+        const double quiet = stamps.empty() ? 0 : nowUs() - stamps.back().t;
+        if (downsSeen >= downsWanted && quiet > 500000) break;
+        if (quiet > 5e6) break;
         MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
     }
     std::string out = "{\"keys\": [";
@@ -662,7 +703,7 @@ int main(int argc, char** argv)
     auto arg = [&](int i) { return argc > i ? std::atol(argv[i]) : 0L; };
     auto word = [&](int i) { return std::string(argc > i ? argv[i] : ""); };
     int status = 2;
-    if (mode == "slave-path") status = slavePath(arg(2), arg(3), word(4) == "key");
+    if (mode == "slave-path") status = slavePath(arg(2), arg(3), arg(4), word(5) == "key");
     else if (mode == "master-path") status = masterPath(arg(2), arg(3), word(4) == "key", arg(5) != 0);
     else if (mode == "crossing") status = crossing(arg(2), arg(3));
     else if (mode == "flood") status = flood(arg(2), arg(3), word(4) == "move");

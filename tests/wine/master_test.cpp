@@ -242,6 +242,10 @@ TEST(Master, TheSlavesPointerRestsWhereTheMastersStopped)
     ASSERT_TRUE(slave.waitForPackets(1));
     for (int i = 0; i < 20; ++i) sendMove(7, 3);  // recorded while the packet awaits its answer
     ASSERT_TRUE(pumpUntil([] { return app.cursorX == cursor().x && app.cursorY == cursor().y; }, 2000));
+    pumpFor(100);
+    RECT capture = {};
+    GetWindowRect(app.mainWindow, &capture);
+    EXPECT_TRUE(PtInRect(&capture, POINT{app.cursorX, app.cursorY})) << "the capture window is under the pointer";
     slave.packets.clear();
     slave.autoReady = true;
     slave.send(packetOf(PKT_READY));
