@@ -562,7 +562,7 @@ int movePath(long n, int rate)
     injectMove(-1, 0);
     POINT p;
     GetCursorPos(&p);
-    const int side = 250;
+    const int side = 150;  // inside the Slave's screen from where the rig leaves the pointer
     std::vector<double> at;
     std::string points = "[";
     at.reserve(static_cast<size_t>(n));
