@@ -26,7 +26,7 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "system"))
 
-from rig import Rig, free_port_pair, wait_following, wait_linked, wait_until  # noqa: E402
+from rig import Rig, free_port_pair, wait_following, wait_linked, wait_until, wine_loader  # noqa: E402
 
 SECTIONS = ["slave", "master", "flood", "crossing", "e2e", "pointer", "idle", "clipboard"]
 PACKET_SIZE = 56
@@ -76,7 +76,8 @@ class Bench:
     # ---- processes in a PC's prefix
 
     def spawn(self, pc, exe, *args):
-        return subprocess.Popen(["wine", os.path.join(self.tools, exe)] + [str(a) for a in args],
+        path = os.path.join(self.tools, exe)
+        return subprocess.Popen([wine_loader(path), path] + [str(a) for a in args],
                                 cwd=self.tools, env=pc.env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                                 stderr=subprocess.DEVNULL, text=True, start_new_session=True)
 
@@ -117,6 +118,9 @@ class Bench:
         for pc in (self.master, self.slave):
             pc.kill()
             pc.dismiss_boxes()
+        # A program or floor ended while it confined the pointer leaves it so.
+        subprocess.run(["wine", os.path.join(self.tools, "srbench.exe"), "unclip"], env=self.master.env,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
 
     def start_program(self, pc, master, port, partner="127.0.0.1"):
         pc.settings(master=master, position="right", partner=partner, port=port)

@@ -30,6 +30,7 @@
 //   srbench clip-wait SIZE SECONDS         until the clipboard holds SIZE bytes
 //   srbench push right|left                the pointer across the right edge,
 //                                          or back across the left
+//   srbench unclip                         the pointer free, whatever confined it
 #include <winsock2.h>
 #include <windows.h>
 
@@ -411,7 +412,10 @@ int crossing(int port, int n)
         long before = a.entered.load();
         double start = nowUs();
         injectMove(20, 0);
-        if (!waitFor(a.entered, before + 1, 5000)) return 1;
+        if (!waitFor(a.entered, before + 1, 5000)) {
+            std::printf("{\"error\": \"no PKT_ENTER in crossing %d\"}\n", i);
+            return 1;
+        }
         enter.push_back(a.enterAt.load() - start);
         Sleep(200);  // the pointer stands at the entry point by now
         POINT p;
@@ -424,11 +428,17 @@ int crossing(int port, int n)
         for (;;) {
             GetClipCursor(&clip);
             if (clip.right - clip.left >= width && clip.bottom - clip.top >= height) break;
-            if (nowUs() - start > 5e6) return 1;
+            if (nowUs() - start > 5e6) {
+                std::printf("{\"error\": \"the pointer stayed confined in crossing %d\"}\n", i);
+                return 1;
+            }
             SwitchToThread();
         }
         leave.push_back(nowUs() - start);
-        if (!waitFor(a.left, before + 1, 5000)) return 1;
+        if (!waitFor(a.left, before + 1, 5000)) {
+            std::printf("{\"error\": \"no PKT_LEAVE in crossing %d\"}\n", i);
+            return 1;
+        }
         Sleep(150);
     }
     std::printf("{\"enter_us\": %s, \"leave_us\": %s}\n", listJson(enter).c_str(), listJson(leave).c_str());
@@ -714,6 +724,7 @@ int main(int argc, char** argv)
     else if (mode == "clip-set") status = clipSet(argc > 2 ? argv[2] : "");
     else if (mode == "clip-wait") status = clipWait(arg(2), static_cast<int>(arg(3)));
     else if (mode == "push") status = push(word(2) == "right");
+    else if (mode == "unclip") status = ClipCursor(nullptr) ? 0 : 1;
     if (status != 0) std::printf("{\"error\": \"%s failed\"}\n", mode.c_str());
     std::fflush(stdout);
     ExitProcess(status);
