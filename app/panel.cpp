@@ -96,9 +96,43 @@ void createDiagnosticControls(HWND window, HFONT font)
     }
 }
 
+namespace {
+
+// Writing a label is a round trip to the system, paid on every hook event and
+// packet; while the panel is hidden a label's newest text waits here instead
+// and is written when the panel is shown.
+struct PendingLabel {
+    HWND label;
+    char text[64];
+};
+PendingLabel pendingLabels[5];
+
+void writeLabel(HWND label, const char* text)
+{
+    if (!label) return;
+    if (GetWindowLongA(label, GWL_STYLE) & WS_VISIBLE) {
+        SendMessageA(label, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text));
+        return;
+    }
+    for (PendingLabel& pending : pendingLabels) {
+        if (pending.label != label && pending.label) continue;
+        pending.label = label;
+        lstrcpynA(pending.text, text, sizeof pending.text);
+        return;
+    }
+    SendMessageA(label, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text));
+}
+
+}  // namespace
+
 void showDiagnosticControls(int showCommand)
 {
     for (const PanelControl& item : PANEL) ShowWindow(app.*item.field, showCommand);
+    if (showCommand == SW_HIDE) return;
+    for (PendingLabel& pending : pendingLabels) {
+        if (pending.label) SendMessageA(pending.label, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(pending.text));
+        pending.label = nullptr;
+    }
 }
 
 void addTrayIcon(HWND window)
@@ -181,10 +215,10 @@ void showStatusValue(HWND label, int32_t value)
 {
     char text[256] = {};
     _snprintf(text, sizeof text - 1, "Status Value: %d", static_cast<int>(value));  // msvcrt's own, on every Windows
-    SendMessageA(label, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text));
+    writeLabel(label, text);
 }
 
 void showStatusText(HWND label, const char* text)
 {
-    SendMessageA(label, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text));
+    writeLabel(label, text);
 }

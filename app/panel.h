@@ -14,6 +14,7 @@ void onTrayNotify(HWND window, LPARAM lParam);
 UINT taskbarCreatedMessage();
 void onCommand(HWND window, int id);
 
-// Writes "Status Value: %d" into a status label, shown or not.
+// Writes "Status Value: %d" into a status label; a hidden panel's label gets
+// its newest text when the panel is shown.
 void showStatusValue(HWND label, int32_t value);
 void showStatusText(HWND label, const char* text);

@@ -1,5 +1,7 @@
 #include "input/edge.h"
 
+#include <cstdlib>
+
 #include "app/panel.h"
 #include "app/pictures.h"
 #include "clipboard/clipboard.h"
@@ -13,6 +15,12 @@ namespace {
 // Whether this program has hidden the pointer: it is shown again only then,
 // so the system's display count stays balanced however often control drops.
 bool pointerHidden = false;
+
+// The point the capture window is centred on, and how far the pointer may
+// stray from it before the window follows: the window reaches 25 pixels each
+// way, so within this the pointer is always over it.
+POINT captureCentre = {0, 0};
+const int CAPTURE_SLACK = 15;
 
 ScreenGeometry geometry()
 {
@@ -44,6 +52,21 @@ void undoCapture(HWND window)
     ShowWindow(window, SW_HIDE);
 }
 
+// Keeps the capture window under the pointer. Moving a window is a round trip
+// to the display (a millisecond under Wine, more than all else a move costs),
+// so the window moves only when the pointer nears its border, and not while
+// further mouse notifications wait: the last of them moves it. A busy hand
+// would otherwise leave the READY answers queued behind window moves.
+void followPointer(POINT point)
+{
+    if (std::abs(point.x - captureCentre.x) <= CAPTURE_SLACK && std::abs(point.y - captureCentre.y) <= CAPTURE_SLACK)
+        return;
+    MSG waiting;
+    if (PeekMessageA(&waiting, app.mainWindow, WM_HOOK_MOUSE, WM_HOOK_MOUSE, PM_NOREMOVE)) return;
+    MoveWindow(app.mainWindow, point.x - 25, point.y - 25, 50, 50, FALSE);
+    captureCentre = point;
+}
+
 }  // namespace
 
 void handleMouseMove(const MSLLHOOKSTRUCT* record)
@@ -51,8 +74,7 @@ void handleMouseMove(const MSLLHOOKSTRUCT* record)
     app.cursorX = record->pt.x;
     app.cursorY = record->pt.y;
     showStatusValue(app.statusLabel1, app.cursorX);
-    if (app.controlState != STATE_LOCAL)
-        MoveWindow(app.mainWindow, app.cursorX - 25, app.cursorY - 25, 50, 50, FALSE);
+    const bool wasRemote = app.controlState != STATE_LOCAL;
 
     const bool buttonHeld = app.leftHeld != 0 || app.rightHeld != 0;
     const Point point = {app.cursorX, app.cursorY};
@@ -77,6 +99,8 @@ void handleMouseMove(const MSLLHOOKSTRUCT* record)
             app.peerReady = 0;
         }
     }
+    // Once the packet is on its way: entering placed the window, leaving hid it.
+    if (wasRemote && app.controlState != STATE_LOCAL) followPointer(record->pt);
 }
 
 void enterRemote(int32_t x, int32_t y)
@@ -92,6 +116,7 @@ void enterRemote(int32_t x, int32_t y)
     // and typing goes there again once control comes back.
     SetWindowPos(app.mainWindow, HWND_TOPMOST, app.cursorX - 25, app.cursorY - 25, 50, 50,
                  SWP_SHOWWINDOW | SWP_NOACTIVATE);
+    captureCentre = {app.cursorX, app.cursorY};
     pushClipboard(app.mainWindow);
     clipToRemote();
     if (!pointerHidden) {

@@ -10,6 +10,12 @@ namespace {
 
 PacketInbox controlInbox;
 
+// What one receive brought and has not been dispatched yet.
+struct ReceiveBatch {
+    uint8_t bytes[64 * 1024];
+    int32_t begin = 0, end = 0;
+} controlBatch;
+
 // The pointer position the partner was last sent, in a PKT_INPUT or PKT_ENTER.
 int32_t lastSentX = 0, lastSentY = 0;
 
@@ -107,20 +113,33 @@ void sendPlainPacket(HWND window, SOCKET socket, int32_t type, int32_t a, int32_
 
 void receiveControlPacket(HWND window, SOCKET socket)
 {
-    // Take what the socket holds, one packet's worth at a time, and dispatch
-    // each packet as soon as its last byte is in. A packet begun here and
-    // finished by a later read waits in the inbox.
+    // One receive per read event takes what the socket holds, up to a batch,
+    // and the batch is split into packets; a packet begun in one batch and
+    // finished in the next waits in the inbox. When more waits, the socket
+    // reports again, and what this batch posted (its READY answers) goes out
+    // in between. Each packet leaves the batch before it is dispatched, so a
+    // handler that runs a nested message loop (a message box) and gets here
+    // again first carries on with the rest of the batch, in order.
+    bool received = false;
     for (;;) {
-        const int received = recv(socket, reinterpret_cast<char*>(inboxSpace(controlInbox)),
-                                  inboxRoom(controlInbox), 0);
-        if (received == SOCKET_ERROR) {
+        while (controlBatch.begin < controlBatch.end) {
+            InputPacket packet;
+            bool complete = false;
+            controlBatch.begin += inboxFeed(controlInbox, controlBatch.bytes + controlBatch.begin,
+                                            controlBatch.end - controlBatch.begin, &packet, &complete);
+            if (complete) dispatchPacket(window, packet);
+        }
+        if (received) return;
+        received = true;
+        const int n = recv(socket, reinterpret_cast<char*>(controlBatch.bytes), sizeof controlBatch.bytes, 0);
+        if (n == SOCKET_ERROR) {
             const int error = WSAGetLastError();
             if (error != WSAEWOULDBLOCK) reportSocketError(error, "recv ()", window);
             return;
         }
-        if (received == 0) return;  // the partner closed; FD_CLOSE follows
-        InputPacket packet;
-        if (inboxCommit(controlInbox, received, &packet)) dispatchPacket(window, packet);
+        if (n == 0) return;  // the partner closed; FD_CLOSE follows
+        controlBatch.begin = 0;
+        controlBatch.end = n;
     }
 }
 
@@ -142,6 +161,7 @@ void forgetUnanswered()
 void resetControlInbox()
 {
     inboxReset(controlInbox);
+    controlBatch.begin = controlBatch.end = 0;
 }
 
 void reportSocketError(int code, const char* call, HWND owner)

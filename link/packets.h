@@ -25,8 +25,8 @@ bool lastSentPositionIs(int32_t x, int32_t y);
 DWORD unansweredFor();
 void forgetUnanswered();
 
-// Empties the collected bytes of a partly received packet: a new connection
-// starts on a packet boundary.
+// Forgets the bytes of a partly received packet and of a batch not yet
+// dispatched: a new connection starts on a packet boundary.
 void resetControlInbox();
 
 void reportSocketError(int code, const char* call, HWND owner);

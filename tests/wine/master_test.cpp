@@ -7,6 +7,7 @@
 
 #include "app/mainwindow.h"
 #include "input/edge.h"
+#include "link/packets.h"
 #include "settings/settings.h"
 #include "tests/wine/wine_support.h"
 
@@ -242,6 +243,9 @@ TEST(Master, TheSlavesPointerRestsWhereTheMastersStopped)
     ASSERT_TRUE(slave.waitForPackets(1));
     for (int i = 0; i < 20; ++i) sendMove(7, 3);  // recorded while the packet awaits its answer
     ASSERT_TRUE(pumpUntil([] { return app.cursorX == cursor().x && app.cursorY == cursor().y; }, 2000));
+    RECT capture = {};
+    GetWindowRect(app.mainWindow, &capture);
+    EXPECT_TRUE(PtInRect(&capture, POINT{app.cursorX, app.cursorY})) << "the capture window is under the pointer";
     slave.packets.clear();
     slave.autoReady = true;
     slave.send(packetOf(PKT_READY));
@@ -288,6 +292,26 @@ TEST(Master, HidesThePointerExactlyWhileRemote)
     leaveLeft();
     EXPECT_EQ(ShowCursor(TRUE), 1);  // it was at 0: shown
     ShowCursor(FALSE);
+}
+
+// A packet that has just gone out has waited no time for its READY, in
+// whatever millisecond it went: the link watch must not take a busy link for
+// a dead one.
+TEST(Master, APacketJustSentHasNotWaitedForItsAnswer)
+{
+    crossRight();
+    slave.autoReady = false;
+    for (int i = 0; i < 200; ++i) {
+        forgetUnanswered();
+        sendWheelPacket(app.mainWindow, app.controlSocket, PKT_WHEEL, 0);
+        ASSERT_LT(unansweredFor(), 1000u) << "packet " << i;
+        if (i % 20 == 0) Sleep(1);
+    }
+    slave.waitForPackets(slave.packets.size() + 200);
+    slave.autoReady = true;
+    slave.send(packetOf(PKT_READY));
+    ASSERT_TRUE(waitForReady());
+    leaveLeft();
 }
 
 // Runs last: it breaks the link. A failed send returns the Master to local

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "app/mainwindow.h"
+#include "app/panel.h"
 #include "link/packet.h"
 #include "tests/wine/wine_support.h"
 
@@ -179,6 +180,38 @@ TEST(Slave, AnswersPacketsThatArriveSplitOrMerged)
     expectReadies(2);
     EXPECT_EQ(cursor().x, 7);
     EXPECT_EQ(cursor().y, 8);
+}
+
+// A backlog far larger than one receive takes, written at once: packets
+// straddle the receives, and each is replayed and answered, in order. The
+// hidden panel's labels show the newest values once the panel is shown.
+TEST(Slave, AnswersEveryPacketOfABacklogAndItsPanelShowsTheNewest)
+{
+    const int n = 3000;
+    std::vector<uint8_t> backlog;
+    for (int i = 0; i < n; ++i) {
+        const auto b = bytesOf(packetOf(PKT_INPUT, i == n - 1 ? 321 : 100 + i % 200, i == n - 1 ? 123 : 300));
+        backlog.insert(backlog.end(), b.begin(), b.end());
+    }
+    // Written while pumping: the program reads on this thread.
+    size_t at = 0;
+    while (at < backlog.size()) {
+        const int sent = send(master.s, reinterpret_cast<const char*>(backlog.data() + at),
+                              static_cast<int>(std::min<size_t>(8192, backlog.size() - at)), 0);
+        if (sent > 0) at += static_cast<size_t>(sent); else pumpFor(1);
+    }
+    ASSERT_TRUE(master.waitFor(n * PACKET_SIZE, 60000)) << "got " << master.received.size() / PACKET_SIZE;
+    expectReadies(n);
+    EXPECT_EQ(cursor().x, 321);
+    EXPECT_EQ(cursor().y, 123);
+
+    char text[64] = {};
+    showDiagnosticControls(SW_SHOW);
+    GetWindowTextA(app.statusLabel1, text, sizeof text);
+    EXPECT_STREQ(text, "Status Value: 321");
+    GetWindowTextA(app.statusLabel2, text, sizeof text);
+    EXPECT_STREQ(text, "Status Value: 123");
+    showDiagnosticControls(SW_HIDE);
 }
 
 TEST(Slave, IgnoresSizesThatCannotBeDividedByAndUnknownTypes)

@@ -1,0 +1,586 @@
+"""The benchmark: every figure of the program beside the floor that the same
+machine reaches in the same run with a minimal program of the same mechanism,
+as a ratio. Runs on the two-PC rig (tests/system/rig.py): a Master at
+1280x1024 and a Slave at 1024x768, each a Wine prefix on a display of its own.
+
+    python3 bench/bench.py --build BUILD/windows [--only NAMES] [--results FILE]
+
+bench/srbench.exe plays the partner, injects and records inside a PC's
+prefix; bench/floor.exe is the floor. Prints each figure as it is measured
+and writes the table to the results file (Markdown).
+"""
+
+import argparse
+import datetime
+import difflib
+import json
+import os
+import platform
+import re
+import statistics
+import subprocess
+import sys
+import threading
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "tests", "system"))
+
+from rig import Rig, free_port_pair, wait_following, wait_linked, wait_until, wine_loader  # noqa: E402
+
+SECTIONS = ["slave", "master", "flood", "crossing", "e2e", "pointer", "idle", "clipboard"]
+PACKET_SIZE = 56
+
+
+def percentile(values, p):
+    ordered = sorted(values)
+    return ordered[min(len(ordered) - 1, int(len(ordered) * p / 100))]
+
+
+class Figure:
+    """One line of the results: median and 99th percentile beside the floor's."""
+
+    def __init__(self, section, what, unit, value, p99=None, floor=None, floor_p99=None, target=None,
+                 met=None, note=""):
+        self.section, self.what, self.unit = section, what, unit
+        self.value, self.p99, self.floor, self.floor_p99 = value, p99, floor, floor_p99
+        self.target, self.met, self.note = target, met, note
+
+    def ratio(self):
+        return self.value / self.floor if self.floor else None
+
+    def cells(self):
+        def number(v):
+            if v is None:
+                return ""
+            return "%.2f" % v if abs(v) < 100 else "%.0f" % v
+        ratio = self.ratio()
+        p99_ratio = self.p99 / self.floor_p99 if self.p99 is not None and self.floor_p99 else None
+        return [self.what, "%s %s" % (number(self.value), self.unit), number(self.p99),
+                number(self.floor), number(self.floor_p99),
+                ("%.2f" % ratio if ratio is not None else "") + (" / %.2f" % p99_ratio if p99_ratio else ""),
+                self.target or "", "" if self.met is None else ("met" if self.met else "NOT MET"), self.note]
+
+
+class Bench:
+    def __init__(self, build, sections):
+        self.build = os.path.abspath(build)
+        self.tools = os.path.join(self.build, "bench")
+        self.sections = sections
+        self.figures = []
+        self.rig = Rig(self.build)
+        print("Starting two PCs (making the Wine prefixes takes a while)...", flush=True)
+        self.master, self.slave = self.rig.add_pcs(("master", "1280x1024"), ("slave", "1024x768"))
+        self.floors = {}
+
+    # ---- processes in a PC's prefix
+
+    def spawn(self, pc, exe, *args):
+        path = os.path.join(self.tools, exe)
+        return subprocess.Popen([wine_loader(path), path] + [str(a) for a in args],
+                                cwd=self.tools, env=pc.env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                stderr=subprocess.DEVNULL, text=True, start_new_session=True)
+
+    @staticmethod
+    def wait_ready(process, timeout=60):
+        line = []
+        reader = threading.Thread(target=lambda: line.append(process.stdout.readline()), daemon=True)
+        reader.start()
+        reader.join(timeout)
+        if not line or line[0].strip() not in ("ready", "unfocused"):
+            raise RuntimeError("tool did not start: %r" % (line,))
+        return line[0].strip()
+
+    @staticmethod
+    def result(process, timeout=300):
+        try:
+            out, _ = process.communicate(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            out, _ = process.communicate()
+        lines = [l for l in out.splitlines() if l.startswith("{")]
+        if not lines:
+            raise RuntimeError("tool gave no result (code %s)" % process.returncode)
+        data = json.loads(lines[-1])
+        if "error" in data:
+            raise RuntimeError(data["error"])
+        return data
+
+    def end(self, process):
+        if process.poll() is None:
+            process.kill()
+        try:
+            process.wait(10)
+        except subprocess.TimeoutExpired:
+            pass
+
+    def end_programs(self):
+        for pc in (self.master, self.slave):
+            pc.kill()
+            try:
+                pc.dismiss_boxes()
+            except Exception as error:  # a slow driver costs the boxes, not the run
+                print("   (%s: %s)" % (pc.name, error), flush=True)
+        # A program or floor ended while it confined the pointer leaves it so.
+        subprocess.run(["wine", os.path.join(self.tools, "srbench.exe"), "unclip"], env=self.master.env,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
+
+    def start_program(self, pc, master, port, partner="127.0.0.1"):
+        pc.settings(master=master, position="right", partner=partner, port=port)
+        pc.start()
+
+    # ---- reporting
+
+    def add(self, figure):
+        self.figures.append(figure)
+        cells = figure.cells()
+        line = "%-44s %12s  p99 %-8s floor %-8s p99 %-8s ratio %-12s %s %s" % tuple(cells[:8])
+        print(re.sub(r"\s+$", "", line) + ("  (%s)" % figure.note if figure.note else ""), flush=True)
+
+    def latency(self, section, what, samples_us, floor_us=None, target=None, limit=None, note=""):
+        value = statistics.median(samples_us) / 1000
+        p99 = percentile(samples_us, 99) / 1000
+        floor = statistics.median(floor_us) / 1000 if floor_us else None
+        floor_p99 = percentile(floor_us, 99) / 1000 if floor_us else None
+        met = None
+        if limit is not None and floor:
+            met = value / floor <= limit
+        self.add(Figure(section, what, "ms", value, p99, floor, floor_p99, target, met, note))
+
+    # ---- 1. the Slave's path
+
+    def measure_slave_path(self, start_a, start_b, kind, n):
+        """The two Slaves (program and floor) answer in turn, sample by sample."""
+        port_a, port_b = free_port_pair(), free_port_pair()
+        tool = self.spawn(self.slave, "srbench.exe", "slave-path", port_a, port_b, n, kind)
+        self.wait_ready(tool)
+        others = [start_a(port_a), start_b(port_b)]
+        try:
+            result = self.result(tool)
+            return result["a"], result["b"]
+        finally:
+            for other in others:
+                if other is not None:
+                    self.end(other)
+            self.end_programs()
+
+    def end_after(self, other):
+        """Ends what a measurement started: a floor process, or the programs."""
+        if other is None:
+            self.end_programs()
+        else:
+            self.end(other)
+
+    def program_slave(self, port):
+        self.start_program(self.slave, False, port)
+        return None
+
+    def section_slave(self, n=1000):
+        pc = self.slave
+        for kind in ("move", "key"):
+            ours, floor = self.measure_slave_path(self.program_slave,
+                                                  lambda port: self.spawn(pc, "floor.exe", "slave", port), kind, n)
+            self.floors["slave-" + kind] = floor
+            self.latency("slave", "Slave: PKT_INPUT (%s) until its READY" % kind, ours, floor, "<= 1.2x", 1.2)
+
+    # ---- 2. the Master's path
+
+    def measure_master_path(self, start, kind, n, cross):
+        port = free_port_pair()
+        tool = self.spawn(self.master, "srbench.exe", "master-path", port, n, kind, 1 if cross else 0)
+        self.wait_ready(tool)
+        other = start(port)
+        try:
+            return self.result(tool)["us"]
+        finally:
+            self.end_after(other)
+
+    def section_master(self, n=1000, rounds=2):
+        pc = self.master
+        for kind in ("move", "key"):
+            ours, floor = [], []
+            for _ in range(rounds):  # in turns, so the machine's noise falls on both alike
+                ours += self.measure_master_path(lambda port: self.start_program(pc, True, port), kind,
+                                                 n // rounds, True)
+                floor += self.measure_master_path(lambda port: self.spawn(pc, "floor.exe", "master", port), kind,
+                                                  n // rounds, False)
+            self.floors["master-" + kind] = floor
+            self.latency("master", "Master: injected %s until its packet is in" % kind, ours, floor, "<= 1.2x",
+                         1.2)
+
+    # ---- 7. flood
+
+    def measure_flood(self, start, n, kind):
+        port = free_port_pair()
+        tool = self.spawn(self.slave, "srbench.exe", "flood", port, n, kind)
+        self.wait_ready(tool)
+        other = start(port)
+        try:
+            return self.result(tool, timeout=600)
+        finally:
+            self.end_after(other)
+
+    def section_flood(self):
+        for n, kind, what in ((100000, "ready", "100,000 READY from the partner, then a PKT_INPUT: until its READY"),
+                              (10000, "move", "10,000 PKT_INPUT moves: until the last READY")):
+            ours = self.measure_flood(self.program_slave, n, kind)
+            floor = self.measure_flood(lambda port: self.spawn(self.slave, "floor.exe", "slave", port), n, kind)
+            value, floor_value = ours["answered_us"] / 1000, floor["answered_us"] / 1000
+            self.add(Figure("flood", "Flood: " + what, "ms", value, None, floor_value, None,
+                            "about the time it took to arrive", None,
+                            "writing them took %.0f ms (floor %.0f ms)" % (ours["written_us"] / 1000,
+                                                                          floor["written_us"] / 1000)))
+
+    # ---- 8. crossings
+
+    def measure_crossing(self, start, n):
+        port = free_port_pair()
+        tool = self.spawn(self.master, "srbench.exe", "crossing", port, n)
+        self.wait_ready(tool)
+        other = start(port)
+        try:
+            return self.result(tool, timeout=300)
+        finally:
+            self.end_after(other)
+
+    def section_crossing(self, n=20, rounds=2):
+        pc = self.master
+        ours, floor = {"enter_us": [], "leave_us": []}, {"enter_us": [], "leave_us": []}
+        for _ in range(rounds):
+            for into, start in ((ours, lambda port: self.start_program(pc, True, port)),
+                                (floor, lambda port: self.spawn(pc, "floor.exe", "crossing", port, 1024, 768))):
+                got = self.measure_crossing(start, n // rounds)
+                for key in into:
+                    into[key] += got[key]
+        self.latency("crossing", "Crossing: move over the edge until PKT_ENTER", ours["enter_us"],
+                     floor["enter_us"])
+        self.latency("crossing", "Crossing back: move until the pointer is free", ours["leave_us"],
+                     floor["leave_us"])
+
+    # ---- the programs linked on the rig, control on the Slave
+
+    def link_remote(self):
+        port = free_port_pair()
+        self.start_program(self.slave, False, port)
+        wait_until(lambda: self.slave.running(), 10, "the Slave")
+        self.start_program(self.master, True, port)
+        wait_linked(self.master, self.slave, timeout=60)
+        target = self.master.move(300, 200)
+        wait_following(self.master, self.slave, target)
+        return port
+
+    # ---- 3. end to end
+
+    def type_and_record(self, paced, burst, pace_us=10000):
+        recorder = self.spawn(self.slave, "srbench.exe", "record", paced + burst, 240)
+        if self.wait_ready(recorder) != "ready":
+            raise RuntimeError("the recorder could not take the focus")
+        phases = []
+        for n, pace in ((paced, pace_us), (burst, 0)):
+            typist = self.spawn(self.master, "srbench.exe", "type", n, pace)
+            phases.append(self.result(typist, timeout=240)["down_us"])
+            time.sleep(1.0)
+        keys = self.result(recorder, timeout=300)["keys"]
+        if os.environ.get("BENCH_DUMP"):
+            with open(os.environ["BENCH_DUMP"], "a") as dump:
+                json.dump({"phases": phases, "keys": keys}, dump)
+                dump.write("\n")
+        # Each phase's keys by when they arrived; matched in order against what was typed.
+        burst_start = phases[1][0]
+        result = {"latency": [], "rate": 0, "lost": 0, "doubled": 0}
+        for phase, typed in enumerate(phases):
+            downs = [(vk, t) for vk, up, t in keys if not up and (t >= burst_start) == (phase == 1)]
+            expected = [ord("A") + i % 26 for i in range(len(typed))]
+            matcher = difflib.SequenceMatcher(None, expected, [vk for vk, _ in downs], autojunk=False)
+            matched = sum(block.size for block in matcher.get_matching_blocks())
+            result["lost"] += len(expected) - matched
+            result["doubled"] += len(downs) - matched
+            if phase == 0:
+                for block in matcher.get_matching_blocks():
+                    for k in range(block.size):
+                        result["latency"].append(downs[block.b + k][1] - typed[block.a + k])
+            elif downs:
+                result["rate"] = matched / ((downs[-1][1] - burst_start) / 1e6)
+        return result
+
+    def section_e2e(self, paced=int(os.environ.get("BENCH_PACED", 1000)), burst=int(os.environ.get("BENCH_BURST", 1000))):
+        self.link_remote()
+        ours = self.type_and_record(paced, burst)
+        self.end_programs()
+        port = free_port_pair()
+        floor_slave = self.spawn(self.slave, "floor.exe", "slave", port, "listen")
+        time.sleep(2)
+        floor_master = self.spawn(self.master, "floor.exe", "master", port)
+        time.sleep(2)
+        try:
+            floor = self.type_and_record(paced, burst)
+        finally:
+            self.end(floor_master)
+            self.end(floor_slave)
+        # The ping-pong between two minimal programs.
+        pingpong, _ = self.measure_slave_path(lambda p: self.spawn(self.slave, "floor.exe", "echo", p),
+                                              lambda p: self.spawn(self.slave, "floor.exe", "echo", p), "move", 500)
+        parts = [statistics.median(self.floors[k]) for k in ("master-key", "slave-key") if k in self.floors]
+        composite = sum(parts) + statistics.median(pingpong) if len(parts) == 2 else None
+        value = statistics.median(ours["latency"]) / 1000 if ours["latency"] else float("nan")
+        paced_note = "%d keystrokes typed 10 ms apart, then %d as fast as SendInput goes" % (paced, burst)
+        self.add(Figure("e2e", "End to end: key typed until it arrives (paced)", "ms", value,
+                        percentile(ours["latency"], 99) / 1000 if ours["latency"] else None,
+                        composite / 1000 if composite else None, None, "<= 1.2x",
+                        (value / (composite / 1000) <= 1.2) if composite and ours["latency"] else None,
+                        "floor: Master + Slave floors + ping-pong %.2f ms; the two floor programs linked: %.2f ms"
+                        % (statistics.median(pingpong) / 1000,
+                           statistics.median(floor["latency"]) / 1000 if floor["latency"] else float("nan"))))
+        self.add(Figure("e2e", "End to end: keys per second in a burst", "keys/s", ours["rate"], None,
+                        floor["rate"], None, ">= 2/3 of floor",
+                        ours["rate"] >= floor["rate"] * 2 / 3 if floor["rate"] else None,
+                        "keys that arrived, per second; floor: the floor programs linked, no handshake"))
+        self.add(Figure("e2e", "End to end: keys lost / doubled of %d" % (paced + burst), "keys",
+                        ours["lost"] + ours["doubled"], None, None, None, "0", ours["lost"] + ours["doubled"] == 0,
+                        "lost %d, doubled %d (floor: lost %d, doubled %d)"
+                        % (ours["lost"], ours["doubled"], floor["lost"], floor["doubled"])))
+        self.end_programs()
+
+    # ---- 4. pointer
+
+    def control_bytes(self, port):
+        """Bytes received so far by the Slave's end of the control connection
+        (the established socket whose local port is `port`)."""
+        lines = subprocess.run(["ss", "-tinH", "state", "established"], capture_output=True,
+                               text=True).stdout.splitlines()
+        total = 0
+        for address, info in zip(lines[::2], lines[1::2]):
+            fields = address.split()
+            if len(fields) >= 4 and fields[2].rsplit(":", 1)[-1] == str(port):
+                found = re.search(r"bytes_received:(\d+)", info)
+                total += int(found.group(1)) if found else 0
+        return total
+
+    def move_and_log(self, seconds, rate=1000):
+        log = self.spawn(self.slave, "srbench.exe", "cursor-log", seconds + 4)
+        self.wait_ready(log)
+        mover = self.spawn(self.master, "srbench.exe", "move-path", seconds * rate, rate)
+        moved = self.result(mover, timeout=seconds + 120)
+        logged = self.result(log, timeout=seconds + 120)["log"]
+        return moved, logged
+
+    def section_pointer(self, seconds=10, rate=1000):
+        port = self.link_remote()
+        before = self.control_bytes(port)
+        started = time.monotonic()
+        moved, logged = self.move_and_log(seconds, rate)
+        elapsed = time.monotonic() - started
+        packets = (self.control_bytes(port) - before) / PACKET_SIZE
+        time.sleep(1.0)
+        rest = self.slave.cursor()
+        last = tuple(moved["points"][-1])
+        error = max(abs(rest[0] - last[0]), abs(rest[1] - last[1]))
+        # The lag: for each position the Slave's pointer took, the time since the
+        # Master's pointer was last there.
+        times = {}
+        for (x, y), t in zip(moved["points"], moved["at_us"]):
+            times.setdefault((x, y), []).append(t)
+        lags = []
+        first, end = moved["at_us"][0], moved["at_us"][-1]
+        for x, y, t in logged:
+            if not first <= t <= end + 1e6:
+                continue
+            earlier = [m for m in times.get((x, y), []) if m <= t]
+            if earlier:
+                lags.append(t - earlier[-1])
+        injected = len(moved["points"]) / ((end - first) / 1e6)
+        self.add(Figure("pointer", "Pointer: packets per second while moving", "pkt/s", packets / elapsed, None,
+                        None, None, None, None, "%.0f moves per second injected on the Master" % injected))
+        if lags:
+            self.latency("pointer", "Pointer: lag behind the Master's point", lags,
+                         note="%d positions of the Slave's pointer" % len(lags))
+        self.add(Figure("pointer", "Pointer: resting error after the movement", "px", error, None, None, None,
+                        "0", error == 0, "Slave at %s, Master's last point %s" % (rest, last)))
+        self.end_programs()
+
+    # ---- 6. idle
+
+    @staticmethod
+    def cpu_seconds(pid):
+        with open("/proc/%d/stat" % pid) as stat:
+            fields = stat.read().rsplit(")", 1)[1].split()
+        return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+    @staticmethod
+    def rss_mb(pid):
+        with open("/proc/%d/status" % pid) as status:
+            for line in status:
+                if line.startswith("VmRSS:"):
+                    return int(line.split()[1]) / 1024
+        return 0
+
+    @staticmethod
+    def program_pid(pc):
+        """The program's own process (wine starts it as a process of its own)."""
+        from rig import _processes_with_prefix
+        for pid in _processes_with_prefix(pc.prefix):
+            try:
+                with open("/proc/%d/cmdline" % pid, "rb") as cmdline:
+                    if cmdline.read().split(b"\0")[0].lower().endswith(b"skiprail.exe"):
+                        return pid
+            except OSError:
+                pass
+        raise RuntimeError("no skiprail.exe process on %s" % pc.name)
+
+    def section_idle(self, seconds=60):
+        self.link_remote()
+        # Back on the Master: linked and idle.
+        from rig import cross_back
+        cross_back(self.master)
+        pcs = (self.master, self.slave)
+        pids = [self.program_pid(pc) for pc in pcs]
+        time.sleep(2)
+        cpu0 = [self.cpu_seconds(p) for p in pids]
+        mem0 = [self.rss_mb(p) for p in pids]
+        time.sleep(seconds)
+        cpu1 = [self.cpu_seconds(p) for p in pids]
+        mem1 = [self.rss_mb(p) for p in pids]
+        for pc, a, b, m0, m1 in zip(pcs, cpu0, cpu1, mem0, mem1):
+            per_minute = (b - a) * 60 / seconds
+            self.add(Figure("idle", "Idle, linked: %s CPU seconds per minute" % pc.name, "s", per_minute, None,
+                            None, None, "< 0.05", per_minute < 0.05, "memory %.1f MB" % m1))
+        # Moving, control on the Slave.
+        from rig import wait_crossing
+        wait_crossing(self.master)
+        time.sleep(1)
+        cpu0 = [self.cpu_seconds(p) for p in pids]
+        mem0 = [self.rss_mb(p) for p in pids]
+        mover = self.spawn(self.master, "srbench.exe", "move-path", seconds * 1000, 1000)
+        # The first 40 s touch what the movement needs once (the hook
+        # library's ring of 32,768 records, 1.75 MB, is full after 33 s at
+        # 1000 events per second); the rest must add nothing.
+        time.sleep(seconds * 2 / 3)
+        mem_half = [self.rss_mb(p) for p in pids]
+        self.result(mover, timeout=seconds + 120)
+        cpu1 = [self.cpu_seconds(p) for p in pids]
+        mem1 = [self.rss_mb(p) for p in pids]
+        for pc, a, b, m0, mh, m1 in zip(pcs, cpu0, cpu1, mem0, mem_half, mem1):
+            per_minute = (b - a) * 60 / seconds
+            self.add(Figure("idle", "Moving 1000/s: %s CPU seconds per minute" % pc.name, "s", per_minute, None,
+                            None, None, "memory must not grow", m1 - mh <= 0.1,
+                            "memory %.1f MB before, %.1f MB after 40 s, %.1f MB at the end" % (m0, mh, m1)))
+        self.end_programs()
+
+    # ---- 5. clipboard
+
+    def wine_path(self, path):
+        return "Z:" + path.replace("/", "\\")
+
+    def clipboard_leg(self, source, target, direction, size):
+        """The pointer pushed across on `source`; until `target`'s clipboard
+        holds the text."""
+        waiter = self.spawn(target, "srbench.exe", "clip-wait", size, 60)
+        self.wait_ready(waiter)
+        pushed = self.result(self.spawn(self.master, "srbench.exe", "push", direction), timeout=60)["at_us"]
+        arrived = self.result(waiter, timeout=90)["at_us"]
+        return (arrived - pushed) / 1000
+
+    def section_clipboard(self, size=4999995, rounds=3):
+        text_file = os.path.join(self.rig.root, "clipboard.txt")
+        line = b"The quick brown fox jumps over the lazy dog 0123456789.\r\n"
+        with open(text_file, "wb") as out:
+            out.write((line * (size // len(line) + 1))[:size])
+        self.link_remote()
+        from rig import cross_back
+        cross_back(self.master)
+        ours = []
+        for _ in range(rounds):
+            self.result(self.spawn(self.master, "srbench.exe", "clip-set", self.wine_path(text_file)))
+            there = self.clipboard_leg(self.master, self.slave, "right", size)
+            # The Master's clipboard now holds something else, so the text's
+            # return is seen.
+            self.result(self.spawn(self.master, "srbench.exe", "clip-set", "x"))
+            time.sleep(0.5)
+            back = self.clipboard_leg(self.slave, self.master, "left", size)
+            ours.append(there + back)
+            time.sleep(0.5)
+        self.end_programs()
+        floor = []
+        for _ in range(rounds):
+            total = 0
+            for source, target in ((self.master, self.slave), (self.slave, self.master)):
+                port = free_port_pair()
+                receiver = self.spawn(target, "floor.exe", "clipboard-receive", port)
+                self.wait_ready(receiver)
+                self.result(self.spawn(source, "srbench.exe", "clip-set", self.wine_path(text_file)))
+                total += self.result(self.spawn(source, "floor.exe", "clipboard-send", port,
+                                                self.wine_path(text_file)), timeout=120)["ms"]
+                self.end(receiver)
+            floor.append(total)
+        value, floor_value = statistics.median(ours), statistics.median(floor)
+        self.add(Figure("clipboard", "Clipboard: %s bytes there and back" % format(size, ","), "ms", value,
+                        max(ours), floor_value, max(floor), "<= 2x", value / floor_value <= 2,
+                        "median of %d rounds; p99 column: the slowest" % rounds))
+
+    # ---- running
+
+    def run(self):
+        for name in SECTIONS:
+            if name not in self.sections:
+                continue
+            print("== %s" % name, flush=True)
+            started = time.monotonic()
+            try:
+                getattr(self, "section_" + name)()
+            except Exception as error:  # one failed section does not end the run
+                self.add(Figure(name, "%s: failed" % name, "", float("nan"), note=str(error)[:200]))
+                self.end_programs()
+            print("   (%.0f s)" % (time.monotonic() - started), flush=True)
+
+    def write(self, path):
+        cpu = ""
+        try:
+            with open("/proc/cpuinfo") as info:
+                cpu = next(l.split(":", 1)[1].strip() for l in info if l.startswith("model name"))
+        except (OSError, StopIteration):
+            pass
+        wine = subprocess.run(["wine", "--version"], capture_output=True, text=True).stdout.strip()
+        load = os.getloadavg()
+        lines = [
+            "# Benchmark results",
+            "",
+            "Written by `bash scripts/bench.sh` on %s UTC." % datetime.datetime.utcnow().strftime("%Y-%m-%d %H:%M"),
+            "",
+            "Machine: %s, %d cores, %s, %s, Linux %s. Load average at the end: %.2f %.2f %.2f."
+            % (cpu, os.cpu_count(), wine, "Xvfb", platform.release(), *load),
+            "",
+            "Each figure is the median (and 99th percentile) of its samples beside the floor: the same",
+            "measurement of a minimal program of the same mechanism (bench/floor.cpp), taken in the same run.",
+            "Ratio = figure / floor (median / p99).",
+            "",
+            "| figure | median | p99 | floor | floor p99 | ratio | target | | note |",
+            "|---|---|---|---|---|---|---|---|---|",
+        ]
+        for figure in self.figures:
+            lines.append("| " + " | ".join(c.replace("|", "/") for c in figure.cells()) + " |")
+        with open(path, "w") as out:
+            out.write("\n".join(lines) + "\n")
+
+    def close(self):
+        self.rig.close()
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--build", required=True)
+    parser.add_argument("--only", default=",".join(SECTIONS), help="sections: " + ",".join(SECTIONS))
+    parser.add_argument("--results", default=None, help="Markdown file for the table")
+    arguments = parser.parse_args()
+    bench = Bench(arguments.build, arguments.only.split(","))
+    try:
+        bench.run()
+        if arguments.results:
+            bench.write(arguments.results)
+            print("results written to %s" % arguments.results)
+    finally:
+        bench.close()
+    return 0
+
+
+if __name__ == "__main__":
+    raise SystemExit(main())
