@@ -108,10 +108,23 @@ Accepted acceptInto(SOCKET listener, SOCKET* socketSlot, HWND window)
     return Accepted::Partner;
 }
 
-bool isStillOpen(SOCKET s)
+// Whether a connection said to be closed is open after all: a close notice
+// can outlive its socket, whose number the system may already have handed
+// to the connection now in the slot. What the socket still holds is read
+// first (`readWaiting`): after a real close nothing follows but its end.
+template <typename Reader>
+bool isStillOpen(SOCKET s, Reader readWaiting)
 {
     char byte;
-    return recv(s, &byte, 1, MSG_PEEK) == SOCKET_ERROR && WSAGetLastError() == WSAEWOULDBLOCK;
+    int peeked = recv(s, &byte, 1, MSG_PEEK);
+    if (peeked > 0) {
+        readWaiting();
+        peeked = recv(s, &byte, 1, MSG_PEEK);
+    }
+    if (peeked > 0) return true;
+    if (peeked == 0) return false;
+    const int error = WSAGetLastError();
+    return error == WSAEWOULDBLOCK || error == WSAENOTCONN;  // idle, or a connect under way
 }
 
 // Closes a connection that the partner ended; true when the close succeeded.
@@ -374,10 +387,7 @@ void onControlSocketEvent(HWND window, SOCKET socket, LPARAM lParam)
         }
         break;
     case FD_CLOSE:
-        // A close notice can outlive its socket, whose number the system may
-        // already have handed to the connection now in the slot: a live
-        // connection with nothing to read is not closed.
-        if (!isStillOpen(socket)) controlLinkLost(window, socket);
+        if (!isStillOpen(socket, [&] { receiveControlPacket(window, socket); })) controlLinkLost(window, socket);
         break;
     default:
         break;
@@ -414,6 +424,7 @@ void onClipboardSocketEvent(HWND window, SOCKET socket, LPARAM lParam)
             resetClipboardBuffer();
         break;
     case FD_CLOSE:
+        if (isStillOpen(socket, [] { receiveClipboardData(); })) break;
         if (closeConnection(socket) && app.clipboardListening == 0)
             startListening(app.port + 1, WM_CLIPBOARD_SOCKET, &app.clipboardListener, &app.clipboardListening);
         forgetClosedSocket(socket, &app.clipboardSocket);
