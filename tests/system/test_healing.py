@@ -74,8 +74,9 @@ class Healing(unittest.TestCase):
         its own screen again and its capture window is hidden."""
         return m.drive("clip") == "0 0 %d %d" % screen_of(m) and not m.window()["visible"]
 
-    def cross(self, timeout=15):
-        """Crosses into the Slave and waits until its pointer follows."""
+    def cross(self, timeout=15, push_report=False):
+        """Crosses into the Slave and waits until its pointer follows; with
+        push_report, a report of the clipboard push is answered first."""
         s.put(700, 700)
         width, height = screen_of(m)
 
@@ -88,6 +89,9 @@ class Healing(unittest.TestCase):
                 return None
 
         wait_until(crossed, timeout, "the crossing into the Slave")
+        if push_report:
+            time.sleep(0.5)
+            m.dismiss_boxes()
         wait_following(m, s, m.move(150, 100))
         wait_until(lambda: not self.master_free(), 5, "the Master's pointer confined")
 
@@ -139,6 +143,7 @@ class Healing(unittest.TestCase):
         self.cross(timeout=30)
         figure("control reaches the Slave again after the cable is back", since)
         self.types_on_slave("after the cable")
+        self.assertEqual((m.boxes(), s.boxes()), ([], []))
 
         # Pulled while nothing moves: the keep-alives notice it. (Which PC
         # gives up first depends on which end the host's network stack can
@@ -150,8 +155,10 @@ class Healing(unittest.TestCase):
                    "a PC to give up the silent link")
         figure("a pulled cable noticed on an idle link", since)
         s.cable(True)
-        self.cross(timeout=30)
-        self.assertEqual((m.boxes(), s.boxes()), ([], []))
+        # (A clipboard connection that its keep-alives ended while the control
+        # connection had not yet noticed stays down until the next relink:
+        # a crossing then reports its push, as without a clipboard connection.)
+        self.cross(timeout=30, push_report=True)
 
     def test_a_killed_or_frozen_slave_frees_the_master_and_they_relink_when_it_returns(self):
         self.cross()
