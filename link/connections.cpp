@@ -66,7 +66,12 @@ int connectTo(in_addr address, int32_t port, UINT message, SOCKET* socketSlot)
     target.sin_port = htons(static_cast<u_short>(port & 0xFFFF));
     target.sin_addr = address;
     if (connect(s, reinterpret_cast<sockaddr*>(&target), sizeof target) == 0) return 1;
-    return WSAGetLastError() == WSAEWOULDBLOCK ? 1 : 0;
+    if (WSAGetLastError() == WSAEWOULDBLOCK) return 1;
+    // A connect that cannot even start leaves no socket behind: the Master's
+    // retries would otherwise pile one up every few seconds.
+    closesocket(s);
+    *socketSlot = 0;
+    return 0;
 }
 
 // Only the partner may link: an incoming connection from any other address

@@ -171,12 +171,19 @@ class Drive:
     def __init__(self, pc):
         self.pc = pc
         self.lock = threading.Lock()
-        self.process = subprocess.Popen(
-            pc.cmd([wine_loader(pc.rig.srdrive), pc.rig.srdrive]), stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-            stderr=subprocess.DEVNULL, env=pc.env, text=True, bufsize=1, start_new_session=True)
-        first = self._read_line(60)
-        if first != "ready":
-            raise RigError("srdrive on %s did not start: %r" % (pc.name, first))
+        # A Wine start right after the prefix's server went down now and then
+        # ends at once with nothing said: one more try.
+        for attempt in range(2):
+            self.process = subprocess.Popen(
+                pc.cmd([wine_loader(pc.rig.srdrive), pc.rig.srdrive]), stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                stderr=subprocess.DEVNULL, env=pc.env, text=True, bufsize=1, start_new_session=True)
+            first = self._read_line(60)
+            if first == "ready":
+                return
+            if first != "" or attempt == 1:
+                raise RigError("srdrive on %s did not start: %r" % (pc.name, first))
+            self.process.wait(10)
+            time.sleep(1)
 
     def _read_line(self, timeout):
         result = []
