@@ -45,6 +45,7 @@ constexpr unsigned WM_SEND_KEY         = 8051;   // send the next queued key eve
 constexpr unsigned WM_SET_CURSOR       = 8052;   // put the pointer at (wParam, lParam)
 constexpr unsigned WM_SEND_WHEEL       = 8053;   // send the wheel turns that added up meanwhile
 constexpr unsigned WM_LINK_BROKEN      = 8054;   // a send on control socket wParam failed for good
+constexpr unsigned WM_SOCKET_GONE      = 8055;   // every notice of closed socket wParam has come round
 constexpr unsigned WM_CONTROL_SOCKET   = 9013;   // socket event of the control connection
 constexpr unsigned WM_CLIPBOARD_SOCKET = 9018;   // socket event of the clipboard connection
 constexpr unsigned WM_TRAY_NOTIFY      = 12027;  // mouse event over the tray icon

@@ -142,6 +142,7 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_SEND_KEY:         sendKeyPacket(window, app.controlSocket, PKT_INPUT, app.cursorX, app.cursorY); return 0;
     case WM_SEND_WHEEL:       sendPendingWheel(window); return 0;
     case WM_LINK_BROKEN:      onControlLinkBroken(window, static_cast<SOCKET>(wParam)); return 0;
+    case WM_SOCKET_GONE:      onSocketGone(static_cast<SOCKET>(wParam)); return 0;
     case WM_SET_CURSOR:       SetCursorPos(static_cast<int>(wParam), static_cast<int>(lParam)); return 0;
     case WM_CONTROL_SOCKET:   onControlSocketEvent(window, static_cast<SOCKET>(wParam), lParam); return 0;
     case WM_CLIPBOARD_SOCKET: onClipboardSocketEvent(window, static_cast<SOCKET>(wParam), lParam); return 0;

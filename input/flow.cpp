@@ -7,10 +7,17 @@
 
 namespace {
 
-// Releases that found their queue full, and wheel turns made while a packet
-// awaited its answer: both go out as soon as the handshake allows.
-ReleaseOverflow keyOverflow, buttonOverflow;
+// Events that found their queue's slots taken, and wheel turns made while a
+// packet awaited its answer: all go out as soon as the handshake allows.
+EventBacklog keyBacklog, buttonBacklog;
 int32_t pendingWheel = 0;
+
+// A press that found even the backlog full is lost: the user is told on the
+// panel rather than left to wonder.
+void sayRefused(const char* what)
+{
+    showStatusText(app.statusLabel4, what);
+}
 
 void postToMain(UINT message)
 {
@@ -73,7 +80,7 @@ void onHookKeyboard(WPARAM message, const KBDLLHOOKSTRUCT* record)
 
 void queueButton(int32_t code)
 {
-    queueButtonEvent(app.buttonQueue, buttonOverflow, code);
+    if (!queueButtonEvent(app.buttonQueue, buttonBacklog, code)) sayRefused("Button refused: the queue is full");
     if (app.peerReady == 1) {
         sendButtonPacket(app.mainWindow, app.controlSocket, PKT_INPUT, app.cursorX, app.cursorY);
         app.peerReady = 0;
@@ -82,7 +89,7 @@ void queueButton(int32_t code)
 
 void queueKey(int32_t vkCode, int32_t event)
 {
-    queueKeyEvent(app.keyQueue, keyOverflow, vkCode, event);
+    if (!queueKeyEvent(app.keyQueue, keyBacklog, vkCode, event)) sayRefused("Key refused: the queue is full");
     if (app.peerReady == 1) {
         sendKeyPacket(app.mainWindow, app.controlSocket, PKT_INPUT, app.cursorX, app.cursorY);
         app.peerReady = 0;
@@ -92,8 +99,8 @@ void queueKey(int32_t vkCode, int32_t event)
 void onPeerReady()
 {
     forgetUnanswered();
-    refillReleases(app.buttonQueue, buttonOverflow);
-    refillReleases(app.keyQueue, keyOverflow);
+    refillFromBacklog(app.buttonQueue, buttonBacklog);
+    refillFromBacklog(app.keyQueue, keyBacklog);
     if (hasPending(app.buttonQueue)) {
         postToMain(WM_SEND_BUTTON);
     } else if (hasPending(app.keyQueue)) {
@@ -117,5 +124,11 @@ void sendPendingWheel(HWND window)
 void forgetPendingInput()
 {
     pendingWheel = 0;
-    buttonOverflow.count = 0;
+    clearBacklog(buttonBacklog);
+}
+
+void forgetPendingKeys()
+{
+    clearQueue(app.keyQueue);
+    clearBacklog(keyBacklog);
 }

@@ -15,3 +15,6 @@ void sendPendingWheel(HWND window);
 // A crossing or a drop: wheel turns not yet sent, and button releases still
 // waiting for a slot, belong to the control period that ended.
 void forgetPendingInput();
+// The link is gone: key events not yet sent are dropped, never replayed later
+// into whatever window is active then (the Slave let go of its keys itself).
+void forgetPendingKeys();

@@ -96,34 +96,91 @@ void dropFirst(ReleaseOverflow& overflow)
     std::memmove(overflow.codes, overflow.codes + 1, sizeof(int32_t) * static_cast<size_t>(--overflow.count));
 }
 
+void append(EventBacklog& backlog, int32_t code, int32_t event)
+{
+    const int32_t at = (backlog.head + backlog.count) % BACKLOG_CAPACITY;
+    backlog.codes[at] = code;
+    backlog.events[at] = event;
+    ++backlog.count;
+}
+
+void dropOldest(EventBacklog& backlog)
+{
+    backlog.head = (backlog.head + 1) % BACKLOG_CAPACITY;
+    if (--backlog.count == 0) backlog.head = 0;
+}
+
+// Parked releases came after everything in the backlog: they join its end as
+// room appears there.
+void unpark(EventBacklog& backlog, int32_t releaseEvent)
+{
+    ReleaseOverflow& parked = backlog.releases;
+    while (parked.count > 0 && backlog.count < BACKLOG_CAPACITY) {
+        append(backlog, parked.codes[0], releaseEvent);
+        dropFirst(parked);
+    }
+}
+
+bool isRelease(int32_t code)
+{
+    return code == EV_LEFT_UP || code == EV_RIGHT_UP;
+}
+
+// Behind a non-empty backlog an event waits its turn; a press that finds the
+// backlog full is refused, a release is parked.
+bool wait(EventBacklog& backlog, int32_t code, int32_t event, bool release)
+{
+    if (backlog.releases.count == 0 && backlog.count < BACKLOG_CAPACITY) {
+        append(backlog, code, event);
+        return true;
+    }
+    if (!release) return false;
+    park(backlog.releases, code);
+    return true;
+}
+
 }  // namespace
 
-void refillReleases(KeyQueue& queue, ReleaseOverflow& overflow)
+void refillFromBacklog(KeyQueue& queue, EventBacklog& backlog)
 {
-    while (overflow.count > 0 && pushKey(queue, overflow.codes[0], EV_KEY_UP)) dropFirst(overflow);
+    for (;;) {
+        while (backlog.count > 0 && pushKey(queue, backlog.codes[backlog.head], backlog.events[backlog.head]))
+            dropOldest(backlog);
+        if (backlog.count > 0 || backlog.releases.count == 0) return;
+        unpark(backlog, EV_KEY_UP);
+    }
 }
 
-void refillReleases(ButtonQueue& queue, ReleaseOverflow& overflow)
+void refillFromBacklog(ButtonQueue& queue, EventBacklog& backlog)
 {
-    while (overflow.count > 0 && pushButton(queue, overflow.codes[0])) dropFirst(overflow);
+    for (;;) {
+        while (backlog.count > 0 && pushButton(queue, backlog.codes[backlog.head])) dropOldest(backlog);
+        if (backlog.count > 0 || backlog.releases.count == 0) return;
+        unpark(backlog, 0);
+    }
 }
 
-bool queueKeyEvent(KeyQueue& queue, ReleaseOverflow& overflow, int32_t vkCode, int32_t event)
+bool queueKeyEvent(KeyQueue& queue, EventBacklog& backlog, int32_t vkCode, int32_t event)
 {
-    refillReleases(queue, overflow);
-    if (overflow.count == 0 && pushKey(queue, vkCode, event)) return true;
-    if (event != EV_KEY_UP) return false;
-    park(overflow, vkCode);
-    return true;
+    refillFromBacklog(queue, backlog);
+    unpark(backlog, EV_KEY_UP);
+    if (backlogSize(backlog) == 0 && pushKey(queue, vkCode, event)) return true;
+    return wait(backlog, vkCode, event, event == EV_KEY_UP);
 }
 
-bool queueButtonEvent(ButtonQueue& queue, ReleaseOverflow& overflow, int32_t code)
+bool queueButtonEvent(ButtonQueue& queue, EventBacklog& backlog, int32_t code)
 {
-    refillReleases(queue, overflow);
-    if (overflow.count == 0 && pushButton(queue, code)) return true;
-    if (code != EV_LEFT_UP && code != EV_RIGHT_UP) return false;
-    park(overflow, code);
-    return true;
+    refillFromBacklog(queue, backlog);
+    unpark(backlog, 0);
+    if (backlogSize(backlog) == 0 && pushButton(queue, code)) return true;
+    return wait(backlog, code, 0, isRelease(code));
+}
+
+void clearBacklog(EventBacklog& backlog)
+{
+    backlog.head = 0;
+    backlog.count = 0;
+    backlog.releases.count = 0;
 }
 
 void addWheel(int32_t* pending, int32_t delta)

@@ -35,21 +35,40 @@ bool takeKey(KeyQueue& queue, int32_t* vkCode, int32_t* event);
 inline bool hasPending(const ButtonQueue& queue) { return queue.readIndex < queue.count; }
 inline bool hasPending(const KeyQueue& queue) { return queue.readIndex < queue.count; }
 
-// Releases that found their queue full. Each waits here, once per key or
-// button, and goes into its queue before anything queued after it: whatever
-// went down on the Slave comes up again, however long the Slave was silent.
+// Releases that found even the backlog full. Each waits here, once per key or
+// button, and goes out before anything queued after it: whatever went down on
+// the Slave comes up again, however long the Slave was silent.
 struct ReleaseOverflow {
     int32_t codes[256] = {};  // VK codes, or EV_LEFT_UP / EV_RIGHT_UP
     int32_t count = 0;
 };
 
-// Queues an event behind any waiting releases. A release that finds no slot
-// waits in the overflow; a press that finds none is refused (false).
-bool queueKeyEvent(KeyQueue& queue, ReleaseOverflow& overflow, int32_t vkCode, int32_t event);
-bool queueButtonEvent(ButtonQueue& queue, ReleaseOverflow& overflow, int32_t code);
-// Moves waiting releases into the queue as far as slots allow.
-void refillReleases(KeyQueue& queue, ReleaseOverflow& overflow);
-void refillReleases(ButtonQueue& queue, ReleaseOverflow& overflow);
+// Events that found their queue's 255 slots taken wait in the backlog, in
+// order, and move into the queue as slots free: an automated typist's burst
+// of thousands of keys arrives whole. The backlog is bounded far beyond what
+// anyone types ahead of a live link; past that, presses are refused and
+// releases wait in `releases`.
+constexpr int32_t BACKLOG_CAPACITY = 65536;
+
+struct EventBacklog {
+    int32_t codes[BACKLOG_CAPACITY] = {};   // VK codes, or button event codes
+    int32_t events[BACKLOG_CAPACITY] = {};  // key events (0 for buttons)
+    int32_t head = 0;                       // the oldest entry
+    int32_t count = 0;
+    ReleaseOverflow releases;
+};
+
+// Queues an event behind anything already waiting in the backlog. False only
+// for a press that found the backlog full too: it is refused.
+bool queueKeyEvent(KeyQueue& queue, EventBacklog& backlog, int32_t vkCode, int32_t event);
+bool queueButtonEvent(ButtonQueue& queue, EventBacklog& backlog, int32_t code);
+// Moves waiting events into the queue, oldest first, as far as slots allow.
+void refillFromBacklog(KeyQueue& queue, EventBacklog& backlog);
+void refillFromBacklog(ButtonQueue& queue, EventBacklog& backlog);
+// Events still waiting behind the queue's slots.
+inline int32_t backlogSize(const EventBacklog& backlog) { return backlog.count + backlog.releases.count; }
+// Forgets every waiting event.
+void clearBacklog(EventBacklog& backlog);
 
 // Wheel turns that arrive while a packet awaits its answer add up, and go out
 // together when the partner is ready: addWheel sums (bounded far beyond any

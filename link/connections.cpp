@@ -4,6 +4,7 @@
 
 #include "clipboard/clipboard.h"
 #include "input/edge.h"
+#include "input/flow.h"
 #include "input/hooks.h"
 #include "input/injection.h"
 #include "link/packets.h"
@@ -28,6 +29,28 @@ constexpr DWORD SILENT_PARTNER_MS = 8000;
 // unanswered probes; Wine takes whole seconds and nine probes: 11 s).
 constexpr ULONG KEEPALIVE_IDLE_MS = 2000;
 constexpr ULONG KEEPALIVE_INTERVAL_MS = 500;
+
+// Sockets closed whose notices may still wait in the queue. The system hands
+// a closed socket's number to the next socket made, often at once: every
+// notice that carries such a number is passed over until WM_SOCKET_GONE,
+// posted right after the close and so queued behind every notice of the
+// closed socket, comes round.
+SOCKET goneSockets[64];
+int goneCount = 0;
+
+int closeForGood(SOCKET s)
+{
+    const int result = closesocket(s);
+    if (goneCount < 64 && PostMessageA(app.mainWindow, WM_SOCKET_GONE, s, 0)) goneSockets[goneCount++] = s;
+    return result;
+}
+
+bool isGone(SOCKET s)
+{
+    for (int i = 0; i < goneCount; ++i)
+        if (goneSockets[i] == s) return true;
+    return false;
+}
 
 bool startSocketLayer()
 {
@@ -69,7 +92,7 @@ int connectTo(in_addr address, int32_t port, UINT message, SOCKET* socketSlot)
     if (WSAGetLastError() == WSAEWOULDBLOCK) return 1;
     // A connect that cannot even start leaves no socket behind: the Master's
     // retries would otherwise pile one up every few seconds.
-    closesocket(s);
+    closeForGood(s);
     *socketSlot = 0;
     return 0;
 }
@@ -103,12 +126,12 @@ Accepted acceptInto(SOCKET listener, SOCKET* socketSlot, HWND window)
         return Accepted::Failed;
     }
     if (!isPartner(peer.sin_addr)) {
-        closesocket(s);
+        closeForGood(s);
         return Accepted::Stranger;
     }
     const SOCKET earlier = *socketSlot;
     *socketSlot = s;
-    if (earlier != 0 && earlier != s) closesocket(earlier);
+    if (earlier != 0 && earlier != s) closeForGood(earlier);
     keepAlive(s);
     return Accepted::Partner;
 }
@@ -137,7 +160,7 @@ bool closeConnection(SOCKET s)
 {
     shutdown(s, SD_BOTH);
     WSAGetLastError();  // errors of the shutdown are read and ignored
-    return closesocket(s) == 0;
+    return closeForGood(s) == 0;
 }
 
 // Empties the slot of a connection just closed. The system hands a closed
@@ -255,8 +278,10 @@ void controlLinkLost(HWND window, SOCKET socket)
         app.masterLinked = 0;
         dropToLocal(window);
     }
-    // Whatever the replay holds down here would otherwise stay down.
+    // Whatever the replay holds down here would otherwise stay down, and what
+    // the user typed ahead of a link that is gone is not typed later.
     releaseInjectedInput();
+    forgetPendingKeys();
     controlLinked = false;
     connecting = false;
     KillTimer(window, TIMER_LINK_WATCH);
@@ -294,7 +319,17 @@ int startListening(int32_t port, UINT message, SOCKET* listenerSlot, int32_t* li
 
 void onControlLinkBroken(HWND window, SOCKET socket)
 {
-    if (socket != 0 && socket == app.controlSocket) controlLinkLost(window, socket);
+    if (socket != 0 && socket == app.controlSocket && !isGone(socket)) controlLinkLost(window, socket);
+}
+
+void onSocketGone(SOCKET socket)
+{
+    for (int i = 0; i < goneCount; ++i) {
+        if (goneSockets[i] == socket) {
+            goneSockets[i] = goneSockets[--goneCount];
+            return;
+        }
+    }
 }
 
 void reconnectNow()
@@ -350,9 +385,10 @@ void onControlSocketEvent(HWND window, SOCKET socket, LPARAM lParam)
     const int event = WSAGETSELECTEVENT(lParam);
     const int error = WSAGETSELECTERROR(lParam);
     const bool isListener = app.controlListening && socket == app.controlListener;
-    // A notification of a socket no longer in a slot is a leftover of a
-    // connection that has been replaced or closed: it concerns nothing live.
-    if (socket != app.controlSocket && !isListener) return;
+    // A notification of a socket no longer in a slot, or of one closed since
+    // it was posted, is a leftover of a connection that has been replaced or
+    // closed: it concerns nothing live, whatever holds its number now.
+    if ((socket != app.controlSocket && !isListener) || isGone(socket)) return;
     if (isConnectFailure(error)) app.connectFailed = 1;
 
     switch (event) {
@@ -373,7 +409,7 @@ void onControlSocketEvent(HWND window, SOCKET socket, LPARAM lParam)
         if (app.connectFailed == 1 || error != 0) {
             app.connectFailed = 0;
             // The failed attempt's socket is closed: retries must not pile them up.
-            closesocket(socket);
+            closeForGood(socket);
             forgetClosedSocket(socket, &app.controlSocket);
             listenOnBothPorts();
             scheduleRetry();
@@ -381,7 +417,7 @@ void onControlSocketEvent(HWND window, SOCKET socket, LPARAM lParam)
             onLinkUp(window);
             // A clipboard connection left from an earlier link gives way, and
             // a failure that ended it says nothing about the new one.
-            if (app.clipboardSocket != 0) closesocket(app.clipboardSocket);
+            if (app.clipboardSocket != 0) closeForGood(app.clipboardSocket);
             app.clipboardSocket = 0;
             app.clipboardConnectFailed = 0;
             const int started = partnerAddressKnown
@@ -404,7 +440,7 @@ void onClipboardSocketEvent(HWND window, SOCKET socket, LPARAM lParam)
     const int event = WSAGETSELECTEVENT(lParam);
     const int error = WSAGETSELECTERROR(lParam);
     const bool isListener = app.clipboardListening && socket == app.clipboardListener;
-    if (socket != app.clipboardSocket && !isListener) return;
+    if ((socket != app.clipboardSocket && !isListener) || isGone(socket)) return;
     if (isConnectFailure(error)) app.clipboardConnectFailed = 1;
 
     switch (event) {

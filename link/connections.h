@@ -21,6 +21,9 @@ void onClipboardSocketEvent(HWND window, SOCKET socket, LPARAM lParam);
 
 // WM_LINK_BROKEN: a send on the control socket failed for good.
 void onControlLinkBroken(HWND window, SOCKET socket);
+// WM_SOCKET_GONE: the notices of a closed socket have all come round; its
+// number may belong to a live socket again.
+void onSocketGone(SOCKET socket);
 // TIMER_RECONNECT and TIMER_LINK_WATCH.
 void onLinkTimer(HWND window, UINT_PTR id);
 // The settings changed: a Master without a link tries its partner at once.

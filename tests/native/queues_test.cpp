@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <vector>
 
 #include "app/constants.h"
@@ -88,49 +89,82 @@ TEST(Queues, ClearEmptiesEverySlot)
 
 namespace {
 
-std::vector<std::pair<int32_t, int32_t>> drainKeys(KeyQueue& q, ReleaseOverflow& o)
+std::vector<std::pair<int32_t, int32_t>> drainKeys(KeyQueue& q, EventBacklog& b)
 {
     std::vector<std::pair<int32_t, int32_t>> out;
     int32_t vk, ev;
     while (takeKey(q, &vk, &ev)) {
         out.emplace_back(vk, ev);
-        refillReleases(q, o);
+        refillFromBacklog(q, b);
     }
     return out;
 }
 
-TEST(Queues, AReleaseThatFindsTheQueueFullStillComesOutBeforeLaterPresses)
+// Heap storage: a backlog is half a megabyte, too much for a test's stack.
+std::unique_ptr<EventBacklog> newBacklog() { return std::make_unique<EventBacklog>(); }
+
+TEST(Queues, ABurstBeyondTheSlotsWaitsInOrderAndOnlyPressesPastTheBacklogAreRefused)
 {
+    // An automated typist: 20,000 taps, far more than the 255 slots, all
+    // queued before the first packet is answered, arrive whole and in order.
     KeyQueue q;
-    ReleaseOverflow o;
-    ASSERT_TRUE(queueKeyEvent(q, o, 0x10, EV_KEY_DOWN));  // Shift held
-    for (int i = 1; i < QUEUE_CAPACITY; ++i) ASSERT_TRUE(queueKeyEvent(q, o, 65, i % 2 ? EV_KEY_DOWN : EV_KEY_UP));
-    EXPECT_FALSE(queueKeyEvent(q, o, 66, EV_KEY_DOWN));  // a press with no slot is refused
-    EXPECT_TRUE(queueKeyEvent(q, o, 0x10, EV_KEY_UP));   // the release waits
-    EXPECT_TRUE(queueKeyEvent(q, o, 0x10, EV_KEY_UP));   // once
-    EXPECT_TRUE(queueKeyEvent(q, o, 65, EV_KEY_UP));
-    EXPECT_EQ(o.count, 2);
+    auto b = newBacklog();
+    std::vector<std::pair<int32_t, int32_t>> typed;
+    for (int i = 0; i < 20000; ++i) {
+        const int32_t vk = 0x41 + i % 26;
+        for (int32_t ev : {EV_KEY_DOWN, EV_KEY_UP}) {
+            ASSERT_TRUE(queueKeyEvent(q, *b, vk, ev));
+            typed.emplace_back(vk, ev);
+        }
+        if (i % 1000 == 0) {  // now and then the partner answers one
+            int32_t vk0, ev0;
+            ASSERT_TRUE(takeKey(q, &vk0, &ev0));
+            EXPECT_EQ(std::make_pair(vk0, ev0), typed.front());
+            typed.erase(typed.begin());
+            refillFromBacklog(q, *b);
+        }
+    }
+    EXPECT_EQ(drainKeys(q, *b), typed);
+    EXPECT_EQ(backlogSize(*b), 0);
+
+    // Filled to the bound: a press is refused, a release waits once per key
+    // and comes out after everything queued before it, before later presses.
+    ASSERT_TRUE(queueKeyEvent(q, *b, 0x10, EV_KEY_DOWN));  // Shift held
+    for (int i = 1; i < QUEUE_CAPACITY + BACKLOG_CAPACITY; ++i)
+        ASSERT_TRUE(queueKeyEvent(q, *b, 65, i % 2 ? EV_KEY_DOWN : EV_KEY_UP));
+    EXPECT_FALSE(queueKeyEvent(q, *b, 66, EV_KEY_DOWN));
+    EXPECT_TRUE(queueKeyEvent(q, *b, 0x10, EV_KEY_UP));
+    EXPECT_TRUE(queueKeyEvent(q, *b, 0x10, EV_KEY_UP));  // once
+    EXPECT_TRUE(queueKeyEvent(q, *b, 65, EV_KEY_UP));
+    EXPECT_EQ(b->releases.count, 2);
     int32_t vk, ev;
     ASSERT_TRUE(takeKey(q, &vk, &ev));
-    // The freed slot goes to the first waiting release, not to a later press.
-    EXPECT_FALSE(queueKeyEvent(q, o, 67, EV_KEY_DOWN));
-    EXPECT_EQ(o.count, 1);
-    const auto rest = drainKeys(q, o);
-    ASSERT_GE(rest.size(), 2u);
+    refillFromBacklog(q, *b);
+    // The freed room goes to the waiting releases, not to a later press.
+    EXPECT_FALSE(queueKeyEvent(q, *b, 67, EV_KEY_DOWN));
+    auto rest = drainKeys(q, *b);
+    ASSERT_EQ(rest.size(), static_cast<size_t>(QUEUE_CAPACITY + BACKLOG_CAPACITY - 1 + 2));
     EXPECT_EQ(rest[rest.size() - 2], std::make_pair(0x10, EV_KEY_UP));
     EXPECT_EQ(rest.back(), std::make_pair(65, EV_KEY_UP));
-    EXPECT_EQ(o.count, 0);
-    EXPECT_TRUE(queueKeyEvent(q, o, 67, EV_KEY_DOWN));
+    EXPECT_EQ(backlogSize(*b), 0);
+    EXPECT_TRUE(queueKeyEvent(q, *b, 67, EV_KEY_DOWN));
+    clearBacklog(*b);
+    clearQueue(q);
 
-    // Buttons the same way: a left release is never lost.
-    ButtonQueue b;
-    ReleaseOverflow bo;
-    for (int i = 0; i < QUEUE_CAPACITY; ++i) ASSERT_TRUE(queueButtonEvent(b, bo, EV_LEFT_DOWN));
-    EXPECT_FALSE(queueButtonEvent(b, bo, EV_RIGHT_DOWN));
-    EXPECT_TRUE(queueButtonEvent(b, bo, EV_LEFT_UP));
-    int32_t code;
-    while (takeButton(b, &code)) refillReleases(b, bo);
-    EXPECT_EQ(code, EV_LEFT_UP);
+    // Buttons the same way: clicks beyond the slots wait, a release is never lost.
+    ButtonQueue bq;
+    auto bb = newBacklog();
+    for (int i = 0; i < QUEUE_CAPACITY + BACKLOG_CAPACITY; ++i)
+        ASSERT_TRUE(queueButtonEvent(bq, *bb, i % 2 ? EV_LEFT_UP : EV_LEFT_DOWN));
+    EXPECT_FALSE(queueButtonEvent(bq, *bb, EV_RIGHT_DOWN));
+    EXPECT_TRUE(queueButtonEvent(bq, *bb, EV_RIGHT_UP));
+    int32_t code = 0, n = 0;
+    while (takeButton(bq, &code)) {
+        refillFromBacklog(bq, *bb);
+        ++n;
+    }
+    EXPECT_EQ(n, QUEUE_CAPACITY + BACKLOG_CAPACITY + 1);
+    EXPECT_EQ(code, EV_RIGHT_UP);
 }
 
 TEST(Queues, WheelTurnsAddUpAndGoOutWithinSixteenBits)

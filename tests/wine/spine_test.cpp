@@ -5,6 +5,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
+#include <string>
+#include <vector>
 
 #include "app/mainwindow.h"
 #include "app/panel.h"
@@ -253,6 +256,80 @@ TEST(Slave, ReleasesWhatItHoldsDownWhenControlLeaves)
     pumpFor(300);
     EXPECT_TRUE(recorder.keyUps.empty());
     EXPECT_TRUE(recorder.buttons.empty());
+}
+
+// Message boxes this process shows, answered and noted by a thread of their
+// own: a box raised inside a handler would otherwise hold the test up.
+struct BoxWatch {
+    std::vector<std::string> texts;
+    volatile LONG stop = 0;
+    HANDLE thread = nullptr;
+
+    static BOOL CALLBACK answer(HWND window, LPARAM self)
+    {
+        char name[16] = {}, text[256] = {};
+        DWORD process = 0;
+        GetWindowThreadProcessId(window, &process);
+        GetClassNameA(window, name, sizeof name);
+        if (process != GetCurrentProcessId() || std::string(name) != "#32770" || !IsWindowVisible(window) ||
+            (GetWindowLongA(window, GWL_EXSTYLE) & WS_EX_LAYERED) != 0)
+            return TRUE;
+        HWND label = FindWindowExA(window, nullptr, "Static", nullptr);
+        while (label && GetWindowTextA(label, text, sizeof text) == 0) label = FindWindowExA(window, label, "Static", nullptr);
+        reinterpret_cast<BoxWatch*>(self)->texts.push_back(text);
+        PostMessageA(window, WM_COMMAND, IDOK, 0);
+        return TRUE;
+    }
+    static DWORD WINAPI run(void* self)
+    {
+        auto* watch = static_cast<BoxWatch*>(self);
+        while (!watch->stop) {
+            EnumWindows(answer, reinterpret_cast<LPARAM>(watch));
+            Sleep(100);
+        }
+        return 0;
+    }
+    void start() { thread = CreateThread(nullptr, 0, run, this, 0, nullptr); }
+    void end()
+    {
+        stop = 1;
+        WaitForSingleObject(thread, 5000);
+        CloseHandle(thread);
+    }
+};
+
+// Runs last: it ends the link. The system hands a closed socket's number to
+// the next socket made, here the listener the Slave opens once its partner
+// is gone; notices of the closed socket still waiting in the queue must
+// neither act on that socket nor report against it.
+TEST(Slave, NoticesOfAClosedSocketReachNothingThatNowHoldsItsNumber)
+{
+    const SOCKET control = app.controlSocket, clipboard = app.clipboardSocket;
+    ASSERT_NE(control, 0u);
+    ASSERT_NE(clipboard, 0u);
+    master.close();
+    closesocket(clipboardPeer);
+    Sleep(300);  // the close notices are queued now; these come after them
+    for (LPARAM event : {FD_READ, FD_WRITE, FD_CONNECT, FD_ACCEPT, FD_CLOSE}) {
+        for (SOCKET s : {control, clipboard}) {
+            PostMessageA(app.mainWindow, WM_CONTROL_SOCKET, s, event);
+            PostMessageA(app.mainWindow, WM_CLIPBOARD_SOCKET, s, event);
+        }
+    }
+    BoxWatch boxes;
+    boxes.start();
+    pumpFor(1500);
+    boxes.end();
+    EXPECT_EQ(boxes.texts, std::vector<std::string>{});
+    // The numbers went to the new listeners, which still take the partner.
+    const SOCKET listeners[] = {app.controlListener, app.clipboardListener};
+    EXPECT_TRUE(std::find(std::begin(listeners), std::end(listeners), control) != std::end(listeners) ||
+                std::find(std::begin(listeners), std::end(listeners), clipboard) != std::end(listeners))
+        << "no closed socket's number was handed out again";
+    master.s = connectTo(app.port);
+    ASSERT_NE(master.s, INVALID_SOCKET);
+    ASSERT_TRUE(master.waitFor(PACKET_SIZE));
+    EXPECT_EQ(master.received, bytesOf(packetOf(PKT_SCREEN_SIZE, screenWidth, screenHeight)));
 }
 
 }  // namespace
