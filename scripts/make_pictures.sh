@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Draws the splash, the connection notice and the About banner into
 # resources/ with ImageMagick: the Master's screen and the Slave's laptop
-# joined by a rail the pointer skips along. Written as 8-bit palette bitmaps,
-# RLE-compressed, so the three pictures cost tens of kilobytes, not half a
-# megabyte. Run by hand after changing the artwork; the build uses the files.
+# joined by a rail the pointer skips along. Written as 24-bit bitmaps,
+# uncompressed (about half a megabyte in all; the release zip compresses
+# them). Run by hand after changing the artwork; the build uses the files.
 set -euo pipefail
 OUT="$(cd "$(dirname "$0")/../resources" && pwd)"
 WORK=$(mktemp -d)
@@ -19,9 +19,9 @@ screen() {
     echo "fill #0f3557 roundrectangle $((x + 5)),$((y + 5)) $((x + w - 5)),$((y + h - 5)) 2,2"
 }
 
-# bmp IN OUT: 8-bit palette, RLE8, no dither (dither noise defeats the runs).
+# bmp IN OUT: 24 bits per pixel, no compression, no alpha.
 bmp() {
-    convert "$1" +dither -colors 255 -type Palette -compress RLE "BMP3:$2"
+    convert "$1" -alpha off -type TrueColor -compress None "BMP3:$2"
 }
 
 # ---- splash, 475 x 276

@@ -75,8 +75,11 @@ BOOL CALLBACK findDialogWindow(HWND window, LPARAM lParam)
     GetWindowTextA(window, caption, sizeof caption);
     const bool captionFits = search->caption ? std::strcmp(caption, search->caption) == 0
                                              : std::strcmp(caption, "Skiprail Settings") != 0;
+    // The splash and the notice are dialogs too (layered pictures): the
+    // splash shows 3 s after the window's start, amid these tests.
+    const bool picture = (GetWindowLongA(window, GWL_EXSTYLE) & WS_EX_LAYERED) != 0;
     if (process == GetCurrentProcessId() && std::strcmp(className, "#32770") == 0 && IsWindowVisible(window) &&
-        captionFits) {
+        captionFits && !picture) {
         search->found = window;
         return FALSE;
     }
