@@ -55,6 +55,7 @@ constexpr unsigned TIMER_SPLASH_SHOW = 12031;
 constexpr unsigned TIMER_SPLASH_HIDE = 12032;
 constexpr unsigned TIMER_RECONNECT   = 12040;  // the Master tries its partner again
 constexpr unsigned TIMER_LINK_WATCH  = 12041;  // a packet that draws no READY means a dead link
+constexpr unsigned TIMER_CLIPBOARD_RETRY = 12042;  // make a clipboard connection that ended alone again
 
 // Diagnostic panel controls.
 constexpr int IDC_STATUS1  = 12004;

@@ -110,7 +110,7 @@ void onTimer(HWND window, WPARAM id)
         KillTimer(window, TIMER_SPLASH_HIDE);
         fadeSplashOut();
     }
-    if (id == TIMER_RECONNECT || id == TIMER_LINK_WATCH) onLinkTimer(window, id);
+    if (id == TIMER_RECONNECT || id == TIMER_LINK_WATCH || id == TIMER_CLIPBOARD_RETRY) onLinkTimer(window, id);
 }
 
 // A click on the capture window while the Slave has control: confine again.

@@ -22,6 +22,13 @@ bool connecting = false;          // a connect of the control connection is unde
 bool controlListenerBound = false;
 UINT retryDelay = 0;              // the wait before the next try, 0 before the first
 
+// The clipboard connection as its own retries see it. The side that made it
+// makes it again when it ends while the control connection stays up; the
+// other side's listener, once open, stays open.
+bool clipboardConnector = false;  // this side made the clipboard connection
+bool clipboardRetrying = false;   // the connect under way is a retry: no box if it fails
+UINT clipboardRetryDelay = 0;
+
 // No READY for this long to a packet that asks for one: the partner is gone.
 constexpr DWORD SILENT_PARTNER_MS = 8000;
 // Keep-alive probes after 2 s of silence, every 0.5 s: a partner that
@@ -244,6 +251,34 @@ void scheduleRetry()
     SetTimer(app.mainWindow, TIMER_RECONNECT, retryDelay, nullptr);
 }
 
+// The next try for a clipboard connection that ended alone: after 1, 2, 4
+// and then every 8 seconds, as the control connection's, silently.
+void scheduleClipboardRetry()
+{
+    if (!controlLinked || !clipboardConnector || !app.mainWindow) return;
+    clipboardRetryDelay = clipboardRetryDelay == 0 ? 1000 : clipboardRetryDelay * 2 > 8000 ? 8000 : clipboardRetryDelay * 2;
+    SetTimer(app.mainWindow, TIMER_CLIPBOARD_RETRY, clipboardRetryDelay, nullptr);
+}
+
+void stopClipboardRetries()
+{
+    if (app.mainWindow) KillTimer(app.mainWindow, TIMER_CLIPBOARD_RETRY);
+    clipboardRetryDelay = 0;
+    clipboardRetrying = false;
+}
+
+void tryClipboardAgain()
+{
+    KillTimer(app.mainWindow, TIMER_CLIPBOARD_RETRY);
+    if (!controlLinked || !clipboardConnector || app.clipboardSocket != 0 || !partnerAddressKnown) return;
+    app.clipboardConnectFailed = 0;  // a failure seen before belongs to an earlier try
+    clipboardRetrying = true;
+    if (!connectTo(partnerAddress, app.port + 1, WM_CLIPBOARD_SOCKET, &app.clipboardSocket)) {
+        clipboardRetrying = false;
+        scheduleClipboardRetry();
+    }
+}
+
 void tryPartnerAgain()
 {
     KillTimer(app.mainWindow, TIMER_RECONNECT);
@@ -285,6 +320,7 @@ void controlLinkLost(HWND window, SOCKET socket)
     controlLinked = false;
     connecting = false;
     KillTimer(window, TIMER_LINK_WATCH);
+    stopClipboardRetries();
     if (closeConnection(socket)) {
         if (app.controlListening == 0)
             startListening(app.port, WM_CONTROL_SOCKET, &app.controlListener, &app.controlListening);
@@ -342,6 +378,8 @@ void onLinkTimer(HWND window, UINT_PTR id)
 {
     if (id == TIMER_RECONNECT) {
         tryPartnerAgain();
+    } else if (id == TIMER_CLIPBOARD_RETRY) {
+        tryClipboardAgain();
     } else if (id == TIMER_LINK_WATCH) {
         if (controlLinked && unansweredFor() > SILENT_PARTNER_MS) {
             // The partner stopped answering without closing: it froze, slept
@@ -398,7 +436,11 @@ void onControlSocketEvent(HWND window, SOCKET socket, LPARAM lParam)
     case FD_ACCEPT:
         if (!isListener) break;
         switch (acceptInto(socket, &app.controlSocket, window)) {
-        case Accepted::Partner: onLinkUp(window); break;
+        case Accepted::Partner:
+            clipboardConnector = false;  // the partner makes the clipboard connection
+            stopClipboardRetries();
+            onLinkUp(window);
+            break;
         case Accepted::Failed: MessageBoxA(window, "Accept Failed", "Info", MB_OK | MB_ICONWARNING); break;
         case Accepted::Stranger: break;
         }
@@ -420,6 +462,8 @@ void onControlSocketEvent(HWND window, SOCKET socket, LPARAM lParam)
             if (app.clipboardSocket != 0) closeForGood(app.clipboardSocket);
             app.clipboardSocket = 0;
             app.clipboardConnectFailed = 0;
+            stopClipboardRetries();
+            clipboardConnector = true;
             const int started = partnerAddressKnown
                                     ? connectTo(partnerAddress, app.port + 1, WM_CLIPBOARD_SOCKET, &app.clipboardSocket)
                                     : 0;
@@ -453,16 +497,32 @@ void onClipboardSocketEvent(HWND window, SOCKET socket, LPARAM lParam)
     case FD_ACCEPT:
         if (!isListener) break;
         switch (acceptInto(socket, &app.clipboardSocket, window)) {
-        case Accepted::Partner: resetClipboardBuffer(); break;
+        case Accepted::Partner:
+            // The partner made it: any retries of this side's give way.
+            clipboardConnector = false;
+            stopClipboardRetries();
+            resetClipboardBuffer();
+            break;
         case Accepted::Failed: MessageBoxA(window, "CB Accept Failed", "Info", MB_OK | MB_ICONWARNING); break;
         case Accepted::Stranger: break;
         }
         break;
     case FD_CONNECT:
-        if (app.clipboardConnectFailed == 1 || error != 0)
-            MessageBoxA(nullptr, "Could not connect Clipboard.", "Error", MB_OK | MB_ICONWARNING);
-        else
+        if (app.clipboardConnectFailed == 1 || error != 0) {
+            if (clipboardRetrying) {
+                // A retry that failed says nothing: the next one follows.
+                clipboardRetrying = false;
+                closeForGood(socket);
+                forgetClosedSocket(socket, &app.clipboardSocket);
+                scheduleClipboardRetry();
+            } else {
+                MessageBoxA(nullptr, "Could not connect Clipboard.", "Error", MB_OK | MB_ICONWARNING);
+            }
+        } else {
+            clipboardRetrying = false;
+            clipboardRetryDelay = 0;
             resetClipboardBuffer();
+        }
         break;
     case FD_CLOSE:
         if (isStillOpen(socket, [] { receiveClipboardData(); })) break;
@@ -470,6 +530,8 @@ void onClipboardSocketEvent(HWND window, SOCKET socket, LPARAM lParam)
             startListening(app.port + 1, WM_CLIPBOARD_SOCKET, &app.clipboardListener, &app.clipboardListening);
         forgetClosedSocket(socket, &app.clipboardSocket);
         resetClipboardBuffer();  // what was half sent or half received is gone with it
+        // Ended alone, with the control connection still up: made again.
+        if (app.clipboardSocket == 0) scheduleClipboardRetry();
         break;
     default:
         break;

@@ -24,7 +24,7 @@ void onControlLinkBroken(HWND window, SOCKET socket);
 // WM_SOCKET_GONE: the notices of a closed socket have all come round; its
 // number may belong to a live socket again.
 void onSocketGone(SOCKET socket);
-// TIMER_RECONNECT and TIMER_LINK_WATCH.
+// TIMER_RECONNECT, TIMER_LINK_WATCH and TIMER_CLIPBOARD_RETRY.
 void onLinkTimer(HWND window, UINT_PTR id);
 // The settings changed: a Master without a link tries its partner at once.
 void reconnectNow();

@@ -248,10 +248,12 @@ class PC:
         """A command line of this PC: inside its network namespace, if it has one."""
         return (["ip", "netns", "exec", self.netns] if self.netns else []) + list(args)
 
-    def blip(self):
-        """A network blip: every TCP connection of this PC is reset."""
-        subprocess.run(self.cmd(["ss", "-K", "state", "established"]), stdout=subprocess.DEVNULL, check=True,
-                       timeout=20)
+    def blip(self, port=None):
+        """A network blip: every TCP connection of this PC is reset, or only
+        those to or from `port`."""
+        only = ["( sport = :%d or dport = :%d )" % (port, port)] if port else []
+        subprocess.run(self.cmd(["ss", "-K", "state", "established"] + only), stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, check=True, timeout=20)
 
     def cable(self, plugged):
         """Pulls or plugs this PC's network cable."""
