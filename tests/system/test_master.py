@@ -184,6 +184,21 @@ class Typing(MasterTest):
         self.leave(a, b, "right")
 
 
+    def test_an_automated_typists_burst_of_2000_keystrokes_arrives_whole_and_in_order(self):
+        # A password manager's auto-type or a text expander: thousands of key
+        # events within milliseconds, far more than the queue's 255 slots.
+        self.link(a, b, "right")
+        self.cross_and_warm_up(a, b)
+        self.assertEqual(b.drive("focus"), "ok")
+        b.drive("clear")
+        text = ("Auto-typed: Pack my box with 5 dozen LIQUOR jugs; 0123456789. " * 40)[:2000]
+        self.assertEqual(a.drive("type " + text, timeout=60), "ok")
+        wait_until(lambda: len(b.drive.json("keys")["chars"]) >= len(text), 180,
+                   "the Slave to type all %d characters" % len(text), interval=1)
+        time.sleep(0.5)
+        self.assertEqual(b.drive.json("keys")["chars"], text)
+        self.leave(a, b, "right")
+
     def test_typing_goes_back_to_the_masters_own_window_after_the_crossing_back(self):
         self.link(a, b, "right")
         self.assertEqual(a.drive("focus"), "ok")
@@ -205,15 +220,17 @@ class Typing(MasterTest):
         b.drive("clear")
         a.drive("key 0x10 down")
         wait_until(lambda: 0x10 in b.drive.json("keys")["down"], 5, "Shift down on the Slave")
-        # The Slave stops answering while 120 keystrokes, 360 key events,
+        # The Slave stops answering while 150 keystrokes, 300 key events,
         # overrun the 255 slots; then Shift comes up.
         os.kill(b.process.pid, signal.SIGSTOP)
         try:
-            self.assertEqual(a.drive("type " + "abcdefghij" * 12), "ok")
+            self.assertEqual(a.drive("type " + "abcdefghij" * 15), "ok")
             a.drive("key 0x10 up")
         finally:
             os.kill(b.process.pid, signal.SIGCONT)
         wait_until(lambda: 0x10 in b.drive.json("keys")["up"], 10, "Shift released on the Slave")
+        # Every keystroke typed while the Slave was silent arrives, with Shift.
+        self.assertEqual(b.drive.json("keys")["chars"], "ABCDEFGHIJ" * 15)
         self.leave(a, b, "right")
 
 
