@@ -188,6 +188,8 @@ class Typing(MasterTest):
         # A password manager's auto-type or a text expander: thousands of key
         # events within milliseconds, far more than the queue's 255 slots.
         self.link(a, b, "right")
+        self.assertEqual(a.drive("focus"), "ok")
+        a.drive("clear")
         self.cross_and_warm_up(a, b)
         self.assertEqual(b.drive("focus"), "ok")
         b.drive("clear")
@@ -197,6 +199,8 @@ class Typing(MasterTest):
                    "the Slave to type all %d characters" % len(text), interval=1)
         time.sleep(0.5)
         self.assertEqual(b.drive.json("keys")["chars"], text)
+        # None went around the hooks to the Master's own focused window.
+        self.assertEqual(a.drive.json("keys")["chars"], "")
         self.leave(a, b, "right")
 
     def test_typing_goes_back_to_the_masters_own_window_after_the_crossing_back(self):
