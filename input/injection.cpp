@@ -11,46 +11,96 @@ namespace {
 // Keys and buttons this PC's replay holds down.
 HeldInput held;
 
-void sendOne(INPUT& input)
-{
-    SendInput(1, &input, sizeof(INPUT));
-}
+// The records of one packet, handed to the system in one call, in order: each
+// call is a round trip to the system.
+struct InputBatch {
+    INPUT records[3] = {};
+    UINT count = 0;
 
-void injectMouseFlags(DWORD flags)
+    INPUT& add()
+    {
+        INPUT& input = records[count++];
+        input = INPUT{};
+        return input;
+    }
+    void send()
+    {
+        if (count > 0) SendInput(count, records, sizeof(INPUT));
+        count = 0;
+    }
+};
+
+void addMouseFlags(InputBatch& batch, DWORD flags)
 {
-    INPUT input = {};
+    INPUT& input = batch.add();
     input.type = INPUT_MOUSE;
     input.mi.dwFlags = flags;
-    sendOne(input);
+}
+
+void addKey(InputBatch& batch, int32_t vk, int32_t keyEvent)
+{
+    INPUT& input = batch.add();
+    input.type = INPUT_KEYBOARD;
+    input.ki.wVk = static_cast<WORD>(vk & 0xFFFF);
+    input.ki.dwFlags = keyEvent == EV_KEY_UP ? KEYEVENTF_KEYUP : 0;
+    if (keyEvent == EV_KEY_UP) noteKeyUp(held, vk); else noteKeyDown(held, vk);
+}
+
+// A move is skipped when either size is unusable: it cannot be normalised.
+void addAbsoluteMove(InputBatch& batch, int32_t x, int32_t y)
+{
+    int32_t dx = 0, dy = 0;
+    if (!absoluteCoordinate(x, app.remoteWidth, &dx) || !absoluteCoordinate(y, app.remoteHeight, &dy)) return;
+    INPUT& input = batch.add();
+    input.type = INPUT_MOUSE;
+    input.mi.dx = dx;
+    input.mi.dy = dy;
+    input.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+}
+
+void addButton(InputBatch& batch, int32_t code)
+{
+    switch (code) {
+    case EV_LEFT_DOWN:  held.leftButton = 1;  addMouseFlags(batch, MOUSEEVENTF_LEFTDOWN); break;
+    case EV_LEFT_UP:    held.leftButton = 0;  addMouseFlags(batch, MOUSEEVENTF_LEFTUP); break;
+    case EV_RIGHT_DOWN: held.rightButton = 1; addMouseFlags(batch, MOUSEEVENTF_RIGHTDOWN); break;
+    case EV_RIGHT_UP:   held.rightButton = 0; addMouseFlags(batch, MOUSEEVENTF_RIGHTUP); break;
+    default: break;
+    }
 }
 
 // The PKT_INPUT steps: key first, then the move, then the button, each
-// behind the warm-up gate; labels change even for a dropped action.
+// behind the warm-up gate; labels change even for a dropped action. The
+// records go to the system together, in that order.
 void replayInput(const InputPacket& packet)
 {
     showStatusValue(app.statusLabel1, packet.x);
     showStatusValue(app.statusLabel2, packet.y);
     showStatusValue(app.statusLabel3, packet.button);
 
+    InputBatch batch;
     if (packet.keyCode != 0) {
         if (packet.keyEvent == EV_KEY_UP) {
             showStatusValue(app.statusLabel5, packet.keyCode);
-            if (warmupGatePasses()) injectKey(packet.keyCode, EV_KEY_UP);
+            if (warmupGatePasses()) addKey(batch, packet.keyCode, EV_KEY_UP);
         } else if (packet.keyEvent == EV_KEY_DOWN) {
             showStatusValue(app.statusLabel5, packet.keyCode * 10);
-            if (warmupGatePasses()) injectKey(packet.keyCode, EV_KEY_DOWN);
+            if (warmupGatePasses()) addKey(batch, packet.keyCode, EV_KEY_DOWN);
         }
     }
 
-    if (warmupGatePasses()) injectAbsoluteMove(packet.x, packet.y);
+    if (warmupGatePasses()) addAbsoluteMove(batch, packet.x, packet.y);
 
     switch (packet.button) {
-    case EV_LEFT_DOWN:  if (warmupGatePasses()) injectLeftDown(); break;
-    case EV_LEFT_UP:    if (warmupGatePasses()) injectLeftUp(); break;
-    case EV_RIGHT_UP:   if (warmupGatePasses()) injectRightUp(); break;
-    case EV_RIGHT_DOWN: if (warmupGatePasses()) injectRightDown(); break;
+    case EV_LEFT_DOWN:
+    case EV_LEFT_UP:
+    case EV_RIGHT_UP:
+    case EV_RIGHT_DOWN:
+        if (warmupGatePasses()) addButton(batch, packet.button);
+        break;
     default: break;
     }
+    batch.send();
 }
 
 void answerReady(HWND window)
@@ -103,39 +153,42 @@ bool warmupGatePasses()
 
 void injectAbsoluteMove(int32_t x, int32_t y)
 {
-    INPUT input = {};
-    input.type = INPUT_MOUSE;
-    // A move is skipped when either size is unusable: it cannot be normalised.
-    int32_t dx = 0, dy = 0;
-    if (!absoluteCoordinate(x, app.remoteWidth, &dx) || !absoluteCoordinate(y, app.remoteHeight, &dy)) return;
-    input.mi.dx = dx;
-    input.mi.dy = dy;
-    input.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
-    sendOne(input);
+    InputBatch batch;
+    addAbsoluteMove(batch, x, y);
+    batch.send();
 }
 
 void injectWheel(int16_t delta)
 {
-    INPUT input = {};
+    InputBatch batch;
+    INPUT& input = batch.add();
     input.type = INPUT_MOUSE;
     input.mi.mouseData = static_cast<DWORD>(static_cast<int32_t>(delta));
     input.mi.dwFlags = MOUSEEVENTF_WHEEL;
-    sendOne(input);
+    batch.send();
 }
 
-void injectLeftDown()  { held.leftButton = 1;  injectMouseFlags(MOUSEEVENTF_LEFTDOWN); }
-void injectLeftUp()    { held.leftButton = 0;  injectMouseFlags(MOUSEEVENTF_LEFTUP); }
-void injectRightDown() { held.rightButton = 1; injectMouseFlags(MOUSEEVENTF_RIGHTDOWN); }
-void injectRightUp()   { held.rightButton = 0; injectMouseFlags(MOUSEEVENTF_RIGHTUP); }
+namespace {
+
+void injectButton(int32_t code)
+{
+    InputBatch batch;
+    addButton(batch, code);
+    batch.send();
+}
+
+}  // namespace
+
+void injectLeftDown()  { injectButton(EV_LEFT_DOWN); }
+void injectLeftUp()    { injectButton(EV_LEFT_UP); }
+void injectRightDown() { injectButton(EV_RIGHT_DOWN); }
+void injectRightUp()   { injectButton(EV_RIGHT_UP); }
 
 void injectKey(int32_t vk, int32_t keyEvent)
 {
-    INPUT input = {};
-    input.type = INPUT_KEYBOARD;
-    input.ki.wVk = static_cast<WORD>(vk & 0xFFFF);
-    input.ki.dwFlags = keyEvent == EV_KEY_UP ? KEYEVENTF_KEYUP : 0;
-    if (keyEvent == EV_KEY_UP) noteKeyUp(held, vk); else noteKeyDown(held, vk);
-    sendOne(input);
+    InputBatch batch;
+    addKey(batch, vk, keyEvent);
+    batch.send();
 }
 
 void releaseInjectedInput()

@@ -258,6 +258,50 @@ TEST(Slave, ReleasesWhatItHoldsDownWhenControlLeaves)
     EXPECT_TRUE(recorder.buttons.empty());
 }
 
+// What the system sees of one packet: the key, then the move to the packet's
+// point, then the button, in that order, handed over together.
+std::vector<std::string> seenInOrder;
+
+LRESULT CALLBACK seeKey(int code, WPARAM message, LPARAM lParam)
+{
+    if (code == HC_ACTION) {
+        const auto* key = reinterpret_cast<const KBDLLHOOKSTRUCT*>(lParam);
+        seenInOrder.push_back((message == WM_KEYUP ? "up " : "down ") + std::to_string(key->vkCode));
+    }
+    return CallNextHookEx(nullptr, code, message, lParam);
+}
+
+LRESULT CALLBACK seeMouse(int code, WPARAM message, LPARAM lParam)
+{
+    if (code == HC_ACTION) {
+        const auto* mouse = reinterpret_cast<const MSLLHOOKSTRUCT*>(lParam);
+        if (message == WM_MOUSEMOVE)
+            seenInOrder.push_back("move " + std::to_string(mouse->pt.x) + "," + std::to_string(mouse->pt.y));
+        else if (message == WM_LBUTTONDOWN)
+            seenInOrder.push_back("left down");
+        else if (message == WM_LBUTTONUP)
+            seenInOrder.push_back("left up");
+    }
+    return CallNextHookEx(nullptr, code, message, lParam);
+}
+
+TEST(Slave, InjectsAPacketsKeyThenItsMoveThenItsButton)
+{
+    HHOOK keys = SetWindowsHookExA(WH_KEYBOARD_LL, seeKey, GetModuleHandleA(nullptr), 0);
+    HHOOK mice = SetWindowsHookExA(WH_MOUSE_LL, seeMouse, GetModuleHandleA(nullptr), 0);
+    ASSERT_NE(keys, nullptr);
+    ASSERT_NE(mice, nullptr);
+    seenInOrder.clear();
+    sendPacket(packetOf(PKT_INPUT, 321, 234, EV_LEFT_DOWN, 'Q', EV_KEY_DOWN));
+    sendPacket(packetOf(PKT_INPUT, 123, 432, EV_LEFT_UP, 'Q', EV_KEY_UP));
+    expectReadies(2);
+    pumpFor(200);
+    UnhookWindowsHookEx(keys);
+    UnhookWindowsHookEx(mice);
+    EXPECT_EQ(seenInOrder, (std::vector<std::string>{"down 81", "move 321,234", "left down", "up 81",
+                                                     "move 123,432", "left up"}));
+}
+
 // Message boxes this process shows, answered and noted by a thread of their
 // own: a box raised inside a handler would otherwise hold the test up.
 struct BoxWatch {
