@@ -175,7 +175,11 @@ INT_PTR pictureProc(const Picture& picture, HWND dialog, UINT message, WPARAM wP
 INT_PTR CALLBACK noticeProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
 {
     if (message == WM_NOTICE_FADED_OUT) {
+        // Under the step lock: a fade the main thread starts now either sees
+        // the notice hidden and shows it, or keeps this fade from hiding it.
+        EnterCriticalSection(&noticeStep.section);
         if (static_cast<LONG>(wParam) == currentNoticeFade) ShowWindow(dialog, SW_HIDE);
+        LeaveCriticalSection(&noticeStep.section);
         return TRUE;
     }
     return pictureProc(NOTICE, dialog, message, wParam);
@@ -203,14 +207,86 @@ INT_PTR CALLBACK aboutTracker(HWND dialog, UINT message, WPARAM wParam, LPARAM l
 
 }  // namespace
 
+namespace {
+
+// The picture thread. The notice and the splash belong to a thread of their
+// own, which does nothing else: on some systems (Wine among them) every
+// opacity step of a fade has the window's owner bring the window up to date,
+// a millisecond or more for the splash, and the user's keys and pointer must
+// not wait behind that on the main thread. The thread only makes the two
+// windows and runs their messages; it lives as long as the process.
+constexpr UINT WM_MAKE_PICTURE = WM_APP + 2;  // a thread message; lParam a PictureRequest
+
+struct PictureRequest {
+    int templateId;
+    DLGPROC procedure;
+    HWND window;
+};
+
+HANDLE pictureThread = nullptr;
+DWORD pictureThreadId = 0;
+HANDLE pictureMade = nullptr;  // set once the thread's queue exists, then after each window
+
+DWORD WINAPI runPictureThread(void*)
+{
+    MSG message;
+    PeekMessageA(&message, nullptr, WM_USER, WM_USER, PM_NOREMOVE);  // the queue exists from here on
+    SetEvent(pictureMade);
+    while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+        if (!message.hwnd && message.message == WM_MAKE_PICTURE) {
+            auto* request = reinterpret_cast<PictureRequest*>(message.lParam);
+            request->window = CreateDialogParamA(ownInstance(), MAKEINTRESOURCEA(request->templateId), nullptr,
+                                                 request->procedure, 0);
+            SetEvent(pictureMade);
+            continue;
+        }
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+    return 0;
+}
+
+// Waits for the picture thread's answer; false when the thread has ended.
+bool awaitPictureThread()
+{
+    HANDLE handles[] = {pictureMade, pictureThread};
+    return WaitForMultipleObjects(2, handles, FALSE, INFINITE) == WAIT_OBJECT_0;
+}
+
+bool startPictureThread()
+{
+    if (pictureThread) return true;
+    pictureMade = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    if (!pictureMade) return false;
+    pictureThread = CreateThread(nullptr, 0, runPictureThread, nullptr, 0, &pictureThreadId);
+    if (pictureThread && awaitPictureThread()) return true;
+    if (pictureThread) CloseHandle(pictureThread);
+    pictureThread = nullptr;
+    return false;
+}
+
+// A hidden picture window, made on the picture thread; on this thread should
+// that thread not run.
+HWND makePicture(int templateId, DLGPROC procedure)
+{
+    PictureRequest request = {templateId, procedure, nullptr};
+    if (startPictureThread() &&
+        PostThreadMessageA(pictureThreadId, WM_MAKE_PICTURE, 0, reinterpret_cast<LPARAM>(&request)) &&
+        awaitPictureThread())
+        return request.window;
+    return CreateDialogParamA(ownInstance(), MAKEINTRESOURCEA(templateId), app.mainWindow, procedure, 0);
+}
+
+}  // namespace
+
 void createNoticeWindow()
 {
-    app.noticeWindow = CreateDialogParamA(ownInstance(), MAKEINTRESOURCEA(IDD_NOTICE), app.mainWindow, noticeProc, 0);
+    app.noticeWindow = makePicture(IDD_NOTICE, noticeProc);
 }
 
 void createSplashWindow()
 {
-    app.splashWindow = CreateDialogParamA(ownInstance(), MAKEINTRESOURCEA(IDD_SPLASH), app.mainWindow, splashProc, 0);
+    app.splashWindow = makePicture(IDD_SPLASH, splashProc);
 }
 
 int showAboutDialog()

@@ -62,6 +62,36 @@ class Figure:
                 self.target or "", "" if self.met is None else ("met" if self.met else "NOT MET"), self.note]
 
 
+def combine_runs(passes):
+    """One figure per line of the table from several runs of it: the run whose
+    ratio to its floor (or, without a floor, whose value) is the median of
+    them all, its note saying every run's value and the spread, the largest
+    less the smallest as a share of the median."""
+    combined = []
+    for figure in passes[0]:
+        runs = [f for figures in passes for f in figures if f.what == figure.what and f.section == figure.section]
+        valid = [f for f in runs if f.value == f.value]  # not NaN
+        if len(runs) < 2 or not valid:
+            combined.append(figure)
+            continue
+        by_ratio = all(f.ratio() is not None for f in valid)
+        key = (lambda f: f.ratio()) if by_ratio else (lambda f: f.value)
+        ordered = sorted(valid, key=key)
+        middle = ordered[(len(ordered) - 1) // 2]
+        values = [key(f) for f in ordered]
+        median = statistics.median(values)
+        spread = (values[-1] - values[0]) / abs(median) * 100 if median else 0.0
+        shown = ", ".join("%.3g" % v for v in values)
+        what = "ratios" if by_ratio else "values"
+        note = "%d runs, %s %s, spread %.0f%%" % (len(runs), what, shown, spread)
+        if len(valid) < len(runs):
+            note += " (%d failed)" % (len(runs) - len(valid))
+        combined.append(Figure(middle.section, middle.what, middle.unit, middle.value, middle.p99, middle.floor,
+                               middle.floor_p99, middle.target, middle.met,
+                               note + ("; " + middle.note if middle.note else "")))
+    return combined
+
+
 class Bench:
     def __init__(self, build, sections):
         self.build = os.path.abspath(build)
@@ -133,6 +163,10 @@ class Bench:
 
     def add(self, figure):
         self.figures.append(figure)
+        self.print_figure(figure)
+
+    @staticmethod
+    def print_figure(figure):
         cells = figure.cells()
         line = "%-44s %12s  p99 %-8s floor %-8s p99 %-8s ratio %-12s %s %s" % tuple(cells[:8])
         print(re.sub(r"\s+$", "", line) + ("  (%s)" % figure.note if figure.note else ""), flush=True)
@@ -519,18 +553,30 @@ class Bench:
 
     # ---- running
 
-    def run(self):
-        for name in SECTIONS:
-            if name not in self.sections:
-                continue
-            print("== %s" % name, flush=True)
-            started = time.monotonic()
-            try:
-                getattr(self, "section_" + name)()
-            except Exception as error:  # one failed section does not end the run
-                self.add(Figure(name, "%s: failed" % name, "", float("nan"), note=str(error)[:200]))
-                self.end_programs()
-            print("   (%.0f s)" % (time.monotonic() - started), flush=True)
+    def run(self, runs=3):
+        """Every section `runs` times over, in turn, so that the machine's
+        noise of one moment falls on one run of each; each figure is then the
+        median of its runs, with the spread between them."""
+        passes = []
+        for run in range(runs):
+            self.figures = []
+            for name in SECTIONS:
+                if name not in self.sections:
+                    continue
+                print("== %s (run %d of %d)" % (name, run + 1, runs), flush=True)
+                started = time.monotonic()
+                try:
+                    getattr(self, "section_" + name)()
+                except Exception as error:  # one failed section does not end the run
+                    self.add(Figure(name, "%s: failed" % name, "", float("nan"), note=str(error)[:200]))
+                    self.end_programs()
+                print("   (%.0f s)" % (time.monotonic() - started), flush=True)
+            passes.append(self.figures)
+        self.figures = combine_runs(passes)
+        if runs > 1:
+            print("== the median of %d runs, with the spread between them" % runs, flush=True)
+            for figure in self.figures:
+                self.print_figure(figure)
 
     def write(self, path):
         cpu = ""
@@ -551,7 +597,9 @@ class Bench:
             "",
             "Each figure is the median (and 99th percentile) of its samples beside the floor: the same",
             "measurement of a minimal program of the same mechanism (bench/floor.cpp), taken in the same run.",
-            "Ratio = figure / floor (median / p99).",
+            "Ratio = figure / floor (median / p99). Every section runs several times in turn; each line is",
+            "the run whose ratio (or value, without a floor) is the median, and its note gives every run's",
+            "and the spread between them (largest less smallest, as a share of the median).",
             "",
             "| figure | median | p99 | floor | floor p99 | ratio | target | | note |",
             "|---|---|---|---|---|---|---|---|---|",
@@ -570,10 +618,11 @@ def main():
     parser.add_argument("--build", required=True)
     parser.add_argument("--only", default=",".join(SECTIONS), help="sections: " + ",".join(SECTIONS))
     parser.add_argument("--results", default=None, help="Markdown file for the table")
+    parser.add_argument("--runs", type=int, default=3, help="runs of every section; each figure is their median")
     arguments = parser.parse_args()
     bench = Bench(arguments.build, arguments.only.split(","))
     try:
-        bench.run()
+        bench.run(max(1, arguments.runs))
         if arguments.results:
             bench.write(arguments.results)
             print("results written to %s" % arguments.results)

@@ -3,8 +3,10 @@
 # benchmark's tool (bench/srbench.cpp), runs two PCs under Wine on the
 # two-PC rig and prints every figure beside its floor measured in the same
 # run, as a ratio, with each target met or not. The table goes to
-# bench/results.md (RESULTS=FILE to write it elsewhere). About 10 minutes.
-#   bash scripts/bench.sh [--only slave,master,flood,crossing,e2e,pointer,idle,clipboard]
+# bench/results.md (RESULTS=FILE to write it elsewhere). Every section runs
+# three times in turn and each figure is the median run, with the spread
+# between the runs (--runs N to change it). About 25 minutes.
+#   bash scripts/bench.sh [--only slave,master,flood,crossing,e2e,pointer,idle,clipboard] [--runs N]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
