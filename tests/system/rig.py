@@ -230,12 +230,20 @@ class PC:
     def __init__(self, rig, name, size):
         self.rig = rig
         self.name = name
-        self.size = size
+        # "WxH" is one monitor on an Xvfb display. "WxH+WxH..." is as many
+        # monitors side by side, left to right, and "WxH*" one monitor whose
+        # resolution can change (resize()): both on a nested X server (Xephyr
+        # inside an Xvfb large enough to hold it). `size` is then the size of
+        # the whole desktop, `monitors` the sizes one by one.
+        self.resizable = size.endswith("*")
+        self.monitors = [tuple(int(v) for v in m.split("x")) for m in size.rstrip("*").split("+")]
+        self.nested = self.resizable or len(self.monitors) > 1
+        self.size = "%dx%d" % (sum(w for w, _ in self.monitors), max(h for _, h in self.monitors))
         self.prefix = os.path.join(rig.root, name, "prefix")
         self.netns = None         # the PC's network namespace on a networked rig
         self.address = "127.0.0.1"
         self.folder = os.path.join(rig.root, name, "program")
-        self.display = rig.start_display(size)
+        self.display = rig.start_nested_display(self) if self.nested else rig.start_display(size)
         self.env = dict(os.environ, WINEPREFIX=self.prefix, DISPLAY=self.display, WINEDEBUG="-all",
                         WINEDLLOVERRIDES="mscoree,mshtml=")
         self.process = None
@@ -275,6 +283,12 @@ class PC:
         subprocess.run(self.cmd(["wine", "reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", "Managed", "/d",
                                  "N", "/f", "/reg:64"]),
                        env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=BOOT_TIMEOUT)
+        if len(self.monitors) > 1:
+            # Wine asks XRandR for the monitors, which sees one screen on a
+            # nested server: told not to, it reads Xinerama's layout.
+            subprocess.run(self.cmd(["wine", "reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", "UseXRandR",
+                                     "/d", "N", "/f", "/reg:64"]),
+                           env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=BOOT_TIMEOUT)
         subprocess.run(self.cmd(["wineserver", "-w"]), env=env, timeout=BOOT_TIMEOUT)
         self.drive = Drive(self)
 
@@ -398,6 +412,21 @@ class PC:
             wait_until(lambda: not self.boxes(), 10, "%s's boxes to close" % self.name)
         return n
 
+    def resize(self, width, height):
+        """Changes the resolution of a resizable PC's monitor, as a user
+        would in the display settings; the PC's programs are told so."""
+        if not self.resizable:
+            raise RigError("%s has no resizable monitor" % self.name)
+        subprocess.run(["xrandr", "-s", "%dx%d" % (width, height)], env=dict(os.environ, DISPLAY=self.display),
+                       check=True, timeout=20, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.monitors = [(width, height)]
+        self.size = "%dx%d" % (width, height)
+
+    def desktop(self):
+        """The monitors as this PC's Windows sees them: [left, top, right,
+        bottom] each, and the virtual screen's rectangle."""
+        return self.drive.json("monitors")
+
     def screenshot(self, path):
         subprocess.run(["import", "-display", self.display, "-window", "root", path], check=True, timeout=30)
         return path
@@ -462,6 +491,37 @@ class Rig:
             _stop_xvfb(xvfb)
             n += 1
         raise RigError("no free X display")
+
+    def start_nested_display(self, pc):
+        """An Xephyr server with the PC's monitors, on an Xvfb display of its
+        own large enough to hold it: a resizable one gets room for the
+        largest resolution Xephyr offers."""
+        width, height = (int(v) for v in pc.size.split("x"))
+        host = self.start_display("%dx%d" % (max(width, 1600) + 16, max(height, 1200) + 16))
+        screens = []
+        for w, h in pc.monitors:
+            screens += ["-screen", "%dx%d" % (w, h)]
+        options = ["+xinerama"] if len(pc.monitors) > 1 else ["-resizeable"]
+        n = DISPLAY_BASE
+        while n < DISPLAY_BASE + 100:
+            if _display_taken(n):
+                n += 1
+                continue
+            xephyr = subprocess.Popen(["Xephyr", ":%d" % n] + options + screens + ["-nolisten", "tcp", "-noreset"],
+                                      env=dict(os.environ, DISPLAY=host), stdout=subprocess.DEVNULL,
+                                      stderr=subprocess.DEVNULL, start_new_session=True)
+            try:
+                wait_until(lambda: os.path.exists("/tmp/.X11-unix/X%d" % n) or xephyr.poll() is not None, 10,
+                           "Xephyr :%d" % n)
+            except RigError:
+                pass
+            if xephyr.poll() is None and os.path.exists("/tmp/.X11-unix/X%d" % n):
+                # Before its host: a nested server ends with its own display.
+                self._displays.insert(0, (xephyr, ":%d" % n))
+                return ":%d" % n
+            _stop_xvfb(xephyr)
+            n += 1
+        raise RigError("no free X display for Xephyr")
 
     def _make_network(self, pcs):
         """Each PC a namespace with an address of its own, all joined to the
