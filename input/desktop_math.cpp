@@ -100,7 +100,7 @@ Desktop singleScreen(int32_t width, int32_t height)
 
 void addMonitor(Desktop& desktop, Rect monitor)
 {
-    if (monitor.right <= monitor.left || monitor.bottom <= monitor.top || desktop.count >= MAX_MONITORS) return;
+    if (monitor.right <= monitor.left || monitor.bottom <= monitor.top || desktop.count >= DESKTOP_MONITORS) return;
     if (desktop.count == 0) {
         desktop.bounds = monitor;
     } else {
@@ -121,6 +121,11 @@ int32_t desktopWidth(const Desktop& desktop)
 int32_t desktopHeight(const Desktop& desktop)
 {
     return desktop.count > 0 ? desktop.bounds.bottom - desktop.bounds.top : 0;
+}
+
+bool onDesktop(const Desktop& desktop, Point p)
+{
+    return holdingMonitor(desktop, p) >= 0;
 }
 
 int32_t nearestMonitor(const Desktop& desktop, Point p)

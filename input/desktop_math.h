@@ -12,11 +12,11 @@ struct Rect {
     int32_t left, top, right, bottom;
 };
 
-constexpr int32_t MAX_MONITORS = 16;
+constexpr int32_t DESKTOP_MONITORS = 16;
 
 struct Desktop {
-    int32_t count;                  // monitors in use, 1 to MAX_MONITORS
-    Rect monitors[MAX_MONITORS];
+    int32_t count;                  // monitors in use, 1 to DESKTOP_MONITORS
+    Rect monitors[DESKTOP_MONITORS];
     Rect bounds;                    // the rectangle around them all: the virtual screen
 };
 
@@ -30,6 +30,9 @@ void addMonitor(Desktop& desktop, Rect monitor);
 int32_t desktopWidth(const Desktop& desktop);
 int32_t desktopHeight(const Desktop& desktop);
 
+// Whether a monitor holds the point.
+bool onDesktop(const Desktop& desktop, Point p);
+
 // The monitor that holds the point, or the nearest one to it; -1 without any.
 int32_t nearestMonitor(const Desktop& desktop, Point p);
 
@@ -39,7 +42,7 @@ Point pointOnDesktop(const Desktop& desktop, Point p);
 // On the Master, in local state: does the hook's point p (unclipped) push
 // against the desktop's outer edge on the Slave's side? The edge is that of
 // the monitor under the pointer (the one holding p, else the one holding or
-// nearest `under`, where the pointer stood before) where no monitor lies
+// nearest `under`, where the system keeps the pointer) where no monitor lies
 // beyond it on that side. If so, *entry is where the Slave's pointer appears:
 // the same rows as on one screen, with the coordinate along the edge scaled
 // over the whole desktop.
@@ -49,7 +52,7 @@ bool entersRemoteAcross(int32_t position, const Desktop& desktop, int32_t remote
 // On the Master, in remote state: the exit tests of one screen (the pointer
 // confined to the Slave's size at the origin), where a Slave larger than the
 // part of the desktop the pointer can reach also lets go when the pointer is
-// pushed past the monitor it is on. `under` is the pointer's place before.
+// pushed past the monitor it is on (the one holding or nearest `under`).
 // If so, *reentry lies 3 pixels inside the outer edge on the Slave's side of
 // the monitor at the scaled point.
 bool leavesRemoteAcross(int32_t position, const Desktop& desktop, int32_t remoteWidth, int32_t remoteHeight,

@@ -3,6 +3,8 @@
 #include "app/panel.h"
 #include "clipboard/clipboard.h"
 #include "input/flow.h"
+#include "input/desktop_math.h"
+#include "input/edge.h"
 #include "input/inject_math.h"
 #include "input/held_input.h"
 
@@ -79,6 +81,10 @@ void dispatchPacket(HWND window, const InputPacket& packet)
         if (packet.x > 0 && packet.y > 0) {
             app.remoteWidth = packet.x;
             app.remoteHeight = packet.y;
+            app.remoteSizeFromPartner = 1;
+            // The Slave's desktop changed while it has control: the pointer
+            // is confined to the new size at once.
+            if (app.controlState == STATE_REMOTE) clipToRemote();
         }
         break;
     case PKT_WHEEL:
@@ -105,12 +111,24 @@ void injectAbsoluteMove(int32_t x, int32_t y)
 {
     INPUT input = {};
     input.type = INPUT_MOUSE;
+    input.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
     // A move is skipped when either size is unusable: it cannot be normalised.
     int32_t dx = 0, dy = 0;
-    if (!absoluteCoordinate(x, app.remoteWidth, &dx) || !absoluteCoordinate(y, app.remoteHeight, &dy)) return;
+    if (app.desktop.count > 1) {
+        // Several monitors: the point is on the whole desktop, whose origin
+        // may lie left of or above the primary's; one no monitor covers goes
+        // to the nearest monitor.
+        const Point pixel = slavePixel(app.desktop, {x, y});
+        const Rect& bounds = app.desktop.bounds;
+        if (!absoluteCoordinate(pixel.x - bounds.left, desktopWidth(app.desktop), &dx) ||
+            !absoluteCoordinate(pixel.y - bounds.top, desktopHeight(app.desktop), &dy))
+            return;
+        input.mi.dwFlags |= MOUSEEVENTF_VIRTUALDESK;
+    } else if (!absoluteCoordinate(x, app.remoteWidth, &dx) || !absoluteCoordinate(y, app.remoteHeight, &dy)) {
+        return;
+    }
     input.mi.dx = dx;
     input.mi.dy = dy;
-    input.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
     sendOne(input);
 }
 

@@ -413,12 +413,14 @@ class PC:
         return n
 
     def resize(self, width, height):
-        """Changes the resolution of a resizable PC's monitor, as a user
-        would in the display settings; the PC's programs are told so."""
+        """Changes the resolution of a resizable PC's monitor as the display
+        settings do (Wine changes the nested server's mode with XRandR); the
+        PC's programs are told so."""
         if not self.resizable:
             raise RigError("%s has no resizable monitor" % self.name)
-        subprocess.run(["xrandr", "-s", "%dx%d" % (width, height)], env=dict(os.environ, DISPLAY=self.display),
-                       check=True, timeout=20, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        result = self.drive("resolution %d %d" % (width, height))
+        if result != "0":
+            raise RigError("%s: the resolution %dx%d was refused (%s)" % (self.name, width, height, result))
         self.monitors = [(width, height)]
         self.size = "%dx%d" % (width, height)
 

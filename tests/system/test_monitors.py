@@ -84,13 +84,14 @@ class MonitorTest(unittest.TestCase):
 class TwoMonitorMaster(MonitorTest):
     def push_right(self, control, x, y):
         """Puts the Master's pointer at (x, y) and pushes it 40 pixels right;
-        returns the PKT_ENTER this sent, or None."""
+        returns the PKT_ENTER this sent, or None, and where the move took the
+        pointer."""
         before = len(control.packets)
         d.put(x, y)
-        d.move(40, 0)
+        moved = d.move(40, 0)
         time.sleep(0.4)
         enters = [p for p in control.packets[before:] if p.type == P.PKT_ENTER]
-        return enters[0] if enters else None
+        return (enters[0] if enters else None), moved
 
     def come_back(self, control):
         """Pushes out across the Slave's left edge; returns where the Master's
@@ -106,25 +107,24 @@ class TwoMonitorMaster(MonitorTest):
         control = self.slave_side(d, 1024, 768)
 
         # The primary's right edge faces the second monitor: the pointer goes on.
-        self.assertIsNone(self.push_right(control, 1270, 500))
-        self.assertEqual(d.cursor(), (1310, 500))
+        self.assertEqual(self.push_right(control, 1270, 500), (None, (1310, 500)))
 
         # The second monitor's right edge is the desktop's: control passes,
         # at the height scaled over the whole desktop.
-        self.assertEqual(self.push_right(control, 2294, 500), P.Packet(P.PKT_ENTER, 1, scaled(500, 1024, 768)))
+        self.assertEqual(self.push_right(control, 2294, 500)[0], P.Packet(P.PKT_ENTER, 1, scaled(500, 1024, 768)))
         back = self.come_back(control)
         self.assertEqual(back, (2304 - 3, scaled(scaled(500, 1024, 768), 768, 1024)))
 
         # Below the second monitor the primary's right edge is outer: control
         # passes there too, and comes back 3 pixels inside the primary.
-        enter = self.push_right(control, 1270, 900)
+        enter, _ = self.push_right(control, 1270, 900)
         self.assertEqual(enter, P.Packet(P.PKT_ENTER, 1, scaled(900, 1024, 768)))
         self.assertEqual(self.come_back(control), (1280 - 3, scaled(enter.y, 768, 1024)))
         self.assertNoBoxes(d)
 
     def test_a_new_slave_size_while_in_control_confines_the_pointer_to_it_at_once(self):
         control = self.slave_side(d, 1024, 768)
-        self.assertIsNotNone(self.push_right(control, 2294, 300))
+        self.assertIsNotNone(self.push_right(control, 2294, 300)[0])
         d.drive("key 0x41 down")
         d.drive("key 0x41 up")
         control.send_packet(P.Packet(P.PKT_SCREEN_SIZE, 800, 600))

@@ -705,6 +705,14 @@ std::string run(const std::string& line, bool* quit)
                std::to_string(r.bottom);
     }
     if (command == "monitors") return monitorsJson();
+    if (command == "resolution") {
+        // As the display settings do: the system tells every program.
+        DEVMODEA mode = {};
+        mode.dmSize = sizeof mode;
+        if (!(in >> mode.dmPelsWidth >> mode.dmPelsHeight)) return "err usage: resolution WIDTH HEIGHT";
+        mode.dmFields = DM_PELSWIDTH | DM_PELSHEIGHT;
+        return std::to_string(ChangeDisplaySettingsExA(nullptr, &mode, nullptr, 0, nullptr));
+    }
     if (command == "screen")
         return std::to_string(GetSystemMetrics(SM_CXSCREEN)) + " " + std::to_string(GetSystemMetrics(SM_CYSCREEN));
     if (command == "key") {
