@@ -797,12 +797,65 @@ def demo(build_dir, out_dir):
         rig.close()
 
 
+def monitors_demo(build_dir, out_dir):
+    """A Master with two monitors (1280 x 1024, and 1024 x 768 to its right)
+    and a Slave to their right: the pointer goes from the first monitor onto
+    the second and crosses to the Slave at the second one's right edge.
+    Leaves half-size screenshots of the Master's whole desktop, while the
+    Slave has control (the notice shows on the first monitor), and of the
+    Slave with notepad holding a line typed on the Master."""
+    rig = Rig(build_dir)
+    try:
+        print("Starting a Master with two monitors and a Slave...", flush=True)
+        master, slave = rig.add_pcs(("master", "1280x1024+1024x768"), ("slave", "1024x768"))
+        print("master's monitors: %s" % master.desktop()["monitors"], flush=True)
+        port = free_port_pair(40000, 60000)
+        slave.settings(master=False, position="right", port=port)
+        slave.start()
+        wait_until(lambda: listening(port) and listening(port + 1), 20, "the Slave to listen")
+        master.settings(master=True, position="right", port=port)
+        master.start()
+        wait_until(lambda: connections_to(port) >= 1 and connections_to(port + 1) >= 1, 20, "both connections")
+        with open(os.path.join(rig.root, "notepad.log"), "ab") as log:
+            notepad = subprocess.Popen(["wine", "notepad.exe"], cwd=slave.folder, env=slave.env,
+                                       stdin=subprocess.DEVNULL, stdout=log, stderr=log)
+        rig.extra_processes.append(notepad)
+        wait_until(lambda: slave.drive.json("window-info Notepad").get("visible"), 60, "notepad on the Slave")
+        master.put(1270, 500)
+        print("pushed right from the first monitor's edge: pointer at %s" % (master.move(40, 0),))
+        time.sleep(1.0)
+
+        def crossed():
+            master.put(2294, 500)
+            master.move(40, 0)
+            try:
+                return wait_until(lambda: master.cursor()[0] < 100, 1.0, "the crossing")
+            except RigError:
+                return None
+
+        wait_until(crossed, 20, "the crossing at the second monitor's right edge")
+        print("crossed at the second monitor's right edge: slave pointer at %s" % (slave.cursor(),))
+        master.move(300, 200)
+        time.sleep(1.0)
+        master.drive("type Typed on the Master, past its second monitor.", timeout=60)
+        time.sleep(2.0)
+        os.makedirs(out_dir, exist_ok=True)
+        shots = {"monitors-master": master.screenshot(os.path.join(out_dir, "monitors-master.png")),
+                 "monitors-slave": slave.screenshot(os.path.join(out_dir, "monitors-slave.png"))}
+        for name, path in sorted(shots.items()):
+            subprocess.run(["convert", path, "-resize", "50%", "-colors", "64", path], check=True, timeout=30)
+            print("screenshot %s: %s" % (name, path))
+        return 0 if not master.boxes() + slave.boxes() else 1
+    finally:
+        rig.close()
+
+
 if __name__ == "__main__":
     import argparse
 
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("command", choices=["demo"])
+    parser.add_argument("command", choices=["demo", "monitors"])
     parser.add_argument("--build", required=True, help="the Windows build folder")
     parser.add_argument("--out", default="out", help="where the screenshots go")
     arguments = parser.parse_args()
-    raise SystemExit(demo(arguments.build, arguments.out))
+    raise SystemExit((monitors_demo if arguments.command == "monitors" else demo)(arguments.build, arguments.out))
