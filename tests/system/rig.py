@@ -808,7 +808,8 @@ def monitors_demo(build_dir, out_dir):
     try:
         print("Starting a Master with two monitors and a Slave...", flush=True)
         master, slave = rig.add_pcs(("master", "1280x1024+1024x768"), ("slave", "1024x768"))
-        print("master's monitors: %s" % master.desktop()["monitors"], flush=True)
+        monitors = master.desktop()["monitors"]
+        print("master's monitors: %s" % monitors, flush=True)
         port = free_port_pair(40000, 60000)
         slave.settings(master=False, position="right", port=port)
         slave.start()
@@ -821,6 +822,7 @@ def monitors_demo(build_dir, out_dir):
                                        stdin=subprocess.DEVNULL, stdout=log, stderr=log)
         rig.extra_processes.append(notepad)
         wait_until(lambda: slave.drive.json("window-info Notepad").get("visible"), 60, "notepad on the Slave")
+        time.sleep(8.0)  # the splashes are over
         master.put(1270, 500)
         print("pushed right from the first monitor's edge: pointer at %s" % (master.move(40, 0),))
         time.sleep(1.0)
@@ -842,6 +844,14 @@ def monitors_demo(build_dir, out_dir):
         os.makedirs(out_dir, exist_ok=True)
         shots = {"monitors-master": master.screenshot(os.path.join(out_dir, "monitors-master.png")),
                  "monitors-slave": slave.screenshot(os.path.join(out_dir, "monitors-slave.png"))}
+        # The X server draws no monitor borders: the Master's are outlined.
+        outline = ["-stroke", "gray50", "-strokewidth", "2"]
+        for i, (left, top, right, bottom) in enumerate(monitors, 1):
+            outline += ["-fill", "none", "-draw", "rectangle %d,%d %d,%d" % (left + 1, top + 1, right - 2, bottom - 2),
+                        "-fill", "gray60", "-draw", "text %d,%d 'monitor %d: %d x %d'" % (left + 40, (top + bottom) // 2, i,
+                                                                        right - left, bottom - top)]
+        subprocess.run(["convert", shots["monitors-master"], "-font", "DejaVu-Sans", "-pointsize", "28"] + outline +
+                       [shots["monitors-master"]], check=True, timeout=30)
         for name, path in sorted(shots.items()):
             subprocess.run(["convert", path, "-resize", "50%", "-colors", "64", path], check=True, timeout=30)
             print("screenshot %s: %s" % (name, path))
