@@ -169,14 +169,18 @@ void createTrayMenu()
                 "Start with Windows");
 }
 
+namespace {
+
 // The check mark says what the Run key holds, which the user may also have
 // changed elsewhere since.
-static void showStartWithWindows()
+void showStartWithWindows()
 {
     app.startWithWindows = startsWithWindows() ? 1 : 0;
     CheckMenuItem(app.trayMenu, IDM_START_WITH_WINDOWS,
                   MF_BYCOMMAND | (app.startWithWindows ? MF_CHECKED : MF_UNCHECKED));
 }
+
+}  // namespace
 
 void turnStartWithWindows(bool on)
 {

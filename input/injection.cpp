@@ -79,12 +79,14 @@ void dispatchPacket(HWND window, const InputPacket& packet)
     case PKT_SCREEN_SIZE:
         // A size that is not positive could only ever be divided by: ignore it.
         if (packet.x > 0 && packet.y > 0) {
+            const bool changed = packet.x != app.remoteWidth || packet.y != app.remoteHeight;
             app.remoteWidth = packet.x;
             app.remoteHeight = packet.y;
             app.remoteSizeFromPartner = 1;
             // The Slave's desktop changed while it has control: the pointer
-            // is confined to the new size at once.
-            if (app.controlState == STATE_REMOTE) clipToRemote();
+            // is confined to the new size at once. (The same size again, as
+            // after a relink, leaves the confinement as it is.)
+            if (changed && app.controlState == STATE_REMOTE) clipToRemote();
         }
         break;
     case PKT_WHEEL:
