@@ -11,6 +11,7 @@
 
 #include "app/constants.h"
 #include "clipboard/clipboard_buffer.h"
+#include "input/desktop_math.h"
 #include "input/queues.h"
 
 struct AppState {
@@ -21,9 +22,13 @@ struct AppState {
     int32_t port = 0;
 
     // Screen and window geometry, in pixels.
+    // localWidth and localHeight are the primary monitor's; `desktop` holds
+    // every monitor (the primary alone when there is one).
     int32_t localWidth = 0, localHeight = 0;
+    Desktop desktop = {};
     int32_t remoteLeft = 0, remoteTop = 0;
     int32_t remoteWidth = 0, remoteHeight = 0;
+    int32_t remoteSizeFromPartner = 0;  // 1 once a PKT_SCREEN_SIZE was taken
     int32_t mainWidth = 440, mainHeight = 150;
     RECT clipRect = {0, 0, 0, 0};
 
@@ -56,6 +61,7 @@ struct AppState {
     HICON smallIcon = nullptr, legacyTrayIcon = nullptr;
     NOTIFYICONDATAA trayIconData = {};
     HMENU trayMenu = nullptr;
+    int32_t startWithWindows = 0;  // the program is in the user's Run key
     HWND clientButton = nullptr, serverButton = nullptr, sendButton = nullptr, activateButton = nullptr;
     HWND statusLabel1 = nullptr, statusLabel2 = nullptr, statusLabel3 = nullptr;
     HWND statusLabel4 = nullptr, statusLabel5 = nullptr;

@@ -74,6 +74,7 @@ constexpr int IDM_SETTINGS = 12028;
 constexpr int IDM_TOGGLE   = 12029;
 constexpr int IDM_EXIT     = 12030;
 constexpr int IDM_ABOUT    = 12034;
+constexpr int IDM_START_WITH_WINDOWS = 12036;
 
 // Socket event mask: FD_READ | FD_WRITE | FD_ACCEPT | FD_CONNECT | FD_CLOSE.
 constexpr long SOCKET_EVENTS = 59;

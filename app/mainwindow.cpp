@@ -22,8 +22,16 @@ void warnMoveFailed()
     MessageBoxA(nullptr, "Could not move window!", "Error", MB_OK | MB_ICONWARNING);
 }
 
-// Measures this PC's screen. After a failure the size stays 0 x 0; nothing
-// later divides by it (crossing and injection refuse a non-positive size).
+BOOL CALLBACK addEnumeratedMonitor(HMONITOR, HDC, LPRECT rect, LPARAM desktop)
+{
+    addMonitor(*reinterpret_cast<Desktop*>(desktop), {rect->left, rect->top, rect->right, rect->bottom});
+    return TRUE;
+}
+
+// Measures this PC's screen: the primary monitor, and every monitor of the
+// desktop where there are several. After a failure the size stays 0 x 0;
+// nothing later divides by it (crossing and injection refuse a non-positive
+// size).
 void measureScreen()
 {
     HDC display = CreateDCA("DISPLAY", nullptr, nullptr, nullptr);
@@ -33,6 +41,33 @@ void measureScreen()
         DeleteDC(display);
     } else {
         MessageBoxA(nullptr, "Could not Retrieve Screen Resolution.", "CopyScreen", MB_OK);
+    }
+    Desktop measured = {};
+    if (GetSystemMetrics(SM_CMONITORS) > 1)
+        EnumDisplayMonitors(nullptr, nullptr, addEnumeratedMonitor, reinterpret_cast<LPARAM>(&measured));
+    // One monitor is the primary alone, exactly as measured above.
+    app.desktop = measured.count > 1 ? measured : singleScreen(app.localWidth, app.localHeight);
+}
+
+// WM_DISPLAYCHANGE: a resolution changed, or a monitor came or went. The
+// desktop is measured again; a Slave tells its Master, and a Master in control
+// of its Slave goes on with the new sizes (the system may have dropped the
+// pointer's confinement).
+void onDisplayChange(HWND window)
+{
+    const int32_t oldWidth = desktopWidth(app.desktop), oldHeight = desktopHeight(app.desktop);
+    measureScreen();
+    const int32_t width = desktopWidth(app.desktop), height = desktopHeight(app.desktop);
+    if (app.remoteSizeFromPartner == 0 && width > 0 && height > 0) {
+        app.remoteWidth = width;  // this PC's own size until a partner gives its own
+        app.remoteHeight = height;
+    }
+    if (width != oldWidth || height != oldHeight) reportScreenSize(window);
+    if (app.controlState == STATE_REMOTE) {
+        clipToRemote();
+    } else {
+        placeAboveTaskbar(app.noticeWindow, 116, 48);
+        placeBottomRight(window, app.mainWidth, app.mainHeight);
     }
 }
 
@@ -67,9 +102,9 @@ void onCreate(HWND window)
     }
 
     app.remoteLeft = 0;
-    app.remoteWidth = app.localWidth;
+    app.remoteWidth = desktopWidth(app.desktop);
     app.remoteTop = 0;
-    app.remoteHeight = app.localHeight;
+    app.remoteHeight = desktopHeight(app.desktop);
     app.mainWindow = window;
     app.peerReady = 0;
     clearQueue(app.buttonQueue);
@@ -129,6 +164,7 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_DESTROY:          onDestroy(); return 0;
     case WM_COMMAND:          onCommand(window, LOWORD(wParam)); return 0;
     case WM_TIMER:            onTimer(window, wParam); return 0;
+    case WM_DISPLAYCHANGE:    onDisplayChange(window); return 0;
     case WM_MOUSEACTIVATE:
         // The capture window takes clicks but never the activation.
         if (app.controlState != STATE_LOCAL) return MA_NOACTIVATE;

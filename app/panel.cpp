@@ -7,6 +7,7 @@
 #include "input/edge.h"
 #include "input/hooks.h"
 #include "link/connections.h"
+#include "settings/autostart.h"
 #include "settings/port_text.h"
 #include "settings/settings_dialog.h"
 
@@ -163,6 +164,32 @@ void createTrayMenu()
     AppendMenuA(app.trayMenu, MF_STRING, IDM_TOGGLE, "Disable Skiprail");
     AppendMenuA(app.trayMenu, MF_STRING, IDM_ABOUT, "About Skiprail");
     AppendMenuA(app.trayMenu, MF_STRING, IDM_EXIT, "Exit");
+    app.startWithWindows = startsWithWindows() ? 1 : 0;
+    AppendMenuA(app.trayMenu, MF_STRING | (app.startWithWindows ? MF_CHECKED : MF_UNCHECKED), IDM_START_WITH_WINDOWS,
+                "Start with Windows");
+}
+
+namespace {
+
+// The check mark says what the Run key holds, which the user may also have
+// changed elsewhere since.
+void showStartWithWindows()
+{
+    app.startWithWindows = startsWithWindows() ? 1 : 0;
+    CheckMenuItem(app.trayMenu, IDM_START_WITH_WINDOWS,
+                  MF_BYCOMMAND | (app.startWithWindows ? MF_CHECKED : MF_UNCHECKED));
+}
+
+}  // namespace
+
+void turnStartWithWindows(bool on)
+{
+    if (!setStartWithWindows(on))
+        MessageBoxA(app.mainWindow,
+                    on ? "Skiprail could not be added to the programs that start with Windows."
+                       : "Skiprail could not be removed from the programs that start with Windows.",
+                    "Error", MB_OK | MB_ICONWARNING);
+    showStartWithWindows();
 }
 
 // WM_TRAY_NOTIFY: a right button press on the icon opens the menu at the
@@ -176,6 +203,7 @@ void onTrayNotify(HWND window, LPARAM lParam)
     // foreground window; the empty message afterwards lets it open again at
     // the next click instead of closing at once.
     SetForegroundWindow(window);
+    showStartWithWindows();
     TrackPopupMenuEx(app.trayMenu, 0, cursor.x, cursor.y, window, nullptr);
     PostMessageA(window, WM_NULL, 0, 0);
 }
@@ -202,6 +230,7 @@ void onCommand(HWND window, int id)
     case IDM_SETTINGS: runSettingsDialog(); break;
     case IDM_TOGGLE:   toggleInput(window); break;
     case IDM_ABOUT:    showAboutDialog(); break;
+    case IDM_START_WITH_WINDOWS: turnStartWithWindows(app.startWithWindows == 0); break;
     case IDM_EXIT:
         dropToLocal(window);  // the user's pointer and keys first, if the Slave had them
         deleteTrayIcon();

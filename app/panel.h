@@ -8,6 +8,9 @@ void showDiagnosticControls(int showCommand);
 void addTrayIcon(HWND window);
 void deleteTrayIcon();
 void createTrayMenu();
+// "Start with Windows": puts the program in the user's Run key or takes it
+// out, with a box if that fails, and sets the item's check mark.
+void turnStartWithWindows(bool on);
 
 void onTrayNotify(HWND window, LPARAM lParam);
 // The shell's "TaskbarCreated" message, broadcast when the taskbar (re)starts.

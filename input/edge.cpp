@@ -5,6 +5,7 @@
 #include "app/panel.h"
 #include "app/pictures.h"
 #include "clipboard/clipboard.h"
+#include "input/desktop_math.h"
 #include "input/edge_math.h"
 #include "input/flow.h"
 #include "input/hooks.h"
@@ -25,6 +26,35 @@ const int CAPTURE_SLACK = 15;
 ScreenGeometry geometry()
 {
     return {app.localWidth, app.localHeight, app.remoteLeft, app.remoteTop, app.remoteWidth, app.remoteHeight};
+}
+
+// Where the pointer stands, for a point reported past every monitor: the
+// system has kept the pointer on the monitor it was pushed out of, and that
+// monitor's edge is the one pushed against. Asked only then, as it costs a
+// round trip.
+Point pointerUnder(Point p)
+{
+    POINT cursor = {};
+    if (onDesktop(app.desktop, p) || !GetCursorPos(&cursor)) return p;
+    return {cursor.x, cursor.y};
+}
+
+// The crossing tests: one screen's as they always were, or the desktop's
+// outer edge where there are several monitors.
+bool enters(Point p, Point* entry)
+{
+    if (app.desktop.count > 1)
+        return entersRemoteAcross(app.screenPosition, app.desktop, app.remoteWidth, app.remoteHeight,
+                                  pointerUnder(p), p, entry);
+    return entersRemote(app.screenPosition, geometry(), p, entry);
+}
+
+bool leaves(Point p, Point* reentry)
+{
+    if (app.desktop.count > 1)
+        return leavesRemoteAcross(app.screenPosition, app.desktop, app.remoteWidth, app.remoteHeight,
+                                  pointerUnder(p), p, reentry);
+    return leavesRemote(app.screenPosition, geometry(), p, reentry);
 }
 
 // The user's pointer, keyboard and buttons back to this PC: the hook library
@@ -79,8 +109,7 @@ void handleMouseMove(const MSLLHOOKSTRUCT* record)
     const bool buttonHeld = app.leftHeld != 0 || app.rightHeld != 0;
     const Point point = {app.cursorX, app.cursorY};
     Point target;
-    if (app.controlState == STATE_LOCAL && !buttonHeld &&
-        entersRemote(app.screenPosition, geometry(), point, &target)) {
+    if (app.controlState == STATE_LOCAL && !buttonHeld && enters(point, &target)) {
         enterRemote(target.x, target.y);
         // From here on positions are the Slave's; the entry point is the newest.
         app.cursorX = target.x;
@@ -89,7 +118,7 @@ void handleMouseMove(const MSLLHOOKSTRUCT* record)
     }
 
     if (app.controlState != STATE_LOCAL) {
-        if (!buttonHeld && leavesRemote(app.screenPosition, geometry(), point, &target)) {
+        if (!buttonHeld && leaves(point, &target)) {
             leaveRemote();
             PostMessageA(app.mainWindow, WM_SET_CURSOR, static_cast<WPARAM>(target.x),
                          static_cast<LPARAM>(target.y));

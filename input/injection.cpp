@@ -3,6 +3,8 @@
 #include "app/panel.h"
 #include "clipboard/clipboard.h"
 #include "input/flow.h"
+#include "input/desktop_math.h"
+#include "input/edge.h"
 #include "input/inject_math.h"
 #include "input/held_input.h"
 
@@ -49,13 +51,26 @@ void addKey(InputBatch& batch, int32_t vk, int32_t keyEvent)
 // A move is skipped when either size is unusable: it cannot be normalised.
 void addAbsoluteMove(InputBatch& batch, int32_t x, int32_t y)
 {
+    DWORD flags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
     int32_t dx = 0, dy = 0;
-    if (!absoluteCoordinate(x, app.remoteWidth, &dx) || !absoluteCoordinate(y, app.remoteHeight, &dy)) return;
+    if (app.desktop.count > 1) {
+        // Several monitors: the point is on the whole desktop, whose origin
+        // may lie left of or above the primary's; one no monitor covers goes
+        // to the nearest monitor.
+        const Point pixel = slavePixel(app.desktop, {x, y});
+        const Rect& bounds = app.desktop.bounds;
+        if (!absoluteCoordinate(pixel.x - bounds.left, desktopWidth(app.desktop), &dx) ||
+            !absoluteCoordinate(pixel.y - bounds.top, desktopHeight(app.desktop), &dy))
+            return;
+        flags |= MOUSEEVENTF_VIRTUALDESK;
+    } else if (!absoluteCoordinate(x, app.remoteWidth, &dx) || !absoluteCoordinate(y, app.remoteHeight, &dy)) {
+        return;
+    }
     INPUT& input = batch.add();
     input.type = INPUT_MOUSE;
     input.mi.dx = dx;
     input.mi.dy = dy;
-    input.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+    input.mi.dwFlags = flags;
 }
 
 void addButton(InputBatch& batch, int32_t code)
@@ -127,8 +142,14 @@ void dispatchPacket(HWND window, const InputPacket& packet)
     case PKT_SCREEN_SIZE:
         // A size that is not positive could only ever be divided by: ignore it.
         if (packet.x > 0 && packet.y > 0) {
+            const bool changed = packet.x != app.remoteWidth || packet.y != app.remoteHeight;
             app.remoteWidth = packet.x;
             app.remoteHeight = packet.y;
+            app.remoteSizeFromPartner = 1;
+            // The Slave's desktop changed while it has control: the pointer
+            // is confined to the new size at once. (The same size again, as
+            // after a relink, leaves the confinement as it is.)
+            if (changed && app.controlState == STATE_REMOTE) clipToRemote();
         }
         break;
     case PKT_WHEEL:

@@ -413,9 +413,17 @@ void onLinkUp(HWND window)
     if (app.mode == MODE_MASTER) {
         installHooks(window);
         app.masterLinked = 1;
-    } else if (app.mode == MODE_SLAVE) {
-        sendPlainPacket(window, app.controlSocket, PKT_SCREEN_SIZE, app.localWidth, app.localHeight);
+    } else {
+        reportScreenSize(window);
     }
+}
+
+// The Slave tells its Master the size of its whole desktop, all monitors
+// together: each time the link comes up and whenever the desktop changes.
+void reportScreenSize(HWND window)
+{
+    if (app.mode != MODE_SLAVE || !controlLinked) return;
+    sendPlainPacket(window, app.controlSocket, PKT_SCREEN_SIZE, desktopWidth(app.desktop), desktopHeight(app.desktop));
 }
 
 void onControlSocketEvent(HWND window, SOCKET socket, LPARAM lParam)

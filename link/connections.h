@@ -14,6 +14,8 @@ void connectOrListen();
 int startListening(int32_t port, UINT message, SOCKET* listenerSlot, int32_t* listeningFlag);
 int startConnect(const char* host, int32_t port, UINT message, SOCKET* socketSlot);
 void onLinkUp(HWND window);
+// A linked Slave sends the size of its desktop (PKT_SCREEN_SIZE).
+void reportScreenSize(HWND window);
 
 // Socket notifications; `socket` is the one the notification concerns.
 void onControlSocketEvent(HWND window, SOCKET socket, LPARAM lParam);

@@ -13,6 +13,9 @@ PACKAGES=(
     libxi6:i386 libxcursor1:i386 libxrandr2:i386 libxinerama1:i386 libxcomposite1:i386 libxfixes3:i386
     libxrender1:i386 libxxf86vm1:i386
     xvfb xdotool xclip x11-utils imagemagick procps iproute2
+    # A PC of the rig with several monitors, or one whose resolution
+    # changes: a nested X server (Xephyr) on an Xvfb display.
+    xserver-xephyr
 )
 
 # The 32-bit build runs under Wine's 32-bit loader, which comes from i386.

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "app/appstate.h"
+#include "app/panel.h"
 #include "settings/port_text.h"
 #include "settings/settings_dialog.h"
 
@@ -193,5 +194,7 @@ void loadSettings()
 
     // All four are loaded, defaults included, when the dialog opens; its OK
     // loads them again.
-    if (wroteDefault) runSettingsDialog();
+    // A first setup confirmed with OK also starts the program with Windows
+    // from then on, once: the user may turn that off in the tray menu.
+    if (wroteDefault && runSettingsDialog()) turnStartWithWindows(true);
 }

@@ -230,12 +230,20 @@ class PC:
     def __init__(self, rig, name, size):
         self.rig = rig
         self.name = name
-        self.size = size
+        # "WxH" is one monitor on an Xvfb display. "WxH+WxH..." is as many
+        # monitors side by side, left to right, and "WxH*" one monitor whose
+        # resolution can change (resize()): both on a nested X server (Xephyr
+        # inside an Xvfb large enough to hold it). `size` is then the size of
+        # the whole desktop, `monitors` the sizes one by one.
+        self.resizable = size.endswith("*")
+        self.monitors = [tuple(int(v) for v in m.split("x")) for m in size.rstrip("*").split("+")]
+        self.nested = self.resizable or len(self.monitors) > 1
+        self.size = "%dx%d" % (sum(w for w, _ in self.monitors), max(h for _, h in self.monitors))
         self.prefix = os.path.join(rig.root, name, "prefix")
         self.netns = None         # the PC's network namespace on a networked rig
         self.address = "127.0.0.1"
         self.folder = os.path.join(rig.root, name, "program")
-        self.display = rig.start_display(size)
+        self.display = rig.start_nested_display(self) if self.nested else rig.start_display(size)
         self.env = dict(os.environ, WINEPREFIX=self.prefix, DISPLAY=self.display, WINEDEBUG="-all",
                         WINEDLLOVERRIDES="mscoree,mshtml=")
         self.process = None
@@ -277,6 +285,12 @@ class PC:
         subprocess.run(self.cmd(["wine", "reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", "Managed", "/d",
                                  "N", "/f", "/reg:64"]),
                        env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=BOOT_TIMEOUT)
+        if len(self.monitors) > 1:
+            # Wine asks XRandR for the monitors, which sees one screen on a
+            # nested server: told not to, it reads Xinerama's layout.
+            subprocess.run(self.cmd(["wine", "reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", "UseXRandR",
+                                     "/d", "N", "/f", "/reg:64"]),
+                           env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=BOOT_TIMEOUT)
         subprocess.run(self.cmd(["wineserver", "-w"]), env=env, timeout=BOOT_TIMEOUT)
         self.drive = Drive(self)
 
@@ -400,6 +414,23 @@ class PC:
             wait_until(lambda: not self.boxes(), 10, "%s's boxes to close" % self.name)
         return n
 
+    def resize(self, width, height):
+        """Changes the resolution of a resizable PC's monitor as the display
+        settings do (Wine changes the nested server's mode with XRandR); the
+        PC's programs are told so."""
+        if not self.resizable:
+            raise RigError("%s has no resizable monitor" % self.name)
+        result = self.drive("resolution %d %d" % (width, height))
+        if result != "0":
+            raise RigError("%s: the resolution %dx%d was refused (%s)" % (self.name, width, height, result))
+        self.monitors = [(width, height)]
+        self.size = "%dx%d" % (width, height)
+
+    def desktop(self):
+        """The monitors as this PC's Windows sees them: [left, top, right,
+        bottom] each, and the virtual screen's rectangle."""
+        return self.drive.json("monitors")
+
     def screenshot(self, path):
         subprocess.run(["import", "-display", self.display, "-window", "root", path], check=True, timeout=30)
         return path
@@ -464,6 +495,37 @@ class Rig:
             _stop_xvfb(xvfb)
             n += 1
         raise RigError("no free X display")
+
+    def start_nested_display(self, pc):
+        """An Xephyr server with the PC's monitors, on an Xvfb display of its
+        own large enough to hold it: a resizable one gets room for the
+        largest resolution Xephyr offers."""
+        width, height = (int(v) for v in pc.size.split("x"))
+        host = self.start_display("%dx%d" % (max(width, 1600) + 16, max(height, 1200) + 16))
+        screens = []
+        for w, h in pc.monitors:
+            screens += ["-screen", "%dx%d" % (w, h)]
+        options = ["+xinerama"] if len(pc.monitors) > 1 else ["-resizeable"]
+        n = DISPLAY_BASE
+        while n < DISPLAY_BASE + 100:
+            if _display_taken(n):
+                n += 1
+                continue
+            xephyr = subprocess.Popen(["Xephyr", ":%d" % n] + options + screens + ["-nolisten", "tcp", "-noreset"],
+                                      env=dict(os.environ, DISPLAY=host), stdout=subprocess.DEVNULL,
+                                      stderr=subprocess.DEVNULL, start_new_session=True)
+            try:
+                wait_until(lambda: os.path.exists("/tmp/.X11-unix/X%d" % n) or xephyr.poll() is not None, 10,
+                           "Xephyr :%d" % n)
+            except RigError:
+                pass
+            if xephyr.poll() is None and os.path.exists("/tmp/.X11-unix/X%d" % n):
+                # Before its host: a nested server ends with its own display.
+                self._displays.insert(0, (xephyr, ":%d" % n))
+                return ":%d" % n
+            _stop_xvfb(xephyr)
+            n += 1
+        raise RigError("no free X display for Xephyr")
 
     def _make_network(self, pcs):
         """Each PC a namespace with an address of its own, all joined to the
@@ -737,12 +799,75 @@ def demo(build_dir, out_dir):
         rig.close()
 
 
+def monitors_demo(build_dir, out_dir):
+    """A Master with two monitors (1280 x 1024, and 1024 x 768 to its right)
+    and a Slave to their right: the pointer goes from the first monitor onto
+    the second and crosses to the Slave at the second one's right edge.
+    Leaves half-size screenshots of the Master's whole desktop, while the
+    Slave has control (the notice shows on the first monitor), and of the
+    Slave with notepad holding a line typed on the Master."""
+    rig = Rig(build_dir)
+    try:
+        print("Starting a Master with two monitors and a Slave...", flush=True)
+        master, slave = rig.add_pcs(("master", "1280x1024+1024x768"), ("slave", "1024x768"))
+        monitors = master.desktop()["monitors"]
+        print("master's monitors: %s" % monitors, flush=True)
+        port = free_port_pair(40000, 60000)
+        slave.settings(master=False, position="right", port=port)
+        slave.start()
+        wait_until(lambda: listening(port) and listening(port + 1), 20, "the Slave to listen")
+        master.settings(master=True, position="right", port=port)
+        master.start()
+        wait_until(lambda: connections_to(port) >= 1 and connections_to(port + 1) >= 1, 20, "both connections")
+        with open(os.path.join(rig.root, "notepad.log"), "ab") as log:
+            notepad = subprocess.Popen(["wine", "notepad.exe"], cwd=slave.folder, env=slave.env,
+                                       stdin=subprocess.DEVNULL, stdout=log, stderr=log)
+        rig.extra_processes.append(notepad)
+        wait_until(lambda: slave.drive.json("window-info Notepad").get("visible"), 60, "notepad on the Slave")
+        time.sleep(8.0)  # the splashes are over
+        master.put(1270, 500)
+        print("pushed right from the first monitor's edge: pointer at %s" % (master.move(40, 0),))
+        time.sleep(1.0)
+
+        def crossed():
+            master.put(2294, 500)
+            master.move(40, 0)
+            try:
+                return wait_until(lambda: master.cursor()[0] < 100, 1.0, "the crossing")
+            except RigError:
+                return None
+
+        wait_until(crossed, 20, "the crossing at the second monitor's right edge")
+        print("crossed at the second monitor's right edge: slave pointer at %s" % (slave.cursor(),))
+        master.move(300, 200)
+        time.sleep(1.0)
+        master.drive("type Typed on the Master, past its second monitor.", timeout=60)
+        time.sleep(2.0)
+        os.makedirs(out_dir, exist_ok=True)
+        shots = {"monitors-master": master.screenshot(os.path.join(out_dir, "monitors-master.png")),
+                 "monitors-slave": slave.screenshot(os.path.join(out_dir, "monitors-slave.png"))}
+        # The X server draws no monitor borders: the Master's are outlined.
+        outline = ["-stroke", "gray50", "-strokewidth", "2"]
+        for i, (left, top, right, bottom) in enumerate(monitors, 1):
+            outline += ["-fill", "none", "-draw", "rectangle %d,%d %d,%d" % (left + 1, top + 1, right - 2, bottom - 2),
+                        "-fill", "gray60", "-draw", "text %d,%d 'monitor %d: %d x %d'" % (left + 40, (top + bottom) // 2, i,
+                                                                        right - left, bottom - top)]
+        subprocess.run(["convert", shots["monitors-master"], "-font", "DejaVu-Sans", "-pointsize", "28"] + outline +
+                       [shots["monitors-master"]], check=True, timeout=30)
+        for name, path in sorted(shots.items()):
+            subprocess.run(["convert", path, "-resize", "50%", "-colors", "64", path], check=True, timeout=30)
+            print("screenshot %s: %s" % (name, path))
+        return 0 if not master.boxes() + slave.boxes() else 1
+    finally:
+        rig.close()
+
+
 if __name__ == "__main__":
     import argparse
 
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("command", choices=["demo"])
+    parser.add_argument("command", choices=["demo", "monitors"])
     parser.add_argument("--build", required=True, help="the Windows build folder")
     parser.add_argument("--out", default="out", help="where the screenshots go")
     arguments = parser.parse_args()
-    raise SystemExit(demo(arguments.build, arguments.out))
+    raise SystemExit((monitors_demo if arguments.command == "monitors" else demo)(arguments.build, arguments.out))

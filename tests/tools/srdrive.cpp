@@ -81,6 +81,9 @@
 namespace {
 
 const char SETTINGS_KEY[] = "Software\\Tamberlode\\Skiprail";
+// Where the program puts itself to start with Windows, and under which name.
+const char RUN_KEY[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+const char RUN_VALUE[] = "Skiprail";
 const char MAIN_CLASS[] = "myWindowClass";
 const char SETTINGS_CAPTION[] = "Skiprail Settings";
 const int IDM_SETTINGS = 12028;
@@ -136,6 +139,28 @@ void answer(const std::string& line)
 std::string pointText(POINT p)
 {
     return std::to_string(p.x) + " " + std::to_string(p.y);
+}
+
+BOOL CALLBACK addMonitor(HMONITOR, HDC, LPRECT rect, LPARAM list)
+{
+    reinterpret_cast<std::vector<RECT>*>(list)->push_back(*rect);
+    return TRUE;
+}
+
+// {"monitors": [[left, top, right, bottom], ...], "virtual": [...]}
+std::string monitorsJson()
+{
+    std::vector<RECT> monitors;
+    EnumDisplayMonitors(nullptr, nullptr, addMonitor, reinterpret_cast<LPARAM>(&monitors));
+    auto rect = [](long l, long t, long r, long b) {
+        return "[" + std::to_string(l) + "," + std::to_string(t) + "," + std::to_string(r) + "," + std::to_string(b) + "]";
+    };
+    std::string out = "{\"monitors\":[";
+    for (size_t i = 0; i < monitors.size(); ++i)
+        out += (i ? "," : "") + rect(monitors[i].left, monitors[i].top, monitors[i].right, monitors[i].bottom);
+    const int x = GetSystemMetrics(SM_XVIRTUALSCREEN), y = GetSystemMetrics(SM_YVIRTUALSCREEN);
+    return out + "],\"virtual\":" +
+           rect(x, y, x + GetSystemMetrics(SM_CXVIRTUALSCREEN), y + GetSystemMetrics(SM_CYVIRTUALSCREEN)) + "}";
 }
 
 std::string cursorText()
@@ -528,6 +553,12 @@ bool regLock(const std::string& how)
 bool regClear()
 {
     regLock("off");
+    // A fresh PC starts nothing with Windows either.
+    HKEY run = nullptr;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, RUN_KEY, 0, KEY_SET_VALUE, &run) == ERROR_SUCCESS) {
+        RegDeleteValueA(run, RUN_VALUE);
+        RegCloseKey(run);
+    }
     bool cleared = true;
     for (HKEY hive : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
         const LONG status = RegDeleteKeyA(hive, SETTINGS_KEY);
@@ -538,9 +569,10 @@ bool regClear()
 
 std::string regGet(const std::string& hiveName, const std::string& name)
 {
-    HKEY hive = hiveName == "hkcu" ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
+    HKEY hive = hiveName == "hkcu" || hiveName == "run" ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
     HKEY key = nullptr;
-    if (RegOpenKeyExA(hive, SETTINGS_KEY, 0, KEY_READ, &key) != ERROR_SUCCESS) return "null";
+    if (RegOpenKeyExA(hive, hiveName == "run" ? RUN_KEY : SETTINGS_KEY, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return "null";
     BYTE data[2048] = {};
     DWORD size = sizeof data - 1, type = 0;
     const LONG status = RegQueryValueExA(key, name.c_str(), nullptr, &type, data, &size);
@@ -672,6 +704,15 @@ std::string run(const std::string& line, bool* quit)
         return std::to_string(r.left) + " " + std::to_string(r.top) + " " + std::to_string(r.right) + " " +
                std::to_string(r.bottom);
     }
+    if (command == "monitors") return monitorsJson();
+    if (command == "resolution") {
+        // As the display settings do: the system tells every program.
+        DEVMODEA mode = {};
+        mode.dmSize = sizeof mode;
+        if (!(in >> mode.dmPelsWidth >> mode.dmPelsHeight)) return "err usage: resolution WIDTH HEIGHT";
+        mode.dmFields = DM_PELSWIDTH | DM_PELSHEIGHT;
+        return std::to_string(ChangeDisplaySettingsExA(nullptr, &mode, nullptr, 0, nullptr));
+    }
     if (command == "screen")
         return std::to_string(GetSystemMetrics(SM_CXSCREEN)) + " " + std::to_string(GetSystemMetrics(SM_CYSCREEN));
     if (command == "key") {
@@ -777,7 +818,8 @@ std::string run(const std::string& line, bool* quit)
     if (command == "regclear") return regClear() ? "ok" : "fail";
     if (command == "regget") {
         std::string hive, name;
-        if (!(in >> hive >> name) || (hive != "hklm" && hive != "hkcu")) return "err usage: regget hklm|hkcu NAME";
+        if (!(in >> hive >> name) || (hive != "hklm" && hive != "hkcu" && hive != "run"))
+            return "err usage: regget hklm|hkcu|run NAME";
         return regGet(hive, name);
     }
     if (command == "reglock") {
