@@ -358,13 +358,18 @@ class Bench:
         composite = sum(parts) + statistics.median(pingpong) if len(parts) == 2 else None
         value = statistics.median(ours["latency"]) / 1000 if ours["latency"] else float("nan")
         paced_note = "%d keystrokes typed 10 ms apart, then %d as fast as SendInput goes" % (paced, burst)
-        self.add(Figure("e2e", "End to end: key typed until it arrives (paced)", "ms", value,
-                        percentile(ours["latency"], 99) / 1000 if ours["latency"] else None,
-                        composite / 1000 if composite else None, None, "<= 1.2x",
-                        (value / (composite / 1000) <= 1.2) if composite and ours["latency"] else None,
-                        "floor: Master + Slave floors + ping-pong %.2f ms; the two floor programs linked: %.2f ms"
-                        % (statistics.median(pingpong) / 1000,
-                           statistics.median(floor["latency"]) / 1000 if floor["latency"] else float("nan"))))
+        # The tail beside the tail of the two floor programs linked, typed to in the same run.
+        p99 = percentile(ours["latency"], 99) / 1000 if ours["latency"] else None
+        floor_p99 = percentile(floor["latency"], 99) / 1000 if floor["latency"] else None
+        met = None
+        if composite and ours["latency"]:
+            met = value / (composite / 1000) <= 1.2 and (floor_p99 is None or p99 <= 3 * floor_p99)
+        self.add(Figure("e2e", "End to end: key typed until it arrives (paced)", "ms", value, p99,
+                        composite / 1000 if composite else None, floor_p99, "<= 1.2x, p99 <= 3x", met,
+                        "floor: Master + Slave floors + ping-pong %.2f ms; the two floor programs linked: %.2f ms, "
+                        "p99 %.2f ms" % (statistics.median(pingpong) / 1000,
+                                         statistics.median(floor["latency"]) / 1000 if floor["latency"] else float("nan"),
+                                         floor_p99 if floor_p99 is not None else float("nan"))))
         self.add(Figure("e2e", "End to end: keys per second in a burst", "keys/s", ours["rate"], None,
                         floor["rate"], None, ">= 2/3 of floor",
                         ours["rate"] >= floor["rate"] * 2 / 3 if floor["rate"] else None,
