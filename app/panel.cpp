@@ -7,6 +7,7 @@
 #include "input/edge.h"
 #include "input/hooks.h"
 #include "link/connections.h"
+#include "settings/link_key_dialog.h"
 #include "settings/port_text.h"
 #include "settings/settings_dialog.h"
 
@@ -163,6 +164,7 @@ void createTrayMenu()
     AppendMenuA(app.trayMenu, MF_STRING, IDM_TOGGLE, "Disable Skiprail");
     AppendMenuA(app.trayMenu, MF_STRING, IDM_ABOUT, "About Skiprail");
     AppendMenuA(app.trayMenu, MF_STRING, IDM_EXIT, "Exit");
+    AppendMenuA(app.trayMenu, MF_STRING, IDM_LINK_KEY, "Link Key...");
 }
 
 // WM_TRAY_NOTIFY: a right button press on the icon opens the menu at the
@@ -202,6 +204,7 @@ void onCommand(HWND window, int id)
     case IDM_SETTINGS: runSettingsDialog(); break;
     case IDM_TOGGLE:   toggleInput(window); break;
     case IDM_ABOUT:    showAboutDialog(); break;
+    case IDM_LINK_KEY: runLinkKeyDialog(); break;
     case IDM_EXIT:
         dropToLocal(window);  // the user's pointer and keys first, if the Slave had them
         deleteTrayIcon();

@@ -1,0 +1,73 @@
+// The protected link's Windows half: the system's cipher (CNG, loaded at run
+// time, so the program still starts where there is none), one record layer
+// for each of the two connections between the sockets and their receivers,
+// the handshake's deadline and the notice of a partner that did not prove
+// the link key. Without a link key every call passes straight to Winsock and
+// the wire is exactly what it was.
+#pragma once
+
+#include "app/appstate.h"
+#include "link/record_layer.h"
+
+enum LinkChannel { LINK_CONTROL = 0, LINK_CLIPBOARD = 1 };
+
+// The partner has this long to prove the link key on a new connection.
+constexpr UINT HANDSHAKE_DEADLINE_MS = 5000;
+
+// Whether the system offers what a protected link needs (Windows Vista on).
+bool systemCryptoAvailable();
+
+// The cipher of one connection: AES-256-GCM, HMAC-SHA256 and random bytes
+// from the system.
+class SystemCipher final : public LinkCipher {
+public:
+    bool random(uint8_t* out, int32_t n) override;
+    bool hmac(const uint8_t* key, int32_t keyLength, const uint8_t* data, int32_t n, uint8_t out[32]) override;
+    bool setKeys(const uint8_t sendKey[32], const uint8_t receiveKey[32]) override;
+    bool seal(const uint8_t nonce[RECORD_NONCE], const uint8_t* header, int32_t headerLength, uint8_t* data, int32_t n,
+              uint8_t tag[RECORD_TAG]) override;
+    bool open(const uint8_t nonce[RECORD_NONCE], const uint8_t* header, int32_t headerLength, uint8_t* data, int32_t n,
+              const uint8_t tag[RECORD_TAG]) override;
+    void dropKeys() override;
+    ~SystemCipher() { dropKeys(); }
+
+private:
+    void* sendKey = nullptr;
+    void* receiveKey = nullptr;
+    uint8_t* sendObject = nullptr;
+    uint8_t* receiveObject = nullptr;
+};
+
+// The link key that new connections use, as it counts (normalizeLinkKey);
+// none when n is 0. Connections already made keep what they began with.
+void setLinkKey(const uint8_t* key, int32_t n);
+bool haveLinkKey();
+
+// Whether the connection on `socket` began with a handshake.
+bool linkKeyed(int channel, SOCKET socket);
+// Whether the control connection is up and protected now.
+bool linkProtectedNow();
+
+// A connection of `channel` was made on `socket`. True when it is plain (no
+// link key): it is up now. False when the handshake has begun: it is up
+// when WM_LINK_PROVEN comes, or refused with WM_LINK_REFUSED.
+bool linkBegin(int channel, SOCKET socket, LinkRole role);
+// The connection on `socket` is closed: its session is forgotten.
+void linkEnd(int channel, SOCKET socket);
+// WM_LINK_PROVEN has been handled: the records that followed the proof are read on.
+void linkResume(int channel);
+
+// As recv, send and ioctlsocket(FIONREAD) on the connection's socket, with
+// records opened and sealed in between. linkRecv gives WSAEWOULDBLOCK while
+// no plaintext is in hand; linkSend does until the handshake is done.
+int linkRecv(int channel, SOCKET socket, char* buffer, int room);
+int linkSend(int channel, SOCKET socket, const char* data, int n);
+int linkWaiting(int channel, SOCKET socket, u_long* waiting);
+// FD_WRITE: what was sealed and not yet taken by the socket goes out.
+void linkFlush(int channel, SOCKET socket);
+
+// TIMER_HANDSHAKE_CONTROL and TIMER_HANDSHAKE_CLIPBOARD: a handshake that
+// did not finish in time is refused.
+void onHandshakeTimer(HWND window, UINT_PTR id);
+// WM_LINK_KEY_NOTICE: the partner did not prove the link key (once per start).
+void showLinkKeyNotice(HWND window);
