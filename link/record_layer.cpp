@@ -209,15 +209,8 @@ int32_t linkFeed(LinkSession& session, const uint8_t* data, int32_t n, LinkEvent
         case LinkState::AwaitProof:    needed = PROOF_SIZE; break;
         case LinkState::Proven:
             needed = RECORD_HEADER;
-            if (session.unitFilled >= RECORD_HEADER) {
-                const uint32_t length = little32(session.unit);
-                if (length == 0 || length > static_cast<uint32_t>(RECORD_MAX_PLAIN)) {
-                    fail(session, LinkFailure::Record);
-                    *event = LinkEvent::Failed;
-                    return taken;
-                }
-                needed = RECORD_HEADER + static_cast<int32_t>(length) + RECORD_TAG;
-            }
+            if (session.unitFilled >= RECORD_HEADER)
+                needed = RECORD_HEADER + static_cast<int32_t>(little32(session.unit)) + RECORD_TAG;
             break;
         case LinkState::Plain:
         case LinkState::Failed:
@@ -230,8 +223,17 @@ int32_t linkFeed(LinkSession& session, const uint8_t* data, int32_t n, LinkEvent
         session.unitFilled += step;
         taken += step;
         if (session.unitFilled < needed) continue;
-        // A record's header alone only tells how long the record is.
-        if (session.state == LinkState::Proven && needed == RECORD_HEADER) continue;
+        // A record's header alone only tells how long the record is: one
+        // longer than a record can be is refused at once.
+        if (session.state == LinkState::Proven && needed == RECORD_HEADER) {
+            const uint32_t length = little32(session.unit);
+            if (length == 0 || length > static_cast<uint32_t>(RECORD_MAX_PLAIN)) {
+                fail(session, LinkFailure::Record);
+                *event = LinkEvent::Failed;
+                return taken;
+            }
+            continue;
+        }
 
         session.unitFilled = 0;
         switch (session.state) {
