@@ -101,6 +101,7 @@ for arch in x86_64 i686; do
     run_wine_test "$dir" lifecycle_test 1280x1024
     run_wine_test "$dir" settings_test 1280x1024
     run_wine_test "$dir" shell_test 1280x1024
+    run_wine_test "$dir" link_key_test 1024x768
 done
 
 echo "== System tests: two PCs under Wine"

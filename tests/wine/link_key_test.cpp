@@ -1,0 +1,136 @@
+// The protected link's Windows half under Wine: the system's cipher as the
+// record layer uses it, and the key's store.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "link/link_key.h"
+#include "settings/link_key_dialog.h"
+#include "settings/settings.h"
+
+namespace {
+
+std::string hex(const uint8_t* bytes, size_t n)
+{
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    for (size_t i = 0; i < n; ++i) {
+        out += digits[bytes[i] >> 4];
+        out += digits[bytes[i] & 15];
+    }
+    return out;
+}
+
+TEST(SystemCipher, GivesHmacSha256AndAes256GcmAsPublished)
+{
+    ASSERT_TRUE(systemCryptoAvailable());
+    SystemCipher cipher;
+    // HMAC-SHA256, RFC 4231 test case 2.
+    uint8_t mac[32];
+    const char data[] = "what do ya want for nothing?";
+    ASSERT_TRUE(cipher.hmac(reinterpret_cast<const uint8_t*>("Jefe"), 4, reinterpret_cast<const uint8_t*>(data),
+                            sizeof data - 1, mac));
+    EXPECT_EQ(hex(mac, 32), "5bdcc146bf60754e6a042426089575c75a003f089d2739839dec58b964ec3843");
+
+    // AES-256-GCM, zero key and nonce, one zero block (the GCM paper's test
+    // case 14), sealed in place; then opened again, and refused once a bit
+    // of the tag or of the authenticated header is flipped.
+    const uint8_t zero[32] = {};
+    ASSERT_TRUE(cipher.setKeys(zero, zero));
+    uint8_t nonce[RECORD_NONCE] = {};
+    uint8_t block[16] = {};
+    uint8_t tag[RECORD_TAG];
+    uint8_t header[4] = {16, 0, 0, 0};
+    ASSERT_TRUE(cipher.seal(nonce, header, 0, block, 16, tag));
+    EXPECT_EQ(hex(block, 16), "cea7403d4d606b6e074ec5d3baf39d18");
+    EXPECT_EQ(hex(tag, 16), "d0d1c8a799996bf0265b98b5d48ab919");
+
+    ASSERT_TRUE(cipher.seal(nonce, header, 4, block, 16, tag));
+    uint8_t copy[16];
+    std::memcpy(copy, block, 16);
+    ASSERT_TRUE(cipher.open(nonce, header, 4, copy, 16, tag));
+    std::memcpy(copy, block, 16);
+    tag[15] ^= 1;
+    EXPECT_FALSE(cipher.open(nonce, header, 4, copy, 16, tag));
+    tag[15] ^= 1;
+    header[1] ^= 0x80;
+    std::memcpy(copy, block, 16);
+    EXPECT_FALSE(cipher.open(nonce, header, 4, copy, 16, tag));
+
+    // Fresh random bytes each time.
+    uint8_t a[32], b[32];
+    ASSERT_TRUE(cipher.random(a, 32) && cipher.random(b, 32));
+    EXPECT_NE(std::memcmp(a, b, 32), 0);
+}
+
+TEST(SystemCipher, CarriesAHandshakeAndRecordsBetweenTwoSessions)
+{
+    static SystemCipher connectorCipher, acceptorCipher;
+    static LinkSession connector, acceptor;
+    const uint8_t key[] = "K7QF2MXD9PZR4TWA3HNB6YCE";
+    ASSERT_TRUE(linkStart(connector, &connectorCipher, LinkRole::Connector, key, sizeof key - 1));
+    ASSERT_TRUE(linkStart(acceptor, &acceptorCipher, LinkRole::Acceptor, key, sizeof key - 1));
+    LinkEvent event;
+    bool proven[2] = {};
+    for (int round = 0; round < 2; ++round) {
+        std::vector<uint8_t> c(linkOutput(connector), linkOutput(connector) + linkOutputLength(connector));
+        std::vector<uint8_t> a(linkOutput(acceptor), linkOutput(acceptor) + linkOutputLength(acceptor));
+        linkOutputTaken(connector, static_cast<int32_t>(c.size()));
+        linkOutputTaken(acceptor, static_cast<int32_t>(a.size()));
+        ASSERT_EQ(linkFeed(acceptor, c.data(), static_cast<int32_t>(c.size()), &event), static_cast<int32_t>(c.size()));
+        proven[1] = proven[1] || event == LinkEvent::Proven;
+        ASSERT_EQ(linkFeed(connector, a.data(), static_cast<int32_t>(a.size()), &event), static_cast<int32_t>(a.size()));
+        proven[0] = proven[0] || event == LinkEvent::Proven;
+    }
+    ASSERT_TRUE(proven[0] && proven[1]);
+
+    std::vector<uint8_t> text(40000);
+    for (size_t i = 0; i < text.size(); ++i) text[i] = static_cast<uint8_t>(i % 251);
+    std::vector<uint8_t> wire, received;
+    for (size_t at = 0; at < text.size();) {
+        const int32_t n = linkSeal(connector, text.data() + at, static_cast<int32_t>(text.size() - at));
+        ASSERT_GT(n, 0);
+        at += n;
+        wire.insert(wire.end(), linkOutput(connector), linkOutput(connector) + linkOutputLength(connector));
+        linkOutputTaken(connector, linkOutputLength(connector));
+    }
+    for (size_t at = 0; at < wire.size();) {
+        at += linkFeed(acceptor, wire.data() + at, static_cast<int32_t>(wire.size() - at), &event);
+        ASSERT_NE(event, LinkEvent::Failed);
+        if (event == LinkEvent::Plaintext)
+            received.insert(received.end(), linkPlain(acceptor), linkPlain(acceptor) + linkPlainLength(acceptor));
+    }
+    EXPECT_EQ(received, text);
+}
+
+TEST(LinkKeyStore, KeepsTheKeyProtectedUnderTheUsersSettingsKey)
+{
+    const char typed[] = "K7QF-2MXD-9PZR-4TWA-3HNB-6YCE";
+    ASSERT_TRUE(storeLinkKey(typed));
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, SETTINGS_KEY, 0, KEY_READ, &key), ERROR_SUCCESS);
+    BYTE raw[4096];
+    DWORD size = sizeof raw;
+    DWORD type = 0;
+    ASSERT_EQ(RegQueryValueExA(key, "SRLinkKey", nullptr, &type, raw, &size), ERROR_SUCCESS);
+    RegCloseKey(key);
+    EXPECT_EQ(type, static_cast<DWORD>(REG_BINARY));
+    const std::string stored(reinterpret_cast<const char*>(raw), size);
+    EXPECT_EQ(stored.find("K7QF"), std::string::npos);
+    EXPECT_EQ(stored.find("2MXD"), std::string::npos);
+
+    char back[128];
+    ASSERT_TRUE(readStoredLinkKey(back, sizeof back));
+    EXPECT_STREQ(back, typed);
+    loadLinkKey();
+    EXPECT_TRUE(haveLinkKey());
+
+    ASSERT_TRUE(storeLinkKey(""));
+    EXPECT_FALSE(readStoredLinkKey(back, sizeof back));
+    loadLinkKey();
+    EXPECT_FALSE(haveLinkKey());
+}
+
+}  // namespace
