@@ -8,35 +8,12 @@
 
 #include "app/appstate.h"
 #include "link/record_layer.h"
+#include "link/system_cipher.h"
 
 enum LinkChannel { LINK_CONTROL = 0, LINK_CLIPBOARD = 1 };
 
 // The partner has this long to prove the link key on a new connection.
 constexpr UINT HANDSHAKE_DEADLINE_MS = 5000;
-
-// Whether the system offers what a protected link needs (Windows Vista on).
-bool systemCryptoAvailable();
-
-// The cipher of one connection: AES-256-GCM, HMAC-SHA256 and random bytes
-// from the system.
-class SystemCipher final : public LinkCipher {
-public:
-    bool random(uint8_t* out, int32_t n) override;
-    bool hmac(const uint8_t* key, int32_t keyLength, const uint8_t* data, int32_t n, uint8_t out[32]) override;
-    bool setKeys(const uint8_t sendKey[32], const uint8_t receiveKey[32]) override;
-    bool seal(const uint8_t nonce[RECORD_NONCE], const uint8_t* header, int32_t headerLength, uint8_t* data, int32_t n,
-              uint8_t tag[RECORD_TAG]) override;
-    bool open(const uint8_t nonce[RECORD_NONCE], const uint8_t* header, int32_t headerLength, uint8_t* data, int32_t n,
-              const uint8_t tag[RECORD_TAG]) override;
-    void dropKeys() override;
-    ~SystemCipher() { dropKeys(); }
-
-private:
-    void* sendKey = nullptr;
-    void* receiveKey = nullptr;
-    uint8_t* sendObject = nullptr;
-    uint8_t* receiveObject = nullptr;
-};
 
 // The link key that new connections use, as it counts (normalizeLinkKey);
 // none when n is 0. Connections already made keep what they began with.
