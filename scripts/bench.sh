@@ -4,7 +4,7 @@
 # two-PC rig and prints every figure beside its floor measured in the same
 # run, as a ratio, with each target met or not. The table goes to
 # bench/results.md (RESULTS=FILE to write it elsewhere). About 10 minutes.
-#   bash scripts/bench.sh [--only slave,master,flood,crossing,e2e,pointer,idle,clipboard]
+#   bash scripts/bench.sh [--only slave,master,flood,crossing,e2e,pointer,idle,clipboard,linkkey]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
