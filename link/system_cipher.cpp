@@ -49,7 +49,7 @@ bool loadCng()
 {
     if (cng.tried) return cng.ready;
     cng.tried = true;
-    HMODULE dll = LoadLibraryA("bcrypt.dll");
+    HMODULE dll = loadSystemLibrary("bcrypt.dll");
     if (!dll) return false;
     const bool found =
         lookUp(dll, "BCryptOpenAlgorithmProvider", &cng.openProvider) &&
@@ -116,6 +116,16 @@ void gcmInfo(BCRYPT_AUTHENTICATED_CIPHER_MODE_INFO* info, const uint8_t* nonce, 
 }
 
 }  // namespace
+
+HMODULE loadSystemLibrary(const char* name)
+{
+    char path[MAX_PATH + 32] = {};
+    const UINT n = GetSystemDirectoryA(path, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) return nullptr;
+    lstrcatA(path, "\\");
+    lstrcatA(path, name);
+    return LoadLibraryA(path);
+}
 
 bool systemCryptoAvailable()
 {

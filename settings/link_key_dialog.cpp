@@ -7,6 +7,7 @@
 #include "app/appstate.h"
 #include "link/connections.h"
 #include "link/link_key.h"
+#include "link/system_cipher.h"
 #include "resources/resource.h"
 #include "settings/key_text.h"
 #include "settings/settings.h"
@@ -31,7 +32,7 @@ bool loadDataProtection()
     static bool tried = false;
     if (!tried) {
         tried = true;
-        if (HMODULE dll = LoadLibraryA("crypt32.dll")) {
+        if (HMODULE dll = loadSystemLibrary("crypt32.dll")) {
             protectData = reinterpret_cast<ProtectFunction>(
                 reinterpret_cast<void*>(GetProcAddress(dll, "CryptProtectData")));
             unprotectData = reinterpret_cast<UnprotectFunction>(
