@@ -13,7 +13,7 @@ struct Channel {
     SystemCipher cipher;
     LinkSession session;
     // What one receive brought and the session has not taken yet.
-    uint8_t raw[64 * 1024];
+    uint8_t raw[256 * 1024];
     int32_t rawBegin = 0, rawEnd = 0;
 };
 

@@ -145,12 +145,14 @@ void takeProof(LinkSession& session, LinkEvent* event)
     *event = LinkEvent::Failed;
 }
 
-void takeRecord(LinkSession& session, int32_t length, LinkEvent* event)
+// Opens a record whose header is in the unit and whose body and tag are at
+// `body`, into the unit after the header.
+void takeRecord(LinkSession& session, const uint8_t* body, int32_t length, LinkEvent* event)
 {
     uint8_t nonce[RECORD_NONCE];
     makeNonce(session.receiveCounter, nonce);
-    if (!session.cipher->open(nonce, session.unit, RECORD_HEADER, session.unit + RECORD_HEADER, length,
-                              session.unit + RECORD_HEADER + length)) {
+    if (!session.cipher->open(nonce, session.unit, RECORD_HEADER, body, session.unit + RECORD_HEADER, length,
+                              body + length)) {
         fail(session, LinkFailure::Record);
         *event = LinkEvent::Failed;
         return;
@@ -203,6 +205,18 @@ int32_t linkFeed(LinkSession& session, const uint8_t* data, int32_t n, LinkEvent
     session.plainBegin = session.plainEnd = 0;
     int32_t taken = 0;
     while (taken < n) {
+        // A whole record at hand is opened where it lies, without first
+        // being gathered: the usual case on a busy link.
+        if (session.state == LinkState::Proven && session.unitFilled == 0 && n - taken >= RECORD_HEADER) {
+            const uint32_t length = little32(data + taken);
+            if (length > 0 && length <= static_cast<uint32_t>(RECORD_MAX_PLAIN) &&
+                static_cast<uint32_t>(n - taken) >= RECORD_HEADER + length + RECORD_TAG) {
+                std::memcpy(session.unit, data + taken, RECORD_HEADER);
+                takeRecord(session, data + taken + RECORD_HEADER, static_cast<int32_t>(length), event);
+                if (*event == LinkEvent::Failed) return taken;
+                return taken + RECORD_HEADER + static_cast<int32_t>(length) + RECORD_TAG;
+            }
+        }
         int32_t needed = 0;
         switch (session.state) {
         case LinkState::AwaitGreeting: needed = GREETING_SIZE; break;
@@ -239,7 +253,9 @@ int32_t linkFeed(LinkSession& session, const uint8_t* data, int32_t n, LinkEvent
         switch (session.state) {
         case LinkState::AwaitGreeting: takeGreeting(session); break;
         case LinkState::AwaitProof:    takeProof(session, event); break;
-        case LinkState::Proven:        takeRecord(session, needed - RECORD_HEADER - RECORD_TAG, event); break;
+        case LinkState::Proven:
+            takeRecord(session, session.unit + RECORD_HEADER, needed - RECORD_HEADER - RECORD_TAG, event);
+            break;
         default: break;
         }
         if (session.state == LinkState::Failed) *event = LinkEvent::Failed;
@@ -251,8 +267,10 @@ int32_t linkFeed(LinkSession& session, const uint8_t* data, int32_t n, LinkEvent
 int32_t linkSeal(LinkSession& session, const uint8_t* data, int32_t n)
 {
     if (session.state != LinkState::Proven) return -1;
-    // What was written already makes room at the front.
-    if (session.outBegin > 0) {
+    // What was written already makes room at the front, when the room
+    // behind is too small for what comes.
+    const int32_t wanted = (n < RECORD_MAX_PLAIN ? n : RECORD_MAX_PLAIN) + RECORD_HEADER + RECORD_TAG;
+    if (session.outBegin > 0 && LINK_OUT_CAPACITY - session.outEnd < wanted) {
         std::memmove(session.out, session.out + session.outBegin, session.outEnd - session.outBegin);
         session.outEnd -= session.outBegin;
         session.outBegin = 0;
@@ -266,10 +284,9 @@ int32_t linkSeal(LinkSession& session, const uint8_t* data, int32_t n)
         if (length > room) length = room;
         uint8_t* record = session.out + session.outEnd;
         putLittle32(record, static_cast<uint32_t>(length));
-        std::memcpy(record + RECORD_HEADER, data + taken, length);
         uint8_t nonce[RECORD_NONCE];
         makeNonce(session.sendCounter, nonce);
-        if (!session.cipher->seal(nonce, record, RECORD_HEADER, record + RECORD_HEADER, length,
+        if (!session.cipher->seal(nonce, record, RECORD_HEADER, data + taken, record + RECORD_HEADER, length,
                                   record + RECORD_HEADER + length)) {
             fail(session, LinkFailure::Cipher);
             return -1;

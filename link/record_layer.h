@@ -33,8 +33,9 @@ constexpr int32_t RECORD_MAX_PLAIN = 16384;
 constexpr int32_t RECORD_MAX_WIRE = RECORD_HEADER + RECORD_MAX_PLAIN + RECORD_TAG;
 // The longest link key text that counts; the rest of a longer one is ignored.
 constexpr int32_t LINK_KEY_MAX = 128;
-// What waits to be written: room for four full records.
-constexpr int32_t LINK_OUT_CAPACITY = 4 * RECORD_MAX_WIRE;
+// What waits to be written: room for sixteen full records, so a long
+// clipboard transfer goes to the socket in few large writes.
+constexpr int32_t LINK_OUT_CAPACITY = 16 * RECORD_MAX_WIRE;
 
 class LinkCipher {
 public:
@@ -42,12 +43,13 @@ public:
     virtual bool hmac(const uint8_t* key, int32_t keyLength, const uint8_t* data, int32_t n, uint8_t out[32]) = 0;
     // The keys of one connection's two directions, 32 bytes each.
     virtual bool setKeys(const uint8_t sendKey[32], const uint8_t receiveKey[32]) = 0;
-    // Encrypts n bytes in place, authenticating `header` alongside.
-    virtual bool seal(const uint8_t nonce[RECORD_NONCE], const uint8_t* header, int32_t headerLength, uint8_t* data,
-                      int32_t n, uint8_t tag[RECORD_TAG]) = 0;
-    // Decrypts n bytes in place; false when the tag does not match.
-    virtual bool open(const uint8_t nonce[RECORD_NONCE], const uint8_t* header, int32_t headerLength, uint8_t* data,
-                      int32_t n, const uint8_t tag[RECORD_TAG]) = 0;
+    // Encrypts n bytes from `in` to `out` (which may be the same),
+    // authenticating `header` alongside.
+    virtual bool seal(const uint8_t nonce[RECORD_NONCE], const uint8_t* header, int32_t headerLength,
+                      const uint8_t* in, uint8_t* out, int32_t n, uint8_t tag[RECORD_TAG]) = 0;
+    // Decrypts n bytes from `in` to `out`; false when the tag does not match.
+    virtual bool open(const uint8_t nonce[RECORD_NONCE], const uint8_t* header, int32_t headerLength,
+                      const uint8_t* in, uint8_t* out, int32_t n, const uint8_t tag[RECORD_TAG]) = 0;
     virtual void dropKeys() = 0;
 
 protected:

@@ -163,28 +163,28 @@ bool SystemCipher::setKeys(const uint8_t sendSecret[32], const uint8_t receiveSe
     return false;
 }
 
-bool SystemCipher::seal(const uint8_t nonce[RECORD_NONCE], const uint8_t* header, int32_t headerLength, uint8_t* data,
-                        int32_t n, uint8_t tag[RECORD_TAG])
+bool SystemCipher::seal(const uint8_t nonce[RECORD_NONCE], const uint8_t* header, int32_t headerLength,
+                        const uint8_t* in, uint8_t* out, int32_t n, uint8_t tag[RECORD_TAG])
 {
     if (!sendKey) return false;
     BCRYPT_AUTHENTICATED_CIPHER_MODE_INFO info;
     gcmInfo(&info, nonce, header, headerLength, tag);
     ULONG written = 0;
-    return cng.encrypt(static_cast<BCRYPT_KEY_HANDLE>(sendKey), data, static_cast<ULONG>(n), &info, nullptr, 0, data,
-                       static_cast<ULONG>(n), &written, 0) == STATUS_SUCCESS &&
+    return cng.encrypt(static_cast<BCRYPT_KEY_HANDLE>(sendKey), const_cast<PUCHAR>(in), static_cast<ULONG>(n), &info,
+                       nullptr, 0, out, static_cast<ULONG>(n), &written, 0) == STATUS_SUCCESS &&
            written == static_cast<ULONG>(n);
 }
 
-bool SystemCipher::open(const uint8_t nonce[RECORD_NONCE], const uint8_t* header, int32_t headerLength, uint8_t* data,
-                        int32_t n, const uint8_t tag[RECORD_TAG])
+bool SystemCipher::open(const uint8_t nonce[RECORD_NONCE], const uint8_t* header, int32_t headerLength,
+                        const uint8_t* in, uint8_t* out, int32_t n, const uint8_t tag[RECORD_TAG])
 {
     if (!receiveKey) return false;
     BCRYPT_AUTHENTICATED_CIPHER_MODE_INFO info;
     gcmInfo(&info, nonce, header, headerLength, tag);
     ULONG written = 0;
     // A tag that does not match gives STATUS_AUTH_TAG_MISMATCH.
-    return cng.decrypt(static_cast<BCRYPT_KEY_HANDLE>(receiveKey), data, static_cast<ULONG>(n), &info, nullptr, 0,
-                       data, static_cast<ULONG>(n), &written, 0) == STATUS_SUCCESS &&
+    return cng.decrypt(static_cast<BCRYPT_KEY_HANDLE>(receiveKey), const_cast<PUCHAR>(in), static_cast<ULONG>(n),
+                       &info, nullptr, 0, out, static_cast<ULONG>(n), &written, 0) == STATUS_SUCCESS &&
            written == static_cast<ULONG>(n);
 }
 

@@ -21,10 +21,10 @@ public:
     bool random(uint8_t* out, int32_t n) override;
     bool hmac(const uint8_t* key, int32_t keyLength, const uint8_t* data, int32_t n, uint8_t out[32]) override;
     bool setKeys(const uint8_t sendKey[32], const uint8_t receiveKey[32]) override;
-    bool seal(const uint8_t nonce[RECORD_NONCE], const uint8_t* header, int32_t headerLength, uint8_t* data, int32_t n,
-              uint8_t tag[RECORD_TAG]) override;
-    bool open(const uint8_t nonce[RECORD_NONCE], const uint8_t* header, int32_t headerLength, uint8_t* data, int32_t n,
-              const uint8_t tag[RECORD_TAG]) override;
+    bool seal(const uint8_t nonce[RECORD_NONCE], const uint8_t* header, int32_t headerLength, const uint8_t* in,
+              uint8_t* out, int32_t n, uint8_t tag[RECORD_TAG]) override;
+    bool open(const uint8_t nonce[RECORD_NONCE], const uint8_t* header, int32_t headerLength, const uint8_t* in,
+              uint8_t* out, int32_t n, const uint8_t tag[RECORD_TAG]) override;
     void dropKeys() override;
     ~SystemCipher() { dropKeys(); }
 

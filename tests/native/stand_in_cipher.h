@@ -42,23 +42,25 @@ public:
         return true;
     }
 
-    bool seal(const uint8_t nonce[RECORD_NONCE], const uint8_t* header, int32_t headerLength, uint8_t* data, int32_t n,
-              uint8_t tag[RECORD_TAG]) override
+    bool seal(const uint8_t nonce[RECORD_NONCE], const uint8_t* header, int32_t headerLength, const uint8_t* in,
+              uint8_t* out, int32_t n, uint8_t tag[RECORD_TAG]) override
     {
         if (!keyed) return false;
-        stream(send, nonce, data, n);
-        makeTag(send, nonce, header, headerLength, data, n, tag);
+        std::memmove(out, in, n);
+        stream(send, nonce, out, n);
+        makeTag(send, nonce, header, headerLength, out, n, tag);
         return true;
     }
 
-    bool open(const uint8_t nonce[RECORD_NONCE], const uint8_t* header, int32_t headerLength, uint8_t* data, int32_t n,
-              const uint8_t tag[RECORD_TAG]) override
+    bool open(const uint8_t nonce[RECORD_NONCE], const uint8_t* header, int32_t headerLength, const uint8_t* in,
+              uint8_t* out, int32_t n, const uint8_t tag[RECORD_TAG]) override
     {
         if (!keyed) return false;
         uint8_t expected[RECORD_TAG];
-        makeTag(receive, nonce, header, headerLength, data, n, expected);
+        makeTag(receive, nonce, header, headerLength, in, n, expected);
         if (std::memcmp(expected, tag, RECORD_TAG) != 0) return false;
-        stream(receive, nonce, data, n);
+        std::memmove(out, in, n);
+        stream(receive, nonce, out, n);
         return true;
     }
 

@@ -43,21 +43,20 @@ TEST(SystemCipher, GivesHmacSha256AndAes256GcmAsPublished)
     uint8_t block[16] = {};
     uint8_t tag[RECORD_TAG];
     uint8_t header[4] = {16, 0, 0, 0};
-    ASSERT_TRUE(cipher.seal(nonce, header, 0, block, 16, tag));
+    ASSERT_TRUE(cipher.seal(nonce, header, 0, block, block, 16, tag));
     EXPECT_EQ(hex(block, 16), "cea7403d4d606b6e074ec5d3baf39d18");
     EXPECT_EQ(hex(tag, 16), "d0d1c8a799996bf0265b98b5d48ab919");
 
-    ASSERT_TRUE(cipher.seal(nonce, header, 4, block, 16, tag));
+    const uint8_t plain[16] = {1, 2, 3};
+    ASSERT_TRUE(cipher.seal(nonce, header, 4, plain, block, 16, tag));
     uint8_t copy[16];
-    std::memcpy(copy, block, 16);
-    ASSERT_TRUE(cipher.open(nonce, header, 4, copy, 16, tag));
-    std::memcpy(copy, block, 16);
+    ASSERT_TRUE(cipher.open(nonce, header, 4, block, copy, 16, tag));
+    EXPECT_EQ(std::memcmp(copy, plain, 16), 0);
     tag[15] ^= 1;
-    EXPECT_FALSE(cipher.open(nonce, header, 4, copy, 16, tag));
+    EXPECT_FALSE(cipher.open(nonce, header, 4, block, copy, 16, tag));
     tag[15] ^= 1;
     header[1] ^= 0x80;
-    std::memcpy(copy, block, 16);
-    EXPECT_FALSE(cipher.open(nonce, header, 4, copy, 16, tag));
+    EXPECT_FALSE(cipher.open(nonce, header, 4, block, copy, 16, tag));
 
     // Fresh random bytes each time.
     uint8_t a[32], b[32];
