@@ -107,7 +107,8 @@ class Bench:
             raise RuntimeError("tool gave no result (code %s)" % process.returncode)
         data = json.loads(lines[-1])
         if "error" in data:
-            raise RuntimeError(data["error"])
+            # Every error the tool printed: the first says what went wrong.
+            raise RuntimeError("; ".join(json.loads(l).get("error", "") for l in lines if '"error"' in l))
         return data
 
     def end(self, process):

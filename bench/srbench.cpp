@@ -446,7 +446,10 @@ int slavePath(int portA, int portB, int n, bool keys)
     if (listenerA == INVALID_SOCKET || listenerB == INVALID_SOCKET) return 1;
     sayReady();
     SOCKET a = acceptOn(listenerA), b = acceptOn(listenerB, false);  // the floor has no key
-    if (a == INVALID_SOCKET || b == INVALID_SOCKET) return 1;
+    if (a == INVALID_SOCKET || b == INVALID_SOCKET) {
+        std::printf("{\"error\": \"no partner, or one that did not prove the link key\"}\n");
+        return 1;
+    }
     drain(a, 500);  // the screen size, if any
     drain(b, 100);
     setTimeout(a, 5000);
@@ -494,7 +497,10 @@ int masterPath(int port, int n, bool keys, bool cross)
 {
     noAcceleration();
     SOCKET s = acceptPartner(port);
-    if (s == INVALID_SOCKET) return 1;
+    if (s == INVALID_SOCKET) {
+        std::printf("{\"error\": \"no partner, or one that did not prove the link key\"}\n");
+        return 1;
+    }
     Arrivals a;
     a.s = s;
     sendPacket(s, Packet{PKT_SCREEN_SIZE, 1024, 768});
@@ -527,7 +533,10 @@ int crossing(int port, int n)
 {
     noAcceleration();
     SOCKET s = acceptPartner(port);
-    if (s == INVALID_SOCKET) return 1;
+    if (s == INVALID_SOCKET) {
+        std::printf("{\"error\": \"no partner, or one that did not prove the link key\"}\n");
+        return 1;
+    }
     Arrivals a;
     a.s = s;
     sendPacket(s, Packet{PKT_SCREEN_SIZE, 1024, 768});
@@ -837,6 +846,11 @@ int main(int argc, char** argv)
 {
     QueryPerformanceFrequency(&frequency);
     if (const char* key = std::getenv("SRBENCH_LINK_KEY")) linkKeyLength = normalizeLinkKey(key, linkKey, sizeof linkKey);
+    // The system's cipher is looked up once, here, before any thread may use it.
+    if (linkKeyLength > 0 && !systemCryptoAvailable()) {
+        std::printf("{\"error\": \"no system cipher for the link key\"}\n");
+        return 1;
+    }
     WSADATA data;
     WSAStartup(MAKEWORD(2, 2), &data);
     const std::string mode = argc > 1 ? argv[1] : "";
