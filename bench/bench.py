@@ -217,9 +217,9 @@ class Bench:
 
     # ---- 7. flood
 
-    def measure_flood(self, start, n, kind):
+    def measure_flood(self, start, n, kind, key=None):
         port = free_port_pair()
-        tool = self.spawn(self.slave, "srbench.exe", "flood", port, n, kind)
+        tool = self.spawn(self.slave, "srbench.exe", "flood", port, n, kind, key=key)
         self.wait_ready(tool)
         other = start(port)
         try:

@@ -167,7 +167,13 @@ int linkRecv(int channel, SOCKET socket, char* buffer, int room)
         if (ch.held) break;
         if (ch.rawBegin == ch.rawEnd) {
             if (received) break;
-            const int n = recv(socket, reinterpret_cast<char*>(ch.raw), sizeof ch.raw, 0);
+            // No more is read than the caller can take once opened, with a
+            // record begun earlier completed by it: what stays unread stays
+            // in the socket, which reports it again.
+            const int free = room - copied;
+            int want = free > RECORD_MAX_WIRE ? free - RECORD_MAX_WIRE : free;
+            if (want > static_cast<int>(sizeof ch.raw)) want = sizeof ch.raw;
+            const int n = recv(socket, reinterpret_cast<char*>(ch.raw), want, 0);
             if (n <= 0) {
                 if (copied > 0) break;  // the close or the error is seen at the next read
                 return n;
@@ -193,6 +199,13 @@ int linkRecv(int channel, SOCKET socket, char* buffer, int room)
             PostMessageA(app.mainWindow, WM_LINK_PROVEN, socket, channel);
         }
     }
+    // What was read and not yet handed on (a buffer nearly full) would wait
+    // for a notification the socket no longer owes: one is posted, as the
+    // socket would for bytes left in it.
+    const bool left = linkPlainLength(ch.session) > 0 || ch.rawBegin < ch.rawEnd;
+    if (left && !ch.held && ch.session.state != LinkState::Failed)
+        PostMessageA(app.mainWindow, channel == LINK_CONTROL ? WM_CONTROL_SOCKET : WM_CLIPBOARD_SOCKET, socket,
+                     WSAMAKESELECTREPLY(FD_READ, 0));
     if (copied == 0) return wouldBlock();
     return copied;
 }
