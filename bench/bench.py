@@ -535,7 +535,7 @@ class Bench:
 
     # ---- 9. the protected link: each path with a link key beside the same without
 
-    def section_linkkey(self, n=1000, rounds=2, clipboard_rounds=3, size=4999995):
+    def section_linkkey(self, n=1000, rounds=4, clipboard_rounds=4, size=4999995):
         def keyed(what, plain, protected, target=1.10):
             value, floor = statistics.median(protected), statistics.median(plain)
             self.add(Figure("linkkey", what + ", with a link key", "ms", value, percentile(protected, 99)
