@@ -4,7 +4,6 @@
 
 #include <cstring>
 #include <string>
-#include <vector>
 
 #include "link/link_key.h"
 #include "settings/link_key_dialog.h"
@@ -62,46 +61,6 @@ TEST(SystemCipher, GivesHmacSha256AndAes256GcmAsPublished)
     uint8_t a[32], b[32];
     ASSERT_TRUE(cipher.random(a, 32) && cipher.random(b, 32));
     EXPECT_NE(std::memcmp(a, b, 32), 0);
-}
-
-TEST(SystemCipher, CarriesAHandshakeAndRecordsBetweenTwoSessions)
-{
-    static SystemCipher connectorCipher, acceptorCipher;
-    static LinkSession connector, acceptor;
-    const uint8_t key[] = "K7QF2MXD9PZR4TWA3HNB6YCE";
-    ASSERT_TRUE(linkStart(connector, &connectorCipher, LinkRole::Connector, key, sizeof key - 1));
-    ASSERT_TRUE(linkStart(acceptor, &acceptorCipher, LinkRole::Acceptor, key, sizeof key - 1));
-    LinkEvent event;
-    bool proven[2] = {};
-    for (int round = 0; round < 2; ++round) {
-        std::vector<uint8_t> c(linkOutput(connector), linkOutput(connector) + linkOutputLength(connector));
-        std::vector<uint8_t> a(linkOutput(acceptor), linkOutput(acceptor) + linkOutputLength(acceptor));
-        linkOutputTaken(connector, static_cast<int32_t>(c.size()));
-        linkOutputTaken(acceptor, static_cast<int32_t>(a.size()));
-        ASSERT_EQ(linkFeed(acceptor, c.data(), static_cast<int32_t>(c.size()), &event), static_cast<int32_t>(c.size()));
-        proven[1] = proven[1] || event == LinkEvent::Proven;
-        ASSERT_EQ(linkFeed(connector, a.data(), static_cast<int32_t>(a.size()), &event), static_cast<int32_t>(a.size()));
-        proven[0] = proven[0] || event == LinkEvent::Proven;
-    }
-    ASSERT_TRUE(proven[0] && proven[1]);
-
-    std::vector<uint8_t> text(40000);
-    for (size_t i = 0; i < text.size(); ++i) text[i] = static_cast<uint8_t>(i % 251);
-    std::vector<uint8_t> wire, received;
-    for (size_t at = 0; at < text.size();) {
-        const int32_t n = linkSeal(connector, text.data() + at, static_cast<int32_t>(text.size() - at));
-        ASSERT_GT(n, 0);
-        at += n;
-        wire.insert(wire.end(), linkOutput(connector), linkOutput(connector) + linkOutputLength(connector));
-        linkOutputTaken(connector, linkOutputLength(connector));
-    }
-    for (size_t at = 0; at < wire.size();) {
-        at += linkFeed(acceptor, wire.data() + at, static_cast<int32_t>(wire.size() - at), &event);
-        ASSERT_NE(event, LinkEvent::Failed);
-        if (event == LinkEvent::Plaintext)
-            received.insert(received.end(), linkPlain(acceptor), linkPlain(acceptor) + linkPlainLength(acceptor));
-    }
-    EXPECT_EQ(received, text);
 }
 
 TEST(LinkKeyStore, KeepsTheKeyProtectedUnderTheUsersSettingsKey)
