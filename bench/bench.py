@@ -535,6 +535,12 @@ class Bench:
 
     # ---- 9. the protected link: each path with a link key beside the same without
 
+    @staticmethod
+    def turns(turn, plain, protected):
+        """Without a key and with one, in alternating order from turn to turn."""
+        pairs = ((None, plain), (LINK_KEY, protected))
+        return pairs if turn % 2 == 0 else pairs[::-1]
+
     def section_linkkey(self, n=1000, rounds=4, clipboard_rounds=4, size=4999995):
         def keyed(what, plain, protected, target=1.10):
             value, floor = statistics.median(protected), statistics.median(plain)
@@ -545,8 +551,8 @@ class Bench:
 
         for kind in ("move", "key"):
             plain, protected = [], []
-            for _ in range(rounds):  # in turns, so the machine's noise falls on both alike
-                for key, into in ((None, plain), (LINK_KEY, protected)):
+            for turn in range(rounds):  # in turns, each first every other time, so noise falls on both alike
+                for key, into in self.turns(turn, plain, protected):
                     ours, _ = self.measure_slave_path(
                         lambda port, key=key: self.start_program(self.slave, False, port, key=key),
                         lambda port: self.spawn(self.slave, "floor.exe", "slave", port), kind, n // rounds, key)
@@ -555,8 +561,8 @@ class Bench:
                   [v / 1000 for v in protected])
         for kind in ("move", "key"):
             plain, protected = [], []
-            for _ in range(rounds):
-                for key, into in ((None, plain), (LINK_KEY, protected)):
+            for turn in range(rounds):
+                for key, into in self.turns(turn, plain, protected):
                     into += self.measure_master_path(
                         lambda port, key=key: self.start_program(self.master, True, port, key=key), kind,
                         n // rounds, True, key)
@@ -564,9 +570,9 @@ class Bench:
                   [v / 1000 for v in protected])
         text_file = self.clipboard_text(size)
         plain, protected = [], []
-        for _ in range(clipboard_rounds):
-            plain += self.clipboard_rounds(text_file, size, 1)
-            protected += self.clipboard_rounds(text_file, size, 1, LINK_KEY)
+        for turn in range(clipboard_rounds):
+            for key, into in self.turns(turn, plain, protected):
+                into += self.clipboard_rounds(text_file, size, 1, key)
         keyed("Clipboard: %s bytes there and back" % format(size, ","), plain, protected)
 
     # ---- running
