@@ -46,6 +46,9 @@ constexpr unsigned WM_SET_CURSOR       = 8052;   // put the pointer at (wParam, 
 constexpr unsigned WM_SEND_WHEEL       = 8053;   // send the wheel turns that added up meanwhile
 constexpr unsigned WM_LINK_BROKEN      = 8054;   // a send on control socket wParam failed for good
 constexpr unsigned WM_SOCKET_GONE      = 8055;   // every notice of closed socket wParam has come round
+constexpr unsigned WM_LINK_PROVEN      = 8060;   // the partner proved the link key on socket wParam, connection lParam
+constexpr unsigned WM_LINK_REFUSED     = 8061;   // end socket wParam of connection lParam: the link key was not proven
+constexpr unsigned WM_LINK_KEY_NOTICE  = 8062;   // tell the user the partner did not prove the link key
 constexpr unsigned WM_CONTROL_SOCKET   = 9013;   // socket event of the control connection
 constexpr unsigned WM_CLIPBOARD_SOCKET = 9018;   // socket event of the clipboard connection
 constexpr unsigned WM_TRAY_NOTIFY      = 12027;  // mouse event over the tray icon
@@ -56,6 +59,8 @@ constexpr unsigned TIMER_SPLASH_HIDE = 12032;
 constexpr unsigned TIMER_RECONNECT   = 12040;  // the Master tries its partner again
 constexpr unsigned TIMER_LINK_WATCH  = 12041;  // a packet that draws no READY means a dead link
 constexpr unsigned TIMER_CLIPBOARD_RETRY = 12042;  // make a clipboard connection that ended alone again
+constexpr unsigned TIMER_HANDSHAKE_CONTROL   = 12045;  // the control connection's handshake ran out of time
+constexpr unsigned TIMER_HANDSHAKE_CLIPBOARD = 12046;  // the clipboard connection's handshake ran out of time
 
 // Diagnostic panel controls.
 constexpr int IDC_STATUS1  = 12004;
@@ -75,6 +80,7 @@ constexpr int IDM_TOGGLE   = 12029;
 constexpr int IDM_EXIT     = 12030;
 constexpr int IDM_ABOUT    = 12034;
 constexpr int IDM_START_WITH_WINDOWS = 12036;
+constexpr int IDM_LINK_KEY = 12035;
 
 // Socket event mask: FD_READ | FD_WRITE | FD_ACCEPT | FD_CONNECT | FD_CLOSE.
 constexpr long SOCKET_EVENTS = 59;

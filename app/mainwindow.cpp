@@ -6,6 +6,7 @@
 #include "input/flow.h"
 #include "input/hooks.h"
 #include "link/connections.h"
+#include "link/link_key.h"
 #include "link/packets.h"
 #include "resources/resource.h"
 #include "settings/settings.h"
@@ -146,6 +147,7 @@ void onTimer(HWND window, WPARAM id)
         fadeSplashOut();
     }
     if (id == TIMER_RECONNECT || id == TIMER_LINK_WATCH || id == TIMER_CLIPBOARD_RETRY) onLinkTimer(window, id);
+    if (id == TIMER_HANDSHAKE_CONTROL || id == TIMER_HANDSHAKE_CLIPBOARD) onHandshakeTimer(window, id);
 }
 
 // A click on the capture window while the Slave has control: confine again.
@@ -179,6 +181,9 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_SEND_WHEEL:       sendPendingWheel(window); return 0;
     case WM_LINK_BROKEN:      onControlLinkBroken(window, static_cast<SOCKET>(wParam)); return 0;
     case WM_SOCKET_GONE:      onSocketGone(static_cast<SOCKET>(wParam)); return 0;
+    case WM_LINK_PROVEN:      onLinkProven(window, static_cast<SOCKET>(wParam), static_cast<int>(lParam)); return 0;
+    case WM_LINK_REFUSED:     onLinkRefused(window, static_cast<SOCKET>(wParam), static_cast<int>(lParam)); return 0;
+    case WM_LINK_KEY_NOTICE:  showLinkKeyNotice(window); return 0;
     case WM_SET_CURSOR:       SetCursorPos(static_cast<int>(wParam), static_cast<int>(lParam)); return 0;
     case WM_CONTROL_SOCKET:   onControlSocketEvent(window, static_cast<SOCKET>(wParam), lParam); return 0;
     case WM_CLIPBOARD_SOCKET: onClipboardSocketEvent(window, static_cast<SOCKET>(wParam), lParam); return 0;

@@ -8,6 +8,7 @@
 #include "input/hooks.h"
 #include "link/connections.h"
 #include "settings/autostart.h"
+#include "settings/link_key_dialog.h"
 #include "settings/port_text.h"
 #include "settings/settings_dialog.h"
 
@@ -167,6 +168,7 @@ void createTrayMenu()
     app.startWithWindows = startsWithWindows() ? 1 : 0;
     AppendMenuA(app.trayMenu, MF_STRING | (app.startWithWindows ? MF_CHECKED : MF_UNCHECKED), IDM_START_WITH_WINDOWS,
                 "Start with Windows");
+    AppendMenuA(app.trayMenu, MF_STRING, IDM_LINK_KEY, "Link Key...");
 }
 
 namespace {
@@ -231,6 +233,7 @@ void onCommand(HWND window, int id)
     case IDM_TOGGLE:   toggleInput(window); break;
     case IDM_ABOUT:    showAboutDialog(); break;
     case IDM_START_WITH_WINDOWS: turnStartWithWindows(app.startWithWindows == 0); break;
+    case IDM_LINK_KEY: runLinkKeyDialog(); break;
     case IDM_EXIT:
         dropToLocal(window);  // the user's pointer and keys first, if the Slave had them
         deleteTrayIcon();

@@ -28,7 +28,9 @@ sys.path.insert(0, os.path.join(HERE, "..", "tests", "system"))
 
 from rig import Rig, free_port_pair, wait_following, wait_linked, wait_until, wine_loader  # noqa: E402
 
-SECTIONS = ["slave", "master", "flood", "crossing", "e2e", "pointer", "idle", "clipboard"]
+SECTIONS = ["slave", "master", "flood", "crossing", "e2e", "pointer", "idle", "clipboard", "linkkey"]
+# The link key the "linkkey" section gives both sides.
+LINK_KEY = "K7QF-2MXD-9PZR-4TWA-3HNB-6YCE"
 PACKET_SIZE = 56
 
 
@@ -105,10 +107,12 @@ class Bench:
 
     # ---- processes in a PC's prefix
 
-    def spawn(self, pc, exe, *args):
+    def spawn(self, pc, exe, *args, key=None):
+        """A tool in pc's prefix; with key, srbench speaks the protected link."""
         path = os.path.join(self.tools, exe)
+        env = dict(pc.env, SRBENCH_LINK_KEY=key) if key else pc.env
         return subprocess.Popen([wine_loader(path), path] + [str(a) for a in args],
-                                cwd=self.tools, env=pc.env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                cwd=self.tools, env=env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                                 stderr=subprocess.DEVNULL, text=True, start_new_session=True)
 
     @staticmethod
@@ -133,7 +137,8 @@ class Bench:
             raise RuntimeError("tool gave no result (code %s)" % process.returncode)
         data = json.loads(lines[-1])
         if "error" in data:
-            raise RuntimeError(data["error"])
+            # Every error the tool printed: the first says what went wrong.
+            raise RuntimeError("; ".join(json.loads(l).get("error", "") for l in lines if '"error"' in l))
         return data
 
     def end(self, process):
@@ -155,8 +160,10 @@ class Bench:
         subprocess.run(["wine", os.path.join(self.tools, "srbench.exe"), "unclip"], env=self.master.env,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
 
-    def start_program(self, pc, master, port, partner="127.0.0.1"):
+    def start_program(self, pc, master, port, partner="127.0.0.1", key=None):
         pc.settings(master=master, position="right", partner=partner, port=port)
+        if key:
+            pc.drive("linkkey-store " + key)
         pc.start()
 
     # ---- reporting
@@ -183,10 +190,10 @@ class Bench:
 
     # ---- 1. the Slave's path
 
-    def measure_slave_path(self, start_a, start_b, kind, n):
+    def measure_slave_path(self, start_a, start_b, kind, n, key=None):
         """The two Slaves (program and floor) answer in turn, sample by sample."""
         port_a, port_b = free_port_pair(), free_port_pair()
-        tool = self.spawn(self.slave, "srbench.exe", "slave-path", port_a, port_b, n, kind)
+        tool = self.spawn(self.slave, "srbench.exe", "slave-path", port_a, port_b, n, kind, key=key)
         self.wait_ready(tool)
         others = [start_a(port_a), start_b(port_b)]
         try:
@@ -219,9 +226,9 @@ class Bench:
 
     # ---- 2. the Master's path
 
-    def measure_master_path(self, start, kind, n, cross):
+    def measure_master_path(self, start, kind, n, cross, key=None):
         port = free_port_pair()
-        tool = self.spawn(self.master, "srbench.exe", "master-path", port, n, kind, 1 if cross else 0)
+        tool = self.spawn(self.master, "srbench.exe", "master-path", port, n, kind, 1 if cross else 0, key=key)
         self.wait_ready(tool)
         other = start(port)
         try:
@@ -244,9 +251,9 @@ class Bench:
 
     # ---- 7. flood
 
-    def measure_flood(self, start, n, kind):
+    def measure_flood(self, start, n, kind, key=None):
         port = free_port_pair()
-        tool = self.spawn(self.slave, "srbench.exe", "flood", port, n, kind)
+        tool = self.spawn(self.slave, "srbench.exe", "flood", port, n, kind, key=key)
         self.wait_ready(tool)
         other = start(port)
         try:
@@ -293,11 +300,11 @@ class Bench:
 
     # ---- the programs linked on the rig, control on the Slave
 
-    def link_remote(self):
+    def link_remote(self, key=None):
         port = free_port_pair()
-        self.start_program(self.slave, False, port)
+        self.start_program(self.slave, False, port, key=key)
         wait_until(lambda: self.slave.running(), 10, "the Slave")
-        self.start_program(self.master, True, port)
+        self.start_program(self.master, True, port, key=key)
         wait_linked(self.master, self.slave, timeout=60)
         target = self.master.move(300, 200)
         wait_following(self.master, self.slave, target)
@@ -519,12 +526,16 @@ class Bench:
         arrived = self.result(waiter, timeout=90)["at_us"]
         return (arrived - pushed) / 1000
 
-    def section_clipboard(self, size=4999995, rounds=3):
+    def clipboard_text(self, size):
         text_file = os.path.join(self.rig.root, "clipboard.txt")
         line = b"The quick brown fox jumps over the lazy dog 0123456789.\r\n"
         with open(text_file, "wb") as out:
             out.write((line * (size // len(line) + 1))[:size])
-        self.link_remote()
+        return text_file
+
+    def clipboard_rounds(self, text_file, size, rounds, key=None):
+        """Linked programs (with the key, if any): the text there and back, in ms per round."""
+        self.link_remote(key)
         from rig import cross_back
         cross_back(self.master)
         ours = []
@@ -539,6 +550,11 @@ class Bench:
             ours.append(there + back)
             time.sleep(0.5)
         self.end_programs()
+        return ours
+
+    def section_clipboard(self, size=4999995, rounds=3):
+        text_file = self.clipboard_text(size)
+        ours = self.clipboard_rounds(text_file, size, rounds)
         floor = []
         for _ in range(rounds):
             total = 0
@@ -555,6 +571,48 @@ class Bench:
         self.add(Figure("clipboard", "Clipboard: %s bytes there and back" % format(size, ","), "ms", value,
                         max(ours), floor_value, max(floor), "<= 2x", value / floor_value <= 2,
                         "median of %d rounds; p99 column: the slowest" % rounds))
+
+    # ---- 9. the protected link: each path with a link key beside the same without
+
+    @staticmethod
+    def turns(turn, plain, protected):
+        """Without a key and with one, in alternating order from turn to turn."""
+        pairs = ((None, plain), (LINK_KEY, protected))
+        return pairs if turn % 2 == 0 else pairs[::-1]
+
+    def section_linkkey(self, n=1000, rounds=4, clipboard_rounds=4, size=4999995):
+        def keyed(what, plain, protected, target=1.10):
+            value, floor = statistics.median(protected), statistics.median(plain)
+            self.add(Figure("linkkey", what + ", with a link key", "ms", value, percentile(protected, 99)
+                            if len(protected) > 3 else max(protected), floor,
+                            percentile(plain, 99) if len(plain) > 3 else max(plain), "<= %.2fx" % target,
+                            value / floor <= target, "floor column: the same without a key, in turns"))
+
+        for kind in ("move", "key"):
+            plain, protected = [], []
+            for turn in range(rounds):  # in turns, each first every other time, so noise falls on both alike
+                for key, into in self.turns(turn, plain, protected):
+                    ours, _ = self.measure_slave_path(
+                        lambda port, key=key: self.start_program(self.slave, False, port, key=key),
+                        lambda port: self.spawn(self.slave, "floor.exe", "slave", port), kind, n // rounds, key)
+                    into += ours
+            keyed("Slave: PKT_INPUT (%s) until its READY" % kind, [v / 1000 for v in plain],
+                  [v / 1000 for v in protected])
+        for kind in ("move", "key"):
+            plain, protected = [], []
+            for turn in range(rounds):
+                for key, into in self.turns(turn, plain, protected):
+                    into += self.measure_master_path(
+                        lambda port, key=key: self.start_program(self.master, True, port, key=key), kind,
+                        n // rounds, True, key)
+            keyed("Master: injected %s until its packet is in" % kind, [v / 1000 for v in plain],
+                  [v / 1000 for v in protected])
+        text_file = self.clipboard_text(size)
+        plain, protected = [], []
+        for turn in range(clipboard_rounds):
+            for key, into in self.turns(turn, plain, protected):
+                into += self.clipboard_rounds(text_file, size, 1, key)
+        keyed("Clipboard: %s bytes there and back" % format(size, ","), plain, protected)
 
     # ---- running
 

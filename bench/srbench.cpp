@@ -43,6 +43,10 @@
 #include <string>
 #include <vector>
 
+#include "link/record_layer.h"
+#include "link/system_cipher.h"
+#include "settings/key_text.h"
+
 namespace {
 
 const int PACKET = 56;
@@ -112,22 +116,122 @@ bool sendAll(SOCKET s, const char* data, int n)
     return true;
 }
 
+// ---------------------------------------------------------------- the protected link
+
+// With SRBENCH_LINK_KEY set, the partner's connections speak the protected
+// link with that key: a handshake after the accept, then sealed records.
+struct Protected {
+    SOCKET s = INVALID_SOCKET;
+    SystemCipher cipher;
+    LinkSession session;
+    std::vector<uint8_t> plain;  // opened and not yet taken
+    size_t plainAt = 0;
+};
+
+uint8_t linkKey[LINK_KEY_MAX];
+int32_t linkKeyLength = 0;
+Protected* protectedSockets[8] = {};
+
+Protected* protectedOf(SOCKET s)
+{
+    for (Protected* p : protectedSockets)
+        if (p && p->s == s) return p;
+    return nullptr;
+}
+
+bool flushOutput(Protected& p)
+{
+    const int32_t n = linkOutputLength(p.session);
+    if (n > 0 && !sendAll(p.s, reinterpret_cast<const char*>(linkOutput(p.session)), n)) return false;
+    linkOutputTaken(p.session, n);
+    return true;
+}
+
+// Reads once and opens what came; false when the connection ended or failed.
+bool readRecords(Protected& p)
+{
+    static thread_local uint8_t raw[65536];
+    const int n = recv(p.s, reinterpret_cast<char*>(raw), sizeof raw, 0);
+    if (n <= 0) return false;
+    int32_t at = 0;
+    while (at < n) {
+        LinkEvent event;
+        at += linkFeed(p.session, raw + at, n - at, &event);
+        if (event == LinkEvent::Failed) return false;
+        if (event == LinkEvent::Plaintext)
+            p.plain.insert(p.plain.end(), linkPlain(p.session), linkPlain(p.session) + linkPlainLength(p.session));
+        // Only the handshake answers from here: records are sealed and sent
+        // by the thread that writes.
+        if (p.session.state != LinkState::Proven && !flushOutput(p)) return false;
+    }
+    return true;
+}
+
+// The handshake on a connection just accepted; true once the program proved the key.
+bool protect(SOCKET s)
+{
+    if (linkKeyLength == 0) return true;
+    Protected* p = new Protected;
+    p->s = s;
+    for (Protected*& slot : protectedSockets)
+        if (!slot) {
+            slot = p;
+            break;
+        }
+    if (!linkStart(p->session, &p->cipher, LinkRole::Acceptor, linkKey, linkKeyLength) || !flushOutput(*p))
+        return false;
+    while (p->session.state != LinkState::Proven)
+        if (!readRecords(*p)) return false;
+    return true;
+}
+
+bool sendBytes(SOCKET s, const char* data, int n)
+{
+    Protected* p = protectedOf(s);
+    if (!p) return sendAll(s, data, n);
+    while (n > 0) {
+        const int32_t sealed = linkSeal(p->session, reinterpret_cast<const uint8_t*>(data), n);
+        if (sealed < 0 || !flushOutput(*p)) return false;
+        data += sealed;
+        n -= sealed;
+    }
+    return true;
+}
+
+bool receiveBytes(SOCKET s, char* out, int n)
+{
+    Protected* p = protectedOf(s);
+    if (!p) {
+        int got = 0;
+        while (got < n) {
+            const int r = recv(s, out + got, n - got, 0);
+            if (r <= 0) return false;
+            got += r;
+        }
+        return true;
+    }
+    while (p->plain.size() - p->plainAt < static_cast<size_t>(n))
+        if (!readRecords(*p)) return false;
+    std::memcpy(out, p->plain.data() + p->plainAt, n);
+    p->plainAt += n;
+    if (p->plainAt == p->plain.size()) {
+        p->plain.clear();
+        p->plainAt = 0;
+    }
+    return true;
+}
+
 bool sendPacket(SOCKET s, const Packet& p)
 {
     char bytes[PACKET];
     encode(p, bytes);
-    return sendAll(s, bytes, PACKET);
+    return sendBytes(s, bytes, PACKET);
 }
 
 bool receivePacket(SOCKET s, Packet* p)
 {
     char bytes[PACKET];
-    int got = 0;
-    while (got < PACKET) {
-        const int n = recv(s, bytes + got, PACKET - got, 0);
-        if (n <= 0) return false;
-        got += n;
-    }
+    if (!receiveBytes(s, bytes, PACKET)) return false;
     p->type = getInt(bytes);
     p->x = getInt(bytes + 4);
     p->y = getInt(bytes + 8);
@@ -163,6 +267,26 @@ DWORD WINAPI acceptClipboard(LPVOID listener)
         SOCKET s = accept(reinterpret_cast<SOCKET>(listener), nullptr, nullptr);
         if (s == INVALID_SOCKET) return 0;
         char sink[65536];
+        if (linkKeyLength > 0) {
+            // Its own session, read on this thread alone.
+            SystemCipher cipher;
+            LinkSession& session = *new LinkSession;
+            bool proven = false;
+            if (linkStart(session, &cipher, LinkRole::Acceptor, linkKey, linkKeyLength) &&
+                sendAll(s, reinterpret_cast<const char*>(linkOutput(session)), linkOutputLength(session))) {
+                linkOutputTaken(session, linkOutputLength(session));
+                int n;
+                while (!proven && (n = recv(s, sink, sizeof sink, 0)) > 0) {
+                    LinkEvent event = LinkEvent::None;
+                    for (int at = 0; at < n && event != LinkEvent::Failed;) {
+                        at += linkFeed(session, reinterpret_cast<uint8_t*>(sink) + at, n - at, &event);
+                        proven = proven || event == LinkEvent::Proven;
+                        sendAll(s, reinterpret_cast<const char*>(linkOutput(session)), linkOutputLength(session));
+                        linkOutputTaken(session, linkOutputLength(session));
+                    }
+                }
+            }
+        }
         while (recv(s, sink, sizeof sink, 0) > 0) {
         }
     }
@@ -177,7 +301,7 @@ SOCKET listenPair(int port)
     return control;
 }
 
-SOCKET acceptOn(SOCKET listener)
+SOCKET acceptOn(SOCKET listener, bool keyed = true)
 {
     fd_set set;
     FD_ZERO(&set);
@@ -187,7 +311,7 @@ SOCKET acceptOn(SOCKET listener)
     SOCKET s = accept(listener, nullptr, nullptr);
     const BOOL on = TRUE;
     setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
-    return s;
+    return !keyed || protect(s) ? s : INVALID_SOCKET;
 }
 
 void sayReady()
@@ -208,8 +332,15 @@ SOCKET acceptPartner(int port)
 void drain(SOCKET s, DWORD ms)
 {
     setTimeout(s, ms);
-    char sink[4096];
-    while (recv(s, sink, sizeof sink, 0) > 0) {
+    if (Protected* p = protectedOf(s)) {
+        while (readRecords(*p)) {
+        }
+        p->plain.clear();
+        p->plainAt = 0;
+    } else {
+        char sink[4096];
+        while (recv(s, sink, sizeof sink, 0) > 0) {
+        }
     }
     setTimeout(s, 0);
 }
@@ -316,8 +447,11 @@ int slavePath(int portA, int portB, int n, bool keys)
     SOCKET listenerA = listenPair(portA), listenerB = listenPair(portB);
     if (listenerA == INVALID_SOCKET || listenerB == INVALID_SOCKET) return 1;
     sayReady();
-    SOCKET a = acceptOn(listenerA), b = acceptOn(listenerB);
-    if (a == INVALID_SOCKET || b == INVALID_SOCKET) return 1;
+    SOCKET a = acceptOn(listenerA), b = acceptOn(listenerB, false);  // the floor has no key
+    if (a == INVALID_SOCKET || b == INVALID_SOCKET) {
+        std::printf("{\"error\": \"no partner, or one that did not prove the link key\"}\n");
+        return 1;
+    }
     drain(a, 500);  // the screen size, if any
     drain(b, 100);
     setTimeout(a, 5000);
@@ -365,7 +499,10 @@ int masterPath(int port, int n, bool keys, bool cross)
 {
     noAcceleration();
     SOCKET s = acceptPartner(port);
-    if (s == INVALID_SOCKET) return 1;
+    if (s == INVALID_SOCKET) {
+        std::printf("{\"error\": \"no partner, or one that did not prove the link key\"}\n");
+        return 1;
+    }
     Arrivals a;
     a.s = s;
     sendPacket(s, Packet{PKT_SCREEN_SIZE, 1024, 768});
@@ -398,7 +535,10 @@ int crossing(int port, int n)
 {
     noAcceleration();
     SOCKET s = acceptPartner(port);
-    if (s == INVALID_SOCKET) return 1;
+    if (s == INVALID_SOCKET) {
+        std::printf("{\"error\": \"no partner, or one that did not prove the link key\"}\n");
+        return 1;
+    }
     Arrivals a;
     a.s = s;
     sendPacket(s, Packet{PKT_SCREEN_SIZE, 1024, 768});
@@ -471,7 +611,7 @@ int flood(int port, int n, bool moves)
     const long answers = moves ? n + 1 : 1;
     CreateThread(nullptr, 0, readArrivals, &a, 0, nullptr);
     const double start = nowUs();
-    if (!sendAll(s, bytes.data(), static_cast<int>(bytes.size()))) return 1;
+    if (!sendBytes(s, bytes.data(), static_cast<int>(bytes.size()))) return 1;
     const double written = nowUs() - start;
     if (!waitFor(a.count, answers, 600000)) {
         std::printf("{\"error\": \"%ld of %ld answers\"}\n", a.count.load(), answers);
@@ -707,6 +847,12 @@ int push(bool right)
 int main(int argc, char** argv)
 {
     QueryPerformanceFrequency(&frequency);
+    if (const char* key = std::getenv("SRBENCH_LINK_KEY")) linkKeyLength = normalizeLinkKey(key, linkKey, sizeof linkKey);
+    // The system's cipher is looked up once, here, before any thread may use it.
+    if (linkKeyLength > 0 && !systemCryptoAvailable()) {
+        std::printf("{\"error\": \"no system cipher for the link key\"}\n");
+        return 1;
+    }
     WSADATA data;
     WSAStartup(MAKEWORD(2, 2), &data);
     const std::string mode = argc > 1 ? argv[1] : "";

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "link/link_key.h"
 #include "link/packets.h"
 
 namespace {
@@ -95,8 +96,8 @@ void sendClipboardBuffer(HWND window)
 void continueClipboardSend(HWND window)
 {
     while (outbox.sent < outbox.length) {
-        const int n = send(app.clipboardSocket, reinterpret_cast<const char*>(outbox.storage + outbox.sent),
-                           outbox.length - outbox.sent, 0);
+        const int n = linkSend(LINK_CLIPBOARD, app.clipboardSocket,
+                               reinterpret_cast<const char*>(outbox.storage + outbox.sent), outbox.length - outbox.sent);
         if (n == SOCKET_ERROR) {
             const int error = WSAGetLastError();
             if (error == WSAEWOULDBLOCK) return;  // the rest goes when the socket drains
@@ -125,13 +126,15 @@ void receiveClipboardData()
 {
     if (receiving) return;
     u_long waiting = 0;
-    if (ioctlsocket(app.clipboardSocket, FIONREAD, &waiting) != 0) {
+    if (linkWaiting(LINK_CLIPBOARD, app.clipboardSocket, &waiting) != 0) {
         errorBox("ioctlsocket failed.");
         return;
     }
     if (waiting == 0) {
+        // A protected link reads ahead of its notifications: one that finds
+        // nothing left there is no one's failure.
         if (staleNotices > 0) --staleNotices;
-        else MessageBoxA(nullptr, "Receive Complete.", "Info", MB_OK);
+        else if (!linkKeyed(LINK_CLIPBOARD, app.clipboardSocket)) MessageBoxA(nullptr, "Receive Complete.", "Info", MB_OK);
         return;
     }
     ClipboardBuffer& buffer = app.clipboardBuffer;
@@ -145,7 +148,7 @@ void receiveClipboardData()
         const bool haveStorage = buffer.storage != nullptr;
         char* space = haveStorage ? reinterpret_cast<char*>(clipboardSpace(buffer)) : scratch;
         const int room = haveStorage ? clipboardRoom(buffer) : static_cast<int>(sizeof scratch);
-        const int n = recv(app.clipboardSocket, space, room, 0);
+        const int n = linkRecv(LINK_CLIPBOARD, app.clipboardSocket, space, room);
         if (n == SOCKET_ERROR) {
             const int error = WSAGetLastError();
             if (error != WSAEWOULDBLOCK) reportSocketError(error, "Receive Data Buffer ()", app.mainWindow);

@@ -7,6 +7,7 @@
 #include "input/flow.h"
 #include "input/hooks.h"
 #include "input/injection.h"
+#include "link/link_key.h"
 #include "link/packets.h"
 
 namespace {
@@ -321,6 +322,7 @@ void controlLinkLost(HWND window, SOCKET socket)
     connecting = false;
     KillTimer(window, TIMER_LINK_WATCH);
     stopClipboardRetries();
+    linkEnd(LINK_CONTROL, socket);
     if (closeConnection(socket)) {
         if (app.controlListening == 0)
             startListening(app.port, WM_CONTROL_SOCKET, &app.controlListener, &app.controlListening);
@@ -329,6 +331,18 @@ void controlLinkLost(HWND window, SOCKET socket)
     forgetClosedSocket(socket, &app.controlSocket);
     retryDelay = 0;
     scheduleRetry();
+}
+
+// The clipboard connection is gone: this side listens for the next one.
+void clipboardLinkLost(SOCKET socket)
+{
+    linkEnd(LINK_CLIPBOARD, socket);
+    if (closeConnection(socket) && app.clipboardListening == 0)
+        startListening(app.port + 1, WM_CLIPBOARD_SOCKET, &app.clipboardListener, &app.clipboardListening);
+    forgetClosedSocket(socket, &app.clipboardSocket);
+    resetClipboardBuffer();  // what was half sent or half received is gone with it
+    // Ended alone, with the control connection still up: made again.
+    if (app.clipboardSocket == 0) scheduleClipboardRetry();
 }
 
 }  // namespace
@@ -441,13 +455,16 @@ void onControlSocketEvent(HWND window, SOCKET socket, LPARAM lParam)
     case FD_READ:
         receiveControlPacket(window, socket);
         break;
+    case FD_WRITE:
+        linkFlush(LINK_CONTROL, socket);  // records sealed while the socket was full
+        break;
     case FD_ACCEPT:
         if (!isListener) break;
         switch (acceptInto(socket, &app.controlSocket, window)) {
         case Accepted::Partner:
             clipboardConnector = false;  // the partner makes the clipboard connection
             stopClipboardRetries();
-            onLinkUp(window);
+            if (linkBegin(LINK_CONTROL, app.controlSocket, LinkRole::Acceptor)) onLinkUp(window);
             break;
         case Accepted::Failed: MessageBoxA(window, "Accept Failed", "Info", MB_OK | MB_ICONWARNING); break;
         case Accepted::Stranger: break;
@@ -464,7 +481,10 @@ void onControlSocketEvent(HWND window, SOCKET socket, LPARAM lParam)
             listenOnBothPorts();
             scheduleRetry();
         } else {
-            onLinkUp(window);
+            // With a link key the link is up once the partner has proved it;
+            // until then the handshake counts as part of the connect.
+            if (linkBegin(LINK_CONTROL, socket, LinkRole::Connector)) onLinkUp(window);
+            else connecting = true;
             // A clipboard connection left from an earlier link gives way, and
             // a failure that ended it says nothing about the new one.
             if (app.clipboardSocket != 0) closeForGood(app.clipboardSocket);
@@ -500,7 +520,9 @@ void onClipboardSocketEvent(HWND window, SOCKET socket, LPARAM lParam)
         receiveClipboardData();
         break;
     case FD_WRITE:
-        continueClipboardSend(window);  // the socket drained: the rest of a transfer goes out
+        // The socket drained: what was sealed goes first, then the rest of a transfer.
+        linkFlush(LINK_CLIPBOARD, socket);
+        continueClipboardSend(window);
         break;
     case FD_ACCEPT:
         if (!isListener) break;
@@ -510,6 +532,7 @@ void onClipboardSocketEvent(HWND window, SOCKET socket, LPARAM lParam)
             clipboardConnector = false;
             stopClipboardRetries();
             resetClipboardBuffer();
+            linkBegin(LINK_CLIPBOARD, app.clipboardSocket, LinkRole::Acceptor);
             break;
         case Accepted::Failed: MessageBoxA(window, "CB Accept Failed", "Info", MB_OK | MB_ICONWARNING); break;
         case Accepted::Stranger: break;
@@ -530,18 +553,41 @@ void onClipboardSocketEvent(HWND window, SOCKET socket, LPARAM lParam)
             clipboardRetrying = false;
             clipboardRetryDelay = 0;
             resetClipboardBuffer();
+            linkBegin(LINK_CLIPBOARD, socket, LinkRole::Connector);
         }
         break;
     case FD_CLOSE:
         if (isStillOpen(socket, [] { receiveClipboardData(); })) break;
-        if (closeConnection(socket) && app.clipboardListening == 0)
-            startListening(app.port + 1, WM_CLIPBOARD_SOCKET, &app.clipboardListener, &app.clipboardListening);
-        forgetClosedSocket(socket, &app.clipboardSocket);
-        resetClipboardBuffer();  // what was half sent or half received is gone with it
-        // Ended alone, with the control connection still up: made again.
-        if (app.clipboardSocket == 0) scheduleClipboardRetry();
+        clipboardLinkLost(socket);
         break;
     default:
         break;
     }
+}
+
+void onLinkProven(HWND window, SOCKET socket, int channel)
+{
+    if (isGone(socket)) return;  // the proof of a socket closed since
+    linkResume(channel);
+    if (channel == LINK_CONTROL && socket != 0 && socket == app.controlSocket) {
+        onLinkUp(window);
+        receiveControlPacket(window, socket);  // the records that came with the proof
+    } else if (channel == LINK_CLIPBOARD && socket != 0 && socket == app.clipboardSocket) {
+        u_long waiting = 0;
+        if (linkWaiting(LINK_CLIPBOARD, socket, &waiting) == 0 && waiting > 0) receiveClipboardData();
+        continueClipboardSend(window);  // a transfer that waited for the handshake
+    }
+}
+
+void onLinkRefused(HWND window, SOCKET socket, int channel)
+{
+    if (channel == LINK_CONTROL) onControlLinkBroken(window, socket);
+    else if (channel == LINK_CLIPBOARD && socket != 0 && socket == app.clipboardSocket && !isGone(socket))
+        clipboardLinkLost(socket);
+}
+
+void endLinkForNewKey(HWND window)
+{
+    if (app.clipboardSocket != 0) clipboardLinkLost(app.clipboardSocket);
+    if (app.controlSocket != 0) controlLinkLost(window, app.controlSocket);
 }

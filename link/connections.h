@@ -28,5 +28,12 @@ void onControlLinkBroken(HWND window, SOCKET socket);
 void onSocketGone(SOCKET socket);
 // TIMER_RECONNECT, TIMER_LINK_WATCH and TIMER_CLIPBOARD_RETRY.
 void onLinkTimer(HWND window, UINT_PTR id);
+// WM_LINK_PROVEN: the partner proved the link key, the connection is up.
+void onLinkProven(HWND window, SOCKET socket, int channel);
+// WM_LINK_REFUSED: the connection failed the handshake or a record; it ends as
+// if the partner had closed it, and the link heals as after any close.
+void onLinkRefused(HWND window, SOCKET socket, int channel);
+// The link key changed: both connections end, and are made again with it.
+void endLinkForNewKey(HWND window);
 // The settings changed: a Master without a link tries its partner at once.
 void reconnectNow();

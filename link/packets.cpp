@@ -5,6 +5,7 @@
 #include "app/panel.h"
 #include "input/edge.h"
 #include "input/injection.h"
+#include "link/link_key.h"
 
 namespace {
 
@@ -34,7 +35,8 @@ bool sendPacket(SOCKET socket, const InputPacket& packet)
 {
     uint8_t bytes[PACKET_SIZE];
     encodePacket(packet, bytes);
-    const bool sent = send(socket, reinterpret_cast<const char*>(bytes), PACKET_SIZE, 0) != SOCKET_ERROR;
+    const bool sent =
+        linkSend(LINK_CONTROL, socket, reinterpret_cast<const char*>(bytes), PACKET_SIZE) != SOCKET_ERROR;
     // A packet that asks for a READY starts the clock; so does one the socket
     // could not take for a full buffer: a partner that goes on answering
     // stops it, a link that is dead in silence is ended when it runs out.
@@ -131,7 +133,8 @@ void receiveControlPacket(HWND window, SOCKET socket)
         }
         if (received) return;
         received = true;
-        const int n = recv(socket, reinterpret_cast<char*>(controlBatch.bytes), sizeof controlBatch.bytes, 0);
+        const int n = linkRecv(LINK_CONTROL, socket, reinterpret_cast<char*>(controlBatch.bytes),
+                               sizeof controlBatch.bytes);
         if (n == SOCKET_ERROR) {
             const int error = WSAGetLastError();
             if (error != WSAEWOULDBLOCK) reportSocketError(error, "recv ()", window);

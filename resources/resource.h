@@ -24,3 +24,12 @@
 #define IDC_BELOW           214
 #define IDC_SETTINGS_STATIC 215
 #define IDC_ABOUT_TEXT      215
+
+/* The link key dialog and its controls. */
+#define IDD_LINK_KEY        230
+#define IDC_LINK_KEY_TEXT   231
+#define IDC_NEW_KEY         232
+#define IDC_CLEAR_KEY       233
+#define IDC_LINK_STATE      234
+#define IDC_LINK_KEY_STATIC 235
+#define IDC_LINK_KEY_NOTE   236

@@ -33,11 +33,11 @@ record() {
 echo "== native build (clang, sanitizers)"
 cmake -S . -B "$BUILD/native" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_COMPILER=clang \
     -DCMAKE_CXX_COMPILER=clang++ -DSKIPRAIL_TESTS=ON -DGTEST_SOURCE_DIR=/usr/src/googletest >/dev/null || exit 1
-ninja -C "$BUILD/native" core_tests packet_fuzz queue_fuzz clipboard_fuzz || exit 1
+ninja -C "$BUILD/native" core_tests packet_fuzz queue_fuzz clipboard_fuzz record_fuzz || exit 1
 "$BUILD/native/tests/native/core_tests" 2>&1 | tee "$BUILD/core_tests.log"
 record core_tests "${PIPESTATUS[0]}" "$BUILD/core_tests.log"
 
-for fuzzer in packet_fuzz queue_fuzz clipboard_fuzz; do
+for fuzzer in packet_fuzz queue_fuzz clipboard_fuzz record_fuzz; do
     mkdir -p "$BUILD/corpus/$fuzzer"
     if "$BUILD/native/tests/native/$fuzzer" -max_total_time="$FUZZ_SECONDS" -max_len=4096 \
         "$BUILD/corpus/$fuzzer" >"$BUILD/$fuzzer.log" 2>&1; then
@@ -114,6 +114,7 @@ for arch in x86_64 i686; do
     run_wine_test "$dir" lifecycle_test 1280x1024
     run_wine_test "$dir" settings_test 1280x1024
     run_wine_test "$dir" shell_test 1280x1024
+    run_wine_test "$dir" link_key_test 1024x768
 done
 
 check_zip

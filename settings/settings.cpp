@@ -4,6 +4,7 @@
 
 #include "app/appstate.h"
 #include "app/panel.h"
+#include "settings/link_key_dialog.h"
 #include "settings/port_text.h"
 #include "settings/settings_dialog.h"
 
@@ -191,6 +192,8 @@ void loadSettings()
     static const int32_t POSITIONS[] = {POS_LEFT, POS_RIGHT, POS_ABOVE, POS_BELOW};
     const int32_t position = readRegistryNumber(SETTINGS_KEY, "ScreenPos");
     if (position >= 0 && position <= 3) app.screenPosition = POSITIONS[position];
+
+    loadLinkKey();
 
     // All four are loaded, defaults included, when the dialog opens; its OK
     // loads them again.

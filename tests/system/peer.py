@@ -301,3 +301,153 @@ class Peer:
             if conn:
                 conn.close()
         self.close_listeners()
+
+
+# ---------------------------------------------------------------- the protected link
+
+CONNECTOR = 1
+ACCEPTOR = 2
+GREETING_SIZE = 56
+
+
+def normalize_key(text):
+    """A link key as it counts: no spaces or dashes, capitals, O as 0, I and L as 1."""
+    kept = [c.upper() for c in text if c not in " \t-\r\n"]
+    return "".join({"O": "0", "I": "1", "L": "1"}.get(c, c) for c in kept).encode("latin-1")[:128]
+
+
+def _hmac(key, data):
+    import hashlib
+    import hmac
+    return hmac.new(key, data, hashlib.sha256).digest()
+
+
+class KeyedLink:
+    """One connection of the protected link played from this side, written
+    from the description of the wire alone: greetings, proofs, then AES-GCM
+    records of a 32-bit length, ciphertext and tag, nonces counted per
+    direction. Reads block with a deadline; nothing runs in the background."""
+
+    def __init__(self, sock, role, key):
+        self.sock = sock
+        self.role = role
+        self.key = normalize_key(key)
+        self.peer_greeting = b""
+        self.proven = False
+        self.sent = 0
+        self.received = 0
+        self._buffer = b""
+
+    def _read(self, n, timeout):
+        deadline = time.monotonic() + timeout
+        while len(self._buffer) < n:
+            left = deadline - time.monotonic()
+            if left <= 0:
+                return None
+            self.sock.settimeout(left)
+            try:
+                chunk = self.sock.recv(65536)
+            except socket.timeout:
+                return None
+            except OSError:
+                chunk = b""
+            if not chunk:
+                raise EOFError
+            self._buffer += chunk
+        data, self._buffer = self._buffer[:n], self._buffer[n:]
+        return data
+
+    def handshake(self, timeout=5.0):
+        """True when the PC proved the same key; False when it did not (or
+        closed, or sent no greeting)."""
+        import os as _os
+        from cryptography.hazmat.primitives.ciphers.aead import AESGCM
+        own = b"SRLK" + bytes([1, self.role, 0, 0]) + _os.urandom(32) + bytes(16)
+        self.sock.sendall(own)
+        try:
+            self.peer_greeting = self._read(GREETING_SIZE, timeout) or b""
+            if not self.peer_greeting.startswith(b"SRLK"):
+                return False
+            connector, acceptor = ((own, self.peer_greeting) if self.role == CONNECTOR
+                                   else (self.peer_greeting, own))
+            prk = _hmac(connector[8:40] + acceptor[8:40], self.key)
+            proof_key = _hmac(prk, b"skiprail link proof\x01")
+            to_acceptor = _hmac(prk, b"skiprail connector to acceptor\x01")
+            to_connector = _hmac(prk, b"skiprail acceptor to connector\x01")
+            other = ACCEPTOR if self.role == CONNECTOR else CONNECTOR
+            self.sock.sendall(_hmac(proof_key, bytes([self.role]) + connector + acceptor))
+            theirs = self._read(32, timeout)
+        except (EOFError, OSError):
+            return False
+        if theirs != _hmac(proof_key, bytes([other]) + connector + acceptor):
+            return False
+        send, receive = ((to_acceptor, to_connector) if self.role == CONNECTOR else (to_connector, to_acceptor))
+        self._seal, self._open = AESGCM(send), AESGCM(receive)
+        self.proven = True
+        return True
+
+    @staticmethod
+    def _nonce(counter):
+        return bytes(4) + struct.pack("<Q", counter)
+
+    def record(self, plain):
+        header = struct.pack("<I", len(plain))
+        sealed = self._seal.encrypt(self._nonce(self.sent), plain, header)
+        self.sent += 1
+        return header + sealed
+
+    def send_packet(self, packet, flip_bit=None):
+        """Sends a packet as a record; flip_bit damages that bit of the record."""
+        data = bytearray(self.record(packet.encode() if isinstance(packet, Packet) else packet))
+        if flip_bit is not None:
+            data[flip_bit // 8] ^= 1 << (flip_bit % 8)
+        self.sock.sendall(bytes(data))
+
+    def next_packet(self, timeout=5.0):
+        """The next packet the PC sent, opened; None when none came in time.
+        A record that does not open raises."""
+        header = self._read(4, timeout)
+        if header is None:
+            return None
+        (length,) = struct.unpack("<I", header)
+        body = self._read(length + 16, timeout)
+        plain = self._open.decrypt(self._nonce(self.received), body, header)
+        self.received += 1
+        return Packet.decode(plain)
+
+    def wait_for(self, packet_type, timeout=5.0):
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            packet = self.next_packet(max(0.05, deadline - time.monotonic()))
+            if packet and packet.type == packet_type:
+                return packet
+        return None
+
+    def wait_closed(self, timeout=5.0):
+        """True once the PC has closed the connection."""
+        deadline = time.monotonic() + timeout
+        try:
+            while time.monotonic() < deadline:
+                self._buffer = b""
+                self._read(1, max(0.05, deadline - time.monotonic()))
+        except EOFError:
+            return True
+        return False
+
+    def close(self):
+        try:
+            self.sock.close()
+        except OSError:
+            pass
+
+
+def keyed_connect(port, key, host="127.0.0.1", source=None, role=CONNECTOR, timeout=5.0):
+    """A connection to the PC on host:port, as the connecting side of the
+    protected link; the handshake is the caller's."""
+    sock = _socket()
+    if source:
+        sock.bind((source, 0))
+    sock.settimeout(timeout)
+    sock.connect((host, port))
+    sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+    return KeyedLink(sock, role, key)

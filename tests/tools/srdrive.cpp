@@ -51,6 +51,12 @@
 //                         key by key  [ok | fail]
 //   settings-click BUTTON a click on master, slave, left, right, above,
 //                         below, ok or cancel  [ok | none]
+//   linkkey               the open Link Key dialog: key field, state line,
+//                         note  [JSON, {"found":false} if none]
+//   linkkey-store TEXT    stores TEXT as the program's link key  [ok | fail]
+//   linkkey-open          the tray menu's Link Key item  [ok | none]
+//   linkkey-type TEXT     types TEXT over the key field  [ok | fail]
+//   linkkey-click BUTTON  a click on new, clear, ok or cancel  [ok | none]
 //   quit                  [bye], then the process ends
 //
 // What Wine 8 on Xvfb does here:
@@ -70,6 +76,7 @@
 //     since the last move: the answer of `move` is the reliable reading then.
 #include <windows.h>
 #include <sddl.h>
+#include <wincrypt.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -86,7 +93,9 @@ const char RUN_KEY[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 const char RUN_VALUE[] = "Skiprail";
 const char MAIN_CLASS[] = "myWindowClass";
 const char SETTINGS_CAPTION[] = "Skiprail Settings";
+const char LINK_KEY_CAPTION[] = "Link Key";
 const int IDM_SETTINGS = 12028;
+const int IDM_LINK_KEY = 12035;
 const UINT WM_COMMAND_LINE = WM_APP + 1;  // thread message, lParam: new std::string
 const int MOVE_STEP = 40;
 // The id of a message box's text control.
@@ -428,7 +437,8 @@ BOOL CALLBACK collectBox(HWND window, LPARAM list)
     char caption[64] = {};
     GetWindowTextA(window, caption, sizeof caption);
     if (std::strcmp(className, "#32770") == 0 && IsWindowVisible(window) &&
-        std::strcmp(caption, SETTINGS_CAPTION) != 0 && (GetWindowLongA(window, GWL_EXSTYLE) & WS_EX_LAYERED) == 0)
+        std::strcmp(caption, SETTINGS_CAPTION) != 0 && std::strcmp(caption, LINK_KEY_CAPTION) != 0 &&
+        (GetWindowLongA(window, GWL_EXSTYLE) & WS_EX_LAYERED) == 0)
         reinterpret_cast<std::vector<HWND>*>(list)->push_back(window);
     return TRUE;
 }
@@ -550,6 +560,25 @@ bool regLock(const std::string& how)
     return done;
 }
 
+// The link key as the program stores it: protected for this user, under the
+// per-user settings key.
+bool storeLinkKey(const std::string& text)
+{
+    HKEY key = nullptr;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, SETTINGS_KEY, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr, &key,
+                        nullptr) != ERROR_SUCCESS)
+        return false;
+    DATA_BLOB plain = {static_cast<DWORD>(text.size()), reinterpret_cast<BYTE*>(const_cast<char*>(text.data()))};
+    DATA_BLOB sealed = {};
+    bool stored = false;
+    if (CryptProtectData(&plain, L"Skiprail link key", nullptr, nullptr, nullptr, CRYPTPROTECT_UI_FORBIDDEN, &sealed)) {
+        stored = RegSetValueExA(key, "SRLinkKey", 0, REG_BINARY, sealed.pbData, sealed.cbData) == ERROR_SUCCESS;
+        LocalFree(sealed.pbData);
+    }
+    RegCloseKey(key);
+    return stored;
+}
+
 bool regClear()
 {
     regLock("off");
@@ -631,12 +660,18 @@ std::string settingsJson()
 
 // Types over a field's text with real key presses: the dialog is brought to
 // the front and the field given the focus with its whole text selected.
+bool typeIntoField(HWND dialog, HWND edit, const std::string& text);
+
 bool settingsType(const std::string& field, const std::string& text)
 {
     HWND dialog = settingsDialog();
     const int id = settingsItem(field);
     if (!dialog || (id != 209 && id != 210)) return false;
-    HWND edit = GetDlgItem(dialog, id);
+    return typeIntoField(dialog, GetDlgItem(dialog, id), text);
+}
+
+bool typeIntoField(HWND dialog, HWND edit, const std::string& text)
+{
     DWORD_PTR result = 0;
     for (int attempt = 0; attempt < 50 && GetForegroundWindow() != dialog; ++attempt) {
         SetForegroundWindow(dialog);
@@ -663,6 +698,35 @@ bool settingsClick(const std::string& button)
     HWND dialog = settingsDialog();
     const int id = settingsItem(button);
     if (!dialog || !id || id == 209 || id == 210) return false;
+    return PostMessageA(GetDlgItem(dialog, id), BM_CLICK, 0, 0) != 0;
+}
+
+// ---------------------------------------------------------------- the link key dialog
+
+// Its controls: the key field, New Key, Clear, the state line, the note.
+const int LINK_KEY_FIELD = 231, LINK_NEW_KEY = 232, LINK_CLEAR = 233, LINK_STATE = 234, LINK_NOTE = 236;
+
+HWND linkKeyDialog()
+{
+    HWND dialog = FindWindowA("#32770", LINK_KEY_CAPTION);
+    return dialog && IsWindowVisible(dialog) ? dialog : nullptr;
+}
+
+std::string linkKeyJson()
+{
+    HWND dialog = linkKeyDialog();
+    if (!dialog) return "{\"found\":false}";
+    return "{\"found\":true,\"key\":" + jsonString(windowText(GetDlgItem(dialog, LINK_KEY_FIELD))) +
+           ",\"state\":" + jsonString(windowText(GetDlgItem(dialog, LINK_STATE))) +
+           ",\"note\":" + jsonString(windowText(GetDlgItem(dialog, LINK_NOTE))) + "}";
+}
+
+bool linkKeyClick(const std::string& button)
+{
+    HWND dialog = linkKeyDialog();
+    const int id = button == "ok" ? IDOK : button == "cancel" ? IDCANCEL : button == "new" ? LINK_NEW_KEY
+                 : button == "clear" ? LINK_CLEAR : 0;
+    if (!dialog || !id) return false;
     return PostMessageA(GetDlgItem(dialog, id), BM_CLICK, 0, 0) != 0;
 }
 
@@ -843,6 +907,24 @@ std::string run(const std::string& line, bool* quit)
         std::string button;
         in >> button;
         return settingsClick(button) ? "ok" : "none";
+    }
+    if (command == "linkkey") return linkKeyJson();
+    if (command == "linkkey-store") return storeLinkKey(restOf(line, command)) ? "ok" : "fail";
+    if (command == "linkkey-open") {
+        HWND window = FindWindowA(MAIN_CLASS, nullptr);
+        if (!window) return "none";
+        PostMessageA(window, WM_COMMAND, IDM_LINK_KEY, 0);
+        return "ok";
+    }
+    if (command == "linkkey-type") {
+        HWND dialog = linkKeyDialog();
+        return dialog && typeIntoField(dialog, GetDlgItem(dialog, LINK_KEY_FIELD), restOf(line, command)) ? "ok"
+                                                                                                          : "fail";
+    }
+    if (command == "linkkey-click") {
+        std::string button;
+        in >> button;
+        return linkKeyClick(button) ? "ok" : "none";
     }
     if (command == "quit") {
         *quit = true;

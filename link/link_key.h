@@ -1,0 +1,50 @@
+// The protected link's Windows half: the system's cipher (CNG, loaded at run
+// time, so the program still starts where there is none), one record layer
+// for each of the two connections between the sockets and their receivers,
+// the handshake's deadline and the notice of a partner that did not prove
+// the link key. Without a link key every call passes straight to Winsock and
+// the wire is exactly what it was.
+#pragma once
+
+#include "app/appstate.h"
+#include "link/record_layer.h"
+#include "link/system_cipher.h"
+
+enum LinkChannel { LINK_CONTROL = 0, LINK_CLIPBOARD = 1 };
+
+// The partner has this long to prove the link key on a new connection.
+constexpr UINT HANDSHAKE_DEADLINE_MS = 5000;
+
+// The link key that new connections use, as it counts (normalizeLinkKey);
+// none when n is 0. Connections already made keep what they began with.
+void setLinkKey(const uint8_t* key, int32_t n);
+bool haveLinkKey();
+
+// Whether the connection on `socket` began with a handshake.
+bool linkKeyed(int channel, SOCKET socket);
+// Whether the control connection is up and protected now.
+bool linkProtectedNow();
+
+// A connection of `channel` was made on `socket`. True when it is plain (no
+// link key): it is up now. False when the handshake has begun: it is up
+// when WM_LINK_PROVEN comes, or refused with WM_LINK_REFUSED.
+bool linkBegin(int channel, SOCKET socket, LinkRole role);
+// The connection on `socket` is closed: its session is forgotten.
+void linkEnd(int channel, SOCKET socket);
+// WM_LINK_PROVEN has been handled: the records that followed the proof are read on.
+void linkResume(int channel);
+
+// As recv, send and ioctlsocket(FIONREAD) on the connection's socket, with
+// records opened and sealed in between. linkRecv gives WSAEWOULDBLOCK while
+// no plaintext is in hand; linkSend does until the handshake is done.
+int linkRecv(int channel, SOCKET socket, char* buffer, int room);
+int linkSend(int channel, SOCKET socket, const char* data, int n);
+int linkWaiting(int channel, SOCKET socket, u_long* waiting);
+// FD_WRITE: what was sealed and not yet taken by the socket goes out.
+void linkFlush(int channel, SOCKET socket);
+
+// TIMER_HANDSHAKE_CONTROL and TIMER_HANDSHAKE_CLIPBOARD: a handshake that
+// did not finish in time is refused.
+void onHandshakeTimer(HWND window, UINT_PTR id);
+// WM_LINK_KEY_NOTICE: the partner did not prove the link key (once per start).
+void showLinkKeyNotice(HWND window);

@@ -1,0 +1,36 @@
+// The system's cipher for the protected link: CNG (bcrypt.dll), looked up at
+// run time, so the program still starts on Windows 2000 and XP, which have none.
+#pragma once
+
+#include <winsock2.h>
+#include <windows.h>
+
+#include "link/record_layer.h"
+
+// Loads a DLL of the system from the system folder alone: one of the same
+// name beside the program (or anywhere else on the search path) is not taken.
+HMODULE loadSystemLibrary(const char* name);
+
+// Whether the system offers what a protected link needs (Windows Vista on).
+bool systemCryptoAvailable();
+
+// The cipher of one connection: AES-256-GCM, HMAC-SHA256 and random bytes
+// from the system.
+class SystemCipher final : public LinkCipher {
+public:
+    bool random(uint8_t* out, int32_t n) override;
+    bool hmac(const uint8_t* key, int32_t keyLength, const uint8_t* data, int32_t n, uint8_t out[32]) override;
+    bool setKeys(const uint8_t sendKey[32], const uint8_t receiveKey[32]) override;
+    bool seal(const uint8_t nonce[RECORD_NONCE], const uint8_t* header, int32_t headerLength, const uint8_t* in,
+              uint8_t* out, int32_t n, uint8_t tag[RECORD_TAG]) override;
+    bool open(const uint8_t nonce[RECORD_NONCE], const uint8_t* header, int32_t headerLength, const uint8_t* in,
+              uint8_t* out, int32_t n, const uint8_t tag[RECORD_TAG]) override;
+    void dropKeys() override;
+    ~SystemCipher() { dropKeys(); }
+
+private:
+    void* sendKey = nullptr;
+    void* receiveKey = nullptr;
+    uint8_t* sendObject = nullptr;
+    uint8_t* receiveObject = nullptr;
+};
