@@ -175,11 +175,10 @@ INT_PTR pictureProc(const Picture& picture, HWND dialog, UINT message, WPARAM wP
 INT_PTR CALLBACK noticeProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
 {
     if (message == WM_NOTICE_FADED_OUT) {
-        // Under the step lock: a fade the main thread starts now either sees
-        // the notice hidden and shows it, or keeps this fade from hiding it.
-        EnterCriticalSection(&noticeStep.section);
+        // A fade-in the main thread starts meanwhile counts the number up
+        // first and shows the notice after, by a message this thread handles
+        // after this one: either way the notice ends up shown.
         if (static_cast<LONG>(wParam) == currentNoticeFade) ShowWindow(dialog, SW_HIDE);
-        LeaveCriticalSection(&noticeStep.section);
         return TRUE;
     }
     return pictureProc(NOTICE, dialog, message, wParam);
@@ -247,10 +246,18 @@ DWORD WINAPI runPictureThread(void*)
 }
 
 // Waits for the picture thread's answer; false when the thread has ended.
+// Messages the picture thread sends to this thread's windows meanwhile (a
+// box it shows changes the activation) are let through, or both would wait.
 bool awaitPictureThread()
 {
     HANDLE handles[] = {pictureMade, pictureThread};
-    return WaitForMultipleObjects(2, handles, FALSE, INFINITE) == WAIT_OBJECT_0;
+    for (;;) {
+        const DWORD woken = MsgWaitForMultipleObjects(2, handles, FALSE, INFINITE, QS_SENDMESSAGE);
+        if (woken == WAIT_OBJECT_0) return true;
+        if (woken != WAIT_OBJECT_0 + 2) return false;  // the thread ended, or the wait failed
+        MSG message;
+        PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE);
+    }
 }
 
 bool startPictureThread()
