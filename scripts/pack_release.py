@@ -12,8 +12,8 @@ import zipfile
 
 def main(zip_path, name, guide, *builds):
     with zipfile.ZipFile(zip_path, "w", compression=zipfile.ZIP_DEFLATED, compresslevel=9) as z:
-        for spec in builds:
-            folder, build = spec.split("=", 1)
+        for entry in builds:
+            folder, build = entry.split("=", 1)
             z.write(os.path.join(build, "skiprail.exe"), "%s/%s/skiprail.exe" % (name, folder))
             z.write(os.path.join(build, "hook", "srhook.dll"), "%s/%s/srhook.dll" % (name, folder))
         with open(guide, "rb") as text:

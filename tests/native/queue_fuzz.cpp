@@ -38,6 +38,21 @@ void slotsAlone(const uint8_t* data, size_t size)
     }
 }
 
+// Takes the oldest key, which must be the model's oldest, and refills the
+// freed slot from the backlog; false when both were empty.
+bool takeAgainstModel(KeyQueue& q, EventBacklog& backlog, std::deque<int32_t>& model)
+{
+    int32_t vk = 0, ev = 0;
+    const bool taken = takeKey(q, &vk, &ev);
+    if (taken != !model.empty()) std::abort();
+    if (taken) {
+        if (vk != model.front()) std::abort();
+        model.pop_front();
+    }
+    refillFromBacklog(q, backlog);
+    return taken;
+}
+
 void withBacklog(const uint8_t* data, size_t size)
 {
     static auto backlog = std::make_unique<EventBacklog>();
@@ -51,22 +66,11 @@ void withBacklog(const uint8_t* data, size_t size)
             if (!queueKeyEvent(q, *backlog, next, (data[i] & 8) ? EV_KEY_UP : EV_KEY_DOWN)) std::abort();
             model.push_back(next++);
         }
-        int32_t vk = 0, ev = 0;
-        const bool taken = takeKey(q, &vk, &ev);
-        if (taken != !model.empty()) std::abort();
-        if (taken) {
-            if (vk != model.front()) std::abort();
-            model.pop_front();
-        }
-        refillFromBacklog(q, *backlog);
+        takeAgainstModel(q, *backlog, model);
     }
-    int32_t vk = 0, ev = 0;
-    while (takeKey(q, &vk, &ev)) {
-        if (model.empty() || vk != model.front()) std::abort();
-        model.pop_front();
-        refillFromBacklog(q, *backlog);
+    while (takeAgainstModel(q, *backlog, model)) {
     }
-    if (!model.empty() || backlogSize(*backlog) != 0) std::abort();
+    if (backlogSize(*backlog) != 0) std::abort();
 }
 
 }  // namespace

@@ -167,6 +167,16 @@ class Crossings(MasterTest):
 
 
 class Typing(MasterTest):
+    def type_from_master_to_slave(self):
+        """Linked and crossed, with an empty window in front on each PC: the
+        Slave's takes what is typed, the Master's shows what slips past."""
+        self.link(a, b, "right")
+        self.assertEqual(a.drive("focus"), "ok")
+        a.drive("clear")
+        self.cross_and_warm_up(a, b)
+        self.assertEqual(b.drive("focus"), "ok")
+        b.drive("clear")
+
     def test_300_keystrokes_arrive_in_a_window_on_the_slave_exactly_and_in_order(self):
         self.link(a, b, "right")
         self.cross_and_warm_up(a, b)
@@ -187,12 +197,7 @@ class Typing(MasterTest):
     def test_an_automated_typists_burst_of_2000_keystrokes_arrives_whole_and_in_order(self):
         # A password manager's auto-type or a text expander: thousands of key
         # events within milliseconds, far more than the queue's 255 slots.
-        self.link(a, b, "right")
-        self.assertEqual(a.drive("focus"), "ok")
-        a.drive("clear")
-        self.cross_and_warm_up(a, b)
-        self.assertEqual(b.drive("focus"), "ok")
-        b.drive("clear")
+        self.type_from_master_to_slave()
         text = ("Auto-typed: Pack my box with 5 dozen LIQUOR jugs; 0123456789. " * 40)[:2000]
         self.assertEqual(a.drive("type " + text, timeout=60), "ok")
         wait_until(lambda: len(b.drive.json("keys")["chars"]) >= len(text), 180,
@@ -204,12 +209,7 @@ class Typing(MasterTest):
         self.leave(a, b, "right")
 
     def test_typing_goes_back_to_the_masters_own_window_after_the_crossing_back(self):
-        self.link(a, b, "right")
-        self.assertEqual(a.drive("focus"), "ok")
-        a.drive("clear")
-        self.cross_and_warm_up(a, b)
-        self.assertEqual(b.drive("focus"), "ok")
-        b.drive("clear")
+        self.type_from_master_to_slave()
         self.assertEqual(a.drive("type remote"), "ok")
         wait_until(lambda: b.drive.json("keys")["chars"] == "remote", 10, "the typing on the Slave")
         self.assertEqual(a.drive.json("keys")["chars"], "")
