@@ -33,9 +33,10 @@ constexpr int32_t RECORD_MAX_PLAIN = 16384;
 constexpr int32_t RECORD_MAX_WIRE = RECORD_HEADER + RECORD_MAX_PLAIN + RECORD_TAG;
 // The longest link key text that counts; the rest of a longer one is ignored.
 constexpr int32_t LINK_KEY_MAX = 128;
-// What waits to be written: room for sixteen full records, so a long
-// clipboard transfer goes to the socket in few large writes.
-constexpr int32_t LINK_OUT_CAPACITY = 16 * RECORD_MAX_WIRE;
+// What waits to be written: room for 64 full records (a megabyte), so a long
+// clipboard transfer goes to the socket in few large writes and seldom waits
+// for the socket to drain.
+constexpr int32_t LINK_OUT_CAPACITY = 64 * RECORD_MAX_WIRE;
 
 class LinkCipher {
 public:
