@@ -613,6 +613,12 @@ class Bench:
             for key, into in self.turns(turn, plain, protected):
                 into += self.clipboard_rounds(text_file, size, 1, key)
         keyed("Clipboard: %s bytes there and back" % format(size, ","), plain, protected)
+        # The cipher's own work on that transfer, each way sealed once and opened once.
+        costs = [self.result(self.spawn(self.master, "srbench.exe", "cipher", size)) for _ in range(3)]
+        cipher = 2 * statistics.median(c["seal_ms"] + c["open_ms"] for c in costs)
+        self.add(Figure("linkkey", "Cipher alone: %s bytes sealed and opened, there and back" % format(size, ","),
+                        "ms", cipher, note="%.0f %% of the same transfer without a key; median of 3"
+                        % (100 * cipher / statistics.median(plain))))
 
     # ---- running
 

@@ -31,6 +31,8 @@
 //   srbench push right|left                the pointer across the right edge,
 //                                          or back across the left
 //   srbench unclip                         the pointer free, whatever confined it
+//   srbench cipher SIZE                    SIZE bytes sealed, then opened, in
+//                                          full records by the system's cipher
 #include <winsock2.h>
 #include <windows.h>
 
@@ -424,7 +426,9 @@ bool roundTrip(SOCKET s, int i, bool keys, double* us)
 {
     Packet p;
     p.type = PKT_INPUT;
-    p.x = 100 + (i % 2) * 3;
+    // Moves go to and fro; keys are typed with the pointer standing still,
+    // so every key packet carries the same point.
+    p.x = keys ? 100 : 100 + (i % 2) * 3;
     p.y = 200;
     if (keys) {
         p.key = BENCH_KEY;
@@ -842,6 +846,34 @@ int push(bool right)
     return 0;
 }
 
+// The cost of the cipher alone: what a protected clipboard transfer of SIZE
+// bytes pays on each side above the plain one's.
+int cipherCost(long size)
+{
+    SystemCipher cipher;
+    const uint8_t sendKey[32] = {1}, receiveKey[32] = {1};  // one key both ways: what is sealed here opens here
+    if (size <= 0 || !systemCryptoAvailable() || !cipher.setKeys(sendKey, receiveKey)) return 1;
+    const long records = (size + RECORD_MAX_PLAIN - 1) / RECORD_MAX_PLAIN;
+    std::vector<uint8_t> text(static_cast<size_t>(size), 'x'), tags(static_cast<size_t>(records) * RECORD_TAG);
+    uint8_t nonce[RECORD_NONCE] = {}, header[RECORD_HEADER] = {};
+    double took[2] = {};
+    for (int opening = 0; opening < 2; ++opening) {
+        const double started = nowUs();
+        for (long r = 0; r < records; ++r) {
+            std::memcpy(nonce + 4, &r, sizeof r);
+            uint8_t* at = text.data() + r * RECORD_MAX_PLAIN;
+            const int32_t n = static_cast<int32_t>(std::min<long>(RECORD_MAX_PLAIN, size - r * RECORD_MAX_PLAIN));
+            uint8_t* tag = tags.data() + r * RECORD_TAG;
+            if (!(opening ? cipher.open(nonce, header, RECORD_HEADER, at, at, n, tag)
+                          : cipher.seal(nonce, header, RECORD_HEADER, at, at, n, tag)))
+                return 1;
+        }
+        took[opening] = nowUs() - started;
+    }
+    std::printf("{\"seal_ms\": %.2f, \"open_ms\": %.2f}\n", took[0] / 1000, took[1] / 1000);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -871,6 +903,7 @@ int main(int argc, char** argv)
     else if (mode == "clip-wait") status = clipWait(arg(2), static_cast<int>(arg(3)));
     else if (mode == "push") status = push(word(2) == "right");
     else if (mode == "unclip") status = ClipCursor(nullptr) ? 0 : 1;
+    else if (mode == "cipher") status = cipherCost(arg(2));
     if (status != 0) std::printf("{\"error\": \"%s failed\"}\n", mode.c_str());
     std::fflush(stdout);
     ExitProcess(status);

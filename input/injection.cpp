@@ -1,5 +1,7 @@
 #include "input/injection.h"
 
+#include <algorithm>
+
 #include "app/panel.h"
 #include "clipboard/clipboard.h"
 #include "input/flow.h"
@@ -48,8 +50,21 @@ void addKey(InputBatch& batch, int32_t vk, int32_t keyEvent)
     if (keyEvent == EV_KEY_UP) noteKeyUp(held, vk); else noteKeyDown(held, vk);
 }
 
+// Whether the pointer stood on that pixel when the message being handled (the
+// packet's read notice) was sent. Asking the system where the pointer is now
+// would cost more than the move it might save: under Wine a round trip to the
+// display.
+bool pointerAt(Point pixel)
+{
+    const DWORD at = GetMessagePos();
+    return static_cast<short>(LOWORD(at)) == pixel.x && static_cast<short>(HIWORD(at)) == pixel.y;
+}
+
 // A move is skipped when either size is unusable: it cannot be normalised.
-void addAbsoluteMove(InputBatch& batch, int32_t x, int32_t y)
+// With `unlessThere`, a move to the pixel where the pointer already stands is
+// left out too: it would move nothing, and under some systems it costs more
+// than the key it rides with.
+void addAbsoluteMove(InputBatch& batch, int32_t x, int32_t y, bool unlessThere = false)
 {
     DWORD flags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
     int32_t dx = 0, dy = 0;
@@ -58,6 +73,7 @@ void addAbsoluteMove(InputBatch& batch, int32_t x, int32_t y)
         // may lie left of or above the primary's; one no monitor covers goes
         // to the nearest monitor.
         const Point pixel = slavePixel(app.desktop, {x, y});
+        if (unlessThere && pointerAt(pixel)) return;
         const Rect& bounds = app.desktop.bounds;
         if (!absoluteCoordinate(pixel.x - bounds.left, desktopWidth(app.desktop), &dx) ||
             !absoluteCoordinate(pixel.y - bounds.top, desktopHeight(app.desktop), &dy))
@@ -65,6 +81,8 @@ void addAbsoluteMove(InputBatch& batch, int32_t x, int32_t y)
         flags |= MOUSEEVENTF_VIRTUALDESK;
     } else if (!absoluteCoordinate(x, app.remoteWidth, &dx) || !absoluteCoordinate(y, app.remoteHeight, &dy)) {
         return;
+    } else if (unlessThere && pointerAt({std::clamp(x, 0, app.remoteWidth - 1), std::clamp(y, 0, app.remoteHeight - 1)})) {
+        return;  // the screen's pixel the move would land on
     }
     INPUT& input = batch.add();
     input.type = INPUT_MOUSE;
@@ -104,7 +122,9 @@ void replayInput(const InputPacket& packet)
         }
     }
 
-    if (warmupGatePasses()) addAbsoluteMove(batch, packet.x, packet.y);
+    // A key or button packet carries the pointer where it already is: the
+    // move is left out then, and the key goes in alone.
+    if (warmupGatePasses()) addAbsoluteMove(batch, packet.x, packet.y, true);
 
     switch (packet.button) {
     case EV_LEFT_DOWN:

@@ -259,7 +259,8 @@ TEST(Slave, ReleasesWhatItHoldsDownWhenControlLeaves)
 }
 
 // What the system sees of one packet: the key, then the move to the packet's
-// point, then the button, in that order, handed over together.
+// point, then the button, in that order, handed over together; no move when
+// the pointer stands there already.
 std::vector<std::string> seenInOrder;
 
 LRESULT CALLBACK seeKey(int code, WPARAM message, LPARAM lParam)
@@ -296,10 +297,17 @@ TEST(Slave, InjectsAPacketsKeyThenItsMoveThenItsButton)
     sendPacket(packetOf(PKT_INPUT, 123, 432, EV_LEFT_UP, 'Q', EV_KEY_UP));
     expectReadies(2);
     pumpFor(200);
+    // Typed with the pointer standing still: the packets carry the point
+    // where it stands, and only their keys go in.
+    sendPacket(packetOf(PKT_INPUT, 123, 432, 0, 'W', EV_KEY_DOWN));
+    expectReadies(1);
+    sendPacket(packetOf(PKT_INPUT, 123, 432, 0, 'W', EV_KEY_UP));
+    expectReadies(1);
+    pumpFor(200);
     UnhookWindowsHookEx(keys);
     UnhookWindowsHookEx(mice);
     EXPECT_EQ(seenInOrder, (std::vector<std::string>{"down 81", "move 321,234", "left down", "up 81",
-                                                     "move 123,432", "left up"}));
+                                                     "move 123,432", "left up", "down 87", "up 87"}));
 }
 
 // Message boxes this process shows, answered and noted by a thread of their
