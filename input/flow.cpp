@@ -19,6 +19,11 @@ void sayRefused(const char* what)
     showStatusText(app.statusLabel4, what);
 }
 
+void postToMain(UINT message)
+{
+    PostMessageA(app.mainWindow, message, 0, 0);
+}
+
 // WM_HOOK_MOUSE, wheel: sent at once when the partner is ready; in remote
 // control a turn that finds a packet awaiting its answer adds to the next.
 void onWheel(const MSLLHOOKSTRUCT* record)
@@ -91,24 +96,21 @@ void queueKey(int32_t vkCode, int32_t event)
     }
 }
 
-// The next packet goes out at once, from here: posted to the window, it would
-// wait behind every hook notification queued meanwhile (hundreds in a burst
-// of typing), and each of them would stretch the round trip.
 void onPeerReady()
 {
     forgetUnanswered();
     refillFromBacklog(app.buttonQueue, buttonBacklog);
     refillFromBacklog(app.keyQueue, keyBacklog);
     if (hasPending(app.buttonQueue)) {
-        sendButtonPacket(app.mainWindow, app.controlSocket, PKT_INPUT, app.cursorX, app.cursorY);
+        postToMain(WM_SEND_BUTTON);
     } else if (hasPending(app.keyQueue)) {
-        sendKeyPacket(app.mainWindow, app.controlSocket, PKT_INPUT, app.cursorX, app.cursorY);
+        postToMain(WM_SEND_KEY);
     } else if (app.controlState == STATE_REMOTE && pendingWheel != 0) {
-        sendPendingWheel(app.mainWindow);
+        postToMain(WM_SEND_WHEEL);
     } else if (app.controlState == STATE_REMOTE && !lastSentPositionIs(app.cursorX, app.cursorY)) {
         // The pointer moved on while the last packet awaited its answer: send
         // where it rests now, so the Slave's pointer does not stop short.
-        sendButtonPacket(app.mainWindow, app.controlSocket, PKT_INPUT, app.cursorX, app.cursorY);
+        postToMain(WM_SEND_BUTTON);
     } else {
         app.peerReady = 1;
     }
