@@ -580,7 +580,7 @@ class Bench:
         pairs = ((None, plain), (LINK_KEY, protected))
         return pairs if turn % 2 == 0 else pairs[::-1]
 
-    def section_linkkey(self, n=1000, rounds=4, clipboard_rounds=4, size=4999995):
+    def section_linkkey(self, n=1000, rounds=4, clipboard_rounds=10, size=4999995):
         def keyed(what, plain, protected, target=1.10):
             value, floor = statistics.median(protected), statistics.median(plain)
             self.add(Figure("linkkey", what + ", with a link key", "ms", value, percentile(protected, 99)
