@@ -650,7 +650,11 @@ def wait_linked(master, slave, timeout=20):
     slave_size = tuple(int(v) for v in slave.drive("screen").split())
     y = wait_crossing(master, timeout=timeout)
     target = crossing_point(master, slave_size, y)
-    return wait_until(lambda: slave.cursor() == target and target, 5, "%s's pointer at %s" % (slave.name, target))
+    try:
+        return wait_until(lambda: slave.cursor() == target and target, 5, "%s's pointer at %s" % (slave.name, target))
+    except RigError as error:
+        # Where it stands instead tells a mapping from one that never moved.
+        raise RigError("%s; it stands at %s" % (error, slave.cursor())) from None
 
 
 def wait_following(master, slave, target, timeout=10):

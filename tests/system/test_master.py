@@ -119,9 +119,9 @@ class MasterTest(unittest.TestCase):
         last_x = min(screen_of(master)[0], screen_of(slave)[0]) - 1
         last_y = min(screen_of(master)[1], screen_of(slave)[1]) - 1
         master.move(*{"right": (-x, 0), "left": (last_x - x, 0), "above": (0, last_y - y), "below": (0, -y)}[position])
-        master.move(*push_back(position))
+        pushed = master.move(*push_back(position))
         return wait_until(lambda: (lambda p: p if self.is_local(master, p) else None)(master.cursor()), 5,
-                          "control back on the Master")
+                          "control back on the Master (the moves answered %s, then %s)" % ((x, y), pushed))
 
     @staticmethod
     def is_local(master, point):
