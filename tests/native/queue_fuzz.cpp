@@ -13,6 +13,28 @@
 
 namespace {
 
+// Takes the oldest key, which must be the model's oldest; false when both
+// were empty.
+bool takeAgainstModel(KeyQueue& q, std::deque<int32_t>& model)
+{
+    int32_t vk = 0, ev = 0;
+    const bool taken = takeKey(q, &vk, &ev);
+    if (taken != !model.empty()) std::abort();
+    if (taken) {
+        if (vk != model.front()) std::abort();
+        model.pop_front();
+    }
+    return taken;
+}
+
+// The same, then the freed slot refilled from the backlog.
+bool takeAgainstModel(KeyQueue& q, EventBacklog& backlog, std::deque<int32_t>& model)
+{
+    const bool taken = takeAgainstModel(q, model);
+    refillFromBacklog(q, backlog);
+    return taken;
+}
+
 void slotsAlone(const uint8_t* data, size_t size)
 {
     KeyQueue q;
@@ -25,33 +47,13 @@ void slotsAlone(const uint8_t* data, size_t size)
             if (accepted) model.push_back(next);
             ++next;
         } else {
-            int32_t vk = 0, ev = 0;
-            const bool taken = takeKey(q, &vk, &ev);
-            if (taken != !model.empty()) std::abort();
-            if (taken) {
-                if (vk != model.front()) std::abort();
-                model.pop_front();
-            }
+            takeAgainstModel(q, model);
         }
         if (q.count < 0 || q.count > QUEUE_CAPACITY || q.readIndex < 0 || q.readIndex > q.count) std::abort();
         if (q.count == 0 && q.readIndex != 0) std::abort();
     }
 }
 
-// Takes the oldest key, which must be the model's oldest, and refills the
-// freed slot from the backlog; false when both were empty.
-bool takeAgainstModel(KeyQueue& q, EventBacklog& backlog, std::deque<int32_t>& model)
-{
-    int32_t vk = 0, ev = 0;
-    const bool taken = takeKey(q, &vk, &ev);
-    if (taken != !model.empty()) std::abort();
-    if (taken) {
-        if (vk != model.front()) std::abort();
-        model.pop_front();
-    }
-    refillFromBacklog(q, backlog);
-    return taken;
-}
 
 void withBacklog(const uint8_t* data, size_t size)
 {
