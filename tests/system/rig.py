@@ -475,33 +475,26 @@ class Rig:
         atexit.register(self.close)
         signal.signal(signal.SIGTERM, lambda *_: (self.close(), os._exit(143)))
 
-    def _claim_display(self, name, start):
-        """Starts a server by start(n) on the first free display from
-        DISPLAY_BASE up; returns (process, ":n")."""
+    def start_display(self, size):
+        """Starts Xvfb on the first free display from DISPLAY_BASE up."""
         n = DISPLAY_BASE
         while n < DISPLAY_BASE + 100:
             if _display_taken(n):
                 n += 1
                 continue
-            server = start(n)
+            xvfb = subprocess.Popen(["Xvfb", ":%d" % n, "-screen", "0", "%sx24" % size, "-nolisten", "tcp"],
+                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
             try:
-                wait_until(lambda: os.path.exists("/tmp/.X11-unix/X%d" % n) or server.poll() is not None, 10,
-                           "%s :%d" % (name, n))
+                wait_until(lambda: os.path.exists("/tmp/.X11-unix/X%d" % n) or xvfb.poll() is not None, 10,
+                           "Xvfb :%d" % n)
             except RigError:
                 pass
-            if server.poll() is None and os.path.exists("/tmp/.X11-unix/X%d" % n):
-                return server, ":%d" % n
-            _stop_xvfb(server)
+            if xvfb.poll() is None and os.path.exists("/tmp/.X11-unix/X%d" % n):
+                self._displays.append((xvfb, ":%d" % n))
+                return ":%d" % n
+            _stop_xvfb(xvfb)
             n += 1
-        raise RigError("no free X display for %s" % name)
-
-    def start_display(self, size):
-        """Starts Xvfb on the first free display from DISPLAY_BASE up."""
-        entry = self._claim_display("Xvfb", lambda n: subprocess.Popen(
-            ["Xvfb", ":%d" % n, "-screen", "0", "%sx24" % size, "-nolisten", "tcp"],
-            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True))
-        self._displays.append(entry)
-        return entry[1]
+        raise RigError("no free X display")
 
     def start_nested_display(self, pc):
         """An Xephyr server with the PC's monitors, on an Xvfb display of its
@@ -513,13 +506,26 @@ class Rig:
         for w, h in pc.monitors:
             screens += ["-screen", "%dx%d" % (w, h)]
         options = ["+xinerama"] if len(pc.monitors) > 1 else ["-resizeable"]
-        entry = self._claim_display("Xephyr", lambda n: subprocess.Popen(
-            ["Xephyr", ":%d" % n] + options + screens + ["-nolisten", "tcp", "-noreset"],
-            env=dict(os.environ, DISPLAY=host), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-            start_new_session=True))
-        # Before its host: a nested server ends with its own display.
-        self._displays.insert(0, entry)
-        return entry[1]
+        n = DISPLAY_BASE
+        while n < DISPLAY_BASE + 100:
+            if _display_taken(n):
+                n += 1
+                continue
+            xephyr = subprocess.Popen(["Xephyr", ":%d" % n] + options + screens + ["-nolisten", "tcp", "-noreset"],
+                                      env=dict(os.environ, DISPLAY=host), stdout=subprocess.DEVNULL,
+                                      stderr=subprocess.DEVNULL, start_new_session=True)
+            try:
+                wait_until(lambda: os.path.exists("/tmp/.X11-unix/X%d" % n) or xephyr.poll() is not None, 10,
+                           "Xephyr :%d" % n)
+            except RigError:
+                pass
+            if xephyr.poll() is None and os.path.exists("/tmp/.X11-unix/X%d" % n):
+                # Before its host: a nested server ends with its own display.
+                self._displays.insert(0, (xephyr, ":%d" % n))
+                return ":%d" % n
+            _stop_xvfb(xephyr)
+            n += 1
+        raise RigError("no free X display for Xephyr")
 
     def _make_network(self, pcs):
         """Each PC a namespace with an address of its own, all joined to the
