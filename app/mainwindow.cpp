@@ -148,6 +148,7 @@ void onTimer(HWND window, WPARAM id)
     }
     if (id == TIMER_RECONNECT || id == TIMER_LINK_WATCH || id == TIMER_CLIPBOARD_RETRY) onLinkTimer(window, id);
     if (id == TIMER_HANDSHAKE_CONTROL || id == TIMER_HANDSHAKE_CLIPBOARD) onHandshakeTimer(window, id);
+    if (id == TIMER_PLACEMENT_CHECK) checkPlacement(window);
 }
 
 // A click on the capture window while the Slave has control: confine again.
@@ -184,7 +185,7 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_LINK_PROVEN:      onLinkProven(window, static_cast<SOCKET>(wParam), static_cast<int>(lParam)); return 0;
     case WM_LINK_REFUSED:     onLinkRefused(window, static_cast<SOCKET>(wParam), static_cast<int>(lParam)); return 0;
     case WM_LINK_KEY_NOTICE:  showLinkKeyNotice(window); return 0;
-    case WM_SET_CURSOR:       SetCursorPos(static_cast<int>(wParam), static_cast<int>(lParam)); return 0;
+    case WM_SET_CURSOR:       placePointer(window, static_cast<int32_t>(wParam), static_cast<int32_t>(lParam)); return 0;
     case WM_CONTROL_SOCKET:   onControlSocketEvent(window, static_cast<SOCKET>(wParam), lParam); return 0;
     case WM_CLIPBOARD_SOCKET: onClipboardSocketEvent(window, static_cast<SOCKET>(wParam), lParam); return 0;
     case WM_TRAY_NOTIFY:      onTrayNotify(window, lParam); return 0;

@@ -23,6 +23,18 @@ bool pointerHidden = false;
 POINT captureCentre = {0, 0};
 const int CAPTURE_SLACK = 15;
 
+// The point the pointer was put on when control came back, and the point on
+// the confinement's border where a placement made while the confinement still
+// held it would have stopped. The system may lift the confinement after the
+// placement (Wine lifts it asynchronously), which leaves the user's pointer
+// on that border, far from where it crossed: a few checks soon after the
+// crossing place it again. A hand that moves the pointer on is left alone.
+POINT placement = {0, 0};
+POINT heldAt = {0, 0};
+int placementChecks = 0;
+const UINT PLACEMENT_CHECK_MS = 150;
+const int PLACEMENT_CHECKS = 4;
+
 ScreenGeometry geometry()
 {
     return {app.localWidth, app.localHeight, app.remoteLeft, app.remoteTop, app.remoteWidth, app.remoteHeight};
@@ -170,6 +182,27 @@ void dropToLocal(HWND window)
     // the Master's own keyboard and buttons from its own programs.
     undoCapture(window);
     fadeNoticeOut();
+}
+
+void placePointer(HWND window, int32_t x, int32_t y)
+{
+    SetCursorPos(x, y);
+    if (app.controlState != STATE_LOCAL) return;  // entering: placed inside the confinement
+    const RECT& clip = app.clipRect;
+    placement = {x, y};
+    heldAt = {x < clip.left ? clip.left : (x >= clip.right ? clip.right - 1 : x),
+              y < clip.top ? clip.top : (y >= clip.bottom ? clip.bottom - 1 : y)};
+    if (heldAt.x == x && heldAt.y == y) return;  // inside it: nothing could hold it back
+    placementChecks = PLACEMENT_CHECKS;
+    SetTimer(window, TIMER_PLACEMENT_CHECK, PLACEMENT_CHECK_MS, nullptr);
+}
+
+void checkPlacement(HWND window)
+{
+    if (--placementChecks <= 0 || app.controlState != STATE_LOCAL) KillTimer(window, TIMER_PLACEMENT_CHECK);
+    POINT at = {};
+    if (app.controlState == STATE_LOCAL && GetCursorPos(&at) && at.x == heldAt.x && at.y == heldAt.y)
+        SetCursorPos(placement.x, placement.y);
 }
 
 void clipToRemote()

@@ -10,3 +10,7 @@ void leaveRemote();
 // closed control connection. Harmless in local state.
 void dropToLocal(HWND window);
 void clipToRemote();
+// WM_SET_CURSOR: puts the pointer at (x, y); on the way back to this PC it
+// also checks that the pointer got there (TIMER_PLACEMENT_CHECK).
+void placePointer(HWND window, int32_t x, int32_t y);
+void checkPlacement(HWND window);
