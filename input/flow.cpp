@@ -96,21 +96,24 @@ void queueKey(int32_t vkCode, int32_t event)
     }
 }
 
+// The next packet goes out at once, from here: posted to the window, it would
+// wait behind every hook notification queued meanwhile (hundreds in a burst
+// of typing), and each of them would stretch the round trip.
 void onPeerReady()
 {
     forgetUnanswered();
     refillFromBacklog(app.buttonQueue, buttonBacklog);
     refillFromBacklog(app.keyQueue, keyBacklog);
     if (hasPending(app.buttonQueue)) {
-        postToMain(WM_SEND_BUTTON);
+        sendButtonPacket(app.mainWindow, app.controlSocket, PKT_INPUT, app.cursorX, app.cursorY);
     } else if (hasPending(app.keyQueue)) {
-        postToMain(WM_SEND_KEY);
+        sendKeyPacket(app.mainWindow, app.controlSocket, PKT_INPUT, app.cursorX, app.cursorY);
     } else if (app.controlState == STATE_REMOTE && pendingWheel != 0) {
-        postToMain(WM_SEND_WHEEL);
+        postToMain(WM_SEND_WHEEL);  // its failure raises a box: not inside the read
     } else if (app.controlState == STATE_REMOTE && !lastSentPositionIs(app.cursorX, app.cursorY)) {
         // The pointer moved on while the last packet awaited its answer: send
         // where it rests now, so the Slave's pointer does not stop short.
-        postToMain(WM_SEND_BUTTON);
+        sendButtonPacket(app.mainWindow, app.controlSocket, PKT_INPUT, app.cursorX, app.cursorY);
     } else {
         app.peerReady = 1;
     }

@@ -8,7 +8,7 @@ void onHookMouse(WPARAM message, const MSLLHOOKSTRUCT* record);
 void onHookKeyboard(WPARAM message, const KBDLLHOOKSTRUCT* record);
 void queueButton(int32_t code);
 void queueKey(int32_t vkCode, int32_t event);
-// A PKT_READY arrived.
+// A PKT_READY arrived: the next pending packet goes out.
 void onPeerReady();
 // WM_SEND_WHEEL: the wheel turns that added up while a packet awaited its answer.
 void sendPendingWheel(HWND window);

@@ -9,6 +9,7 @@
 #include "input/edge.h"
 #include "input/inject_math.h"
 #include "input/held_input.h"
+#include "link/packets.h"
 
 namespace {
 
@@ -138,9 +139,11 @@ void replayInput(const InputPacket& packet)
     batch.send();
 }
 
+// The READY goes out as soon as the packet is replayed: posted, it would wait
+// behind whatever the window's queue holds.
 void answerReady(HWND window)
 {
-    PostMessageA(window, WM_SEND_READY, 0, 0);
+    sendButtonPacket(window, app.controlSocket, PKT_READY, 0, 0);
 }
 
 }  // namespace
