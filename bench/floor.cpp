@@ -11,6 +11,10 @@
 //   floor echo PORT            the same without the SendInput: a ping-pong
 //   floor master PORT [HOST]   low-level mouse and keyboard hooks that send 56
 //                              bytes per event from the hook, nothing else
+//   floor master-posted PORT   the same from hooks on a thread of their own
+//                              that post each event to the window, whose
+//                              thread sends the 56 bytes: the least a program
+//                              whose input never waits on its window can do
 //   floor crossing PORT W H    a hook on a thread of its own posting to the
 //                              window; past the right screen edge: 56 bytes
 //                              out, a layered topmost window shown, the
@@ -35,6 +39,7 @@ namespace {
 
 const UINT WM_SOCKET = WM_APP + 1;
 const UINT WM_HOOK_EVENT = WM_APP + 2;
+const UINT WM_HOOK_KEY = WM_APP + 3;
 const int PACKET = 56;
 
 SOCKET link = INVALID_SOCKET;
@@ -140,8 +145,16 @@ LRESULT CALLBACK windowProc(HWND w, UINT message, WPARAM wParam, LPARAM lParam)
         if (event == FD_CLOSE) PostQuitMessage(0);
         return 0;
     }
+    if (message == WM_HOOK_EVENT && mode == "master-posted") {
+        sendPacket(9014, static_cast<int32_t>(wParam), static_cast<int32_t>(lParam));
+        return 0;
+    }
     if (message == WM_HOOK_EVENT) {
         onHookEvent(static_cast<int>(wParam), static_cast<int>(lParam));
+        return 0;
+    }
+    if (message == WM_HOOK_KEY) {
+        sendPacket(9014, 0, 0, static_cast<int32_t>(wParam), lParam != 0 ? 12021 : 12022);
         return 0;
     }
     return DefWindowProcA(w, message, wParam, lParam);
@@ -175,10 +188,20 @@ LRESULT CALLBACK postingMouseHook(int code, WPARAM wParam, LPARAM lParam)
     return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
+LRESULT CALLBACK postingKeyHook(int code, WPARAM wParam, LPARAM lParam)
+{
+    if (code == HC_ACTION) {
+        const auto* event = reinterpret_cast<const KBDLLHOOKSTRUCT*>(lParam);
+        PostMessageA(window, WM_HOOK_KEY, event->vkCode, (event->flags & LLKHF_UP) ? 1 : 0);
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
 DWORD WINAPI hookThread(LPVOID)
 {
     SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_HIGHEST);
     SetWindowsHookExA(WH_MOUSE_LL, postingMouseHook, GetModuleHandleA(nullptr), 0);
+    if (mode == "master-posted") SetWindowsHookExA(WH_KEYBOARD_LL, postingKeyHook, GetModuleHandleA(nullptr), 0);
     MSG message;
     while (GetMessageA(&message, nullptr, 0, 0) > 0) DispatchMessageA(&message);
     return 0;
@@ -354,6 +377,14 @@ int main(int argc, char** argv)
         WSAAsyncSelect(link, window, WM_SOCKET, FD_CLOSE);
         SetWindowsHookExA(WH_MOUSE_LL, sendingMouseHook, GetModuleHandleA(nullptr), 0);
         SetWindowsHookExA(WH_KEYBOARD_LL, sendingKeyHook, GetModuleHandleA(nullptr), 0);
+        return runLoop();
+    }
+    if (mode == "master-posted") {
+        link = connectTo(port);
+        if (link == INVALID_SOCKET) return 1;
+        window = makeWindow(0);
+        WSAAsyncSelect(link, window, WM_SOCKET, FD_CLOSE);
+        CreateThread(nullptr, 0, hookThread, nullptr, 0, &hookThreadId);
         return runLoop();
     }
     if (mode == "crossing" && argc > 4) {
