@@ -118,8 +118,8 @@ void receiveControlPacket(HWND window, SOCKET socket)
     // One receive per read event takes what the socket holds, up to a batch,
     // and the batch is split into packets; a packet begun in one batch and
     // finished in the next waits in the inbox. When more waits, the socket
-    // reports again, and what this batch posted (its READY answers) goes out
-    // in between. Each packet leaves the batch before it is dispatched, so a
+    // reports again, and whatever was posted meanwhile is handled in
+    // between. Each packet leaves the batch before it is dispatched, so a
     // handler that runs a nested message loop (a message box) and gets here
     // again first carries on with the rest of the batch, in order.
     bool received = false;
