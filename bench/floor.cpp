@@ -15,6 +15,9 @@
 //                              that post each event to the window, whose
 //                              thread sends the 56 bytes: the least a program
 //                              whose input never waits on its window can do
+//   floor master-handshake PORT
+//                              the same keys, one packet at a time: the next
+//                              goes out when the partner's 56-byte answer is in
 //   floor crossing PORT W H    a hook on a thread of its own posting to the
 //                              window; past the right screen edge: 56 bytes
 //                              out, a layered topmost window shown, the
@@ -33,6 +36,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -89,6 +93,19 @@ void replay(const char* packet)
     SendInput(1, &input, sizeof input);
 }
 
+// ---- master-handshake: keys waiting for the partner's answer to the last
+std::vector<std::pair<int32_t, bool>> waiting;
+size_t nextWaiting = 0;
+bool answered = true;
+
+void sendNextKey()
+{
+    if (!answered || nextWaiting == waiting.size()) return;
+    sendPacket(9014, 0, 0, waiting[nextWaiting].first, waiting[nextWaiting].second ? 12021 : 12022);
+    ++nextWaiting;
+    answered = false;
+}
+
 void onRead()
 {
     char buffer[65536];
@@ -99,7 +116,11 @@ void onRead()
     }
     size_t at = 0;
     for (; inbox.size() - at >= PACKET; at += PACKET) {
-        if (getInt(inbox.data() + at) == 9015) continue;  // a READY asks for nothing
+        if (getInt(inbox.data() + at) == 9015) {  // a READY asks for nothing
+            answered = true;
+            if (mode == "master-handshake") sendNextKey();
+            continue;
+        }
         if (mode == "slave") replay(inbox.data() + at);
         if (mode == "slave" || mode == "echo") sendPacket(9015, 0, 0);
     }
@@ -153,6 +174,12 @@ LRESULT CALLBACK windowProc(HWND w, UINT message, WPARAM wParam, LPARAM lParam)
         onHookEvent(static_cast<int>(wParam), static_cast<int>(lParam));
         return 0;
     }
+    if (message == WM_HOOK_KEY && mode == "master-handshake") {
+        waiting.emplace_back(static_cast<int32_t>(wParam), lParam != 0);
+        sendNextKey();
+        return 0;
+    }
+    if (message == WM_HOOK_EVENT && mode == "master-handshake") return 0;  // keys only
     if (message == WM_HOOK_KEY) {
         sendPacket(9014, 0, 0, static_cast<int32_t>(wParam), lParam != 0 ? 12021 : 12022);
         return 0;
@@ -201,7 +228,8 @@ DWORD WINAPI hookThread(LPVOID)
 {
     SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_HIGHEST);
     SetWindowsHookExA(WH_MOUSE_LL, postingMouseHook, GetModuleHandleA(nullptr), 0);
-    if (mode == "master-posted") SetWindowsHookExA(WH_KEYBOARD_LL, postingKeyHook, GetModuleHandleA(nullptr), 0);
+    if (mode == "master-posted" || mode == "master-handshake")
+        SetWindowsHookExA(WH_KEYBOARD_LL, postingKeyHook, GetModuleHandleA(nullptr), 0);
     MSG message;
     while (GetMessageA(&message, nullptr, 0, 0) > 0) DispatchMessageA(&message);
     return 0;
@@ -379,11 +407,11 @@ int main(int argc, char** argv)
         SetWindowsHookExA(WH_KEYBOARD_LL, sendingKeyHook, GetModuleHandleA(nullptr), 0);
         return runLoop();
     }
-    if (mode == "master-posted") {
+    if (mode == "master-posted" || mode == "master-handshake") {
         link = connectTo(port);
         if (link == INVALID_SOCKET) return 1;
         window = makeWindow(0);
-        WSAAsyncSelect(link, window, WM_SOCKET, FD_CLOSE);
+        WSAAsyncSelect(link, window, WM_SOCKET, FD_READ | FD_CLOSE);
         CreateThread(nullptr, 0, hookThread, nullptr, 0, &hookThreadId);
         return runLoop();
     }
