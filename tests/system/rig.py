@@ -345,12 +345,20 @@ class PC:
         if self.running():
             raise RigError("%s: the program is running already" % self.name)
         with open(self.log, "ab") as log:
-            self.process = subprocess.Popen(self.cmd([wine_loader(self.rig.program), "skiprail.exe"]), cwd=self.folder, env=self.env,
+            start = log.tell()
+            # Wine's errors (not its notes on what it lacks) go to the log, so
+            # a start that fails says why.
+            self.process = subprocess.Popen(self.cmd([wine_loader(self.rig.program), "skiprail.exe"]), cwd=self.folder,
+                                            env=dict(self.env, WINEDEBUG="fixme-all"),
                                             stdin=subprocess.DEVNULL, stdout=log, stderr=log)
         if wait:
             wait_until(lambda: self.window()["found"] or not self.running(), 30, "%s's main window" % self.name)
             if not self.running():
-                raise RigError("%s: the program ended at start, code %s" % (self.name, self.exit_code()))
+                with open(self.log, "rb") as log:
+                    log.seek(start)
+                    said = log.read().decode("latin-1").strip().splitlines()[-5:]
+                raise RigError("%s: the program ended at start, code %s; Wine said: %s"
+                               % (self.name, self.exit_code(), " | ".join(said) or "nothing"))
         return self
 
     def running(self):
