@@ -349,34 +349,29 @@ class Bench:
                 result["rate"] = matched / ((downs[-1][1] - burst_start) / 1e6)
         return result
 
+    def type_to_floor(self, master_mode, paced, burst):
+        """Types to the floor Slave linked with the floor Master of that mode."""
+        port = free_port_pair()
+        floor_slave = self.spawn(self.slave, "floor.exe", "slave", port, "listen")
+        time.sleep(2)
+        floor_master = self.spawn(self.master, "floor.exe", master_mode, port)
+        time.sleep(2)
+        try:
+            return self.type_and_record(paced, burst)
+        finally:
+            self.end(floor_master)
+            self.end(floor_slave)
+
     def section_e2e(self, paced=int(os.environ.get("BENCH_PACED", 1000)), burst=int(os.environ.get("BENCH_BURST", 1000))):
         self.link_remote()
         ours = self.type_and_record(paced, burst)
         self.end_programs()
-        port = free_port_pair()
-        floor_slave = self.spawn(self.slave, "floor.exe", "slave", port, "listen")
-        time.sleep(2)
-        floor_master = self.spawn(self.master, "floor.exe", "master", port)
-        time.sleep(2)
-        try:
-            floor = self.type_and_record(paced, burst)
-        finally:
-            self.end(floor_master)
-            self.end(floor_slave)
+        floor = self.type_to_floor("master", paced, burst)
         # The same two minimal programs with the handshake: one packet at a
-        # time, the Master's hook thread posting to its window, as the Parts
-        # have the program do. Its burst is the most a stop-and-wait link
-        # of this mechanism carries here.
-        port = free_port_pair()
-        floor_slave = self.spawn(self.slave, "floor.exe", "slave", port, "listen")
-        time.sleep(2)
-        floor_master = self.spawn(self.master, "floor.exe", "master-handshake", port)
-        time.sleep(2)
-        try:
-            handshake = self.type_and_record(50, burst)
-        finally:
-            self.end(floor_master)
-            self.end(floor_slave)
+        # time, the Master's hook thread posting to its window, as the
+        # program does. Its burst is the most a stop-and-wait link of this
+        # mechanism carries here.
+        handshake = self.type_to_floor("master-handshake", 50, burst)
         # The ping-pong between two minimal programs.
         pingpong, _ = self.measure_slave_path(lambda p: self.spawn(self.slave, "floor.exe", "echo", p),
                                               lambda p: self.spawn(self.slave, "floor.exe", "echo", p), "move", 500)
