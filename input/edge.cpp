@@ -23,17 +23,22 @@ bool pointerHidden = false;
 POINT captureCentre = {0, 0};
 const int CAPTURE_SLACK = 15;
 
-// The point the pointer was put on when control came back, and the point on
-// the confinement's border where a placement made while the confinement still
-// held it would have stopped. The system may lift the confinement after the
-// placement (Wine lifts it asynchronously), which leaves the user's pointer
-// on that border, far from where it crossed: a few checks soon after the
-// crossing place it again. A hand that moves the pointer on is left alone.
+// The point the pointer was put on when control came back. The system may
+// lift the confinement after the placement (Wine lifts it asynchronously),
+// which leaves the user's pointer on the confinement's border, far from where
+// it crossed: a few checks soon after the crossing place it again. A hand
+// that moves the pointer on is left alone.
 POINT placement = {0, 0};
-POINT heldAt = {0, 0};
 int placementChecks = 0;
 const UINT PLACEMENT_CHECK_MS = 150;
 const int PLACEMENT_CHECKS = 4;
+
+// Where a placement at p stops while the confinement still holds the pointer.
+POINT heldBy(const RECT& clip, POINT p)
+{
+    return {p.x < clip.left ? clip.left : (p.x >= clip.right ? clip.right - 1 : p.x),
+            p.y < clip.top ? clip.top : (p.y >= clip.bottom ? clip.bottom - 1 : p.y)};
+}
 
 ScreenGeometry geometry()
 {
@@ -188,11 +193,9 @@ void placePointer(HWND window, int32_t x, int32_t y)
 {
     SetCursorPos(x, y);
     if (app.controlState != STATE_LOCAL) return;  // entering: placed inside the confinement
-    const RECT& clip = app.clipRect;
     placement = {x, y};
-    heldAt = {x < clip.left ? clip.left : (x >= clip.right ? clip.right - 1 : x),
-              y < clip.top ? clip.top : (y >= clip.bottom ? clip.bottom - 1 : y)};
-    if (heldAt.x == x && heldAt.y == y) return;  // inside it: nothing could hold it back
+    const POINT held = heldBy(app.clipRect, placement);
+    if (held.x == x && held.y == y) return;  // inside it: nothing could hold it back
     placementChecks = PLACEMENT_CHECKS;
     SetTimer(window, TIMER_PLACEMENT_CHECK, PLACEMENT_CHECK_MS, nullptr);
 }
@@ -201,7 +204,8 @@ void checkPlacement(HWND window)
 {
     if (--placementChecks <= 0 || app.controlState != STATE_LOCAL) KillTimer(window, TIMER_PLACEMENT_CHECK);
     POINT at = {};
-    if (app.controlState == STATE_LOCAL && GetCursorPos(&at) && at.x == heldAt.x && at.y == heldAt.y)
+    const POINT held = heldBy(app.clipRect, placement);
+    if (app.controlState == STATE_LOCAL && GetCursorPos(&at) && at.x == held.x && at.y == held.y)
         SetCursorPos(placement.x, placement.y);
 }
 
