@@ -19,17 +19,32 @@ new_prefix() {
     echo "$prefix"
 }
 
-# start_display WxH: starts Xvfb on a free display and prints its name.
+# start_display WxH: starts Xvfb on a free display and prints its name. The
+# display is ours once its lock names our Xvfb and its socket takes a
+# connection: a display taken meanwhile by another run ends our Xvfb, and the
+# next number is tried.
 start_display() {
-    local n=70
-    while [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; do n=$((n + 1)); done
-    Xvfb ":$n" -screen 0 "${1}x24" -nolisten tcp >/dev/null 2>&1 &
-    echo $! >>"$WINE_ROOT/displays"
-    for _ in $(seq 50); do
-        [ -e "/tmp/.X11-unix/X$n" ] && break
-        sleep 0.1
+    local n=70 pid
+    while [ "$n" -lt 170 ]; do
+        if [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; then n=$((n + 1)); continue; fi
+        Xvfb ":$n" -screen 0 "${1}x24" -nolisten tcp >/dev/null 2>&1 &
+        pid=$!
+        for _ in $(seq 100); do
+            kill -0 "$pid" 2>/dev/null || break
+            if [ "$(tr -d ' \n' <"/tmp/.X$n-lock" 2>/dev/null)" = "$pid" ] && python3 -c \
+                'import socket, sys; socket.socket(socket.AF_UNIX).connect(sys.argv[1])' \
+                "/tmp/.X11-unix/X$n" 2>/dev/null; then
+                echo "$pid" >>"$WINE_ROOT/displays"
+                echo ":$n"
+                return 0
+            fi
+            sleep 0.1
+        done
+        kill "$pid" 2>/dev/null
+        n=$((n + 1))
     done
-    echo ":$n"
+    echo "no free X display" >&2
+    return 1
 }
 
 cleanup_wine() {

@@ -155,6 +155,40 @@ def _display_taken(n):
         return True
 
 
+def _serving(server, n):
+    """Whether X server `server` (a Popen) holds display :n: the display's lock
+    names its PID and the display's socket takes a connection. The socket
+    alone is not enough: a stale one, or another server's, is there before a
+    server that then fails to take the display has ended."""
+    try:
+        with open("/tmp/.X%d-lock" % n) as lock:
+            if int(lock.read().strip() or 0) != server.pid:
+                return False
+        probe = socket.socket(socket.AF_UNIX)
+        try:
+            probe.connect("/tmp/.X11-unix/X%d" % n)
+        finally:
+            probe.close()
+        return True
+    except (OSError, ValueError):
+        return False
+
+
+def _start_server(command, n, env=None):
+    """Starts X server `command` for display :n; its Popen once it serves
+    there, else None (it has been ended)."""
+    server = subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                              start_new_session=True, env=env)
+    try:
+        wait_until(lambda: server.poll() is not None or _serving(server, n), 10, "X server :%d" % n)
+    except RigError:
+        pass
+    if server.poll() is None and _serving(server, n):
+        return server
+    _stop_xvfb(server)
+    return None
+
+
 def _stop_xvfb(xvfb):
     """SIGTERM first, so Xvfb removes its lock file and socket."""
     _kill_pid(xvfb.pid, signal.SIGTERM)
@@ -490,17 +524,10 @@ class Rig:
             if _display_taken(n):
                 n += 1
                 continue
-            xvfb = subprocess.Popen(["Xvfb", ":%d" % n, "-screen", "0", "%sx24" % size, "-nolisten", "tcp"],
-                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
-            try:
-                wait_until(lambda: os.path.exists("/tmp/.X11-unix/X%d" % n) or xvfb.poll() is not None, 10,
-                           "Xvfb :%d" % n)
-            except RigError:
-                pass
-            if xvfb.poll() is None and os.path.exists("/tmp/.X11-unix/X%d" % n):
+            xvfb = _start_server(["Xvfb", ":%d" % n, "-screen", "0", "%sx24" % size, "-nolisten", "tcp"], n)
+            if xvfb:
                 self._displays.append((xvfb, ":%d" % n))
                 return ":%d" % n
-            _stop_xvfb(xvfb)
             n += 1
         raise RigError("no free X display")
 
@@ -519,19 +546,12 @@ class Rig:
             if _display_taken(n):
                 n += 1
                 continue
-            xephyr = subprocess.Popen(["Xephyr", ":%d" % n] + options + screens + ["-nolisten", "tcp", "-noreset"],
-                                      env=dict(os.environ, DISPLAY=host), stdout=subprocess.DEVNULL,
-                                      stderr=subprocess.DEVNULL, start_new_session=True)
-            try:
-                wait_until(lambda: os.path.exists("/tmp/.X11-unix/X%d" % n) or xephyr.poll() is not None, 10,
-                           "Xephyr :%d" % n)
-            except RigError:
-                pass
-            if xephyr.poll() is None and os.path.exists("/tmp/.X11-unix/X%d" % n):
+            xephyr = _start_server(["Xephyr", ":%d" % n] + options + screens + ["-nolisten", "tcp", "-noreset"],
+                                   n, env=dict(os.environ, DISPLAY=host))
+            if xephyr:
                 # Before its host: a nested server ends with its own display.
                 self._displays.insert(0, (xephyr, ":%d" % n))
                 return ":%d" % n
-            _stop_xvfb(xephyr)
             n += 1
         raise RigError("no free X display for Xephyr")
 
