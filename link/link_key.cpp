@@ -186,7 +186,10 @@ int linkRecv(int channel, SOCKET socket, char* buffer, int room)
             ch.rawEnd = n;
         }
         LinkEvent event = LinkEvent::None;
-        ch.rawBegin += linkFeed(ch.session, ch.raw + ch.rawBegin, ch.rawEnd - ch.rawBegin, &event);
+        int32_t landed = 0;
+        ch.rawBegin += linkFeed(ch.session, ch.raw + ch.rawBegin, ch.rawEnd - ch.rawBegin, &event,
+                                reinterpret_cast<uint8_t*>(buffer + copied), room - copied, &landed);
+        copied += landed;
         if (event == LinkEvent::Failed || (ch.session.state != LinkState::Failed && !flush(ch))) {
             if (ch.session.state != LinkState::Failed) {
                 ch.session.state = LinkState::Failed;

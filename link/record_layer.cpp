@@ -145,22 +145,30 @@ void takeProof(LinkSession& session, LinkEvent* event)
     *event = LinkEvent::Failed;
 }
 
-// Opens a record whose header is in the unit and whose body and tag are at
-// `body`, into the unit after the header.
-void takeRecord(LinkSession& session, const uint8_t* body, int32_t length, LinkEvent* event)
+// Opens a record whose header is at `header` and whose body and tag are at
+// `body`, into `into`. A record that fails leaves nothing of itself there.
+bool openRecord(LinkSession& session, const uint8_t* header, const uint8_t* body, int32_t length, uint8_t* into,
+                LinkEvent* event)
 {
     uint8_t nonce[RECORD_NONCE];
     makeNonce(session.receiveCounter, nonce);
-    if (!session.cipher->open(nonce, session.unit, RECORD_HEADER, body, session.unit + RECORD_HEADER, length,
-                              body + length)) {
+    if (!session.cipher->open(nonce, header, RECORD_HEADER, body, into, length, body + length)) {
+        wipe(into, length);
         fail(session, LinkFailure::Record);
         *event = LinkEvent::Failed;
-        return;
+        return false;
     }
     ++session.receiveCounter;
+    *event = LinkEvent::Plaintext;
+    return true;
+}
+
+// Opens a record into the unit, after the header's place.
+void takeRecord(LinkSession& session, const uint8_t* header, const uint8_t* body, int32_t length, LinkEvent* event)
+{
+    if (!openRecord(session, header, body, length, session.unit + RECORD_HEADER, event)) return;
     session.plainBegin = RECORD_HEADER;
     session.plainEnd = RECORD_HEADER + length;
-    *event = LinkEvent::Plaintext;
 }
 
 }  // namespace
@@ -199,22 +207,31 @@ void linkReset(LinkSession& session)
     session.outBegin = session.outEnd = 0;
 }
 
-int32_t linkFeed(LinkSession& session, const uint8_t* data, int32_t n, LinkEvent* event)
+int32_t linkFeed(LinkSession& session, const uint8_t* data, int32_t n, LinkEvent* event, uint8_t* into,
+                 int32_t intoRoom, int32_t* landed)
 {
     *event = LinkEvent::None;
+    if (landed) *landed = 0;
     session.plainBegin = session.plainEnd = 0;
     int32_t taken = 0;
     while (taken < n) {
         // A whole record at hand is opened where it lies, without first
-        // being gathered: the usual case on a busy link.
+        // being gathered: the usual case on a busy link. It lands in the
+        // caller's room when it fits there, and in the unit otherwise.
         if (session.state == LinkState::Proven && session.unitFilled == 0 && n - taken >= RECORD_HEADER) {
             const uint32_t length = little32(data + taken);
             if (length > 0 && length <= static_cast<uint32_t>(RECORD_MAX_PLAIN) &&
                 static_cast<uint32_t>(n - taken) >= RECORD_HEADER + length + RECORD_TAG) {
-                std::memcpy(session.unit, data + taken, RECORD_HEADER);
-                takeRecord(session, data + taken + RECORD_HEADER, static_cast<int32_t>(length), event);
-                if (*event == LinkEvent::Failed) return taken;
-                return taken + RECORD_HEADER + static_cast<int32_t>(length) + RECORD_TAG;
+                const int32_t size = static_cast<int32_t>(length);
+                const uint8_t* header = data + taken;
+                if (into && landed && size <= intoRoom) {
+                    if (!openRecord(session, header, header + RECORD_HEADER, size, into, event)) return taken;
+                    *landed = size;
+                } else {
+                    takeRecord(session, header, header + RECORD_HEADER, size, event);
+                    if (*event == LinkEvent::Failed) return taken;
+                }
+                return taken + RECORD_HEADER + size + RECORD_TAG;
             }
         }
         int32_t needed = 0;
@@ -254,7 +271,7 @@ int32_t linkFeed(LinkSession& session, const uint8_t* data, int32_t n, LinkEvent
         case LinkState::AwaitGreeting: takeGreeting(session); break;
         case LinkState::AwaitProof:    takeProof(session, event); break;
         case LinkState::Proven:
-            takeRecord(session, session.unit + RECORD_HEADER, needed - RECORD_HEADER - RECORD_TAG, event);
+            takeRecord(session, session.unit, session.unit + RECORD_HEADER, needed - RECORD_HEADER - RECORD_TAG, event);
             break;
         default: break;
         }

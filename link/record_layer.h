@@ -112,7 +112,11 @@ void linkReset(LinkSession& session);
 // Takes up to n bytes from the partner; returns how many were taken. Stops at
 // the end of each unit that gives an event, so the caller acts on it (and
 // takes the plaintext) before feeding on. A failed session takes nothing.
-int32_t linkFeed(LinkSession& session, const uint8_t* data, int32_t n, LinkEvent* event);
+// Given room of its own (`into`, `intoRoom`, `landed`), the caller may find a
+// record opened straight into it: `landed` says how many bytes, and
+// linkPlain() then holds none; saves copying a long transfer once more.
+int32_t linkFeed(LinkSession& session, const uint8_t* data, int32_t n, LinkEvent* event, uint8_t* into = nullptr,
+                 int32_t intoRoom = 0, int32_t* landed = nullptr);
 
 // The plaintext of the record last opened, and that part of it taken.
 inline const uint8_t* linkPlain(const LinkSession& session) { return session.unit + session.plainBegin; }

@@ -14,20 +14,25 @@ namespace {
 
 const uint8_t KEY[] = "FUZZKEY0123456789ABCDEFG";
 
-void feedAll(LinkSession& session, const uint8_t* data, size_t n, size_t piece)
+// `room` bytes of the reader's own are offered for records to land in (none
+// when 0); they are on the heap, exactly that long, so a write past them shows.
+void feedAll(LinkSession& session, const uint8_t* data, size_t n, size_t piece, int32_t room)
 {
+    uint8_t* space = room ? new uint8_t[room] : nullptr;
     size_t at = 0;
     bool failed = false;
     while (at < n) {
         const int32_t step = static_cast<int32_t>(piece < n - at ? piece : n - at);
         LinkEvent event;
-        const int32_t taken = linkFeed(session, data + at, step, &event);
-        if (taken < 0 || taken > step) std::abort();
+        int32_t landed = -1;
+        const int32_t taken = linkFeed(session, data + at, step, &event, space, room, &landed);
+        if (taken < 0 || taken > step || landed < 0 || landed > room) std::abort();
+        if (event != LinkEvent::Plaintext && landed != 0) std::abort();
         if (event == LinkEvent::Plaintext) {
             if (session.state != LinkState::Proven) std::abort();
-            const int32_t length = linkPlainLength(session);
-            if (length <= 0 || length > RECORD_MAX_PLAIN) std::abort();
-            volatile uint8_t sink = linkPlain(session)[length - 1];
+            const int32_t length = landed ? landed : linkPlainLength(session);
+            if (length <= 0 || length > RECORD_MAX_PLAIN || (landed && linkPlainLength(session) != 0)) std::abort();
+            volatile uint8_t sink = landed ? space[length - 1] : linkPlain(session)[length - 1];
             (void)sink;
         }
         if (failed && event != LinkEvent::Failed) std::abort();
@@ -35,11 +40,12 @@ void feedAll(LinkSession& session, const uint8_t* data, size_t n, size_t piece)
             failed = true;
             if (session.state != LinkState::Failed) std::abort();
             if (taken != 0 && linkFeed(session, data + at, step, &event) != 0) std::abort();
-            return;
+            break;
         }
         if (taken == 0) std::abort();  // a live session always takes what it is given
         at += taken;
     }
+    delete[] space;
 }
 
 }  // namespace
@@ -48,6 +54,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     if (size < 1) return 0;
     const size_t piece = 1 + data[0] % 97;
+    const int32_t rooms[] = {0, 64, RECORD_MAX_PLAIN};
+    const int32_t room = rooms[data[0] / 97 % 3];
     ++data;
     --size;
 
@@ -57,7 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     // The partner's handshake and whatever follows, as it arrives.
     acceptorCipher.seed = 5;
     linkStart(acceptor, &acceptorCipher, LinkRole::Acceptor, KEY, sizeof KEY - 1);
-    feedAll(acceptor, data, size, piece);
+    feedAll(acceptor, data, size, piece, room);
 
     // Records after a real handshake.
     connectorCipher.seed = 9;
@@ -76,6 +84,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         linkFeed(connector, aOut, a, &event);
     }
     if (acceptor.state != LinkState::Proven || connector.state != LinkState::Proven) std::abort();
-    feedAll(acceptor, data, size, piece);
+    feedAll(acceptor, data, size, piece, room);
     return 0;
 }

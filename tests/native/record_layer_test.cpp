@@ -1,6 +1,7 @@
 // The protected link's handshake and records, with a stand-in cipher.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -21,6 +22,7 @@ struct Side {
     std::vector<uint8_t> received;  // plaintext that came out
     bool proven = false;
     bool failed = false;
+    bool leaked = false;  // a failed record left bytes in the reader's room
 };
 
 std::vector<uint8_t> bytesOf(const std::string& text)
@@ -43,23 +45,32 @@ std::vector<uint8_t> drain(Side& from)
     return bytes;
 }
 
-// Feeds bytes to `to` in pieces of `piece` bytes, as reads would bring them.
-void deliver(Side& to, const std::vector<uint8_t>& bytes, size_t piece = 7)
+// Feeds bytes to `to` in pieces of `piece` bytes, as reads would bring them;
+// with `room`, a reader's room of that size is offered for records to land in.
+void deliver(Side& to, const std::vector<uint8_t>& bytes, size_t piece = 7, int32_t room = 0)
 {
+    const uint8_t untouched = 0xEE;
+    std::vector<uint8_t> space(room, untouched);
     size_t at = 0;
     while (at < bytes.size()) {
         const int32_t n = static_cast<int32_t>(std::min(piece, bytes.size() - at));
         int32_t used = 0;
         while (used < n) {
             LinkEvent event;
-            const int32_t taken = linkFeed(to.session, bytes.data() + at + used, n - used, &event);
+            int32_t landed = -1;
+            const int32_t taken = linkFeed(to.session, bytes.data() + at + used, n - used, &event,
+                                           room ? space.data() : nullptr, room, &landed);
             used += taken;
             if (event == LinkEvent::Proven) to.proven = true;
-            if (event == LinkEvent::Plaintext)
+            if (event == LinkEvent::Plaintext) {
+                to.received.insert(to.received.end(), space.begin(), space.begin() + landed);
                 to.received.insert(to.received.end(), linkPlain(to.session),
                                    linkPlain(to.session) + linkPlainLength(to.session));
+                std::fill(space.begin(), space.end(), untouched);
+            }
             if (event == LinkEvent::Failed) {
                 to.failed = true;
+                for (uint8_t b : space) to.leaked = to.leaked || (b != untouched && b != 0);
                 return;
             }
             if (taken == 0 && event == LinkEvent::None) break;
@@ -131,6 +142,18 @@ TEST(RecordLayer, SameKeyProvesBothWaysAndCarriesPacketsAndLongChunks)
     // Sealed, not sent in the clear: no long run of the text shows on the wire.
     EXPECT_EQ(std::search(wire.begin(), wire.end(), text.begin() + 100, text.begin() + 132), wire.end());
     deliver(acceptor, wire, 5000);
+    EXPECT_EQ(acceptor.received, text);
+    EXPECT_FALSE(acceptor.failed);
+
+    // Read as the socket layer reads a long transfer: whole records at hand
+    // opened straight into the reader's room, and with a room too small for
+    // a record, in the session as before.
+    const std::vector<uint8_t> again = seal(connector, text);
+    acceptor.received.clear();
+    deliver(acceptor, again, again.size(), RECORD_MAX_PLAIN + 10);
+    EXPECT_EQ(acceptor.received, text);
+    acceptor.received.clear();
+    deliver(acceptor, seal(connector, text), 100000, 1000);
     EXPECT_EQ(acceptor.received, text);
     EXPECT_FALSE(acceptor.failed);
 }
@@ -208,9 +231,11 @@ TEST(RecordLayer, DamagedReorderedReplayedOrOverlongRecordsEndTheSession)
         const std::vector<uint8_t> next = seal(connector, second);
         wire.insert(wire.end(), next.begin(), next.end());
         wire[at] ^= 0x01;
-        deliver(acceptor, wire);
+        // Offered the reader's room, a failed record leaves nothing there.
+        deliver(acceptor, wire, wire.size(), 64);
         EXPECT_TRUE(acceptor.failed) << "flipped at " << at;
         EXPECT_TRUE(acceptor.received.empty());
+        EXPECT_FALSE(acceptor.leaked) << "flipped at " << at;
     }
     {   // Two records swapped, and one sent twice.
         Side connector, acceptor;

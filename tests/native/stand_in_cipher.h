@@ -58,10 +58,11 @@ public:
         if (!keyed) return false;
         uint8_t expected[RECORD_TAG];
         makeTag(receive, nonce, header, headerLength, in, n, expected);
-        if (std::memcmp(expected, tag, RECORD_TAG) != 0) return false;
+        // Decrypted before the tag is checked, as a system's cipher may: a
+        // record that fails has still written its bytes.
         std::memmove(out, in, n);
         stream(receive, nonce, out, n);
-        return true;
+        return std::memcmp(expected, tag, RECORD_TAG) == 0;
     }
 
     void dropKeys() override

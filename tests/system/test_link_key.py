@@ -77,11 +77,12 @@ class LinkKey(unittest.TestCase):
         self.assertEqual(master.drive("type protected 123"), "ok")
         wait_until(lambda: slave.drive.json("keys")["chars"] == "protected 123", 10, "the typing on the Slave")
 
-        slave.drive("clipboard set Copied on the Slave")
+        # The largest text, several hundred records, comes back whole.
+        self.assertEqual(slave.drive("clipboard fill 4999995"), "ok")
+        largest = slave.drive("clipboard sum")
         width, _ = screen_of(master)
         self.assertGreater(cross_back(master)[0], width // 2)
-        wait_until(lambda: master.drive.json("clipboard get") == "Copied on the Slave", 10,
-                   "the Slave's clipboard text on the Master")
+        wait_until(lambda: master.drive("clipboard sum") == largest, 30, "the Slave's whole text on the Master")
 
         # The dialog says so, and makes new keys of the promised form.
         self.assertEqual(master.drive("linkkey-open"), "ok")
