@@ -31,7 +31,7 @@ start_display() {
         pid=$!
         for _ in $(seq 100); do
             kill -0 "$pid" 2>/dev/null || break
-            if [ "$(tr -d ' \n' <"/tmp/.X$n-lock" 2>/dev/null)" = "$pid" ] && python3 -c \
+            if [ "$(tr -d ' \n' 2>/dev/null <"/tmp/.X$n-lock")" = "$pid" ] && python3 -c \
                 'import socket, sys; socket.socket(socket.AF_UNIX).connect(sys.argv[1])' \
                 "/tmp/.X11-unix/X$n" 2>/dev/null; then
                 echo "$pid" >>"$WINE_ROOT/displays"
