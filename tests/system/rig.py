@@ -676,13 +676,26 @@ def wait_linked(master, slave, timeout=20):
     """Crosses from the Master to the Slave; returns the Slave's pointer,
     which must stand at the entry point."""
     slave_size = tuple(int(v) for v in slave.drive("screen").split())
-    y = wait_crossing(master, timeout=timeout)
-    target = crossing_point(master, slave_size, y)
-    try:
-        return wait_until(lambda: slave.cursor() == target and target, 5, "%s's pointer at %s" % (slave.name, target))
-    except RigError as error:
-        # Where it stands instead tells a mapping from one that never moved.
-        raise RigError("%s; it stands at %s" % (error, slave.cursor())) from None
+    for attempt in range(2):
+        y = wait_crossing(master, timeout=timeout)
+        target = crossing_point(master, slave_size, y)
+        # Until the Slave's size reaches it, the Master maps onto its own
+        # size: a crossing in that moment (the link up, the Slave's size still
+        # on its way, a handshake's round trip longer with a link key) enters
+        # at the unscaled point. Once back, the next crossing must map.
+        own = (1, y)
+        try:
+            where = wait_until(lambda: slave.cursor() in (target, own) and slave.cursor(), 5,
+                               "%s's pointer at %s" % (slave.name, target))
+        except RigError as error:
+            # Where it stands instead tells a mapping from one that never moved.
+            raise RigError("%s; it stands at %s" % (error, slave.cursor())) from None
+        if where == target:
+            return where
+        if attempt == 0:
+            cross_back(master)
+    raise RigError("%s's pointer entered at %s twice, not at %s: the Slave's size was not taken"
+                   % (slave.name, own, target))
 
 
 def wait_following(master, slave, target, timeout=10):
