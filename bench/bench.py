@@ -540,7 +540,13 @@ class Bench:
         waiter = self.spawn(target, "srbench.exe", "clip-wait", size, 60)
         self.wait_ready(waiter)
         pushed = self.result(self.spawn(self.master, "srbench.exe", "push", direction), timeout=60)["at_us"]
-        arrived = self.result(waiter, timeout=90)["at_us"]
+        try:
+            arrived = self.result(waiter, timeout=90)["at_us"]
+        except RuntimeError as error:
+            # What each side holds and shows tells a transfer lost from one never made.
+            seen = ["%s: clipboard %s, boxes %s" % (pc.name, pc.drive("clipboard sum"), pc.box_texts())
+                    for pc in (source, target)]
+            raise RuntimeError("%s (%s)" % (error, "; ".join(seen))) from None
         return (arrived - pushed) / 1000
 
     def clipboard_text(self, size):
