@@ -685,7 +685,7 @@ def wait_linked(master, slave, timeout=20):
         # at the unscaled point. Once back, the next crossing must map.
         own = (1, y)
         try:
-            where = wait_until(lambda: slave.cursor() in (target, own) and slave.cursor(), 5,
+            where = wait_until(lambda: (lambda p: p if p in (target, own) else None)(slave.cursor()), 5,
                                "%s's pointer at %s" % (slave.name, target))
         except RigError as error:
             # Where it stands instead tells a mapping from one that never moved.
