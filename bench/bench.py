@@ -692,6 +692,7 @@ class Bench:
             "Ratio = figure / floor (median / p99). Every section runs several times in turn; each line is",
             "the run whose ratio (or value, without a floor) is the median, and its note gives every run's",
             "and the spread between them (largest less smallest, as a share of the median).",
+            "What the benchmark found over time, and what was mended, is in notes.md beside this file.",
             "",
             "| figure | median | p99 | floor | floor p99 | ratio | target | | note |",
             "|---|---|---|---|---|---|---|---|---|",
