@@ -435,6 +435,7 @@ void onSocketGone(SOCKET socket)
     }
     // A newcomer that drew a closed socket's number had its notices passed
     // over until now: it is read once more.
+    if (socket == 0) return;
     if (socket == linkNewcomer(LINK_CONTROL))
         PostMessageA(app.mainWindow, WM_CONTROL_SOCKET, socket, WSAMAKESELECTREPLY(FD_READ, 0));
     else if (socket == linkNewcomer(LINK_CLIPBOARD))
