@@ -48,6 +48,7 @@ class LinkKey(unittest.TestCase):
             pc.kill()
             pc.dismiss_boxes()
             pc.drive("unfocus")
+            pc.drive("clear")  # the next test counts its own typing
 
     def start(self, pc, key=None):
         pc.settings(master=pc is master, position="right", partner=PARTNER, port=self.port)
