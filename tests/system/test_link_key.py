@@ -190,6 +190,23 @@ class LinkKey(unittest.TestCase):
         self.assertTrue(right.handshake())
         self.assertEqual(right.wait_for(P.PKT_SCREEN_SIZE, 2), P.Packet(P.PKT_SCREEN_SIZE, 1024, 768))
         wait_until(lambda: live[0] not in self.master_ports(), 5, "the replaced control connection to end")
+        clip = P.keyed_connect(self.port + 1, KEY, source=PARTNER)
+        self.addCleanup(clip.close)
+        self.peer_ports.append(clip.sock.getsockname()[1])
+        self.assertTrue(clip.handshake())
+        wait_until(lambda: live[1] not in self.master_ports(), 5, "the replaced clipboard connection to end")
+
+        # The Master, whose link ended, comes back the same way: both its new
+        # connections take over from the scripted partner's, and carry on.
+        # (On one host the Slave holds the ports the Master would listen on.)
+        wait_until(lambda: len(master.boxes()) == 2, 5, "the Master's two boxes of ports taken")
+        self.assertEqual({box["text"] for box in master.boxes()}, {"Attempt to bind socket failed."})
+        master.dismiss_boxes()
+        master.drive("clipboard set Back on the Master")
+        self.assertEqual(wait_linked(master, slave, timeout=30)[0], 1)
+        wait_until(lambda: slave.drive.json("clipboard get") == "Back on the Master", 10, "the clipboard text")
+        self.assertTrue(right.wait_closed(3) and clip.wait_closed(3), "the scripted partner replaced in turn")
+        self.assertEqual(master.boxes() + slave.boxes(), [])
 
     def test_a_pc_with_a_key_and_one_without_do_not_link_and_the_notice_shows_once(self):
         self.start(slave)
