@@ -198,9 +198,9 @@ bool linkStretchKey(LinkCipher* cipher, const uint8_t* key, int32_t n, uint8_t o
 {
     // One block of PBKDF2: U1 = HMAC(key, salt || 1), each U the HMAC of the
     // one before, all of them added up by exclusive or.
-    uint8_t block[LINK_KEY_SALT_SIZE + 4];
+    uint8_t block[LINK_KEY_SALT_SIZE + 4] = {};
     std::memcpy(block, LINK_KEY_SALT, LINK_KEY_SALT_SIZE);
-    putLittle32(block + LINK_KEY_SALT_SIZE, 0x01000000);  // 1, big-endian
+    block[LINK_KEY_SALT_SIZE + 3] = 1;  // the block's number, big-endian
     uint8_t u[32], next[32];
     bool done = cipher->hmac(key, n, block, sizeof block, u);
     if (done) std::memcpy(out, u, 32);

@@ -17,8 +17,9 @@
 // both random values as the salt, expanded to a proof key and one key for
 // each direction. The link key that goes in is the typed one stretched
 // (linkStretchKey), so a recorded handshake gives no fast test of a guess;
-// version 1 took the typed key as it was. A greeting is as long as a packet, and its first four bytes
-// read as no packet type, so a partner without a key drops it as unknown.
+// version 1 took the typed key as it was. A greeting is as long as a packet,
+// and its first four bytes read as no packet type, so a partner without a key
+// drops it as unknown.
 //
 // No <windows.h>: the cipher comes in through LinkCipher (the system's under
 // Windows, a stand-in in the native tests and the fuzzer).
@@ -42,7 +43,7 @@ constexpr int32_t LINK_OUT_CAPACITY = 64 * RECORD_MAX_WIRE;
 
 // The typed key is stretched once, when it is set or loaded: PBKDF2 over
 // HMAC-SHA256 with this salt and count, 32 bytes. The count costs about a
-// tenth of a second under Wine's system PBKDF2 on these machines.
+// tenth of a second with the system's PBKDF2 (`srbench stretch`).
 constexpr int32_t LINK_KEY_STRETCHED = 32;
 constexpr uint32_t LINK_KEY_ROUNDS = 100000;
 constexpr char LINK_KEY_SALT[] = "Skiprail link key, stretched";
