@@ -62,6 +62,8 @@ constexpr unsigned TIMER_CLIPBOARD_RETRY = 12042;  // make a clipboard connectio
 constexpr unsigned TIMER_HANDSHAKE_CONTROL   = 12045;  // the control connection's handshake ran out of time
 constexpr unsigned TIMER_HANDSHAKE_CLIPBOARD = 12046;  // the clipboard connection's handshake ran out of time
 constexpr unsigned TIMER_PLACEMENT_CHECK = 12047;  // the pointer placed on the way back: did it get there?
+constexpr unsigned TIMER_NEWCOMER_CONTROL   = 12048;  // a new control connection beside the live one did not prove the key in time
+constexpr unsigned TIMER_NEWCOMER_CLIPBOARD = 12049;  // the same for the clipboard connection
 
 // Diagnostic panel controls.
 constexpr int IDC_STATUS1  = 12004;

@@ -147,7 +147,9 @@ void onTimer(HWND window, WPARAM id)
         fadeSplashOut();
     }
     if (id == TIMER_RECONNECT || id == TIMER_LINK_WATCH || id == TIMER_CLIPBOARD_RETRY) onLinkTimer(window, id);
-    if (id == TIMER_HANDSHAKE_CONTROL || id == TIMER_HANDSHAKE_CLIPBOARD) onHandshakeTimer(window, id);
+    if (id == TIMER_HANDSHAKE_CONTROL || id == TIMER_HANDSHAKE_CLIPBOARD || id == TIMER_NEWCOMER_CONTROL ||
+        id == TIMER_NEWCOMER_CLIPBOARD)
+        onHandshakeTimer(window, id);
     if (id == TIMER_PLACEMENT_CHECK) checkPlacement(window);
 }
 

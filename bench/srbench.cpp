@@ -33,6 +33,8 @@
 //   srbench unclip                         the pointer free, whatever confined it
 //   srbench cipher SIZE                    SIZE bytes sealed, then opened, in
 //                                          full records by the system's cipher
+//   srbench stretch N                      the typed key stretched N times, as
+//                                          each set or load of a key does
 #include <winsock2.h>
 #include <windows.h>
 
@@ -874,14 +876,34 @@ int cipherCost(long size)
     return 0;
 }
 
+// What stretching the typed key costs: once per start and per key set.
+int stretchCost(long times)
+{
+    const uint8_t key[] = "K7QF2MXD9PZR4TWA3HNB6YCE";
+    uint8_t out[LINK_KEY_STRETCHED];
+    for (long i = 0; i < times; ++i) {
+        const double started = nowUs();
+        if (!stretchLinkKey(key, sizeof key - 1, out)) return 1;
+        std::printf("{\"rounds\": %u, \"stretch_ms\": %.1f, \"bits\": %d}\n", LINK_KEY_ROUNDS,
+                    (nowUs() - started) / 1000, static_cast<int>(8 * sizeof(void*)));
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
     QueryPerformanceFrequency(&frequency);
-    if (const char* key = std::getenv("SRBENCH_LINK_KEY")) linkKeyLength = normalizeLinkKey(key, linkKey, sizeof linkKey);
-    // The system's cipher is looked up once, here, before any thread may use it.
-    if (linkKeyLength > 0 && !systemCryptoAvailable()) {
+    uint8_t typed[LINK_KEY_MAX];
+    if (const char* key = std::getenv("SRBENCH_LINK_KEY")) linkKeyLength = normalizeLinkKey(key, typed, sizeof typed);
+    // The system's cipher is looked up once, here, before any thread may use
+    // it; the key is stretched as the program stretches it.
+    if (linkKeyLength > 0 && !(systemCryptoAvailable() && stretchLinkKey(typed, linkKeyLength, linkKey)))
+        linkKeyLength = -1;
+    else if (linkKeyLength > 0)
+        linkKeyLength = LINK_KEY_STRETCHED;
+    if (linkKeyLength < 0) {
         std::printf("{\"error\": \"no system cipher for the link key\"}\n");
         return 1;
     }
@@ -904,6 +926,7 @@ int main(int argc, char** argv)
     else if (mode == "push") status = push(word(2) == "right");
     else if (mode == "unclip") status = ClipCursor(nullptr) ? 0 : 1;
     else if (mode == "cipher") status = cipherCost(arg(2));
+    else if (mode == "stretch") status = stretchCost(arg(2));
     if (status != 0) std::printf("{\"error\": \"%s failed\"}\n", mode.c_str());
     std::fflush(stdout);
     ExitProcess(status);

@@ -53,6 +53,15 @@ int closeForGood(SOCKET s)
     return result;
 }
 
+// A newcomer goes as a stranger does: closed, its session forgotten.
+void dropNewcomer(int channel)
+{
+    const SOCKET s = linkNewcomer(channel);
+    if (s == 0) return;
+    linkEnd(channel, s);
+    closeForGood(s);
+}
+
 bool isGone(SOCKET s)
 {
     for (int i = 0; i < goneCount; ++i)
@@ -116,12 +125,14 @@ bool isPartner(in_addr peer)
     return false;
 }
 
-enum class Accepted { Partner, Stranger, Failed };
+enum class Accepted { Partner, Newcomer, Stranger, Failed };
 
 // Accepts on the listener. A stranger's connection is closed at once and the
 // slot is left alone; the partner's takes the slot, and a live connection it
 // replaces is closed, so its late notifications cannot reach the new one.
-Accepted acceptInto(SOCKET listener, SOCKET* socketSlot, HWND window)
+// With a link key, a connection that has proved it gives way only to a
+// newcomer that proves it too: until then the newcomer waits beside it.
+Accepted acceptInto(SOCKET listener, SOCKET* socketSlot, HWND window, int channel)
 {
     sockaddr_in peer = {};
     int peerLength = sizeof peer;
@@ -136,6 +147,12 @@ Accepted acceptInto(SOCKET listener, SOCKET* socketSlot, HWND window)
     if (!isPartner(peer.sin_addr)) {
         closeForGood(s);
         return Accepted::Stranger;
+    }
+    if (linkHoldsProven(channel, *socketSlot)) {
+        dropNewcomer(channel);  // one still unproven gives way to the latest
+        keepAlive(s);
+        linkBeginNewcomer(channel, s);
+        return Accepted::Newcomer;
     }
     const SOCKET earlier = *socketSlot;
     *socketSlot = s;
@@ -345,6 +362,42 @@ void clipboardLinkLost(SOCKET socket)
     if (app.clipboardSocket == 0) scheduleClipboardRetry();
 }
 
+// A newcomer beside the live connection: only its handshake is read here,
+// and the live connection's reader never sees its bytes.
+void onNewcomerEvent(int channel, SOCKET socket, int event)
+{
+    if (event == FD_READ) {
+        char scratch[64];  // nothing comes out before the proof, and after it reading waits
+        linkRecv(channel, socket, scratch, sizeof scratch);
+    } else if (event == FD_WRITE) {
+        linkFlush(channel, socket);
+    } else if (event == FD_CLOSE) {
+        dropNewcomer(channel);
+    }
+}
+
+// The newcomer proved the key: the partner came back (after a restart, or
+// over a link this side had not yet found dead). It takes the place of the
+// connection that was live, which is closed as a replaced one is.
+void takeOver(HWND window, SOCKET socket, int channel)
+{
+    SOCKET* slot = channel == LINK_CONTROL ? &app.controlSocket : &app.clipboardSocket;
+    const SOCKET earlier = *slot;
+    linkTakeOver(channel);
+    *slot = socket;
+    if (earlier != 0 && earlier != socket) closeForGood(earlier);
+    clipboardConnector = false;  // the partner made this connection
+    stopClipboardRetries();
+    if (channel == LINK_CLIPBOARD) {
+        resetClipboardBuffer();
+        return;
+    }
+    // What the partner that is gone held down, or was owed, goes with it.
+    if (isMaster()) dropToLocal(window);
+    releaseInjectedInput();
+    forgetPendingKeys();
+}
+
 }  // namespace
 
 void connectOrListen()
@@ -377,9 +430,16 @@ void onSocketGone(SOCKET socket)
     for (int i = 0; i < goneCount; ++i) {
         if (goneSockets[i] == socket) {
             goneSockets[i] = goneSockets[--goneCount];
-            return;
+            break;
         }
     }
+    // A newcomer that drew a closed socket's number had its notices passed
+    // over until now: it is read once more.
+    if (socket == 0) return;
+    if (socket == linkNewcomer(LINK_CONTROL))
+        PostMessageA(app.mainWindow, WM_CONTROL_SOCKET, socket, WSAMAKESELECTREPLY(FD_READ, 0));
+    else if (socket == linkNewcomer(LINK_CLIPBOARD))
+        PostMessageA(app.mainWindow, WM_CLIPBOARD_SOCKET, socket, WSAMAKESELECTREPLY(FD_READ, 0));
 }
 
 void reconnectNow()
@@ -445,6 +505,10 @@ void onControlSocketEvent(HWND window, SOCKET socket, LPARAM lParam)
     const int event = WSAGETSELECTEVENT(lParam);
     const int error = WSAGETSELECTERROR(lParam);
     const bool isListener = app.controlListening && socket == app.controlListener;
+    if (socket != 0 && socket == linkNewcomer(LINK_CONTROL) && !isGone(socket)) {
+        onNewcomerEvent(LINK_CONTROL, socket, event);
+        return;
+    }
     // A notification of a socket no longer in a slot, or of one closed since
     // it was posted, is a leftover of a connection that has been replaced or
     // closed: it concerns nothing live, whatever holds its number now.
@@ -460,13 +524,14 @@ void onControlSocketEvent(HWND window, SOCKET socket, LPARAM lParam)
         break;
     case FD_ACCEPT:
         if (!isListener) break;
-        switch (acceptInto(socket, &app.controlSocket, window)) {
+        switch (acceptInto(socket, &app.controlSocket, window, LINK_CONTROL)) {
         case Accepted::Partner:
             clipboardConnector = false;  // the partner makes the clipboard connection
             stopClipboardRetries();
             if (linkBegin(LINK_CONTROL, app.controlSocket, LinkRole::Acceptor)) onLinkUp(window);
             break;
         case Accepted::Failed: MessageBoxA(window, "Accept Failed", "Info", MB_OK | MB_ICONWARNING); break;
+        case Accepted::Newcomer:
         case Accepted::Stranger: break;
         }
         break;
@@ -512,6 +577,10 @@ void onClipboardSocketEvent(HWND window, SOCKET socket, LPARAM lParam)
     const int event = WSAGETSELECTEVENT(lParam);
     const int error = WSAGETSELECTERROR(lParam);
     const bool isListener = app.clipboardListening && socket == app.clipboardListener;
+    if (socket != 0 && socket == linkNewcomer(LINK_CLIPBOARD) && !isGone(socket)) {
+        onNewcomerEvent(LINK_CLIPBOARD, socket, event);
+        return;
+    }
     if ((socket != app.clipboardSocket && !isListener) || isGone(socket)) return;
     if (isConnectFailure(error)) app.clipboardConnectFailed = 1;
 
@@ -526,7 +595,7 @@ void onClipboardSocketEvent(HWND window, SOCKET socket, LPARAM lParam)
         break;
     case FD_ACCEPT:
         if (!isListener) break;
-        switch (acceptInto(socket, &app.clipboardSocket, window)) {
+        switch (acceptInto(socket, &app.clipboardSocket, window, LINK_CLIPBOARD)) {
         case Accepted::Partner:
             // The partner made it: any retries of this side's give way.
             clipboardConnector = false;
@@ -535,6 +604,7 @@ void onClipboardSocketEvent(HWND window, SOCKET socket, LPARAM lParam)
             linkBegin(LINK_CLIPBOARD, app.clipboardSocket, LinkRole::Acceptor);
             break;
         case Accepted::Failed: MessageBoxA(window, "CB Accept Failed", "Info", MB_OK | MB_ICONWARNING); break;
+        case Accepted::Newcomer:
         case Accepted::Stranger: break;
         }
         break;
@@ -568,6 +638,7 @@ void onClipboardSocketEvent(HWND window, SOCKET socket, LPARAM lParam)
 void onLinkProven(HWND window, SOCKET socket, int channel)
 {
     if (isGone(socket)) return;  // the proof of a socket closed since
+    if (socket != 0 && socket == linkNewcomer(channel)) takeOver(window, socket, channel);
     linkResume(channel);
     if (channel == LINK_CONTROL && socket != 0 && socket == app.controlSocket) {
         onLinkUp(window);
@@ -581,6 +652,10 @@ void onLinkProven(HWND window, SOCKET socket, int channel)
 
 void onLinkRefused(HWND window, SOCKET socket, int channel)
 {
+    if (socket != 0 && socket == linkNewcomer(channel)) {
+        dropNewcomer(channel);  // the live connection beside it never knew of it
+        return;
+    }
     if (channel == LINK_CONTROL) onControlLinkBroken(window, socket);
     else if (channel == LINK_CLIPBOARD && socket != 0 && socket == app.clipboardSocket && !isGone(socket))
         clipboardLinkLost(socket);
@@ -588,6 +663,8 @@ void onLinkRefused(HWND window, SOCKET socket, int channel)
 
 void endLinkForNewKey(HWND window)
 {
+    dropNewcomer(LINK_CONTROL);
+    dropNewcomer(LINK_CLIPBOARD);
     if (app.clipboardSocket != 0) clipboardLinkLost(app.clipboardSocket);
     if (app.controlSocket != 0) controlLinkLost(window, app.controlSocket);
 }

@@ -20,12 +20,23 @@ struct Channel {
     int32_t rawBegin = 0, rawEnd = 0;
 };
 
-Channel channels[2];
+// The live connection of each kind, and a newcomer from the partner's
+// address that must prove the key before it may take the live one's place.
+// A newcomer that proves it changes places with the live one, so neither
+// session (nor the cipher it points at) is ever copied.
+Channel slots[4];
+Channel* live[2] = {&slots[0], &slots[1]};
+Channel* newcomers[2] = {&slots[2], &slots[3]};
 
 const UINT DEADLINE_TIMERS[2] = {TIMER_HANDSHAKE_CONTROL, TIMER_HANDSHAKE_CLIPBOARD};
+const UINT NEWCOMER_TIMERS[2] = {TIMER_NEWCOMER_CONTROL, TIMER_NEWCOMER_CLIPBOARD};
 
-uint8_t linkKey[LINK_KEY_MAX];
-int32_t linkKeyLength = 0;
+// The link key as the handshake uses it: the typed key, stretched once when
+// it is set. `keySet` without `keyStretched` (no system cipher) links with no
+// one, and never in the clear.
+uint8_t linkKey[LINK_KEY_STRETCHED];
+bool keySet = false;
+bool keyStretched = false;
 
 // The notice is shown once per start, not at every try of a partner that
 // keeps failing.
@@ -36,15 +47,43 @@ bool validChannel(int channel)
     return channel == LINK_CONTROL || channel == LINK_CLIPBOARD;
 }
 
-// Ends the connection as a close would; a handshake that failed tells the
-// user, once, that the partner did not prove the key.
-void refuse(int channel)
+// The connection of `channel` on `socket`, live or newcomer; null when neither.
+Channel* find(int channel, SOCKET socket)
 {
-    Channel& ch = channels[channel];
-    KillTimer(app.mainWindow, DEADLINE_TIMERS[channel]);
+    if (!validChannel(channel) || socket == 0) return nullptr;
+    if (live[channel]->socket == socket) return live[channel];
+    if (newcomers[channel]->socket == socket) return newcomers[channel];
+    return nullptr;
+}
+
+bool isNewcomer(int channel, const Channel& ch)
+{
+    return &ch == newcomers[channel];
+}
+
+UINT deadlineTimer(int channel, const Channel& ch)
+{
+    return isNewcomer(channel, ch) ? NEWCOMER_TIMERS[channel] : DEADLINE_TIMERS[channel];
+}
+
+void forget(Channel& ch)
+{
+    linkReset(ch.session);
+    ch.socket = 0;
+    ch.keyed = false;
+    ch.held = false;
+    ch.rawBegin = ch.rawEnd = 0;
+}
+
+// Ends the connection as a close would; a handshake that failed tells the
+// user, once, that the partner did not prove the key. A newcomer that failed
+// is closed like a stranger: beside a live link it tells no one.
+void refuse(int channel, Channel& ch)
+{
+    KillTimer(app.mainWindow, deadlineTimer(channel, ch));
     const LinkFailure why = ch.session.failure;
     const bool handshake = why == LinkFailure::Greeting || why == LinkFailure::Proof || why == LinkFailure::None;
-    if (handshake && !noticeGiven) {
+    if (handshake && !noticeGiven && !isNewcomer(channel, ch)) {
         noticeGiven = true;
         PostMessageA(app.mainWindow, WM_LINK_KEY_NOTICE, 0, 0);
     }
@@ -74,6 +113,33 @@ int wouldBlock()
     return SOCKET_ERROR;
 }
 
+// Starts the connection's session: plain (true) without a key, else the
+// greeting goes out and the deadline runs.
+bool begin(int channel, Channel& ch, SOCKET socket, LinkRole role)
+{
+    KillTimer(app.mainWindow, deadlineTimer(channel, ch));
+    forget(ch);
+    ch.socket = socket;
+    ch.keyed = haveLinkKey();
+    if (!ch.keyed) return true;
+    // A PC with a key never falls back to the plain wire: without the
+    // system's cipher the connection is refused.
+    if (!systemCryptoAvailable() || !keyStretched ||
+        !linkStart(ch.session, &ch.cipher, role, linkKey, LINK_KEY_STRETCHED)) {
+        ch.session.state = LinkState::Failed;
+        ch.session.failure = LinkFailure::Cipher;
+        refuse(channel, ch);
+        return false;
+    }
+    SetTimer(app.mainWindow, deadlineTimer(channel, ch), HANDSHAKE_DEADLINE_MS, nullptr);
+    if (!flush(ch)) {
+        ch.session.state = LinkState::Failed;
+        ch.session.failure = LinkFailure::Cipher;
+        refuse(channel, ch);
+    }
+    return false;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------- the record layers
@@ -81,80 +147,83 @@ int wouldBlock()
 void setLinkKey(const uint8_t* key, int32_t n)
 {
     SecureZeroMemory(linkKey, sizeof linkKey);
-    linkKeyLength = n < LINK_KEY_MAX ? n : LINK_KEY_MAX;
-    if (linkKeyLength > 0) std::memcpy(linkKey, key, linkKeyLength);
+    keySet = n > 0;
+    keyStretched = keySet && stretchLinkKey(key, n < LINK_KEY_MAX ? n : LINK_KEY_MAX, linkKey);
 }
 
 bool haveLinkKey()
 {
-    return linkKeyLength > 0;
+    return keySet;
 }
 
 bool linkKeyed(int channel, SOCKET socket)
 {
-    return validChannel(channel) && channels[channel].keyed && channels[channel].socket == socket;
+    const Channel* ch = find(channel, socket);
+    return ch && ch->keyed;
 }
 
 bool linkProtectedNow()
 {
-    const Channel& ch = channels[LINK_CONTROL];
+    const Channel& ch = *live[LINK_CONTROL];
     return ch.keyed && ch.socket != 0 && ch.socket == app.controlSocket && ch.session.state == LinkState::Proven;
 }
 
 bool linkBegin(int channel, SOCKET socket, LinkRole role)
 {
     if (!validChannel(channel)) return true;
-    Channel& ch = channels[channel];
+    return begin(channel, *live[channel], socket, role);
+}
+
+bool linkHoldsProven(int channel, SOCKET socket)
+{
+    if (!validChannel(channel) || socket == 0 || !haveLinkKey()) return false;
+    const Channel& ch = *live[channel];
+    return ch.keyed && ch.socket == socket && ch.session.state == LinkState::Proven;
+}
+
+void linkBeginNewcomer(int channel, SOCKET socket)
+{
+    if (validChannel(channel)) begin(channel, *newcomers[channel], socket, LinkRole::Acceptor);
+}
+
+SOCKET linkNewcomer(int channel)
+{
+    return validChannel(channel) ? newcomers[channel]->socket : 0;
+}
+
+void linkTakeOver(int channel)
+{
+    if (!validChannel(channel)) return;
+    Channel* proven = newcomers[channel];
+    newcomers[channel] = live[channel];
+    live[channel] = proven;
+    KillTimer(app.mainWindow, NEWCOMER_TIMERS[channel]);
     KillTimer(app.mainWindow, DEADLINE_TIMERS[channel]);
-    linkReset(ch.session);
-    ch.socket = socket;
-    ch.held = false;
-    ch.rawBegin = ch.rawEnd = 0;
-    ch.keyed = haveLinkKey();
-    if (!ch.keyed) return true;
-    // A PC with a key never falls back to the plain wire: without the
-    // system's cipher the connection is refused.
-    if (!systemCryptoAvailable() || !linkStart(ch.session, &ch.cipher, role, linkKey, linkKeyLength)) {
-        ch.session.state = LinkState::Failed;
-        ch.session.failure = LinkFailure::Cipher;
-        refuse(channel);
-        return false;
-    }
-    SetTimer(app.mainWindow, DEADLINE_TIMERS[channel], HANDSHAKE_DEADLINE_MS, nullptr);
-    if (!flush(ch)) {
-        ch.session.state = LinkState::Failed;
-        ch.session.failure = LinkFailure::Cipher;
-        refuse(channel);
-    }
-    return false;
+    forget(*newcomers[channel]);
 }
 
 void linkEnd(int channel, SOCKET socket)
 {
-    if (!validChannel(channel)) return;
-    Channel& ch = channels[channel];
-    if (ch.socket != socket) return;
-    KillTimer(app.mainWindow, DEADLINE_TIMERS[channel]);
-    linkReset(ch.session);
-    ch.socket = 0;
-    ch.keyed = false;
-    ch.held = false;
-    ch.rawBegin = ch.rawEnd = 0;
+    Channel* ch = find(channel, socket);
+    if (!ch) return;
+    KillTimer(app.mainWindow, deadlineTimer(channel, *ch));
+    forget(*ch);
 }
 
 void linkResume(int channel)
 {
-    if (validChannel(channel)) channels[channel].held = false;
+    if (validChannel(channel)) live[channel]->held = false;
 }
 
 int linkRecv(int channel, SOCKET socket, char* buffer, int room)
 {
-    Channel& ch = channels[channel];
-    if (ch.socket != socket) {
+    Channel* found = find(channel, socket);
+    if (!found) {
         // With a key, nothing is read in the clear from a socket that began no session.
-        if (haveLinkKey() || ch.keyed) return wouldBlock();
+        if (haveLinkKey() || (validChannel(channel) && live[channel]->keyed)) return wouldBlock();
         return recv(socket, buffer, room, 0);
     }
+    Channel& ch = *found;
     if (!ch.keyed) return recv(socket, buffer, room, 0);
     int copied = 0;
     bool received = false;
@@ -195,12 +264,12 @@ int linkRecv(int channel, SOCKET socket, char* buffer, int room)
                 ch.session.state = LinkState::Failed;
                 ch.session.failure = LinkFailure::Cipher;
             }
-            refuse(channel);
+            refuse(channel, ch);
             break;
         }
         if (event == LinkEvent::Proven) {
             // The link comes up first; what followed the proof is read after.
-            KillTimer(app.mainWindow, DEADLINE_TIMERS[channel]);
+            KillTimer(app.mainWindow, deadlineTimer(channel, ch));
             ch.held = true;
             PostMessageA(app.mainWindow, WM_LINK_PROVEN, socket, channel);
         }
@@ -218,17 +287,18 @@ int linkRecv(int channel, SOCKET socket, char* buffer, int room)
 
 int linkSend(int channel, SOCKET socket, const char* data, int n)
 {
-    Channel& ch = channels[channel];
-    const bool plain = ch.socket == socket ? !ch.keyed : !haveLinkKey() && !ch.keyed;
+    Channel* found = find(channel, socket);
+    const bool plain = found ? !found->keyed : !haveLinkKey() && !(validChannel(channel) && live[channel]->keyed);
     if (plain) return send(socket, data, n, 0);
-    if (ch.socket != socket || ch.session.state == LinkState::Failed) {
+    if (!found || found->session.state == LinkState::Failed) {
         WSASetLastError(WSAENOTCONN);
         return SOCKET_ERROR;
     }
+    Channel& ch = *found;
     if (ch.session.state != LinkState::Proven) return wouldBlock();
     const int32_t sealed = linkSeal(ch.session, reinterpret_cast<const uint8_t*>(data), n);
     if (sealed < 0) {
-        refuse(channel);
+        refuse(channel, ch);
         WSASetLastError(WSAENOTCONN);
         return SOCKET_ERROR;
     }
@@ -240,31 +310,30 @@ int linkSend(int channel, SOCKET socket, const char* data, int n)
 int linkWaiting(int channel, SOCKET socket, u_long* waiting)
 {
     const int result = ioctlsocket(socket, FIONREAD, waiting);
-    const Channel& ch = channels[channel];
-    if (result == 0 && ch.keyed && ch.socket == socket && ch.session.state != LinkState::Failed)
-        *waiting += static_cast<u_long>(linkPlainLength(ch.session) + (ch.rawEnd - ch.rawBegin));
+    const Channel* ch = find(channel, socket);
+    if (result == 0 && ch && ch->keyed && ch->session.state != LinkState::Failed)
+        *waiting += static_cast<u_long>(linkPlainLength(ch->session) + (ch->rawEnd - ch->rawBegin));
     return result;
 }
 
 void linkFlush(int channel, SOCKET socket)
 {
-    if (!validChannel(channel)) return;
-    Channel& ch = channels[channel];
-    if (!ch.keyed || ch.socket != socket || ch.session.state == LinkState::Failed) return;
+    Channel* ch = find(channel, socket);
+    if (!ch || !ch->keyed || ch->session.state == LinkState::Failed) return;
     // A failed write ends the connection: its close follows.
-    flush(ch);
+    flush(*ch);
 }
 
 void onHandshakeTimer(HWND window, UINT_PTR id)
 {
     KillTimer(window, id);
-    const int channel = id == TIMER_HANDSHAKE_CONTROL ? LINK_CONTROL : LINK_CLIPBOARD;
-    Channel& ch = channels[channel];
+    const int channel = id == TIMER_HANDSHAKE_CONTROL || id == TIMER_NEWCOMER_CONTROL ? LINK_CONTROL : LINK_CLIPBOARD;
+    Channel& ch = id == TIMER_NEWCOMER_CONTROL || id == TIMER_NEWCOMER_CLIPBOARD ? *newcomers[channel] : *live[channel];
     if (!ch.keyed || ch.session.state == LinkState::Proven || ch.session.state == LinkState::Failed) return;
     // The partner is as good as a stranger: it said nothing that proves the key.
     linkReset(ch.session);
     ch.session.state = LinkState::Failed;
-    refuse(channel);
+    refuse(channel, ch);
 }
 
 void showLinkKeyNotice(HWND window)

@@ -16,7 +16,9 @@ enum LinkChannel { LINK_CONTROL = 0, LINK_CLIPBOARD = 1 };
 constexpr UINT HANDSHAKE_DEADLINE_MS = 5000;
 
 // The link key that new connections use, as it counts (normalizeLinkKey);
-// none when n is 0. Connections already made keep what they began with.
+// none when n is 0. It is stretched here, once (about a tenth of a second):
+// the handshake uses the stretched key. Connections already made keep what
+// they began with.
 void setLinkKey(const uint8_t* key, int32_t n);
 bool haveLinkKey();
 
@@ -29,7 +31,21 @@ bool linkProtectedNow();
 // link key): it is up now. False when the handshake has begun: it is up
 // when WM_LINK_PROVEN comes, or refused with WM_LINK_REFUSED.
 bool linkBegin(int channel, SOCKET socket, LinkRole role);
-// The connection on `socket` is closed: its session is forgotten.
+// Whether `socket` is the connection of `channel` and has proved the link key:
+// a newcomer from the partner's address must then prove it too before it may
+// take the connection's place.
+bool linkHoldsProven(int channel, SOCKET socket);
+// A newcomer on `socket` (this side accepted it) runs its handshake beside the
+// live connection; one that came before and is still unproven is replaced
+// (the caller closes it). WM_LINK_PROVEN or WM_LINK_REFUSED follows, with the
+// newcomer's socket.
+void linkBeginNewcomer(int channel, SOCKET socket);
+// The newcomer of `channel` now, or 0.
+SOCKET linkNewcomer(int channel);
+// The proven newcomer becomes the connection of `channel`; the session of the
+// one it replaces is forgotten (the caller closes its socket).
+void linkTakeOver(int channel);
+// The connection on `socket` (live or newcomer) is closed: its session is forgotten.
 void linkEnd(int channel, SOCKET socket);
 // WM_LINK_PROVEN has been handled: the records that followed the proof are read on.
 void linkResume(int channel);
@@ -43,8 +59,8 @@ int linkWaiting(int channel, SOCKET socket, u_long* waiting);
 // FD_WRITE: what was sealed and not yet taken by the socket goes out.
 void linkFlush(int channel, SOCKET socket);
 
-// TIMER_HANDSHAKE_CONTROL and TIMER_HANDSHAKE_CLIPBOARD: a handshake that
-// did not finish in time is refused.
+// TIMER_HANDSHAKE_* and TIMER_NEWCOMER_*: a handshake that did not finish in
+// time is refused.
 void onHandshakeTimer(HWND window, UINT_PTR id);
 // WM_LINK_KEY_NOTICE: the partner did not prove the link key (once per start).
 void showLinkKeyNotice(HWND window);

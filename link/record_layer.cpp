@@ -5,7 +5,8 @@
 namespace {
 
 const uint8_t MAGIC[4] = {'S', 'R', 'L', 'K'};
-const uint8_t VERSION = 1;
+// 2: the link key goes in stretched; a partner of version 1 fails the greeting.
+const uint8_t VERSION = 2;
 const int32_t RANDOM_OFFSET = 8;
 const int32_t RANDOM_SIZE = 32;
 
@@ -191,6 +192,26 @@ bool linkStart(LinkSession& session, LinkCipher* cipher, LinkRole role, const ui
     }
     appendOutput(session, greeting, GREETING_SIZE);
     return true;
+}
+
+bool linkStretchKey(LinkCipher* cipher, const uint8_t* key, int32_t n, uint8_t out[LINK_KEY_STRETCHED])
+{
+    // One block of PBKDF2: U1 = HMAC(key, salt || 1), each U the HMAC of the
+    // one before, all of them added up by exclusive or.
+    uint8_t block[LINK_KEY_SALT_SIZE + 4] = {};
+    std::memcpy(block, LINK_KEY_SALT, LINK_KEY_SALT_SIZE);
+    block[LINK_KEY_SALT_SIZE + 3] = 1;  // the block's number, big-endian
+    uint8_t u[32], next[32];
+    bool done = cipher->hmac(key, n, block, sizeof block, u);
+    if (done) std::memcpy(out, u, 32);
+    for (uint32_t round = 1; done && round < LINK_KEY_ROUNDS; ++round) {
+        done = cipher->hmac(key, n, u, 32, next);
+        for (int i = 0; i < 32; ++i) out[i] ^= u[i] = next[i];
+    }
+    wipe(u, sizeof u);
+    wipe(next, sizeof next);
+    if (!done) wipe(out, LINK_KEY_STRETCHED);
+    return done;
 }
 
 void linkReset(LinkSession& session)

@@ -4,7 +4,7 @@
 //
 // A connection then opens with a handshake, each side sending the same three
 // things in turn:
-//   greeting  56 bytes: "SRLK", version 1, its role (1 connector, 2 acceptor),
+//   greeting  56 bytes: "SRLK", version 2, its role (1 connector, 2 acceptor),
 //             two zero bytes, 32 fresh random bytes, 16 zero bytes
 //   proof     32 bytes: HMAC-SHA256 under the proof key of its role byte and
 //             both greetings, the connector's first
@@ -15,8 +15,11 @@
 //             direction's record counter, 64 bits little-endian.
 // The keys come from the link key by HKDF over HMAC-SHA256: extracted with
 // both random values as the salt, expanded to a proof key and one key for
-// each direction. A greeting is as long as a packet, and its first four bytes
-// read as no packet type, so a partner without a key drops it as unknown.
+// each direction. The link key that goes in is the typed one stretched
+// (linkStretchKey), so a recorded handshake gives no fast test of a guess;
+// version 1 took the typed key as it was. A greeting is as long as a packet,
+// and its first four bytes read as no packet type, so a partner without a key
+// drops it as unknown.
 //
 // No <windows.h>: the cipher comes in through LinkCipher (the system's under
 // Windows, a stand-in in the native tests and the fuzzer).
@@ -37,6 +40,14 @@ constexpr int32_t LINK_KEY_MAX = 128;
 // clipboard transfer goes to the socket in few large writes and seldom waits
 // for the socket to drain.
 constexpr int32_t LINK_OUT_CAPACITY = 64 * RECORD_MAX_WIRE;
+
+// The typed key is stretched once, when it is set or loaded: PBKDF2 over
+// HMAC-SHA256 with this salt and count, 32 bytes. The count costs about a
+// tenth of a second with the system's PBKDF2 (`srbench stretch`).
+constexpr int32_t LINK_KEY_STRETCHED = 32;
+constexpr uint32_t LINK_KEY_ROUNDS = 100000;
+constexpr char LINK_KEY_SALT[] = "Skiprail link key, stretched";
+constexpr int32_t LINK_KEY_SALT_SIZE = sizeof LINK_KEY_SALT - 1;
 
 class LinkCipher {
 public:
@@ -105,6 +116,11 @@ struct LinkSession {
 // text as it counts (see normalizeLinkKey). False (and Failed) when the
 // cipher gives no random bytes.
 bool linkStart(LinkSession& session, LinkCipher* cipher, LinkRole role, const uint8_t* key, int32_t keyLength);
+
+// Stretches the typed key (LINK_KEY_SALT, LINK_KEY_ROUNDS) through the
+// cipher's HMAC, for systems whose own PBKDF2 is missing; false when the HMAC
+// fails.
+bool linkStretchKey(LinkCipher* cipher, const uint8_t* key, int32_t n, uint8_t out[LINK_KEY_STRETCHED]);
 
 // Forgets everything, keys first; the session is Plain again.
 void linkReset(LinkSession& session);

@@ -27,6 +27,7 @@ struct Cng {
     decltype(&BCryptFinishHash) finishHash = nullptr;
     decltype(&BCryptDestroyHash) destroyHash = nullptr;
     decltype(&BCryptGenRandom) genRandom = nullptr;
+    decltype(&BCryptDeriveKeyPBKDF2) deriveKeyPbkdf2 = nullptr;  // Windows 7 on; none on Vista
     BCRYPT_ALG_HANDLE aes = nullptr, hmac = nullptr, rng = nullptr;
     ULONG keyObjectLength = 0, hashObjectLength = 0;
 } cng;
@@ -60,6 +61,7 @@ bool loadCng()
         lookUp(dll, "BCryptHashData", &cng.hashData) && lookUp(dll, "BCryptFinishHash", &cng.finishHash) &&
         lookUp(dll, "BCryptDestroyHash", &cng.destroyHash) && lookUp(dll, "BCryptGenRandom", &cng.genRandom);
     if (!found) return false;
+    lookUp(dll, "BCryptDeriveKeyPBKDF2", &cng.deriveKeyPbkdf2);
     // The random generator is opened by name: the system's preferred one
     // without a handle came only with Windows 7.
     cng.ready = cng.openProvider(&cng.aes, BCRYPT_AES_ALGORITHM, nullptr, 0) == STATUS_SUCCESS &&
@@ -130,6 +132,18 @@ HMODULE loadSystemLibrary(const char* name)
 bool systemCryptoAvailable()
 {
     return loadCng();
+}
+
+bool stretchLinkKey(const uint8_t* key, int32_t n, uint8_t out[LINK_KEY_STRETCHED])
+{
+    if (!loadCng()) return false;
+    if (!cng.deriveKeyPbkdf2) {
+        SystemCipher cipher;  // Vista: the same PBKDF2 over the system's HMAC
+        return linkStretchKey(&cipher, key, n, out);
+    }
+    return cng.deriveKeyPbkdf2(cng.hmac, const_cast<PUCHAR>(key), static_cast<ULONG>(n),
+                               reinterpret_cast<PUCHAR>(const_cast<char*>(LINK_KEY_SALT)), LINK_KEY_SALT_SIZE,
+                               LINK_KEY_ROUNDS, out, LINK_KEY_STRETCHED, 0) == STATUS_SUCCESS;
 }
 
 bool SystemCipher::random(uint8_t* out, int32_t n)

@@ -14,6 +14,11 @@ HMODULE loadSystemLibrary(const char* name);
 // Whether the system offers what a protected link needs (Windows Vista on).
 bool systemCryptoAvailable();
 
+// The typed link key stretched (PBKDF2 over HMAC-SHA256, LINK_KEY_SALT and
+// LINK_KEY_ROUNDS): the system's own from Windows 7 on, the record layer's
+// over the system's HMAC on Vista. False without the system's cipher.
+bool stretchLinkKey(const uint8_t* key, int32_t n, uint8_t out[LINK_KEY_STRETCHED]);
+
 // The cipher of one connection: AES-256-GCM, HMAC-SHA256 and random bytes
 // from the system.
 class SystemCipher final : public LinkCipher {

@@ -198,6 +198,17 @@ TEST(RecordLayer, WrongKeyRecordedSessionPlainPartnerAndReflectionAreRefused)
         deliver(acceptor, std::vector<uint8_t>(packet, packet + PACKET_SIZE));
         EXPECT_EQ(acceptor.session.failure, LinkFailure::Greeting);
     }
+    {   // A partner of the version before (its key went in unstretched):
+        // refused at the greeting, as one without the key is.
+        Side older, acceptor;
+        start(older, LinkRole::Connector, KEY, 10);
+        start(acceptor, LinkRole::Acceptor, KEY, 11);
+        std::vector<uint8_t> greeting = drain(older);
+        ASSERT_EQ(greeting[4], 2);
+        greeting[4] = 1;
+        deliver(acceptor, greeting);
+        EXPECT_EQ(acceptor.session.failure, LinkFailure::Greeting);
+    }
     {   // Our own greeting sent back, or one claiming our role.
         Side connector;
         start(connector, LinkRole::Connector, KEY, 7);

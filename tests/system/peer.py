@@ -308,6 +308,9 @@ class Peer:
 CONNECTOR = 1
 ACCEPTOR = 2
 GREETING_SIZE = 56
+VERSION = 2
+STRETCH_SALT = b"Skiprail link key, stretched"
+STRETCH_ROUNDS = 100000
 
 
 def normalize_key(text):
@@ -329,9 +332,11 @@ class KeyedLink:
     direction. Reads block with a deadline; nothing runs in the background."""
 
     def __init__(self, sock, role, key):
+        import hashlib
         self.sock = sock
         self.role = role
-        self.key = normalize_key(key)
+        # The handshake takes the typed key stretched: PBKDF2-HMAC-SHA256.
+        self.key = hashlib.pbkdf2_hmac("sha256", normalize_key(key), STRETCH_SALT, STRETCH_ROUNDS, 32)
         self.peer_greeting = b""
         self.proven = False
         self.sent = 0
@@ -362,7 +367,7 @@ class KeyedLink:
         closed, or sent no greeting)."""
         import os as _os
         from cryptography.hazmat.primitives.ciphers.aead import AESGCM
-        own = b"SRLK" + bytes([1, self.role, 0, 0]) + _os.urandom(32) + bytes(16)
+        own = b"SRLK" + bytes([VERSION, self.role, 0, 0]) + _os.urandom(32) + bytes(16)
         self.sock.sendall(own)
         try:
             self.peer_greeting = self._read(GREETING_SIZE, timeout) or b""

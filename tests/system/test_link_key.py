@@ -14,6 +14,7 @@ import unittest
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import peer as P  # noqa: E402
+from rig import _tcp_table as rig_table  # noqa: E402
 from rig import (Rig, cross_back, cross_right, free_port_pair, listening, screen_of, wait_following,  # noqa: E402
                  wait_linked, wait_until)
 
@@ -47,6 +48,8 @@ class LinkKey(unittest.TestCase):
             pc.kill()
             pc.dismiss_boxes()
             pc.drive("unfocus")
+            pc.drive("clear")  # the next test counts its own typing
+            pc.drive("unclip")  # and finds its pointer free, wherever this one left it
 
     def start(self, pc, key=None):
         pc.settings(master=pc is master, position="right", partner=PARTNER, port=self.port)
@@ -139,6 +142,70 @@ class LinkKey(unittest.TestCase):
         self.assertGreater(time.time() - started, 4)
         time.sleep(0.5)
         self.assertEqual(len(self.notices(slave)), 1, slave.boxes())
+
+    def master_ports(self):
+        """The Master's established connections to the Slave's two ports: (the
+        Slave's port, the Master's)."""
+        return sorted((remote, local) for local, remote, state in rig_table()
+                      if state == "01" and remote in (self.port, self.port + 1) and local not in self.peer_ports)
+
+    def test_a_newcomer_from_the_partners_address_takes_over_a_keyed_link_only_by_proving_the_key(self):
+        self.start(slave, KEY)
+        wait_until(lambda: listening(self.port), 10, "the Slave to listen")
+        self.start(master, KEY)
+        self.assertEqual(wait_linked(master, slave, timeout=30)[0], 1)
+        self.peer_ports = []
+        live = wait_until(lambda: len(self.master_ports()) == 2 and self.master_ports(), 10, "both connections")
+
+        # From the partner's address: a silent clipboard connection, one with
+        # the wrong key, and a plain one that sends three packets. Each is
+        # closed (the silent one at the deadline), and the live link is untouched.
+        silent = P.connect(self.port + 1, source=PARTNER, kind="clipboard")
+        self.addCleanup(silent.close)
+        started = time.time()
+        wrong = self.keyed("Q" * 24)
+        self.peer_ports += [silent.local[1], wrong.sock.getsockname()[1]]
+        self.assertFalse(wrong.handshake())
+        self.assertTrue(wrong.wait_closed(3), "a newcomer with the wrong key is closed")
+        plain = P.connect(self.port, source=PARTNER)
+        self.addCleanup(plain.close)
+        self.peer_ports.append(plain.local[1])
+        plain.send(P.Packet(P.PKT_ENTER, 5, 5).encode() * 3)
+        self.assertTrue(plain.wait_closed(3), "a newcomer speaking packets is closed")
+        self.assertTrue(silent.wait_closed(8), "a silent newcomer is closed at the deadline")
+        self.assertGreater(time.time() - started, 4)
+        self.assertEqual(self.master_ports(), live)
+        self.assertEqual(slave.drive("focus"), "ok")
+        corner = master.move(200, 0)
+        wait_following(master, slave, corner)
+        self.assertEqual(master.drive("type still here"), "ok")
+        wait_until(lambda: slave.drive.json("keys")["chars"] == "still here", 10, "the typing on the Slave")
+        self.assertEqual(master.boxes() + slave.boxes(), [])
+
+        # A partner come back with the right key (as after a restart) takes
+        # over at once: the Slave answers it and ends the connection it replaces.
+        cross_back(master)
+        right = self.keyed(KEY)
+        self.peer_ports.append(right.sock.getsockname()[1])
+        self.assertTrue(right.handshake())
+        self.assertEqual(right.wait_for(P.PKT_SCREEN_SIZE, 2), P.Packet(P.PKT_SCREEN_SIZE, 1024, 768))
+        wait_until(lambda: live[0] not in self.master_ports(), 5, "the replaced control connection to end")
+        clip = P.keyed_connect(self.port + 1, KEY, source=PARTNER)
+        self.addCleanup(clip.close)
+        self.peer_ports.append(clip.sock.getsockname()[1])
+        self.assertTrue(clip.handshake())
+        wait_until(lambda: live[1] not in self.master_ports(), 5, "the replaced clipboard connection to end")
+
+        # The Master, whose link ended, comes back the same way: both its new
+        # connections take over from the scripted partner's, and carry on.
+        # (On one host the Slave holds the ports the Master would listen on.)
+        wait_until(lambda: master.box_texts() == ["Attempt to bind socket failed."] * 2, 5, "the Master's two boxes")
+        master.dismiss_boxes()
+        master.drive("clipboard set Back on the Master")
+        self.assertEqual(wait_linked(master, slave, timeout=30)[0], 1)
+        wait_until(lambda: slave.drive.json("clipboard get") == "Back on the Master", 10, "the clipboard text")
+        self.assertTrue(right.wait_closed(3) and clip.wait_closed(3), "the scripted partner replaced in turn")
+        self.assertEqual(master.boxes() + slave.boxes(), [])
 
     def test_a_pc_with_a_key_and_one_without_do_not_link_and_the_notice_shows_once(self):
         self.start(slave)

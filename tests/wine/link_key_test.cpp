@@ -6,6 +6,7 @@
 #include <string>
 
 #include "link/link_key.h"
+#include "settings/key_text.h"
 #include "settings/link_key_dialog.h"
 #include "settings/settings.h"
 
@@ -61,6 +62,24 @@ TEST(SystemCipher, GivesHmacSha256AndAes256GcmAsPublished)
     uint8_t a[32], b[32];
     ASSERT_TRUE(cipher.random(a, 32) && cipher.random(b, 32));
     EXPECT_NE(std::memcmp(a, b, 32), 0);
+}
+
+// The key as the handshake takes it: PBKDF2-HMAC-SHA256 of the typed key
+// with the program's salt and count, as an independent implementation
+// (Python's hashlib.pbkdf2_hmac) gives it; the same on Vista's path (the
+// record layer's PBKDF2 over the system's HMAC).
+TEST(LinkKeyStretch, BothEndsDeriveThePublishedStretchOfTheTypedKey)
+{
+    const char* expected = "5c407b3d1f20a0e77520893f7530853b9bf7f3eb0372e5e9018343ad4bb6a838";
+    uint8_t typed[LINK_KEY_MAX];
+    const int32_t n = normalizeLinkKey("K7QF-2MXD-9PZR-4TWA-3HNB-6YCE", typed, sizeof typed);
+    uint8_t stretched[LINK_KEY_STRETCHED], vista[LINK_KEY_STRETCHED];
+    ASSERT_TRUE(stretchLinkKey(typed, n, stretched));
+    EXPECT_EQ(hex(stretched, 32), expected);
+    EXPECT_NE(std::memcmp(stretched, typed, 24), 0);  // not the typed key as it was
+    SystemCipher cipher;
+    ASSERT_TRUE(linkStretchKey(&cipher, typed, n, vista));
+    EXPECT_EQ(hex(vista, 32), expected);
 }
 
 TEST(LinkKeyStore, KeepsTheKeyProtectedUnderTheUsersSettingsKey)
