@@ -27,6 +27,10 @@ constexpr int32_t PKT_ENTER       = 9016;
 constexpr int32_t PKT_SCREEN_SIZE = 9017;
 constexpr int32_t PKT_LEAVE       = 9019;
 constexpr int32_t PKT_WHEEL       = 9020;
+// Sent by each side when the control connection comes up: it reads the
+// richer clipboard transfers (x: their version, y: what it takes). A
+// partner that does not know the type ignores it, and is sent plain text.
+constexpr int32_t PKT_CLIPBOARD_CAPS = 9021;
 
 // Event codes carried inside PKT_INPUT.
 constexpr int32_t EV_LEFT_UP    = 12017;

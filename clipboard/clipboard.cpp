@@ -1,7 +1,9 @@
 #include "clipboard/clipboard.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <cwchar>
 
 #include "link/link_key.h"
 #include "link/packets.h"
@@ -14,6 +16,31 @@ namespace {
 ClipboardOutbox outbox;
 bool loading = false;      // loadClipboardText is running (its boxes run a message loop)
 bool pushWaiting = false;  // a push came while a transfer was still going out
+
+// What the partner announced it takes in chunks; 0: plain text only.
+int32_t partnerTakes = 0;
+constexpr int32_t WE_TAKE = CLIP_CAN_TEXT | CLIP_CAN_PICTURE;
+
+// A richer transfer going out: its parts, copied off the clipboard, live
+// until its END has gone (or it is given up), and go out a chunk at a time
+// through the outbox.
+struct Outgoing {
+    struct Part {
+        uint32_t format;
+        uint8_t* data;
+        uint32_t size;
+    } parts[CLIPBOARD_MAX_PARTS];
+    int32_t count = 0;
+    int32_t part = 0;      // the part whose next chunk goes next
+    uint32_t offset = 0;   // where in it
+    uint32_t number = 0;   // the transfer number
+    bool active = false;   // chunks of it remain, END included
+};
+Outgoing outgoing;
+uint32_t lastTransfer = 0;
+
+// The transfer being received in chunks.
+ClipboardAssembly incoming;
 
 // receiveClipboardData is running: a notification that its boxes let in
 // finds its bytes read by the loop already under way.
@@ -36,6 +63,12 @@ void clipboardFailure(const char* text)
     showInteger(static_cast<int>(error));
 }
 
+void freeOutgoing()
+{
+    for (int32_t i = 0; i < outgoing.count; ++i) std::free(outgoing.parts[i].data);
+    outgoing = Outgoing();
+}
+
 void sendDone(HWND window)
 {
     outbox.length = outbox.sent = 0;
@@ -45,14 +78,210 @@ void sendDone(HWND window)
     }
 }
 
+// Puts the transfer's next chunk in the outbox; false when its END has gone.
+// A transfer that a newer push is waiting for is given up here, at the end
+// of a chunk, so the stream stays in step: an END that counts no parts
+// tells the partner to drop what it holds of it.
+bool nextChunk()
+{
+    if (!outgoing.active) return false;
+    if (pushWaiting && outgoing.part < outgoing.count) {
+        outbox.length = frameClipboardChunk(outbox.storage, outgoing.number, CLIP_FORMAT_END, 0, 0, nullptr, 0);
+        outbox.sent = 0;
+        outgoing.active = false;
+        return true;
+    }
+    if (outgoing.part == outgoing.count) {
+        outbox.length = frameClipboardChunk(outbox.storage, outgoing.number, CLIP_FORMAT_END,
+                                            static_cast<uint32_t>(outgoing.count), 0, nullptr, 0);
+        outbox.sent = 0;
+        outgoing.active = false;
+        return true;
+    }
+    const Outgoing::Part& part = outgoing.parts[outgoing.part];
+    const uint32_t left = part.size - outgoing.offset;
+    const int32_t n = left < static_cast<uint32_t>(CLIPBOARD_CHUNK_DATA) ? static_cast<int32_t>(left) : CLIPBOARD_CHUNK_DATA;
+    outbox.length = frameClipboardChunk(outbox.storage, outgoing.number, part.format, part.size, outgoing.offset,
+                                        part.data + outgoing.offset, n);
+    outbox.sent = 0;
+    outgoing.offset += static_cast<uint32_t>(n);
+    if (outgoing.offset == part.size) {
+        ++outgoing.part;
+        outgoing.offset = 0;
+    }
+    return true;
+}
+
+bool addPart(uint32_t format, const void* data, uint32_t size)
+{
+    uint8_t* copy = static_cast<uint8_t*>(std::malloc(size ? size : 1));
+    if (!copy) return false;
+    if (size) std::memcpy(copy, data, size);
+    outgoing.parts[outgoing.count++] = {format, copy, size};
+    return true;
+}
+
+// The clipboard's text as UTF-8, from its Unicode form (which the system
+// makes from CF_TEXT when a program placed only that).
+void loadText()
+{
+    if (!IsClipboardFormatAvailable(CF_UNICODETEXT) && !IsClipboardFormatAvailable(CF_TEXT)) return;
+    HANDLE data = GetClipboardData(CF_UNICODETEXT);
+    if (!data) {
+        clipboardFailure("GetClipboard - GetClipboardData failed.");
+        return;
+    }
+    const wchar_t* text = static_cast<const wchar_t*>(GlobalLock(data));
+    if (!text) return;
+    const size_t room = GlobalSize(data) / sizeof(wchar_t);
+    const int n = static_cast<int>(room ? wcsnlen(text, room) : std::wcslen(text));
+    const int bytes = n ? WideCharToMultiByte(CP_UTF8, 0, text, n, nullptr, 0, nullptr, nullptr) : 0;
+    // Longer text than a part may be is not sent: the partner keeps its own
+    // rather than get a cut-off copy that looks whole.
+    if (bytes >= 0 && static_cast<uint32_t>(bytes) <= CLIPBOARD_MAX_PART) {
+        uint8_t* utf8 = static_cast<uint8_t*>(std::malloc(bytes ? bytes : 1));
+        if (utf8 && (n == 0 || WideCharToMultiByte(CP_UTF8, 0, text, n, reinterpret_cast<char*>(utf8), bytes,
+                                                   nullptr, nullptr) == bytes))
+            outgoing.parts[outgoing.count++] = {CLIP_FORMAT_TEXT, utf8, static_cast<uint32_t>(bytes)};
+        else
+            std::free(utf8);
+    }
+    GlobalUnlock(data);
+}
+
+// The clipboard's picture as the program that copied it placed it: the
+// first of the picture formats in the clipboard's order is the one it gave,
+// the others are the system's conversions of it.
+void loadPicture()
+{
+    UINT format = 0;
+    for (UINT f = EnumClipboardFormats(0); f && !format; f = EnumClipboardFormats(f))
+        if (f == CF_DIB || f == CF_DIBV5 || f == CF_BITMAP) format = f == CF_DIBV5 ? CF_DIBV5 : CF_DIB;
+    if (!format) return;
+    HANDLE data = GetClipboardData(format);
+    const uint8_t* dib = data ? static_cast<const uint8_t*>(GlobalLock(data)) : nullptr;
+    if (!dib) return;
+    // A picture larger than a part may be, or one whose header does not add
+    // up, is left out without a word: the text goes, and with no text the
+    // partner keeps its own clipboard.
+    const uint32_t size = packedDibSize(dib, GlobalSize(data));
+    if (size) addPart(format == CF_DIBV5 ? CLIP_FORMAT_DIBV5 : CLIP_FORMAT_DIB, dib, size);
+    GlobalUnlock(data);
+}
+
+// Copies what the partner takes off the clipboard into a new transfer.
+void loadRichClipboard()
+{
+    freeOutgoing();
+    if (!OpenClipboard(app.mainWindow)) {
+        MessageBoxA(app.mainWindow, "Open Clipboard Failed.", "Error", MB_OK);
+        return;
+    }
+    if (partnerTakes & CLIP_CAN_TEXT) loadText();
+    if (partnerTakes & CLIP_CAN_PICTURE) loadPicture();
+    if (!CloseClipboard()) clipboardFailure("GetClipboard - CloseClipboard Failed.");
+    if (outgoing.count == 0) return;  // nothing to send: the partner keeps its own
+    outgoing.number = ++lastTransfer;
+    outgoing.active = true;
+}
+
+HGLOBAL globalCopy(const void* data, size_t n)
+{
+    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, n ? n : 1);
+    void* to = block ? GlobalLock(block) : nullptr;
+    if (!to) {
+        if (block) GlobalFree(block);
+        return nullptr;
+    }
+    if (n) std::memcpy(to, data, n);
+    GlobalUnlock(block);
+    return block;
+}
+
+HGLOBAL unicodeBlock(const ClipboardPart& part)
+{
+    const char* utf8 = reinterpret_cast<const char*>(part.data);
+    const int n = static_cast<int>(part.total);
+    const int wide = n ? MultiByteToWideChar(CP_UTF8, 0, utf8, n, nullptr, 0) : 0;
+    if (wide < 0) return nullptr;
+    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, (static_cast<size_t>(wide) + 1) * sizeof(wchar_t));
+    wchar_t* to = block ? static_cast<wchar_t*>(GlobalLock(block)) : nullptr;
+    if (!to) {
+        if (block) GlobalFree(block);
+        return nullptr;
+    }
+    if (wide) MultiByteToWideChar(CP_UTF8, 0, utf8, n, to, wide);
+    to[wide] = 0;
+    GlobalUnlock(block);
+    return block;
+}
+
+// Puts a whole incoming transfer on the clipboard, every part at once.
+void storeParts()
+{
+    HANDLE blocks[CLIPBOARD_MAX_PARTS] = {};
+    UINT formats[CLIPBOARD_MAX_PARTS] = {};
+    int count = 0;
+    for (int32_t i = 0; i < incoming.count; ++i) {
+        const ClipboardPart& part = incoming.parts[i];
+        if (!clipboardPartWhole(part)) continue;
+        HGLOBAL block = nullptr;
+        UINT format = 0;
+        if (part.format == CLIP_FORMAT_TEXT) {
+            block = unicodeBlock(part);
+            format = CF_UNICODETEXT;
+        } else if (packedDibSize(part.data, part.total)) {
+            // Only a picture whose header adds up goes where programs read it.
+            block = globalCopy(part.data, part.total);
+            format = part.format == CLIP_FORMAT_DIBV5 ? CF_DIBV5 : CF_DIB;
+        } else {
+            continue;
+        }
+        if (!block) {
+            clipboardFailure("Analyse - GlobalAlloc Failed.");
+            continue;
+        }
+        blocks[count] = block;
+        formats[count++] = format;
+    }
+    if (count == 0) return;
+    if (!OpenClipboard(app.mainWindow)) {
+        clipboardFailure("Analyse - OpenClipboard Failed.");
+        for (int i = 0; i < count; ++i) GlobalFree(blocks[i]);
+        return;
+    }
+    if (!EmptyClipboard()) clipboardFailure("Analyse - EmptyClipboard Failed.");
+    for (int i = 0; i < count; ++i) {
+        // Once the clipboard has taken a block, the block is the clipboard's.
+        if (!SetClipboardData(formats[i], blocks[i])) {
+            clipboardFailure("Analyse - SetClipboardData Failed.");
+            GlobalFree(blocks[i]);
+        }
+    }
+    if (!CloseClipboard()) clipboardFailure("Analyse - CloseClipboard Failed.");
+}
+
 }  // namespace
 
 void resetClipboardBuffer()
 {
     clipboardReset(app.clipboardBuffer);
     clipboardOutboxReset(outbox);
+    freeOutgoing();
+    assemblyClear(incoming);
     pushWaiting = false;
     staleNotices = 0;
+}
+
+void announceClipboard(HWND window)
+{
+    partnerTakes = 0;  // a new partner, until it says otherwise
+    sendPlainPacket(window, app.controlSocket, PKT_CLIPBOARD_CAPS, CLIPBOARD_EXTENSION_VERSION, WE_TAKE);
+}
+
+void notePartnerClipboard(int32_t version, int32_t takes)
+{
+    partnerTakes = version >= CLIPBOARD_EXTENSION_VERSION ? takes & WE_TAKE : 0;
 }
 
 void loadClipboardText()
@@ -95,31 +324,40 @@ void sendClipboardBuffer(HWND window)
 
 void continueClipboardSend(HWND window)
 {
-    while (outbox.sent < outbox.length) {
+    while (outbox.sent < outbox.length || nextChunk()) {
         const int n = linkSend(LINK_CLIPBOARD, app.clipboardSocket,
                                reinterpret_cast<const char*>(outbox.storage + outbox.sent), outbox.length - outbox.sent);
         if (n == SOCKET_ERROR) {
             const int error = WSAGetLastError();
             if (error == WSAEWOULDBLOCK) return;  // the rest goes when the socket drains
             outbox.length = outbox.sent = 0;
+            freeOutgoing();
             reportSocketError(error, "sendbuffer ()", window);
             break;
         }
         outbox.sent += n;
     }
+    freeOutgoing();
     sendDone(window);
 }
 
 void pushClipboard(HWND window)
 {
-    if (loading || outbox.length > 0) {
+    if (loading || outbox.length > 0 || outgoing.active) {
+        // A richer transfer gives way at the end of its chunk; plain text
+        // has no place to stop, and goes out whole first.
         pushWaiting = true;
         return;
     }
     loading = true;
-    loadClipboardText();
+    if (partnerTakes) {
+        if (clipboardOutboxReset(outbox)) loadRichClipboard();
+    } else {
+        loadClipboardText();
+    }
     loading = false;
-    sendClipboardBuffer(window);
+    if (outgoing.active) continueClipboardSend(window);
+    else sendClipboardBuffer(window);
 }
 
 void receiveClipboardData()
@@ -157,9 +395,15 @@ void receiveClipboardData()
         if (n == 0) break;  // the partner closed; FD_CLOSE follows
         ++reads;
         if (!haveStorage) continue;  // no storage to hold it: the text is lost, the stream read on
-        for (ClipboardStep step = clipboardCommit(buffer, n); step == ClipboardStep::Complete;
-             step = clipboardConsume(buffer))
-            storeClipboardText();
+        for (ClipboardStep step = clipboardCommit(buffer, n); step != ClipboardStep::NeedMore;
+             step = clipboardConsume(buffer)) {
+            if (step == ClipboardStep::Complete) {
+                storeClipboardText();
+            } else if (assembleChunk(incoming, clipboardChunk(buffer))) {
+                storeParts();
+                assemblyClear(incoming);  // its storage goes as soon as it is stored
+            }
+        }
     }
     if (reads > 1) staleNotices += reads - 1;
     receiving = false;
