@@ -280,6 +280,7 @@ uint32_t packedDibSize(const uint8_t* dib, size_t n)
     if (colorsUsed > 256 || (bits <= 8 && colorsUsed > (1u << bits))) return 0;
     const int64_t rows = height < 0 ? -static_cast<int64_t>(height) : height;
     const int64_t stride = (static_cast<int64_t>(width) * bits + 31) / 32 * 4;
+    if (stride > CLIPBOARD_MAX_PART) return 0;  // and stride * rows cannot overflow
     int64_t pixels = 0;
     int64_t masks = 0;
     if (compression == 0) {  // BI_RGB
