@@ -338,6 +338,28 @@ class Clipboard(MasterTest):
         time.sleep(0.5)
         self.assertEqual((a.boxes(), b.boxes()), ([], []))
 
+    def test_text_in_every_script_and_pictures_cross_whole_both_ways(self):
+        self.link(a, b, "right")
+        there = "Grüße, Привет, Γειά, 你好, こんにちは, 한국어, שלום, مرحبا 😀"
+        self.assertEqual(a.drive("clipboard wide " + there.encode().hex()), "ok")
+        self.cross(a, b, "right")
+        wait_until(lambda: b.drive("clipboard wide-get") == there.encode().hex(), 10, "the text whole on the Slave")
+        # A picture with text beside it comes home, both; rows of an odd
+        # width at 24 bits end in padding.
+        home = "back home 𝄞 ✓"
+        self.assertEqual(b.drive("clipboard picture 1001 701 24 7 " + home.encode().hex()), "ok")
+        picture = b.drive("clipboard picture-sum")
+        self.leave(a, b, "right")
+        wait_until(lambda: a.drive("clipboard picture-sum") == picture, 10, "the picture on the Master")
+        self.assertEqual(a.drive("clipboard wide-get"), home.encode().hex())
+        # A screenshot the size of a 2560 x 1440 screen.
+        self.assertEqual(a.drive("clipboard picture 2560 1440 32 9"), "ok")
+        screenshot = a.drive("clipboard picture-sum")
+        self.cross(a, b, "right")
+        wait_until(lambda: b.drive("clipboard picture-sum") == screenshot, 10, "the screenshot on the Slave")
+        self.leave(a, b, "right")
+        self.assertEqual((a.boxes(), b.boxes()), ([], []))
+
     def test_without_a_clipboard_connection_a_push_reports_it_and_typing_goes_on(self):
         # The Slave's clipboard port is taken: it cannot listen there, and the
         # Master's clipboard connect is refused.
