@@ -28,6 +28,9 @@
 //   srbench cursor-log SECONDS             the pointer, stamped at each change
 //   srbench clip-set FILE|TEXT             the clipboard's text
 //   srbench clip-wait SIZE SECONDS         until the clipboard holds SIZE bytes
+//   srbench clip-picture W H               a W x H CF_DIB at 32 bits, a screenshot's
+//                                          size, of pixels that differ everywhere
+//   srbench clip-wait-picture W H SECONDS  until the clipboard holds a W x H picture
 //   srbench push right|left                the pointer across the right edge,
 //                                          or back across the left
 //   srbench unclip                         the pointer free, whatever confined it
@@ -823,6 +826,66 @@ int clipWait(long size, int seconds)
     return 1;
 }
 
+int clipPicture(long width, long height)
+{
+    const size_t pixels = static_cast<size_t>(width) * height * 4;
+    std::vector<uint8_t> dib(sizeof(BITMAPINFOHEADER) + pixels);
+    BITMAPINFOHEADER header = {};
+    header.biSize = sizeof header;
+    header.biWidth = width;
+    header.biHeight = height;
+    header.biPlanes = 1;
+    header.biBitCount = 32;
+    std::memcpy(dib.data(), &header, sizeof header);
+    uint32_t state = 1;
+    for (size_t i = sizeof header; i < dib.size(); ++i) {
+        state = state * 1103515245u + 12345u;
+        dib[i] = static_cast<uint8_t>(state >> 16);
+    }
+    for (int attempt = 0; attempt < 50 && !OpenClipboard(nullptr); ++attempt) Sleep(20);
+    EmptyClipboard();
+    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, dib.size());
+    std::memcpy(GlobalLock(memory), dib.data(), dib.size());
+    GlobalUnlock(memory);
+    const bool done = SetClipboardData(CF_DIB, memory) != nullptr;
+    CloseClipboard();
+    std::printf("{\"ok\": %d}\n", done ? 1 : 0);
+    return done ? 0 : 1;
+}
+
+// Waits until the clipboard holds a picture of W x H; the time is when the
+// clipboard changed to it.
+int clipWaitPicture(long width, long height, int seconds)
+{
+    DWORD seen = GetClipboardSequenceNumber();
+    std::printf("ready\n");
+    std::fflush(stdout);
+    const double end = nowUs() + seconds * 1e6;
+    while (nowUs() < end) {
+        const DWORD now = GetClipboardSequenceNumber();
+        if (now == seen) {
+            Sleep(1);
+            continue;
+        }
+        const double at = nowUs();
+        seen = now;
+        BITMAPINFOHEADER header = {};
+        for (int attempt = 0; attempt < 50 && !OpenClipboard(nullptr); ++attempt) Sleep(2);
+        if (HANDLE data = GetClipboardData(CF_DIB)) {
+            if (const void* dib = GlobalLock(data)) {
+                std::memcpy(&header, dib, sizeof header);
+                GlobalUnlock(data);
+            }
+        }
+        CloseClipboard();
+        if (header.biWidth == width && header.biHeight == height) {
+            std::printf("{\"at_us\": %.1f}\n", at);
+            return 0;
+        }
+    }
+    return 1;
+}
+
 // A push of the pointer across the right edge (or, with "left", back across
 // the left edge of the area it is confined to); prints when the move went in.
 int push(bool right)
@@ -901,6 +964,8 @@ int main(int argc, char** argv)
     else if (mode == "cursor-log") status = cursorLog(static_cast<int>(arg(2)));
     else if (mode == "clip-set") status = clipSet(argc > 2 ? argv[2] : "");
     else if (mode == "clip-wait") status = clipWait(arg(2), static_cast<int>(arg(3)));
+    else if (mode == "clip-picture") status = clipPicture(arg(2), arg(3));
+    else if (mode == "clip-wait-picture") status = clipWaitPicture(arg(2), arg(3), static_cast<int>(arg(4)));
     else if (mode == "push") status = push(word(2) == "right");
     else if (mode == "unclip") status = ClipCursor(nullptr) ? 0 : 1;
     else if (mode == "cipher") status = cipherCost(arg(2));
