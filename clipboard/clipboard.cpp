@@ -276,7 +276,7 @@ void resetClipboardBuffer()
 void announceClipboard(HWND window)
 {
     partnerTakes = 0;  // a new partner, until it says otherwise
-    sendPlainPacket(window, app.controlSocket, PKT_CLIPBOARD_CAPS, CLIPBOARD_EXTENSION_VERSION, WE_TAKE);
+    sendQuietPacket(window, app.controlSocket, PKT_CLIPBOARD_CAPS, CLIPBOARD_EXTENSION_VERSION, WE_TAKE);
 }
 
 void notePartnerClipboard(int32_t version, int32_t takes)
