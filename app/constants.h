@@ -66,6 +66,7 @@ constexpr unsigned TIMER_CLIPBOARD_RETRY = 12042;  // make a clipboard connectio
 constexpr unsigned TIMER_HANDSHAKE_CONTROL   = 12045;  // the control connection's handshake ran out of time
 constexpr unsigned TIMER_HANDSHAKE_CLIPBOARD = 12046;  // the clipboard connection's handshake ran out of time
 constexpr unsigned TIMER_PLACEMENT_CHECK = 12047;  // the pointer placed on the way back: did it get there?
+constexpr unsigned TIMER_CLIPBOARD_STORE = 12048;  // a received clipboard waits for another program to close it
 
 // Diagnostic panel controls.
 constexpr int IDC_STATUS1  = 12004;

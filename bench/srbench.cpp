@@ -34,6 +34,9 @@
 //   srbench push right|left                the pointer across the right edge,
 //                                          or back across the left
 //   srbench unclip                         the pointer free, whatever confined it
+//   srbench compress W H                   the system's own codec (LZNT1) on a
+//                                          W x H picture at 32 bits: noise, and
+//                                          a page of dark strokes on white
 //   srbench cipher SIZE                    SIZE bytes sealed, then opened, in
 //                                          full records by the system's cipher
 #include <winsock2.h>
@@ -886,6 +889,53 @@ int clipWaitPicture(long width, long height, int seconds)
     return 1;
 }
 
+// What the system's own codec would make of a picture: its size and times.
+int compressProbe(long width, long height)
+{
+    typedef LONG(WINAPI * WorkSpaceSize)(USHORT, PULONG, PULONG);
+    typedef LONG(WINAPI * Compress)(USHORT, PUCHAR, ULONG, PUCHAR, ULONG, ULONG, PULONG, PVOID);
+    typedef LONG(WINAPI * Decompress)(USHORT, PUCHAR, ULONG, PUCHAR, ULONG, PULONG);
+    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    auto workSpaceSize = reinterpret_cast<WorkSpaceSize>(GetProcAddress(ntdll, "RtlGetCompressionWorkSpaceSize"));
+    auto compress = reinterpret_cast<Compress>(GetProcAddress(ntdll, "RtlCompressBuffer"));
+    auto decompress = reinterpret_cast<Decompress>(GetProcAddress(ntdll, "RtlDecompressBuffer"));
+    const USHORT LZNT1 = 2;
+    ULONG work = 0, fragment = 0;
+    if (!workSpaceSize || !compress || !decompress || workSpaceSize(LZNT1, &work, &fragment) != 0) return 1;
+    std::vector<uint8_t> workSpace(work);
+    const size_t n = static_cast<size_t>(width) * height * 4;
+    std::vector<uint8_t> picture(n), packed(n + n / 8 + 4096), back(n);
+    std::printf("{\"bytes\": %zu", n);
+    for (const char* kind : {"noise", "page"}) {
+        uint32_t state = 1;
+        for (size_t i = 0; i < n; ++i) {
+            state = state * 1103515245u + 12345u;
+            if (kind[0] == 'n') picture[i] = static_cast<uint8_t>(state >> 16);
+            else if (i % 4 == 0) {
+                // Lines of text: rows 2 of every 20 blank, strokes of dark
+                // pixels of random length on white elsewhere.
+                const size_t row = i / 4 / width;
+                const bool ink = row % 20 < 14 && (state >> 16) % 5 == 0;
+                const uint8_t v = ink ? static_cast<uint8_t>(40 + (state >> 24) % 30) : 255;
+                picture[i] = picture[i + 1] = picture[i + 2] = v;
+                picture[i + 3] = 0;
+            }
+        }
+        ULONG packedSize = 0, backSize = 0;
+        const double t0 = nowUs();
+        if (compress(LZNT1, picture.data(), static_cast<ULONG>(n), packed.data(), static_cast<ULONG>(packed.size()), 4096,
+                     &packedSize, workSpace.data()) != 0)
+            return 1;
+        const double t1 = nowUs();
+        if (decompress(LZNT1, back.data(), static_cast<ULONG>(n), packed.data(), packedSize, &backSize) != 0) return 1;
+        const double t2 = nowUs();
+        std::printf(", \"%s\": {\"packed\": %lu, \"compress_ms\": %.1f, \"decompress_ms\": %.1f, \"same\": %d}", kind,
+                    packedSize, (t1 - t0) / 1000, (t2 - t1) / 1000, backSize == n && back == picture);
+    }
+    std::printf("}\n");
+    return 0;
+}
+
 // A push of the pointer across the right edge (or, with "left", back across
 // the left edge of the area it is confined to); prints when the move went in.
 int push(bool right)
@@ -966,6 +1016,7 @@ int main(int argc, char** argv)
     else if (mode == "clip-wait") status = clipWait(arg(2), static_cast<int>(arg(3)));
     else if (mode == "clip-picture") status = clipPicture(arg(2), arg(3));
     else if (mode == "clip-wait-picture") status = clipWaitPicture(arg(2), arg(3), static_cast<int>(arg(4)));
+    else if (mode == "compress") status = compressProbe(arg(2), arg(3));
     else if (mode == "push") status = push(word(2) == "right");
     else if (mode == "unclip") status = ClipCursor(nullptr) ? 0 : 1;
     else if (mode == "cipher") status = cipherCost(arg(2));

@@ -216,11 +216,60 @@ HGLOBAL unicodeBlock(const ClipboardPart& part)
     return block;
 }
 
+// A received transfer waiting to go on the clipboard while another program
+// holds it open: tried again every STORE_RETRY_MS, STORE_TRIES times in all.
+struct Pending {
+    HANDLE blocks[CLIPBOARD_MAX_PARTS];
+    UINT formats[CLIPBOARD_MAX_PARTS];
+    int count;
+    int triesLeft;
+};
+Pending pending = {};
+constexpr UINT STORE_RETRY_MS = 25;
+constexpr int STORE_TRIES = 80;  // two seconds
+
+void dropPending()
+{
+    for (int i = 0; i < pending.count; ++i) GlobalFree(pending.blocks[i]);
+    pending.count = 0;
+    if (app.mainWindow) KillTimer(app.mainWindow, TIMER_CLIPBOARD_STORE);
+}
+
+void placePending()
+{
+    if (pending.count == 0) return;
+    if (!OpenClipboard(app.mainWindow)) {
+        // Programs open the clipboard for a moment to read it: the transfer
+        // waits for it, without holding up this thread, and is reported
+        // lost only when the clipboard stays closed to it.
+        if (--pending.triesLeft > 0) {
+            SetTimer(app.mainWindow, TIMER_CLIPBOARD_STORE, STORE_RETRY_MS, nullptr);
+            return;
+        }
+        clipboardFailure("Analyse - OpenClipboard Failed.");
+        dropPending();
+        return;
+    }
+    KillTimer(app.mainWindow, TIMER_CLIPBOARD_STORE);
+    if (!EmptyClipboard()) clipboardFailure("Analyse - EmptyClipboard Failed.");
+    const int count = pending.count;
+    pending.count = 0;
+    for (int i = 0; i < count; ++i) {
+        // Once the clipboard has taken a block, the block is the clipboard's.
+        if (!SetClipboardData(pending.formats[i], pending.blocks[i])) {
+            clipboardFailure("Analyse - SetClipboardData Failed.");
+            GlobalFree(pending.blocks[i]);
+        }
+    }
+    if (!CloseClipboard()) clipboardFailure("Analyse - CloseClipboard Failed.");
+}
+
 // Puts a whole incoming transfer on the clipboard, every part at once.
 void storeParts()
 {
-    HANDLE blocks[CLIPBOARD_MAX_PARTS] = {};
-    UINT formats[CLIPBOARD_MAX_PARTS] = {};
+    dropPending();  // a transfer still waiting is replaced by the newer one
+    HANDLE* blocks = pending.blocks;
+    UINT* formats = pending.formats;
     int count = 0;
     for (int32_t i = 0; i < incoming.count; ++i) {
         const ClipboardPart& part = incoming.parts[i];
@@ -243,22 +292,10 @@ void storeParts()
         }
         blocks[count] = block;
         formats[count++] = format;
+        pending.count = count;
     }
-    if (count == 0) return;
-    if (!OpenClipboard(app.mainWindow)) {
-        clipboardFailure("Analyse - OpenClipboard Failed.");
-        for (int i = 0; i < count; ++i) GlobalFree(blocks[i]);
-        return;
-    }
-    if (!EmptyClipboard()) clipboardFailure("Analyse - EmptyClipboard Failed.");
-    for (int i = 0; i < count; ++i) {
-        // Once the clipboard has taken a block, the block is the clipboard's.
-        if (!SetClipboardData(formats[i], blocks[i])) {
-            clipboardFailure("Analyse - SetClipboardData Failed.");
-            GlobalFree(blocks[i]);
-        }
-    }
-    if (!CloseClipboard()) clipboardFailure("Analyse - CloseClipboard Failed.");
+    pending.triesLeft = STORE_TRIES;
+    placePending();
 }
 
 }  // namespace
@@ -271,6 +308,11 @@ void resetClipboardBuffer()
     assemblyClear(incoming);
     pushWaiting = false;
     staleNotices = 0;
+}
+
+void onClipboardTimer()
+{
+    placePending();
 }
 
 void announceClipboard(HWND window)

@@ -12,6 +12,8 @@ void resetClipboardBuffer();
 // reads the richer transfers; until the partner says the same, it is sent
 // plain CF_TEXT.
 void announceClipboard(HWND window);
+// TIMER_CLIPBOARD_STORE: a received transfer tries the clipboard again.
+void onClipboardTimer();
 // PKT_CLIPBOARD_CAPS from the partner.
 void notePartnerClipboard(int32_t version, int32_t takes);
 // Frames this PC's CF_TEXT into the outgoing storage, or leaves it empty.

@@ -352,9 +352,11 @@ class Clipboard(MasterTest):
         self.leave(a, b, "right")
         wait_until(lambda: a.drive("clipboard picture-sum") == picture, 10, "the picture on the Master")
         self.assertEqual(a.drive("clipboard wide-get"), home.encode().hex())
-        # A screenshot the size of a 2560 x 1440 screen.
+        # A screenshot the size of a 2560 x 1440 screen, arriving while a
+        # program on the Slave has the clipboard open.
         self.assertEqual(a.drive("clipboard picture 2560 1440 32 9"), "ok")
         screenshot = a.drive("clipboard picture-sum")
+        self.assertEqual(b.drive("clipboard hold 700"), "ok")
         self.cross(a, b, "right")
         wait_until(lambda: b.drive("clipboard picture-sum") == screenshot, 10, "the screenshot on the Slave")
         self.leave(a, b, "right")

@@ -36,6 +36,8 @@
 //                         with the UTF-8 text in HEX as Unicode beside it
 //                         [ok | fail]
 //   clipboard picture-sum [W H BITS HASH] of the CF_DIB's pixels, or [none]
+//   clipboard hold MS     keeps the clipboard open for MS milliseconds from
+//                         now, as a program reading it does  [ok | fail]
 //   boxes                 the visible message boxes of the prefix  [JSON]
 //   dismiss               presses OK on each of them  [count]
 //   close-main            WM_CLOSE to the program's main window  [ok | none]
@@ -991,6 +993,15 @@ std::string run(const std::string& line, bool* quit)
             return setPicture(width, height, bits, seed, fromHex(hex)) ? "ok" : "fail";
         }
         if (what == "picture-sum") return pictureSum();
+        if (what == "hold") {
+            UINT ms = 0;
+            if (!(in >> ms) || !OpenClipboard(nullptr)) return "fail";
+            SetTimer(nullptr, 0, ms, [](HWND, UINT, UINT_PTR id, DWORD) {
+                KillTimer(nullptr, id);
+                CloseClipboard();
+            });
+            return "ok";
+        }
         return "err usage: clipboard get|set TEXT|fill N|sum|empty|wide HEX|wide-get|picture ...|picture-sum";
     }
     if (command == "boxes") return boxesJson();
