@@ -466,18 +466,13 @@ void storeClipboardText()
     std::memcpy(to, text, n + 1);
     GlobalUnlock(block);
 
-    if (!OpenClipboard(app.mainWindow)) {
-        clipboardFailure("Analyse - OpenClipboard Failed.");
-        GlobalFree(block);
-        return;
-    }
-    if (!EmptyClipboard()) clipboardFailure("Analyse - EmptyClipboard Failed.");
-    // Once the clipboard has taken the block, the block is the clipboard's.
-    if (!SetClipboardData(CF_TEXT, block)) {
-        clipboardFailure("Analyse - SetClipboardData Failed.");
-        GlobalFree(block);
-    }
-    if (!CloseClipboard()) clipboardFailure("Analyse - CloseClipboard Failed.");
+    // As a transfer in chunks: it waits for a program that has the clipboard open.
+    dropPending();
+    pending.blocks[0] = block;
+    pending.formats[0] = CF_TEXT;
+    pending.count = 1;
+    pending.triesLeft = STORE_TRIES;
+    placePending();
 }
 
 void showInteger(int value)

@@ -450,6 +450,11 @@ class ClipboardOnTheWire(SystemTest):
         self.assertEqual(self.control.announcements, [P.Packet(P.PKT_CLIPBOARD_CAPS, 1, 3)])
         self.assertNotIn(P.PKT_CLIPBOARD_CAPS, range(9013, 9021))
         self.assertEqual(self.control.quiet(0.1), [])
+        # Its plain text arriving while a program has the clipboard open
+        # waits for it.
+        self.assertEqual(slave.drive("clipboard hold 500"), "ok")
+        self.partner.clipboard.send_clipboard("from the Parts")
+        wait_until(lambda: slave.drive.json("clipboard get") == "from the Parts", 5, "the text on the Slave")
         self.assertNoBoxes(slave)
 
     def test_a_newer_crossing_takes_over_a_picture_under_way_and_input_flows_meanwhile(self):
