@@ -454,6 +454,7 @@ class ClipboardOnTheWire(SystemTest):
         # waits for it.
         self.assertEqual(slave.drive("clipboard hold 500"), "ok")
         self.partner.clipboard.send_clipboard("from the Parts")
+        time.sleep(1)   # the driver's own reading would end the hold
         wait_until(lambda: slave.drive.json("clipboard get") == "from the Parts", 5, "the text on the Slave")
         self.assertNoBoxes(slave)
 
