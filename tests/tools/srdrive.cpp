@@ -535,6 +535,12 @@ std::string pictureSum()
     return out;
 }
 
+void CALLBACK endHold(HWND, UINT, UINT_PTR id, DWORD)
+{
+    KillTimer(nullptr, id);
+    CloseClipboard();
+}
+
 bool emptyClipboard()
 {
     bool opened = false;
@@ -996,10 +1002,7 @@ std::string run(const std::string& line, bool* quit)
         if (what == "hold") {
             UINT ms = 0;
             if (!(in >> ms) || !OpenClipboard(nullptr)) return "fail";
-            SetTimer(nullptr, 0, ms, [](HWND, UINT, UINT_PTR id, DWORD) {
-                KillTimer(nullptr, id);
-                CloseClipboard();
-            });
+            SetTimer(nullptr, 0, ms, endHold);
             return "ok";
         }
         return "err usage: clipboard get|set TEXT|fill N|sum|empty|wide HEX|wide-get|picture ...|picture-sum";
