@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
+#include <initializer_list>
 
 #include "link/link_key.h"
 #include "link/packets.h"
@@ -123,9 +124,43 @@ bool addPart(uint32_t format, const void* data, uint32_t size)
 
 // The clipboard's text as UTF-8, from its Unicode form (which the system
 // makes from CF_TEXT when a program placed only that).
+// The first of the formats in the clipboard's order: the one the program
+// that copied placed; those after it are the system's conversions of it.
+UINT placedFormat(std::initializer_list<UINT> formats)
+{
+    for (UINT f = EnumClipboardFormats(0); f; f = EnumClipboardFormats(f))
+        for (UINT wanted : formats)
+            if (f == wanted) return f;
+    return 0;
+}
+
+bool isAscii(const uint8_t* text, size_t n)
+{
+    for (size_t i = 0; i < n; ++i)
+        if (text[i] & 0x80) return false;
+    return true;
+}
+
+// Text placed as CF_TEXT that is all ASCII reads the same in every code page
+// and in UTF-8: it goes as it is, spared two conversions of the whole.
+bool loadAsciiText()
+{
+    if (placedFormat({CF_TEXT, CF_OEMTEXT, CF_UNICODETEXT}) != CF_TEXT) return false;
+    HANDLE data = GetClipboardData(CF_TEXT);
+    const uint8_t* text = data ? static_cast<const uint8_t*>(GlobalLock(data)) : nullptr;
+    if (!text) return false;
+    const SIZE_T size = GlobalSize(data);
+    const size_t n = size ? strnlen(reinterpret_cast<const char*>(text), size) : std::strlen(reinterpret_cast<const char*>(text));
+    const bool ascii = isAscii(text, n);
+    if (ascii && n <= CLIPBOARD_MAX_PART) addPart(CLIP_FORMAT_TEXT, text, static_cast<uint32_t>(n));
+    GlobalUnlock(data);
+    return ascii;
+}
+
 void loadText()
 {
     if (!IsClipboardFormatAvailable(CF_UNICODETEXT) && !IsClipboardFormatAvailable(CF_TEXT)) return;
+    if (loadAsciiText()) return;
     HANDLE data = GetClipboardData(CF_UNICODETEXT);
     if (!data) {
         clipboardFailure("GetClipboard - GetClipboardData failed.");
@@ -149,15 +184,12 @@ void loadText()
     GlobalUnlock(data);
 }
 
-// The clipboard's picture as the program that copied it placed it: the
-// first of the picture formats in the clipboard's order is the one it gave,
-// the others are the system's conversions of it.
+// The clipboard's picture in the form the program that copied it gave.
 void loadPicture()
 {
-    UINT format = 0;
-    for (UINT f = EnumClipboardFormats(0); f && !format; f = EnumClipboardFormats(f))
-        if (f == CF_DIB || f == CF_DIBV5 || f == CF_BITMAP) format = f == CF_DIBV5 ? CF_DIBV5 : CF_DIB;
+    UINT format = placedFormat({CF_DIB, CF_DIBV5, CF_BITMAP});
     if (!format) return;
+    if (format == CF_BITMAP) format = CF_DIB;
     HANDLE data = GetClipboardData(format);
     const uint8_t* dib = data ? static_cast<const uint8_t*>(GlobalLock(data)) : nullptr;
     if (!dib) return;
@@ -194,6 +226,21 @@ HGLOBAL globalCopy(const void* data, size_t n)
         return nullptr;
     }
     if (n) std::memcpy(to, data, n);
+    GlobalUnlock(block);
+    return block;
+}
+
+// n bytes and a NUL.
+HGLOBAL globalText(const uint8_t* text, size_t n)
+{
+    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, n + 1);
+    char* to = block ? static_cast<char*>(GlobalLock(block)) : nullptr;
+    if (!to) {
+        if (block) GlobalFree(block);
+        return nullptr;
+    }
+    if (n) std::memcpy(to, text, n);
+    to[n] = 0;
     GlobalUnlock(block);
     return block;
 }
@@ -277,8 +324,11 @@ void storeParts()
         HGLOBAL block = nullptr;
         UINT format = 0;
         if (part.format == CLIP_FORMAT_TEXT) {
-            block = unicodeBlock(part);
-            format = CF_UNICODETEXT;
+            // ASCII is the same text as CF_TEXT in any code page; programs
+            // that read Unicode get it converted by the system.
+            const bool ascii = isAscii(part.data, part.total);
+            block = ascii ? globalText(part.data, part.total) : unicodeBlock(part);
+            format = ascii ? CF_TEXT : CF_UNICODETEXT;
         } else if (packedDibSize(part.data, part.total)) {
             // Only a picture whose header adds up goes where programs read it.
             block = globalCopy(part.data, part.total);

@@ -5,9 +5,7 @@ The control connection carries 56-byte little-endian packets: int32 type, x,
 y, button, keyCode and keyEvent at offsets 0 to 20, zero after that. A wheel
 packet keeps its signed 16-bit delta in bytes 4 and 5. The clipboard
 connection carries transfers of an int32 length (the text's NUL included),
-the text and its NUL. A partner that announced the richer transfers
-(PKT_CLIPBOARD_CAPS) is sent chunks there instead: "SRXC", then int32
-transfer number, format, total, offset and n, then n bytes.
+the text and its NUL (or, to a partner that announced PKT_CLIPBOARD_CAPS, chunks).
 
 Every connection has a reader thread that collects what arrives (packets on a
 control connection, bytes on a clipboard one) and notices the close, so tests
@@ -29,7 +27,6 @@ PKT_SCREEN_SIZE = 9017
 PKT_LEAVE = 9019
 PKT_WHEEL = 9020
 PKT_CLIPBOARD_CAPS = 9021   # not a Parts type: a Parts partner ignores it
-
 CHUNK_END, CHUNK_TEXT, CHUNK_DIB = 0, 1, 2
 
 EV_LEFT_UP = 12017
@@ -79,20 +76,21 @@ def clipboard_bytes(text):
     return struct.pack("<i", len(body)) + body
 
 
-def chunk_bytes(transfer, fmt, total, offset=0, data=b""):
-    return b"SRXC" + struct.pack("<5I", transfer, fmt, total, offset, len(data)) + data
+def wide(text):   # text as the hex of its CF_UNICODETEXT block, for the driver; unwide reads one back
+    return (text + "\0").encode("utf-16-le").hex()
+
+
+def unwide(hexes):
+    return bytes.fromhex(hexes).decode("utf-16-le").split("\0")[0]
 
 
 def split_chunks(data):
-    """The whole chunks at the start of data as (transfer, format, total,
-    offset, data) tuples, and what follows them."""
+    """The whole chunks at the start of data, (transfer, format, total, offset, data) each; the rest."""
     chunks = []
-    while len(data) >= 24 and data[:4] == b"SRXC":
-        head = struct.unpack_from("<5I", data, 4)
-        if len(data) < 24 + head[4]:
-            break
-        chunks.append(head[:4] + (data[24:24 + head[4]],))
-        data = data[24 + head[4]:]
+    while len(data) >= 24 and len(data) >= 24 + struct.unpack_from("<I", data, 20)[0]:
+        head = struct.unpack_from("<4sIIIII", data)
+        chunks.append(head[1:5] + (data[24:24 + head[5]],))
+        data = data[24 + head[5]:]
     return chunks, data
 
 

@@ -28,16 +28,9 @@
 //   clipboard fill N      N bytes of a fixed pattern as the text  [ok | fail]
 //   clipboard sum         [LENGTH HASH] of the text, or [none]
 //   clipboard empty       nothing on the clipboard at all  [ok | fail]
-//   clipboard wide HEX    the UTF-8 text in HEX placed as CF_UNICODETEXT alone
-//                         [ok | fail]
-//   clipboard wide-get    CF_UNICODETEXT as hex of its UTF-8  [HEX | none]
-//   clipboard picture W H BITS SEED [HEX]
-//                         a W x H CF_DIB of BITS per pixel, a pattern of SEED,
-//                         with the UTF-8 text in HEX as Unicode beside it
-//                         [ok | fail]
-//   clipboard picture-sum [W H BITS HASH] of the CF_DIB's pixels, or [none]
-//   clipboard hold MS     keeps the clipboard open for MS milliseconds from
-//                         now, as a program reading it does  [ok | fail]
+//   clipboard wide HEX | picture W H BITS [HEX]   the bytes in HEX as CF_UNICODETEXT, beside a
+//                         W x H CF_DIB of a pattern  [ok | fail];  clipboard bytes|hash FORMAT   a
+//                         format's block in hex, or [LENGTH HASH];  clipboard hold MS  [ok | fail]
 //   boxes                 the visible message boxes of the prefix  [JSON]
 //   dismiss               presses OK on each of them  [count]
 //   close-main            WM_CLOSE to the program's main window  [ok | none]
@@ -424,115 +417,25 @@ bool setClipboardTextLast(const std::string& text)
     return done;
 }
 
-std::string fromHex(const std::string& hex)
+// Each non-empty item placed under its format, on an emptied clipboard.
+bool place(std::initializer_list<std::pair<UINT, std::string>> items)
 {
-    std::string out;
-    for (size_t i = 0; i + 1 < hex.size(); i += 2) out += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
-    return out;
-}
-
-std::string toHex(const std::string& bytes)
-{
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (unsigned char c : bytes) {
-        out += digits[c >> 4];
-        out += digits[c & 15];
-    }
-    return out;
-}
-
-std::wstring wideOf(const std::string& utf8)
-{
-    std::wstring wide(utf8.size(), L'\0');
-    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &wide[0],
-                                      static_cast<int>(wide.size()));
-    wide.resize(n > 0 ? static_cast<size_t>(n) : 0);
-    return wide;
-}
-
-std::string wideClipboardHex()
-{
-    std::string out = "none";
-    for (int attempt = 0; attempt < 20 && !OpenClipboard(nullptr); ++attempt) Sleep(20);
-    if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
-        if (const wchar_t* text = static_cast<const wchar_t*>(GlobalLock(data))) {
-            const int n = static_cast<int>(std::wcslen(text));
-            std::string utf8(static_cast<size_t>(n) * 4, '\0');
-            utf8.resize(static_cast<size_t>(
-                WideCharToMultiByte(CP_UTF8, 0, text, n, &utf8[0], static_cast<int>(utf8.size()), nullptr, nullptr)));
-            out = toHex(utf8);
-            GlobalUnlock(data);
-        }
-    }
-    CloseClipboard();
-    return out;
-}
-
-// A packed DIB of a pattern that differs in every pixel and channel: rows
-// padded to four bytes, bottom-up.
-std::vector<uint8_t> patternPicture(int width, int height, int bits, uint32_t seed)
-{
-    const size_t stride = (static_cast<size_t>(width) * bits + 31) / 32 * 4;
-    std::vector<uint8_t> dib(sizeof(BITMAPINFOHEADER) + stride * height);
-    BITMAPINFOHEADER header = {};
-    header.biSize = sizeof header;
-    header.biWidth = width;
-    header.biHeight = height;
-    header.biPlanes = 1;
-    header.biBitCount = static_cast<WORD>(bits);
-    header.biCompression = BI_RGB;
-    std::memcpy(dib.data(), &header, sizeof header);
-    uint32_t state = seed;
-    for (size_t i = sizeof header; i < dib.size(); ++i) {
-        state = state * 1103515245u + 12345u;
-        dib[i] = static_cast<uint8_t>(state >> 16);
-    }
-    return dib;
-}
-
-bool setPicture(int width, int height, int bits, uint32_t seed, const std::string& utf8)
-{
-    const std::vector<uint8_t> dib = patternPicture(width, height, bits, seed);
     bool opened = false;
     for (int attempt = 0; attempt < 20 && !(opened = OpenClipboard(nullptr)); ++attempt) Sleep(20);
-    if (!opened) return false;
-    EmptyClipboard();
-    bool done = SetClipboardData(CF_DIB, globalCopy(dib.data(), dib.size())) != nullptr;
-    if (!utf8.empty()) {
-        const std::wstring wide = wideOf(utf8);
-        done = done && SetClipboardData(CF_UNICODETEXT, globalCopy(wide.c_str(), (wide.size() + 1) * sizeof(wchar_t)));
-    }
-    CloseClipboard();
+    bool done = opened && EmptyClipboard();
+    for (const auto& item : items)
+        if (!item.second.empty()) done = done && SetClipboardData(item.first, globalCopy(item.second.data(), item.second.size()));
+    if (opened) CloseClipboard();
     return done;
 }
 
-// The size, depth and FNV-1a of the pixels of the clipboard's CF_DIB.
-std::string pictureSum()
+std::string clipboardBlock(UINT format)
 {
-    std::string out = "none";
+    std::string bytes;
     for (int attempt = 0; attempt < 20 && !OpenClipboard(nullptr); ++attempt) Sleep(20);
-    if (HANDLE data = GetClipboardData(CF_DIB)) {
-        if (const uint8_t* dib = static_cast<const uint8_t*>(GlobalLock(data))) {
-            BITMAPINFOHEADER header;
-            std::memcpy(&header, dib, sizeof header);
-            const size_t colors = header.biClrUsed ? header.biClrUsed : header.biBitCount <= 8 ? 1u << header.biBitCount : 0;
-            const size_t masks = header.biCompression == BI_BITFIELDS && header.biSize == sizeof header ? 12 : 0;
-            const size_t stride = (static_cast<size_t>(header.biWidth) * header.biBitCount + 31) / 32 * 4;
-            const size_t rows = header.biHeight < 0 ? -header.biHeight : header.biHeight;
-            const uint8_t* pixels = dib + header.biSize + masks + colors * 4;
-            uint32_t hash = 2166136261u;
-            if (header.biSize + masks + colors * 4 + stride * rows <= GlobalSize(data))
-                for (size_t i = 0; i < stride * rows; ++i) hash = (hash ^ pixels[i]) * 16777619u;
-            else
-                hash = 0;
-            out = std::to_string(header.biWidth) + " " + std::to_string(header.biHeight) + " " +
-                  std::to_string(header.biBitCount) + " " + std::to_string(hash);
-            GlobalUnlock(data);
-        }
-    }
-    CloseClipboard();
-    return out;
+    if (const char* p = static_cast<const char*>(GlobalLock(GetClipboardData(format))))
+        bytes.assign(p, GlobalSize(GetClipboardData(format))), GlobalUnlock(GetClipboardData(format));
+    return CloseClipboard(), bytes;
 }
 
 void CALLBACK endHold(HWND, UINT, UINT_PTR id, DWORD)
@@ -976,36 +879,24 @@ std::string run(const std::string& line, bool* quit)
             return ok ? textSum(text) : "none";
         }
         if (what == "empty") return emptyClipboard() ? "ok" : "fail";
-        if (what == "wide") {
-            std::string hex;
-            in >> hex;
-            const std::wstring wide = wideOf(fromHex(hex));
-            bool opened = false;
-            for (int attempt = 0; attempt < 20 && !(opened = OpenClipboard(nullptr)); ++attempt) Sleep(20);
-            if (!opened) return "fail";
-            EmptyClipboard();
-            const bool done =
-                SetClipboardData(CF_UNICODETEXT, globalCopy(wide.c_str(), (wide.size() + 1) * sizeof(wchar_t)));
-            CloseClipboard();
-            return done ? "ok" : "fail";
+        std::string hex, bytes;
+        int width = 0, height = 0, bits = 0;
+        if (what == "bytes" || what == "hash") {
+            in >> width;
+            for (unsigned char c : bytes = clipboardBlock(width)) hex += "0123456789abcdef"[c >> 4], hex += "0123456789abcdef"[c & 15];
+            return what == "hash" ? textSum(bytes) : hex;
         }
-        if (what == "wide-get") return wideClipboardHex();
-        if (what == "picture") {
-            int width = 0, height = 0, bits = 0;
-            uint32_t seed = 0;
-            std::string hex;
-            if (!(in >> width >> height >> bits >> seed)) return "err usage: clipboard picture W H BITS SEED [HEX]";
-            in >> hex;
-            return setPicture(width, height, bits, seed, fromHex(hex)) ? "ok" : "fail";
-        }
-        if (what == "picture-sum") return pictureSum();
-        if (what == "hold") {
-            UINT ms = 0;
-            if (!(in >> ms) || !OpenClipboard(nullptr)) return "fail";
-            SetTimer(nullptr, 0, ms, endHold);
-            return "ok";
-        }
-        return "err usage: clipboard get|set TEXT|fill N|sum|empty|wide HEX|wide-get|picture ...|picture-sum";
+        if (what == "hold") return in >> width && OpenClipboard(nullptr) && SetTimer(nullptr, 0, width, endHold) ? "ok" : "fail";
+        if (what == "picture" && !(in >> width >> height >> bits)) return "err usage: clipboard picture W H BITS [HEX]";
+        BITMAPINFOHEADER h = {sizeof h, width, height, 1, static_cast<WORD>(bits)};
+        in >> hex;
+        for (size_t i = 0; i + 1 < hex.size(); i += 2) bytes += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+        if (what == "wide") return place({{CF_UNICODETEXT, bytes}}) ? "ok" : "fail";
+        if (what == "picture")
+            return place({{CF_DIB, std::string(reinterpret_cast<const char*>(&h), sizeof h) +
+                                       patternText(static_cast<size_t>((width * bits + 31) / 32 * 4) * height)},
+                          {CF_UNICODETEXT, bytes}}) ? "ok" : "fail";
+        return "err usage: clipboard get|set TEXT|fill N|sum|empty";
     }
     if (command == "boxes") return boxesJson();
     if (command == "dismiss") return std::to_string(dismissBoxes());
