@@ -122,8 +122,6 @@ bool addPart(uint32_t format, const void* data, uint32_t size)
     return true;
 }
 
-// The clipboard's text as UTF-8, from its Unicode form (which the system
-// makes from CF_TEXT when a program placed only that).
 // The first of the formats in the clipboard's order: the one the program
 // that copied placed; those after it are the system's conversions of it.
 UINT placedFormat(std::initializer_list<UINT> formats)
@@ -157,6 +155,8 @@ bool loadAsciiText()
     return ascii;
 }
 
+// The clipboard's text as UTF-8, from its Unicode form (which the system
+// makes from CF_TEXT when a program placed only that).
 void loadText()
 {
     if (!IsClipboardFormatAvailable(CF_UNICODETEXT) && !IsClipboardFormatAvailable(CF_TEXT)) return;
@@ -173,7 +173,7 @@ void loadText()
     const int bytes = n ? WideCharToMultiByte(CP_UTF8, 0, text, n, nullptr, 0, nullptr, nullptr) : 0;
     // Longer text than a part may be is not sent: the partner keeps its own
     // rather than get a cut-off copy that looks whole.
-    if (bytes >= 0 && static_cast<uint32_t>(bytes) <= CLIPBOARD_MAX_PART) {
+    if ((bytes > 0 || n == 0) && static_cast<uint32_t>(bytes) <= CLIPBOARD_MAX_PART) {
         uint8_t* utf8 = static_cast<uint8_t*>(std::malloc(bytes ? bytes : 1));
         if (utf8 && (n == 0 || WideCharToMultiByte(CP_UTF8, 0, text, n, reinterpret_cast<char*>(utf8), bytes,
                                                    nullptr, nullptr) == bytes))
@@ -250,7 +250,7 @@ HGLOBAL unicodeBlock(const ClipboardPart& part)
     const char* utf8 = reinterpret_cast<const char*>(part.data);
     const int n = static_cast<int>(part.total);
     const int wide = n ? MultiByteToWideChar(CP_UTF8, 0, utf8, n, nullptr, 0) : 0;
-    if (wide < 0) return nullptr;
+    if (wide <= 0 && n > 0) return nullptr;  // not text that converts: not put on the clipboard as empty
     HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, (static_cast<size_t>(wide) + 1) * sizeof(wchar_t));
     wchar_t* to = block ? static_cast<wchar_t*>(GlobalLock(block)) : nullptr;
     if (!to) {
