@@ -27,6 +27,10 @@ constexpr int32_t PKT_ENTER       = 9016;
 constexpr int32_t PKT_SCREEN_SIZE = 9017;
 constexpr int32_t PKT_LEAVE       = 9019;
 constexpr int32_t PKT_WHEEL       = 9020;
+// Sent by each side when the control connection comes up: it reads the
+// richer clipboard transfers (x: their version, y: what it takes). A
+// partner that does not know the type ignores it, and is sent plain text.
+constexpr int32_t PKT_CLIPBOARD_CAPS = 9021;
 
 // Event codes carried inside PKT_INPUT.
 constexpr int32_t EV_LEFT_UP    = 12017;
@@ -64,6 +68,7 @@ constexpr unsigned TIMER_HANDSHAKE_CLIPBOARD = 12046;  // the clipboard connecti
 constexpr unsigned TIMER_PLACEMENT_CHECK = 12047;  // the pointer placed on the way back: did it get there?
 constexpr unsigned TIMER_NEWCOMER_CONTROL   = 12048;  // a new control connection beside the live one did not prove the key in time
 constexpr unsigned TIMER_NEWCOMER_CLIPBOARD = 12049;  // the same for the clipboard connection
+constexpr unsigned TIMER_CLIPBOARD_STORE = 12050;  // a received clipboard waits for another program to close it
 
 // Diagnostic panel controls.
 constexpr int IDC_STATUS1  = 12004;

@@ -2,6 +2,7 @@
 
 #include "app/panel.h"
 #include "app/pictures.h"
+#include "clipboard/clipboard.h"
 #include "input/edge.h"
 #include "input/flow.h"
 #include "input/hooks.h"
@@ -151,6 +152,7 @@ void onTimer(HWND window, WPARAM id)
         id == TIMER_NEWCOMER_CLIPBOARD)
         onHandshakeTimer(window, id);
     if (id == TIMER_PLACEMENT_CHECK) checkPlacement(window);
+    if (id == TIMER_CLIPBOARD_STORE) onClipboardTimer();
 }
 
 // A click on the capture window while the Slave has control: confine again.

@@ -534,10 +534,11 @@ class Bench:
     def wine_path(self, path):
         return "Z:" + path.replace("/", "\\")
 
-    def clipboard_leg(self, source, target, direction, size):
+    def clipboard_leg(self, source, target, direction, size, wait=None):
         """The pointer pushed across on `source`; until `target`'s clipboard
-        holds the text."""
-        waiter = self.spawn(target, "srbench.exe", "clip-wait", size, 60)
+        holds the text (or what `wait`, srbench's waiting mode and its
+        arguments, waits for)."""
+        waiter = self.spawn(target, "srbench.exe", *(wait or ("clip-wait", size)), 60)
         self.wait_ready(waiter)
         pushed = self.result(self.spawn(self.master, "srbench.exe", "push", direction), timeout=60)["at_us"]
         try:
@@ -594,6 +595,33 @@ class Bench:
         self.add(Figure("clipboard", "Clipboard: %s bytes there and back" % format(size, ","), "ms", value,
                         max(ours), floor_value, max(floor), "<= 2x", value / floor_value <= 2,
                         "median of %d rounds; p99 column: the slowest" % rounds))
+        self.section_picture(rounds=rounds)
+
+    def section_picture(self, width=2560, height=1440, rounds=3):
+        """A screenshot's picture (32 bits) from the crossing until it is on
+        the partner's clipboard, each way."""
+        self.link_remote()
+        from rig import cross_back
+        cross_back(self.master)
+        legs = []
+        wait = ("clip-wait-picture", width, height)
+        for _ in range(rounds):
+            self.result(self.spawn(self.master, "srbench.exe", "clip-picture", width, height))
+            legs.append(self.clipboard_leg(self.master, self.slave, "right", 0, wait))
+            self.result(self.spawn(self.master, "srbench.exe", "clip-set", "x"))
+            time.sleep(0.5)
+            legs.append(self.clipboard_leg(self.slave, self.master, "left", 0, wait))
+            time.sleep(0.5)
+        self.end_programs()
+        # Whether the system's own codec would make the picture smaller here.
+        probe = self.result(self.spawn(self.master, "srbench.exe", "compress", width, height))
+        value = statistics.median(legs)
+        self.add(Figure("clipboard", "Clipboard: a %d x %d picture at 32 bits (%s bytes), one way" % (
+            width, height, format(40 + width * height * 4, ",")), "ms", value, max(legs), None, None, "<= 1000 ms",
+            max(legs) <= 1000, "median of %d legs, both ways; p99 column: the slowest; the system's LZNT1 makes "
+            "a page of text %s bytes in %.1f ms, noise %s bytes" % (
+                len(legs), format(probe["page"]["packed"], ","), probe["page"]["compress_ms"],
+                format(probe["noise"]["packed"], ","))))
 
     # ---- 9. the protected link: each path with a link key beside the same without
 

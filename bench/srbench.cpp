@@ -28,9 +28,15 @@
 //   srbench cursor-log SECONDS             the pointer, stamped at each change
 //   srbench clip-set FILE|TEXT             the clipboard's text
 //   srbench clip-wait SIZE SECONDS         until the clipboard holds SIZE bytes
+//   srbench clip-picture W H               a W x H CF_DIB at 32 bits, a screenshot's
+//                                          size, of pixels that differ everywhere
+//   srbench clip-wait-picture W H SECONDS  until the clipboard holds a W x H picture
 //   srbench push right|left                the pointer across the right edge,
 //                                          or back across the left
 //   srbench unclip                         the pointer free, whatever confined it
+//   srbench compress W H                   the system's own codec (LZNT1) on a
+//                                          W x H picture at 32 bits: noise, and
+//                                          a page of dark strokes on white
 //   srbench cipher SIZE                    SIZE bytes sealed, then opened, in
 //                                          full records by the system's cipher
 //   srbench stretch N                      the typed key stretched N times, as
@@ -825,6 +831,113 @@ int clipWait(long size, int seconds)
     return 1;
 }
 
+int clipPicture(long width, long height)
+{
+    const size_t pixels = static_cast<size_t>(width) * height * 4;
+    std::vector<uint8_t> dib(sizeof(BITMAPINFOHEADER) + pixels);
+    BITMAPINFOHEADER header = {};
+    header.biSize = sizeof header;
+    header.biWidth = width;
+    header.biHeight = height;
+    header.biPlanes = 1;
+    header.biBitCount = 32;
+    std::memcpy(dib.data(), &header, sizeof header);
+    uint32_t state = 1;
+    for (size_t i = sizeof header; i < dib.size(); ++i) {
+        state = state * 1103515245u + 12345u;
+        dib[i] = static_cast<uint8_t>(state >> 16);
+    }
+    for (int attempt = 0; attempt < 50 && !OpenClipboard(nullptr); ++attempt) Sleep(20);
+    EmptyClipboard();
+    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, dib.size());
+    std::memcpy(GlobalLock(memory), dib.data(), dib.size());
+    GlobalUnlock(memory);
+    const bool done = SetClipboardData(CF_DIB, memory) != nullptr;
+    CloseClipboard();
+    std::printf("{\"ok\": %d}\n", done ? 1 : 0);
+    return done ? 0 : 1;
+}
+
+// Waits until the clipboard holds a picture of W x H; the time is when the
+// clipboard changed to it.
+int clipWaitPicture(long width, long height, int seconds)
+{
+    DWORD seen = GetClipboardSequenceNumber();
+    std::printf("ready\n");
+    std::fflush(stdout);
+    const double end = nowUs() + seconds * 1e6;
+    while (nowUs() < end) {
+        const DWORD now = GetClipboardSequenceNumber();
+        if (now == seen) {
+            Sleep(1);
+            continue;
+        }
+        const double at = nowUs();
+        seen = now;
+        BITMAPINFOHEADER header = {};
+        for (int attempt = 0; attempt < 50 && !OpenClipboard(nullptr); ++attempt) Sleep(2);
+        if (HANDLE data = GetClipboardData(CF_DIB)) {
+            if (const void* dib = GlobalLock(data)) {
+                std::memcpy(&header, dib, sizeof header);
+                GlobalUnlock(data);
+            }
+        }
+        CloseClipboard();
+        if (header.biWidth == width && header.biHeight == height) {
+            std::printf("{\"at_us\": %.1f}\n", at);
+            return 0;
+        }
+    }
+    return 1;
+}
+
+// What the system's own codec would make of a picture: its size and times.
+int compressProbe(long width, long height)
+{
+    typedef LONG(WINAPI * WorkSpaceSize)(USHORT, PULONG, PULONG);
+    typedef LONG(WINAPI * Compress)(USHORT, PUCHAR, ULONG, PUCHAR, ULONG, ULONG, PULONG, PVOID);
+    typedef LONG(WINAPI * Decompress)(USHORT, PUCHAR, ULONG, PUCHAR, ULONG, PULONG);
+    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    auto workSpaceSize = reinterpret_cast<WorkSpaceSize>(GetProcAddress(ntdll, "RtlGetCompressionWorkSpaceSize"));
+    auto compress = reinterpret_cast<Compress>(GetProcAddress(ntdll, "RtlCompressBuffer"));
+    auto decompress = reinterpret_cast<Decompress>(GetProcAddress(ntdll, "RtlDecompressBuffer"));
+    const USHORT LZNT1 = 2;
+    ULONG work = 0, fragment = 0;
+    if (!workSpaceSize || !compress || !decompress || workSpaceSize(LZNT1, &work, &fragment) != 0) return 1;
+    std::vector<uint8_t> workSpace(work);
+    const size_t n = static_cast<size_t>(width) * height * 4;
+    std::vector<uint8_t> picture(n), packed(n + n / 8 + 4096), back(n);
+    std::printf("{\"bytes\": %zu", n);
+    for (const char* kind : {"noise", "page"}) {
+        uint32_t state = 1;
+        for (size_t i = 0; i < n; ++i) {
+            state = state * 1103515245u + 12345u;
+            if (kind[0] == 'n') picture[i] = static_cast<uint8_t>(state >> 16);
+            else if (i % 4 == 0) {
+                // Lines of text: rows 2 of every 20 blank, strokes of dark
+                // pixels of random length on white elsewhere.
+                const size_t row = i / 4 / width;
+                const bool ink = row % 20 < 14 && (state >> 16) % 5 == 0;
+                const uint8_t v = ink ? static_cast<uint8_t>(40 + (state >> 24) % 30) : 255;
+                picture[i] = picture[i + 1] = picture[i + 2] = v;
+                picture[i + 3] = 0;
+            }
+        }
+        ULONG packedSize = 0, backSize = 0;
+        const double t0 = nowUs();
+        if (compress(LZNT1, picture.data(), static_cast<ULONG>(n), packed.data(), static_cast<ULONG>(packed.size()), 4096,
+                     &packedSize, workSpace.data()) != 0)
+            return 1;
+        const double t1 = nowUs();
+        if (decompress(LZNT1, back.data(), static_cast<ULONG>(n), packed.data(), packedSize, &backSize) != 0) return 1;
+        const double t2 = nowUs();
+        std::printf(", \"%s\": {\"packed\": %lu, \"compress_ms\": %.1f, \"decompress_ms\": %.1f, \"same\": %d}", kind,
+                    packedSize, (t1 - t0) / 1000, (t2 - t1) / 1000, backSize == n && back == picture);
+    }
+    std::printf("}\n");
+    return 0;
+}
+
 // A push of the pointer across the right edge (or, with "left", back across
 // the left edge of the area it is confined to); prints when the move went in.
 int push(bool right)
@@ -923,6 +1036,9 @@ int main(int argc, char** argv)
     else if (mode == "cursor-log") status = cursorLog(static_cast<int>(arg(2)));
     else if (mode == "clip-set") status = clipSet(argc > 2 ? argv[2] : "");
     else if (mode == "clip-wait") status = clipWait(arg(2), static_cast<int>(arg(3)));
+    else if (mode == "clip-picture") status = clipPicture(arg(2), arg(3));
+    else if (mode == "clip-wait-picture") status = clipWaitPicture(arg(2), arg(3), static_cast<int>(arg(4)));
+    else if (mode == "compress") status = compressProbe(arg(2), arg(3));
     else if (mode == "push") status = push(word(2) == "right");
     else if (mode == "unclip") status = ClipCursor(nullptr) ? 0 : 1;
     else if (mode == "cipher") status = cipherCost(arg(2));

@@ -8,13 +8,23 @@
 // Empties both directions: the transfer being received and any still going
 // out. Allocates the storage on first use.
 void resetClipboardBuffer();
+// Tells the partner, as the control connection comes up, that this side
+// reads the richer transfers; until the partner says the same, it is sent
+// plain CF_TEXT.
+void announceClipboard(HWND window);
+// TIMER_CLIPBOARD_STORE: a received transfer tries the clipboard again.
+void onClipboardTimer();
+// PKT_CLIPBOARD_CAPS from the partner.
+void notePartnerClipboard(int32_t version, int32_t takes);
 // Frames this PC's CF_TEXT into the outgoing storage, or leaves it empty.
 void loadClipboardText();
 // Sends what was loaded; what the socket cannot take yet goes on FD_WRITE.
 void sendClipboardBuffer(HWND window);
-// loadClipboardText, then sendClipboardBuffer. While an earlier transfer is
-// still going out, the push waits for it and then sends the text the
-// clipboard holds at that moment.
+// loadClipboardText, then sendClipboardBuffer; to a partner that announced
+// the richer transfers, its Unicode text and picture in chunks instead.
+// While an earlier transfer is still going out, the push waits for it (a
+// richer one gives way at the end of its current chunk) and then sends what
+// the clipboard holds at that moment.
 void pushClipboard(HWND window);
 // FD_WRITE on the clipboard connection: the socket can take more.
 void continueClipboardSend(HWND window);

@@ -185,6 +185,9 @@ void dispatchPacket(HWND window, const InputPacket& packet)
         releaseInjectedInput();
         pushClipboard(app.mainWindow);
         break;
+    case PKT_CLIPBOARD_CAPS:
+        notePartnerClipboard(packet.x, packet.y);
+        break;
     default:
         break;  // unknown types, 0 included, are dropped
     }

@@ -490,6 +490,7 @@ void onLinkUp(HWND window)
     } else {
         reportScreenSize(window);
     }
+    announceClipboard(window);
 }
 
 // The Slave tells its Master the size of its whole desktop, all monitors

@@ -113,6 +113,15 @@ void sendPlainPacket(HWND window, SOCKET socket, int32_t type, int32_t a, int32_
     if (!sendPacket(socket, packet)) sendReported(window, socket);
 }
 
+void sendQuietPacket(HWND window, SOCKET socket, int32_t type, int32_t a, int32_t b)
+{
+    InputPacket packet;
+    packet.type = type;
+    packet.x = a;
+    packet.y = b;
+    if (!sendPacket(socket, packet)) linkBroken(window, socket, WSAGetLastError());
+}
+
 void receiveControlPacket(HWND window, SOCKET socket)
 {
     // One receive per read event takes what the socket holds, up to a batch,

@@ -11,6 +11,9 @@ void sendButtonPacket(HWND window, SOCKET socket, int32_t type, int32_t x, int32
 void sendKeyPacket(HWND window, SOCKET socket, int32_t type, int32_t x, int32_t y);
 void sendWheelPacket(HWND window, SOCKET socket, int32_t type, int32_t delta);
 void sendPlainPacket(HWND window, SOCKET socket, int32_t type, int32_t a, int32_t b);
+// As sendPlainPacket, for what only a partner of this program reads: a failed
+// send ends the link as any broken send does, without a box.
+void sendQuietPacket(HWND window, SOCKET socket, int32_t type, int32_t a, int32_t b);
 
 // Reads what has arrived on the control connection and dispatches each whole
 // packet by type; a packet split across reads waits until all 56 bytes are in.

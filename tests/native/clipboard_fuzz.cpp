@@ -1,7 +1,7 @@
 // Feeds arbitrary bytes, cut into arbitrary pieces, to the clipboard receiver:
 // it must never touch memory outside its storage, every text it completes
 // must end inside its transfer, and it must stay in step with a model that
-// reads the same stream in one piece.
+// reads the same stream in one piece. Chunks go on to the assembly too.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -12,16 +12,21 @@
 
 namespace {
 
-// The lengths of the texts the stream completes, read the simple way.
+// The lengths of the texts the stream completes (a chunk: -1 - its length), read the simple way.
 std::vector<int64_t> model(const uint8_t* s, size_t n)
 {
     std::vector<int64_t> lengths;
     size_t at = 0;
     while (n - at >= 4) {
-        const uint32_t length = s[at] | (s[at + 1] << 8) | (s[at + 2] << 16) | (static_cast<uint32_t>(s[at + 3]) << 24);
+        uint32_t length = s[at] | (s[at + 1] << 8) | (s[at + 2] << 16) | (static_cast<uint32_t>(s[at + 3]) << 24);
+        const bool chunk = length == CLIPBOARD_CHUNK_MAGIC;
+        if (chunk && n - at < CLIPBOARD_CHUNK_HEADER) break;
+        if (chunk) std::memcpy(&length, s + at + 20, 4), at += CLIPBOARD_CHUNK_HEADER - 4;  // a little-endian host
         at += 4;
         if (n - at < length) break;
-        if (4 + static_cast<uint64_t>(length) <= CLIPBOARD_BUFFER_SIZE) {
+        if (chunk && CLIPBOARD_CHUNK_HEADER + static_cast<uint64_t>(length) <= CLIPBOARD_BUFFER_SIZE) {
+            lengths.push_back(-1 - static_cast<int64_t>(length));
+        } else if (!chunk && 4 + static_cast<uint64_t>(length) <= CLIPBOARD_BUFFER_SIZE) {
             const void* nul = length ? std::memchr(s + at, 0, length) : nullptr;
             lengths.push_back(length == 0 ? 0 : nul ? static_cast<const uint8_t*>(nul) - (s + at) : length - 1);
         }
@@ -36,7 +41,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     if (size < 1) return 0;
     static ClipboardBuffer buffer;
+    static ClipboardAssembly assembly;
     if (!clipboardReset(buffer)) std::abort();
+    assemblyClear(assembly);
+    packedDibSize(data, size);
     const size_t piece = 1 + data[0] % 23;
     const uint8_t* stream = data + 1;
     const size_t length = size - 1;
@@ -45,8 +53,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         const size_t n = length - at < piece ? length - at : piece;
         std::memcpy(clipboardSpace(buffer), stream + at, n);
         at += n;
-        for (ClipboardStep step = clipboardCommit(buffer, static_cast<int32_t>(n)); step == ClipboardStep::Complete;
+        for (ClipboardStep step = clipboardCommit(buffer, static_cast<int32_t>(n)); step != ClipboardStep::NeedMore;
              step = clipboardConsume(buffer)) {
+            if (step == ClipboardStep::Chunk) {
+                got.push_back(-1 - static_cast<int64_t>(clipboardChunk(buffer).length));
+                if (!assembleChunk(assembly, clipboardChunk(buffer))) continue;
+                for (const ClipboardPart& part : assembly.parts)
+                    if (clipboardPartWhole(part) && part.total) packedDibSize(part.data, part.total);  // reads it all
+                assemblyClear(assembly);
+                continue;
+            }
             const int32_t textLength = clipboardTextLength(buffer);
             if (std::strlen(clipboardText(buffer)) != static_cast<size_t>(textLength)) std::abort();
             got.push_back(textLength);

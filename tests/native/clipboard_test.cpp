@@ -16,8 +16,24 @@ std::vector<uint8_t> frame(const std::string& text)
     return out;
 }
 
+ClipboardAssembly assembly;
+
+// A part cut into chunks of `size` bytes (an END: no data, total the parts).
+std::string chunks(uint32_t transfer, uint32_t format, const std::string& data, size_t size = 1 << 20, size_t total = 0)
+{
+    std::string out;
+    for (size_t at = 0; at < data.size() || out.empty(); at += size) {
+        const size_t n = std::min(size, data.size() - at);
+        out.resize(out.size() + CLIPBOARD_CHUNK_HEADER + n);
+        frameClipboardChunk(reinterpret_cast<uint8_t*>(&out[out.size() - CLIPBOARD_CHUNK_HEADER - n]), transfer, format,
+                            static_cast<uint32_t>(total + data.size()), static_cast<uint32_t>(at),
+                            reinterpret_cast<const uint8_t*>(data.data()) + at, static_cast<int32_t>(n));
+    }
+    return out;
+}
+
 // Feeds the stream in pieces of the given sizes (the rest in one) and
-// returns every text that completed, in order.
+// returns every text that completed, in order (chunks: "stored FORMAT:BYTES ...").
 std::vector<std::string> receive(ClipboardBuffer& buffer, const std::vector<uint8_t>& stream,
                                  std::vector<size_t> pieces = {})
 {
@@ -34,8 +50,17 @@ std::vector<std::string> receive(ClipboardBuffer& buffer, const std::vector<uint
             at += take;
             n -= take;
             for (ClipboardStep step = clipboardCommit(buffer, static_cast<int32_t>(take));
-                 step == ClipboardStep::Complete; step = clipboardConsume(buffer))
-                texts.emplace_back(clipboardText(buffer), static_cast<size_t>(clipboardTextLength(buffer)));
+                 step != ClipboardStep::NeedMore; step = clipboardConsume(buffer)) {
+                if (step == ClipboardStep::Complete) {
+                    texts.emplace_back(clipboardText(buffer), static_cast<size_t>(clipboardTextLength(buffer)));
+                } else if (assembleChunk(assembly, clipboardChunk(buffer))) {
+                    texts.emplace_back("stored");
+                    for (const ClipboardPart& p : assembly.parts)
+                        if (clipboardPartWhole(p) && p.format)
+                            texts.back() += " " + std::to_string(p.format) + ":" + std::string(p.data, p.data + p.total);
+                    assemblyClear(assembly);
+                }
+            }
         }
     }
     return texts;
@@ -44,7 +69,7 @@ std::vector<std::string> receive(ClipboardBuffer& buffer, const std::vector<uint
 struct Clipboard : ::testing::Test {
     ClipboardBuffer buffer;
     void SetUp() override { ASSERT_TRUE(clipboardReset(buffer)); }
-    void TearDown() override { std::free(buffer.storage); }
+    void TearDown() override { std::free(buffer.storage), assemblyClear(assembly); }
 };
 
 TEST_F(Clipboard, FramesTextAsLengthTextAndNul)
@@ -116,6 +141,25 @@ TEST_F(Clipboard, PassesOverWhatCannotFitAndStaysInStep)
     ASSERT_TRUE(clipboardReset(buffer));
     std::vector<uint8_t> odd = {3, 0, 0, 0, 'n', 'o', '!', 0, 0, 0, 0};
     EXPECT_EQ(receive(buffer, odd), (std::vector<std::string>{"no", ""}));
+}
+
+TEST_F(Clipboard, ChunksArriveWholeBesidePlainTextAndAGivenUpOrBrokenTransferIsNeverStored)
+{
+    const std::string picture(1000, 'p'), text = "Gr\xC3\xBC\xC3\x9F" "e \xF0\x9F\x98\x80";
+    auto given_up = chunks(1, CLIP_FORMAT_DIB, picture, 400), twice = chunks(1, CLIP_FORMAT_DIB, "ab", 1);
+    given_up.resize(2 * (CLIPBOARD_CHUNK_HEADER + 400));  // two of its three chunks
+    twice.resize(CLIPBOARD_CHUNK_HEADER + 1), twice = twice + twice;  // "a" twice: the right size, out of order
+    const auto plain = frame("plain");
+    const std::string stream = given_up + chunks(2, CLIP_FORMAT_TEXT, text, 3) + chunks(2, CLIP_FORMAT_DIB, picture, 300) +
+                               chunks(2, CLIP_FORMAT_END, "", 1, 2) + std::string(plain.begin(), plain.end()) + given_up +
+                               chunks(1, 0, "", 1, 0) + twice + chunks(1, 0, "", 1, 1) + given_up +
+                               chunks(4, CLIP_FORMAT_TEXT, "") + chunks(4, 0, "", 1, 1);
+    for (size_t piece : {1, 7, 24, 1000, 1 << 20}) {
+        ASSERT_TRUE(clipboardReset(buffer));
+        EXPECT_EQ(receive(buffer, std::vector<uint8_t>(stream.begin(), stream.end()), std::vector<size_t>(6000, piece)),
+                  (std::vector<std::string>{"stored 1:" + text + " 2:" + picture, "plain", "stored 1:"}))
+            << "pieces of " << piece;
+    }
 }
 
 }  // namespace

@@ -5,7 +5,7 @@ The control connection carries 56-byte little-endian packets: int32 type, x,
 y, button, keyCode and keyEvent at offsets 0 to 20, zero after that. A wheel
 packet keeps its signed 16-bit delta in bytes 4 and 5. The clipboard
 connection carries transfers of an int32 length (the text's NUL included),
-the text and its NUL.
+the text and its NUL (or, to a partner that announced PKT_CLIPBOARD_CAPS, chunks).
 
 Every connection has a reader thread that collects what arrives (packets on a
 control connection, bytes on a clipboard one) and notices the close, so tests
@@ -26,6 +26,8 @@ PKT_ENTER = 9016
 PKT_SCREEN_SIZE = 9017
 PKT_LEAVE = 9019
 PKT_WHEEL = 9020
+PKT_CLIPBOARD_CAPS = 9021   # not a Parts type: a Parts partner ignores it
+CHUNK_END, CHUNK_TEXT, CHUNK_DIB = 0, 1, 2
 
 EV_LEFT_UP = 12017
 EV_LEFT_DOWN = 12018
@@ -74,6 +76,24 @@ def clipboard_bytes(text):
     return struct.pack("<i", len(body)) + body
 
 
+def wide(text):   # text as the hex of its CF_UNICODETEXT block, for the driver; unwide reads one back
+    return (text + "\0").encode("utf-16-le").hex()
+
+
+def unwide(hexes):
+    return bytes.fromhex(hexes).decode("utf-16-le").split("\0")[0]
+
+
+def split_chunks(data):
+    """The whole chunks at the start of data, (transfer, format, total, offset, data) each; the rest."""
+    chunks = []
+    while len(data) >= 24 and len(data) >= 24 + struct.unpack_from("<I", data, 20)[0]:
+        head = struct.unpack_from("<4sIIIII", data)
+        chunks.append(head[1:5] + (data[24:24 + head[5]],))
+        data = data[24 + head[5]:]
+    return chunks, data
+
+
 class Connection:
     """One connection of the peer. kind "control" collects packets (and can
     answer READY by itself, as a Slave does); kind "clipboard" collects bytes."""
@@ -85,6 +105,7 @@ class Connection:
         self.local = sock.getsockname()
         self.remote = sock.getpeername()
         self.packets = []   # every packet received, in order
+        self.announcements = []  # PKT_CLIPBOARD_CAPS, kept apart: a Parts partner ignores them
         self.data = b""     # every byte received on a clipboard connection
         self.closed = False  # the other side closed, or the connection broke
         self._read = 0       # index of the next packet take() returns
@@ -115,6 +136,9 @@ class Connection:
                     while len(self._partial) >= PACKET_SIZE:
                         packet = Packet.decode(self._partial[:PACKET_SIZE])
                         self._partial = self._partial[PACKET_SIZE:]
+                        if packet.type == PKT_CLIPBOARD_CAPS:
+                            self.announcements.append(packet)
+                            continue
                         self.packets.append(packet)
                         if self.auto_ready and packet.type in ANSWERED:
                             self._send_quietly(Packet(PKT_READY).encode())

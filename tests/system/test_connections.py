@@ -426,6 +426,50 @@ class ClipboardLink(SystemTest):
         self.assertEqual(master.boxes(), [])
 
 
+class ClipboardOnTheWire(SystemTest):
+    """A Slave pushing its clipboard at PKT_LEAVE to the peer as its Master."""
+
+    def setUp(self):
+        super().setUp()
+        self.start(slave, False)
+        wait_until(lambda: both_listening(self.port), 10, "the Slave to listen")
+
+    def test_a_partner_that_never_announces_gets_plain_text_and_no_packet_it_would_not_ignore(self):
+        partner = self.peer().connect()
+        self.assertEqual(slave.drive("clipboard picture 64 48 32 " + P.wide("Grüße")), "ok")
+        partner.control.send_packet(P.Packet(P.PKT_LEAVE))
+        time.sleep(1)
+        self.assertEqual(partner.clipboard.data, P.clipboard_bytes("Grüße"))
+        self.assertEqual(partner.control.take(1) + partner.control.quiet(0.1), [P.Packet(P.PKT_SCREEN_SIZE, 1024, 768)])
+        self.assertEqual(partner.control.announcements, [P.Packet(P.PKT_CLIPBOARD_CAPS, 1, 3)])
+        self.assertNoBoxes(slave)
+
+    def test_a_newer_crossing_takes_over_a_picture_under_way_and_input_flows_meanwhile(self):
+        control, text = self.peer().connect(clipboard=False).control, "Привет 😀".encode()
+        raw = socket.socket()   # a clipboard connection read only later: the picture fills it and waits
+        raw.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 32768)
+        raw.connect((PARTNER, self.port + 1))
+        control.send_packet(P.Packet(P.PKT_CLIPBOARD_CAPS, 1, 3))
+        self.assertEqual(slave.drive("clipboard picture 3840 2160 32"), "ok")
+        control.send_packet(P.Packet(P.PKT_LEAVE))
+        time.sleep(1)
+        control.send_packet(P.Packet(P.PKT_ENTER, 100, 200))
+        self.assertEqual(control.take(2), [P.Packet(P.PKT_SCREEN_SIZE, 1024, 768), P.Packet(P.PKT_READY)])
+        self.assertEqual(slave.drive("clipboard wide " + P.wide("Привет 😀")), "ok")
+        control.send_packet(P.Packet(P.PKT_LEAVE))
+        data, chunks = b"", []
+        raw.settimeout(10)
+        while len(chunks) < 3 or chunks[-1][:2] != (chunks[0][0] + 1, P.CHUNK_END):
+            got, data = P.split_chunks(data + raw.recv(1 << 20))
+            chunks += got
+        first, sent = chunks[0][0], sum(len(c[4]) for c in chunks[:-3])
+        self.assertLess(sent, 40 + 3840 * 2160 * 4, "the picture given up part way")
+        self.assertEqual(chunks[-3:], [(first, P.CHUNK_END, 0, 0, b""), (first + 1, P.CHUNK_TEXT, len(text), 0, text),
+                                       (first + 1, P.CHUNK_END, 1, 0, b"")])
+        self.assertEqual([c[:4] for c in chunks[:-3]], [(first, P.CHUNK_DIB, 40 + 3840 * 2160 * 4, at)
+                                                        for at in range(0, sent, 1 << 18)])
+
+
 class MasterOnTheWire(SystemTest):
     """A Master under test with the peer as its Slave."""
 

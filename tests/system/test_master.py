@@ -16,6 +16,7 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
+from peer import unwide, wide  # noqa: E402
 from rig import (Rig, connections_to, free_port_pair, scaled, screen_of, wait_following,  # noqa: E402
                  wait_until)
 
@@ -336,6 +337,27 @@ class Clipboard(MasterTest):
         wait_until(lambda: a.drive("clipboard sum") == largest, 30, "the whole text back on the Master")
         # No box on either side: a large transfer is no failure.
         time.sleep(0.5)
+        self.assertEqual((a.boxes(), b.boxes()), ([], []))
+
+    def test_text_in_every_script_and_pictures_cross_whole_both_ways(self):
+        self.link(a, b, "right")
+        there = "Grüße, Привет, Γειά, 你好, こんにちは, 한국어, שלום, مرحبا 😀"
+        self.assertEqual(a.drive("clipboard wide " + wide(there)), "ok")
+        self.cross(a, b, "right")
+        wait_until(lambda: unwide(b.drive("clipboard bytes 13")) == there, 10, "the text whole on the Slave")
+        # A picture with text beside it comes home, both (odd rows at 24 bits end in padding).
+        self.assertEqual(b.drive("clipboard picture 1001 701 24 " + wide("back home 𝄞 ✓")), "ok")
+        picture = b.drive("clipboard hash 8")
+        self.leave(a, b, "right")
+        wait_until(lambda: a.drive("clipboard hash 8") == picture, 10, "the picture on the Master")
+        self.assertEqual(unwide(a.drive("clipboard bytes 13")), "back home 𝄞 ✓")
+        # A 2560 x 1440 screenshot, arriving while a program on the Slave has the clipboard open.
+        self.assertEqual(a.drive("clipboard picture 2560 1440 32"), "ok")
+        screenshot = a.drive("clipboard hash 8")
+        self.assertEqual(b.drive("clipboard hold 700"), "ok")
+        self.cross(a, b, "right")
+        wait_until(lambda: b.drive("clipboard hash 8") == screenshot, 10, "the screenshot on the Slave")
+        self.leave(a, b, "right")
         self.assertEqual((a.boxes(), b.boxes()), ([], []))
 
     def test_without_a_clipboard_connection_a_push_reports_it_and_typing_goes_on(self):

@@ -28,6 +28,9 @@
 //   clipboard fill N      N bytes of a fixed pattern as the text  [ok | fail]
 //   clipboard sum         [LENGTH HASH] of the text, or [none]
 //   clipboard empty       nothing on the clipboard at all  [ok | fail]
+//   clipboard wide HEX | picture W H BITS [HEX]   the bytes in HEX as CF_UNICODETEXT, beside a
+//                         W x H CF_DIB of a pattern  [ok | fail];  clipboard bytes|hash FORMAT   a
+//                         format's block in hex, or [LENGTH HASH];  clipboard hold MS  [ok | fail]
 //   boxes                 the visible message boxes of the prefix  [JSON]
 //   dismiss               presses OK on each of them  [count]
 //   close-main            WM_CLOSE to the program's main window  [ok | none]
@@ -412,6 +415,33 @@ bool setClipboardTextLast(const std::string& text)
     done = done && SetClipboardData(CF_TEXT, globalCopy(text.c_str(), text.size() + 1));
     CloseClipboard();
     return done;
+}
+
+// Each non-empty item placed under its format, on an emptied clipboard.
+bool place(std::initializer_list<std::pair<UINT, std::string>> items)
+{
+    bool opened = false;
+    for (int attempt = 0; attempt < 20 && !(opened = OpenClipboard(nullptr)); ++attempt) Sleep(20);
+    bool done = opened && EmptyClipboard();
+    for (const auto& item : items)
+        if (!item.second.empty()) done = done && SetClipboardData(item.first, globalCopy(item.second.data(), item.second.size()));
+    if (opened) CloseClipboard();
+    return done;
+}
+
+std::string clipboardBlock(UINT format)
+{
+    std::string bytes;
+    for (int attempt = 0; attempt < 20 && !OpenClipboard(nullptr); ++attempt) Sleep(20);
+    if (const char* p = static_cast<const char*>(GlobalLock(GetClipboardData(format))))
+        bytes.assign(p, GlobalSize(GetClipboardData(format))), GlobalUnlock(GetClipboardData(format));
+    return CloseClipboard(), bytes;
+}
+
+void CALLBACK endHold(HWND, UINT, UINT_PTR id, DWORD)
+{
+    KillTimer(nullptr, id);
+    CloseClipboard();
 }
 
 bool emptyClipboard()
@@ -849,6 +879,23 @@ std::string run(const std::string& line, bool* quit)
             return ok ? textSum(text) : "none";
         }
         if (what == "empty") return emptyClipboard() ? "ok" : "fail";
+        std::string hex, bytes;
+        int width = 0, height = 0, bits = 0;
+        if (what == "bytes" || what == "hash") {
+            in >> width;
+            for (unsigned char c : bytes = clipboardBlock(width)) hex += "0123456789abcdef"[c >> 4], hex += "0123456789abcdef"[c & 15];
+            return what == "hash" ? textSum(bytes) : hex;
+        }
+        if (what == "hold") return in >> width && OpenClipboard(nullptr) && SetTimer(nullptr, 0, width, endHold) ? "ok" : "fail";
+        if (what == "picture" && !(in >> width >> height >> bits)) return "err usage: clipboard picture W H BITS [HEX]";
+        BITMAPINFOHEADER h = {sizeof h, width, height, 1, static_cast<WORD>(bits)};
+        in >> hex;
+        for (size_t i = 0; i + 1 < hex.size(); i += 2) bytes += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+        if (what == "wide") return place({{CF_UNICODETEXT, bytes}}) ? "ok" : "fail";
+        if (what == "picture")
+            return place({{CF_DIB, std::string(reinterpret_cast<const char*>(&h), sizeof h) +
+                                       patternText(static_cast<size_t>((width * bits + 31) / 32 * 4) * height)},
+                          {CF_UNICODETEXT, bytes}}) ? "ok" : "fail";
         return "err usage: clipboard get|set TEXT|fill N|sum|empty";
     }
     if (command == "boxes") return boxesJson();
