@@ -2,8 +2,8 @@
 Master's own pointer and keys are driven with SendInput, and what arrives is
 read back on the Slave's own screen and in a window there.
 
-PC "a" is 1280x1024 and PC "b" 1024x768. In most tests a is the Master; for
-a Slave larger than its Master the two swap roles.
+PC "a" is 1280x1024, PC "b" 1024x768 and PC "c" 1600x1200. In most tests a
+is the Master and b the Slave; c is a Slave larger than its Master.
 """
 
 import os
@@ -17,17 +17,18 @@ import unittest
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from rig import (Rig, connections_to, free_port_pair, scaled, screen_of, wait_following,  # noqa: E402
-                 wait_until)
+                 wait_stepping, wait_until)
 
 rig = None
 a = None  # 1280x1024
 b = None  # 1024x768
+c = None  # 1600x1200
 
 
 def setUpModule():
-    global rig, a, b
+    global rig, a, b, c
     rig = Rig(os.environ.get("SKIPRAIL_BUILD", "build/windows"))
-    a, b = rig.add_pcs(("a", "1280x1024"), ("b", "1024x768"))
+    a, b, c = rig.add_pcs(("a", "1280x1024"), ("b", "1024x768"), ("c", "1600x1200"))
 
 
 def tearDownModule():
@@ -70,7 +71,7 @@ class MasterTest(unittest.TestCase):
         self.addCleanup(self.end_programs)
 
     def end_programs(self):
-        for pc in (a, b):
+        for pc in (a, b, c):
             pc.kill()
             pc.dismiss_boxes()
             pc.drive("unfocus")
@@ -152,18 +153,45 @@ class Crossings(MasterTest):
                 self.assertEqual(self.leave(a, b, position), reentry[position](pushed))
                 self.assertEqual(a.boxes(), [])
 
-    def test_a_slave_larger_than_its_master_on_the_left_or_above_gives_control_back(self):
-        master, slave = b, a  # 1024x768 drives 1280x1024
-        for position in ("left", "above"):
+    def test_every_pixel_of_a_larger_slave_is_reached_step_for_step_on_every_side(self):
+        # The Master's pointer cannot leave its own 1280 x 1024 desktop: the
+        # Slave's position follows the hand's steps instead.
+        width, height = screen_of(c)
+        toward_master = {"right": (-1, 0), "left": (1, 0), "above": (0, 1), "below": (0, -1)}
+        for position, out in toward_master.items():
             with self.subTest(position=position):
-                if master.running():
-                    master.stop()
-                self.link(master, slave, position)
-                self.cross(master, slave, position)
-                # The Master's own edge stops the pointer short of the
-                # Slave's far edge; pushing past it still leaves.
-                back = self.leave(master, slave, position)
-                self.assertEqual(back[0 if position == "left" else 1], 3)
+                if a.running():
+                    a.stop()
+                self.link(a, c, position)
+                start, push = edge_start(position, screen_of(a))
+                a.put(*start)
+                a.move(*push)
+                entry = entry_point(position, screen_of(a), screen_of(c))
+                wait_stepping(a, c, entry, (-5, -5) if position in ("left", "above") else (5, 5))
+                # The far corner from the entry edge, exactly.
+                far = {"right": (1, 1), "left": (-1, 1), "above": (1, -1), "below": (1, 1)}[position]
+                a.move(far[0] * 2400, far[1] * 2400)
+                at = (width - 1 if far[0] > 0 else 0, height - 1 if far[1] > 0 else 0)
+                wait_until(lambda: c.cursor() == at, 5, "the Slave's pointer at its far corner %s" % (at,))
+                # A step of 100 pixels moves it 100 pixels.
+                a.move(-far[0] * 100, -far[1] * 100)
+                at = (at[0] - far[0] * 100, at[1] - far[1] * 100)
+                wait_until(lambda: c.cursor() == at, 5, "the Slave's pointer 100 pixels back, at %s" % (at,))
+                # To the edge that faces the Master, then one step across it.
+                edge = (0 if out[0] < 0 else width - 1 if out[0] > 0 else at[0],
+                        0 if out[1] < 0 else height - 1 if out[1] > 0 else at[1])
+                a.move(edge[0] - at[0], edge[1] - at[1])
+                a.move(out[0] * 5, out[1] * 5)
+                back = {"right": (1280 - 3, scaled(at[1], height, 1024)), "left": (3, scaled(at[1], height, 1024)),
+                        "above": (scaled(at[0], width, 1280), 3), "below": (scaled(at[0], width, 1280), 1024 - 3)}
+                wait_until(lambda: a.cursor() == back[position], 5, "the Master's pointer at %s" % (back[position],))
+                # The Master's pointer is its own again: free, and the Slave's stays.
+                self.assertEqual(a.drive("clip"), "0 0 1280 1024")
+                slave_at = c.cursor()
+                self.assertEqual(a.put(640, 512), (640, 512))
+                time.sleep(0.3)
+                self.assertEqual((a.cursor(), c.cursor()), ((640, 512), slave_at))
+                self.assertEqual((a.boxes(), c.boxes()), ([], []))
 
 
 class Typing(MasterTest):

@@ -15,7 +15,7 @@ import unittest
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import peer as P  # noqa: E402
-from rig import Rig, free_port_pair, listening, scaled, wait_until  # noqa: E402
+from rig import Rig, connections_to, free_port_pair, listening, scaled, wait_stepping, wait_until  # noqa: E402
 
 IDM_START_WITH_WINDOWS = 12036
 
@@ -154,6 +154,27 @@ class TwoMonitorSlave(MonitorTest):
         self.assertEqual(control.next(), P.Packet(P.PKT_READY))
         self.assertEqual(d.cursor(), (2303, 767))
         self.assertNoBoxes(d)
+
+    def test_a_real_master_of_one_monitor_reaches_the_last_pixel_of_the_second(self):
+        r.resize(1280, 1024)
+        wait_until(lambda: r.drive("screen") == "1280 1024", 10, "r at 1280 x 1024")
+        self.start(d, False)
+        wait_until(lambda: listening(self.port) and listening(self.port + 1), 15, "the Slave to listen")
+        self.start(r, True)
+        wait_until(lambda: connections_to(self.port) == 1 and connections_to(self.port + 1) == 1, 15, "the link")
+        time.sleep(0.3)
+        r.put(1270, 512)
+        r.move(20, 0)
+        wait_stepping(r, d, (1, scaled(512, 1024, 1024)), (5, 5))
+        # Far past the Master's own right edge: the Slave's second monitor.
+        r.move(3000, -2000)
+        r.move(0, 767)
+        wait_until(lambda: d.cursor() == (2303, 767), 5, "the second monitor's last pixel")
+        r.move(-2303, 0)
+        r.move(-5, 0)
+        wait_until(lambda: r.cursor() == (1280 - 3, scaled(767, 1024, 1024)), 5, "the Master's pointer back on its own screen")
+        self.assertNoBoxes(d)
+        self.assertNoBoxes(r)
 
 
 class ChangingScreen(MonitorTest):
