@@ -172,7 +172,7 @@ void dispatchPacket(HWND window, const InputPacket& packet)
             // The Slave's desktop changed while it has control: the pointer
             // is confined to the new size at once. (The same size again, as
             // after a relink, leaves the confinement as it is.)
-            if (changed && app.controlState == STATE_REMOTE) clipToRemote();
+            if (changed && app.controlState == STATE_REMOTE) refitRemote();
         }
         break;
     case PKT_WHEEL:
