@@ -719,24 +719,17 @@ def wait_following(master, slave, target, timeout=10):
 
 
 def wait_stepping(master, slave, entry, step):
-    """After a crossing to entry: waits until the Slave's pointer stands
-    there, then steps the Master's pointer by `step` and back until the
-    Slave's follows it (a fresh Slave drops the first actions it replays).
-    For a Slave larger than its Master, whose position follows the hand's
-    steps while the Master's own pointer stays put."""
+    """After a crossing to entry: steps the Master's pointer by `step` and
+    back until the Slave's pointer follows (a fresh Slave drops the first
+    actions it replays); returns where it stands."""
     wait_until(lambda: slave.cursor() == entry, 5, "%s's pointer at the entry point %s" % (slave.name, entry))
-    state = {"at": entry}
-
-    def follows():
-        sign = 1 if state["at"] == entry else -1
+    for i in range(20):
+        sign = -1 if i % 2 else 1
         master.move(sign * step[0], sign * step[1])
-        state["at"] = (state["at"][0] + sign * step[0], state["at"][1] + sign * step[1])
-        try:
-            return wait_until(lambda: slave.cursor() == state["at"] and state["at"], 0.5, "the step")
-        except RigError:
-            return None
-
-    return wait_until(follows, 10, "%s's pointer to follow the steps" % slave.name, interval=0)
+        target = entry if sign < 0 else (entry[0] + step[0], entry[1] + step[1])
+        if any(slave.cursor() == target or time.sleep(0.05) for _ in range(10)):
+            return target
+    raise RigError("%s's pointer does not follow the steps" % slave.name)
 
 
 def cross_back(master):

@@ -154,44 +154,39 @@ class Crossings(MasterTest):
                 self.assertEqual(a.boxes(), [])
 
     def test_every_pixel_of_a_larger_slave_is_reached_step_for_step_on_every_side(self):
-        # The Master's pointer cannot leave its own 1280 x 1024 desktop: the
-        # Slave's position follows the hand's steps instead.
-        width, height = screen_of(c)
-        toward_master = {"right": (-1, 0), "left": (1, 0), "above": (0, 1), "below": (0, -1)}
-        for position, out in toward_master.items():
+        # a (1280 x 1024) drives c (1600 x 1200): c's far corner from the entry
+        # edge, exactly; 100 pixels back; out across the edge facing a.
+        (width, height), local = screen_of(c), screen_of(a)
+        moves = {"right": ((1, 1), (-1, 0)), "left": ((-1, 1), (1, 0)), "above": ((1, -1), (0, 1)),
+                 "below": ((1, 1), (0, -1))}
+        for position, (far, out) in moves.items():
             with self.subTest(position=position):
                 if a.running():
                     a.stop()
                 self.link(a, c, position)
-                start, push = edge_start(position, screen_of(a))
+                start, push = edge_start(position, local)
                 a.put(*start)
                 a.move(*push)
-                entry = entry_point(position, screen_of(a), screen_of(c))
-                wait_stepping(a, c, entry, (-5, -5) if position in ("left", "above") else (5, 5))
-                # The far corner from the entry edge, exactly.
-                far = {"right": (1, 1), "left": (-1, 1), "above": (1, -1), "below": (1, 1)}[position]
+                wait_stepping(a, c, entry_point(position, local, (width, height)), (far[0] * 5, far[1] * 5))
                 a.move(far[0] * 2400, far[1] * 2400)
                 at = (width - 1 if far[0] > 0 else 0, height - 1 if far[1] > 0 else 0)
                 wait_until(lambda: c.cursor() == at, 5, "the Slave's pointer at its far corner %s" % (at,))
-                # A step of 100 pixels moves it 100 pixels.
                 a.move(-far[0] * 100, -far[1] * 100)
                 at = (at[0] - far[0] * 100, at[1] - far[1] * 100)
                 wait_until(lambda: c.cursor() == at, 5, "the Slave's pointer 100 pixels back, at %s" % (at,))
-                # To the edge that faces the Master, then one step across it.
-                edge = (0 if out[0] < 0 else width - 1 if out[0] > 0 else at[0],
-                        0 if out[1] < 0 else height - 1 if out[1] > 0 else at[1])
+                edge = [(0, v, last)[o + 1] for o, v, last in zip(out, at, (width - 1, height - 1))]
                 a.move(edge[0] - at[0], edge[1] - at[1])
                 a.move(out[0] * 5, out[1] * 5)
-                back = {"right": (1280 - 3, scaled(at[1], height, 1024)), "left": (3, scaled(at[1], height, 1024)),
-                        "above": (scaled(at[0], width, 1280), 3), "below": (scaled(at[0], width, 1280), 1024 - 3)}
-                wait_until(lambda: a.cursor() == back[position], 5, "the Master's pointer at %s" % (back[position],))
-                # The Master's pointer is its own again: free, and the Slave's stays.
+                back = {"right": (local[0] - 3, scaled(at[1], height, local[1])),
+                        "left": (3, scaled(at[1], height, local[1])), "above": (scaled(at[0], width, local[0]), 3),
+                        "below": (scaled(at[0], width, local[0]), local[1] - 3)}[position]
+                wait_until(lambda: a.cursor() == back, 5, "the Master's pointer at %s" % (back,))
+                # Its own again: free, and the Slave's pointer stays put.
                 self.assertEqual(a.drive("clip"), "0 0 1280 1024")
                 slave_at = c.cursor()
                 self.assertEqual(a.put(640, 512), (640, 512))
                 time.sleep(0.3)
-                self.assertEqual((a.cursor(), c.cursor()), ((640, 512), slave_at))
-                self.assertEqual((a.boxes(), c.boxes()), ([], []))
+                self.assertEqual((a.cursor(), c.cursor(), a.boxes(), c.boxes()), ((640, 512), slave_at, [], []))
 
 
 class Typing(MasterTest):
