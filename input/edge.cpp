@@ -45,6 +45,11 @@ const int PLACEMENT_CHECKS = 4;
 bool held = false;
 POINT holdAt = {0, 0};
 Point slaveAt = {0, 0};
+// Wine reports a pointer put in place by the program as a move, too: the
+// pixel-off placement that starts a hold is no step of the hand.
+POINT nudgedTo = {0, 0};
+DWORD nudgeSeenUntil = 0;
+const DWORD NUDGE_MS = 200;
 
 // Where a placement at p stops while the confinement still holds the pointer.
 POINT heldBy(const RECT& clip, POINT p)
@@ -94,7 +99,9 @@ bool leaves(Point p, Point* reentry)
 void startHolding()
 {
     holdPointer(1);
-    SetCursorPos(holdAt.x > 0 ? holdAt.x - 1 : holdAt.x + 1, holdAt.y);
+    nudgedTo = {holdAt.x > 0 ? holdAt.x - 1 : holdAt.x + 1, holdAt.y};
+    nudgeSeenUntil = GetTickCount() + NUDGE_MS;
+    SetCursorPos(nudgedTo.x, nudgedTo.y);
     SetCursorPos(holdAt.x, holdAt.y);
 }
 
@@ -167,7 +174,9 @@ void handleMouseMove(const MSLLHOOKSTRUCT* record)
     if (wasRemote && held) {
         // The step the hand made from the held point moves the Slave's position.
         Point at = slaveAt;
-        const Point step = {point.x - holdAt.x, point.y - holdAt.y};
+        const bool nudge = point.x == nudgedTo.x && point.y == nudgedTo.y &&
+                           static_cast<LONG>(GetTickCount() - nudgeSeenUntil) < 0;
+        const Point step = {nudge ? 0 : point.x - holdAt.x, nudge ? 0 : point.y - holdAt.y};
         const bool leaving = stepRemote(app.screenPosition, app.desktop, app.remoteWidth, app.remoteHeight,
                                         !buttonHeld, step, &at, &target);
         recordSlavePosition(at);

@@ -134,6 +134,12 @@ class TwoMonitorMaster(MonitorTest):
         d.move(-1, -1)
         wait_until(lambda: [(p.x, p.y) for p in control.packets if p.type == P.PKT_INPUT][-1:] == [(798, 598)], 5,
                    "the newest position on the wire")
+        # Larger than d: from here the hand's steps drive the position, to its far corner.
+        control.send_packet(P.Packet(P.PKT_SCREEN_SIZE, 3000, 1500))
+        time.sleep(0.3)
+        d.move(4000, 4000)
+        wait_until(lambda: [(p.x, p.y) for p in control.packets if p.type == P.PKT_INPUT][-1:] == [(2999, 1499)], 5,
+                   "the Slave's far corner on the wire")
         keys = [(p.key, p.event) for p in control.packets if p.key]
         self.assertEqual(keys, [(0x41, P.EV_KEY_DOWN), (0x41, P.EV_KEY_UP)])
         self.assertEqual([p for p in control.packets if p.type == P.PKT_LEAVE], [], "still in control")
