@@ -26,10 +26,10 @@ const int CAPTURE_SLACK = 15;
 // The point the pointer was put on when control came back. The system may
 // lift the confinement after the placement (Wine lifts it asynchronously),
 // which leaves the user's pointer on the confinement's border, far from where
-// it crossed; or (Wine again, whose display pointer only SetCursorPos moves)
-// put it back on the point it was last put on while the Slave had control,
-// the entry point or the held one. A few checks soon after the crossing place
-// it again from either. A hand that moves the pointer on is left alone.
+// it crossed; or (Wine again, which keeps a display pointer of its own beside
+// the system's) puts it back on the point it was last put on while the Slave
+// had control, the entry point or the held one. A few checks soon after the
+// crossing place it again from either. A hand that moves the pointer on is left alone.
 POINT placement = {0, 0};
 int placementChecks = 0;
 POINT remotePlacement = {-1, -1};
@@ -94,8 +94,8 @@ bool leaves(Point p, Point* reentry)
 
 // Keeps the pointer on holdAt: the hook library keeps its moves from the
 // system. Put there a pixel off first: a system that believes it stands there
-// already (Wine, whose display pointer relative moves do not take along) would
-// not move it otherwise.
+// already (Wine, whose display pointer can lag behind its own) would not move
+// it otherwise.
 void startHolding()
 {
     holdPointer(1);
@@ -290,7 +290,7 @@ void checkPlacement(HWND window)
     if (--placementChecks <= 0 || app.controlState != STATE_LOCAL) KillTimer(window, TIMER_PLACEMENT_CHECK);
     POINT at = {};
     const POINT stop = heldBy(app.clipRect, placement);
-    if (app.controlState == STATE_LOCAL && GetCursorPos(&at) &&
+    if (app.controlState == STATE_LOCAL && GetCursorPos(&at) && (at.x != placement.x || at.y != placement.y) &&
         ((at.x == stop.x && at.y == stop.y) || (at.x == remotePlacement.x && at.y == remotePlacement.y)))
         SetCursorPos(placement.x, placement.y);
 }

@@ -165,7 +165,7 @@ class Crossings(MasterTest):
                     a.stop()
                 self.link(a, c, position)
                 start, push = edge_start(position, local)
-                a.put(*start)
+                a.put(*[min(max(v + p // 2, 0), n - 1) for v, p, n in zip(start, push, local)])  # on the edge
                 a.move(*push)
                 wait_stepping(a, c, entry_point(position, local, (width, height)), (far[0] * 5, far[1] * 5))
                 a.move(far[0] * 2400, far[1] * 2400)

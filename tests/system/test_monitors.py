@@ -169,7 +169,7 @@ class TwoMonitorSlave(MonitorTest):
         self.start(r, True)
         wait_until(lambda: connections_to(self.port) == 1 and connections_to(self.port + 1) == 1, 15, "the link")
         time.sleep(0.3)
-        r.put(1270, 512)
+        r.put(1279, 512)
         r.move(20, 0)
         wait_stepping(r, d, (1, scaled(512, 1024, 1024)), (5, 5))
         r.move(3000, -2000)  # far past the Master's own right edge
