@@ -248,8 +248,10 @@ bool coversRemote(const Desktop& desktop, int32_t remoteWidth, int32_t remoteHei
         }
         if (y < remoteHeight) return false;
         // Where another monitor starts inside the strip, the cover may change.
-        for (int32_t i = 0; i < desktop.count; ++i)
-            if (desktop.monitors[i].left > x && desktop.monitors[i].left < stripEnd) stripEnd = desktop.monitors[i].left;
+        for (int32_t i = 0; i < desktop.count; ++i) {
+            const int32_t left = desktop.monitors[i].left;
+            if (left > x && left < stripEnd) stripEnd = left;
+        }
         x = stripEnd;
     }
     return true;

@@ -433,14 +433,9 @@ class PC:
         (the Master in remote control), this reads the X pointer once 100 ms
         have passed since the last move, that is the last SetCursorPos, not
         where relative moves took the pointer: use the answer of move() then.
-        Wine keeps the X display's pointer beside its own and now and then
-        (a window shown or hidden under it) takes its own from it again: a
-        pointer read back can stand where it was last put, not where later
-        moves took it. Wine also reports a SetCursorPos to low-level hooks as
-        a move. While a low-level mouse hook is in and nothing confines the
-        pointer, an injected relative move may leave it where it is (the hooks
-        still see the point); xdotool's moves do move it, but X stops them at
-        the screen's edge, so no hook then sees a point past it."""
+        Wine may take its pointer back from X's (a window shown under it) and
+        reports SetCursorPos to hooks as a move; with a mouse hook in and no
+        confinement a relative SendInput may not move it, xdotool stops at X's edge."""
         x, y = self.drive("cursor").split()
         return int(x), int(y)
 
@@ -727,11 +722,8 @@ def wait_following(master, slave, target, timeout=10):
 
 
 def wait_stepping(master, slave, entry, step):
-    """After a crossing to entry: steps the Master's pointer by `step` and
-    back until the Slave's pointer follows (a fresh Slave drops the first
-    actions it replays); returns where it stands. Cross from the edge pixel
-    itself: there Wine's pointer and the display's agree (see PC.cursor)."""
-    wait_until(lambda: slave.cursor() == entry, 5, "%s's pointer at the entry point %s" % (slave.name, entry))
+    """After a crossing to entry (best made from the edge pixel, where Wine's
+    pointer and X's agree), steps and back until the Slave's pointer follows."""
     for i in range(20):
         sign = -1 if i % 2 else 1
         master.move(sign * step[0], sign * step[1])

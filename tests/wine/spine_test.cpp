@@ -303,10 +303,9 @@ TEST(Slave, InjectsAPacketsKeyThenItsMoveThenItsButton)
     expectReadies(1);
     sendPacket(packetOf(PKT_INPUT, 123, 432, 0, 'W', EV_KEY_UP));
     expectReadies(1);
-    // Pressed on its point though the pointer, there when the notice came, moved since.
     sendPacket(packetOf(PKT_INPUT, 123, 432, EV_LEFT_DOWN));
     Sleep(300);
-    SetCursorPos(50, 60);
+    SetCursorPos(50, 60);  // moved after the notice came: the click still lands on 123,432
     expectReadies(1);
     sendPacket(packetOf(PKT_INPUT, 123, 432, EV_LEFT_UP));
     expectReadies(1);
