@@ -45,11 +45,6 @@ const int PLACEMENT_CHECKS = 4;
 bool held = false;
 POINT holdAt = {0, 0};
 Point slaveAt = {0, 0};
-// Wine reports a pointer put in place by the program as a move, too: the
-// pixel-off placement that starts a hold is no step of the hand.
-POINT nudgedTo = {0, 0};
-DWORD nudgeSeenUntil = 0;
-const DWORD NUDGE_MS = 200;
 
 // Where a placement at p stops while the confinement still holds the pointer.
 POINT heldBy(const RECT& clip, POINT p)
@@ -92,16 +87,11 @@ bool leaves(Point p, Point* reentry)
     return leavesRemote(app.screenPosition, geometry(), p, reentry);
 }
 
-// Keeps the pointer on holdAt: the hook library keeps its moves from the
-// system. Put there a pixel off first: a system that believes it stands there
-// already (Wine, whose display pointer can lag behind its own) would not move
-// it otherwise.
+// Keeps the pointer on holdAt, where it stands: the hook library keeps its
+// moves from the system.
 void startHolding()
 {
     holdPointer(1);
-    nudgedTo = {holdAt.x > 0 ? holdAt.x - 1 : holdAt.x + 1, holdAt.y};
-    nudgeSeenUntil = GetTickCount() + NUDGE_MS;
-    SetCursorPos(nudgedTo.x, nudgedTo.y);
     SetCursorPos(holdAt.x, holdAt.y);
 }
 
@@ -174,9 +164,7 @@ void handleMouseMove(const MSLLHOOKSTRUCT* record)
     if (wasRemote && held) {
         // The step the hand made from the held point moves the Slave's position.
         Point at = slaveAt;
-        const bool nudge = point.x == nudgedTo.x && point.y == nudgedTo.y &&
-                           static_cast<LONG>(GetTickCount() - nudgeSeenUntil) < 0;
-        const Point step = {nudge ? 0 : point.x - holdAt.x, nudge ? 0 : point.y - holdAt.y};
+        const Point step = {point.x - holdAt.x, point.y - holdAt.y};
         const bool leaving = stepRemote(app.screenPosition, app.desktop, app.remoteWidth, app.remoteHeight,
                                         !buttonHeld, step, &at, &target);
         recordSlavePosition(at);
@@ -227,10 +215,9 @@ void enterRemote(int32_t x, int32_t y)
     app.controlState = STATE_REMOTE;
     held = !slaveFits();
     if (held) {
-        // Held on the pixel it crossed from, where the system leaves it; put
-        // there before the capture window shows, so that no report of the
-        // pointer (Wine makes one as a window appears under it) still gives
-        // where it stood before.
+        // Held on the pixel it crossed from, where the system leaves it, from
+        // before the capture window shows (Wine reports the pointer as a
+        // window appears under it).
         const Point on = pointOnDesktop(app.desktop, {app.cursorX, app.cursorY});
         holdAt = {on.x, on.y};
         slaveAt = insideRemote({x, y}, app.remoteWidth, app.remoteHeight);
