@@ -433,9 +433,8 @@ class PC:
         (the Master in remote control), this reads the X pointer once 100 ms
         have passed since the last move, that is the last SetCursorPos, not
         where relative moves took the pointer: use the answer of move() then.
-        Wine may take its pointer back from X's (a window shown under it) and
-        reports SetCursorPos to hooks as a move; with a mouse hook in and no
-        confinement a relative SendInput may not move it, xdotool stops at X's edge."""
+        Wine may take its pointer back from X's (a window shown under it); with a mouse hook in
+        and no confinement a relative SendInput may not move it; xdotool stops at X's edge."""
         x, y = self.drive("cursor").split()
         return int(x), int(y)
 
