@@ -66,7 +66,7 @@ void onDisplayChange(HWND window)
     }
     if (width != oldWidth || height != oldHeight) reportScreenSize(window);
     if (app.controlState == STATE_REMOTE) {
-        clipToRemote();
+        refitRemote();
     } else {
         placeAboveTaskbar(app.noticeWindow, 116, 48);
         placeBottomRight(window, app.mainWidth, app.mainHeight);

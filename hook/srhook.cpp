@@ -97,6 +97,7 @@ std::atomic<HWND> g_control{nullptr};  // the running hook thread's control wind
 std::atomic<bool> g_reporting{false};
 std::atomic<int> g_keepKeys{0};
 std::atomic<int> g_keepButtons{0};
+std::atomic<int> g_holdPointer{0};
 
 class ApiLock {
 public:
@@ -212,7 +213,8 @@ bool KeepMouseEvent(WPARAM message, const MSLLHOOKSTRUCT& event)
     case WM_MBUTTONUP:   return Release(buttons[2], keep);
     case WM_XBUTTONDOWN: return Press(buttons[x], keep);
     case WM_XBUTTONUP:   return Release(buttons[x], keep);
-    default:             return false;  // moves always pass
+    case WM_MOUSEMOVE:   return g_holdPointer.load(std::memory_order_relaxed) != 0;
+    default:             return false;
     }
 }
 
@@ -412,6 +414,7 @@ BOOL WINAPI RemoveHooks(HWND)
 {
     g_keepKeys.store(0);
     g_keepButtons.store(0);
+    g_holdPointer.store(0);
     ApiLock lock;
     if (!g_thread)
         return TRUE;
@@ -441,6 +444,12 @@ BOOL WINAPI SetSecondRemoteFlag(int flag)
 BOOL WINAPI SetFirstRemoteFlag(int flag)
 {
     g_keepKeys.store(flag != 0 ? 1 : 0);
+    return TRUE;
+}
+
+BOOL WINAPI SetPointerHold(int flag)
+{
+    g_holdPointer.store(flag != 0 ? 1 : 0);
     return TRUE;
 }
 

@@ -1,6 +1,6 @@
 // srhook.dll: the program's low-level mouse and keyboard hooks.
 //
-// The five functions are exported by name at ordinals 1 to 5 (srhook.def);
+// The six functions are exported by name at ordinals 1 to 6 (srhook.def);
 // the program links an import library of the ordinals alone
 // (srhook_ordinals.def, made by the build) and so imports them by ordinal.
 //
@@ -46,15 +46,18 @@
 // programs or kept from them:
 //   - first flag (SetFirstRemoteFlag) 1: key events are kept;
 //   - second flag (SetSecondRemoteFlag) 1: mouse button and wheel events are
-//     kept; moves always pass, so the pointer goes on moving.
+//     kept; moves pass unless the pointer is held (below).
 //   A key or button whose press reached the Master's programs keeps its
 //   release there: that release passes whatever the flag is by then, so
 //   nothing stays held down on the Master. Releases of presses the library has
 //   not seen (pressed before the hooks were installed) pass too.
-// Both flags start at 0. They may be set from any thread.
+//   - pointer hold (SetPointerHold) 1: moves are kept too, so the pointer
+//     stands still while each move is still reported with the point it
+//     would have taken.
+// All flags start at 0. They may be set from any thread.
 //
 // Removal. RemoveHooks removes both hooks, waits (at most about 5 seconds) for
-// the hook thread to end, discards the records not yet posted and returns both
+// the hook thread to end, discards the records not yet posted and returns all
 // flags to 0. After it returns no new notification is posted; notifications
 // posted before stay in the window's queue with their records valid as above.
 // It is harmless when nothing is installed and when called twice.
@@ -93,6 +96,11 @@ SRHOOK_API BOOL WINAPI SetSecondRemoteFlag(int flag);
 // Ordinal 5. flag 1: keep key events from the Master's own programs; 0: pass
 // them. Any non-zero value counts as 1. Returns TRUE.
 SRHOOK_API BOOL WINAPI SetFirstRemoteFlag(int flag);
+
+// Ordinal 6. flag 1: keep pointer moves from the system as well, so that the
+// pointer stays where it stands; 0: pass them. Any non-zero value counts as
+// 1. Returns TRUE.
+SRHOOK_API BOOL WINAPI SetPointerHold(int flag);
 
 #ifdef __cplusplus
 }

@@ -87,6 +87,24 @@ int32_t outerMonitorAt(const Desktop& desktop, int32_t position, int32_t along)
     return best;
 }
 
+// Where the Master's pointer comes back for the point p past the Slave's
+// edge: 3 pixels inside the outer edge on the Slave's side of the monitor at
+// the scaled point.
+Point reentryAt(int32_t position, const Desktop& desktop, int32_t remoteWidth, int32_t remoteHeight, Point p)
+{
+    const Rect& b = desktop.bounds;
+    const int32_t along = horizontal(position) ? b.top + scaleCoordinate(p.y, remoteHeight, desktopHeight(desktop))
+                                               : b.left + scaleCoordinate(p.x, remoteWidth, desktopWidth(desktop));
+    const Rect& r = desktop.monitors[outerMonitorAt(desktop, position, along)];
+    const int32_t onEdge = horizontal(position) ? clampTo(along, r.top, r.bottom - 1) : clampTo(along, r.left, r.right - 1);
+    switch (position) {
+    case POS_LEFT:  return {r.left + 3, onEdge};
+    case POS_RIGHT: return {r.right - 3, onEdge};
+    case POS_ABOVE: return {onEdge, r.top + 3};
+    default:        return {onEdge, r.bottom - 3};
+    }
+}
+
 }  // namespace
 
 Desktop singleScreen(int32_t width, int32_t height)
@@ -206,18 +224,66 @@ bool leavesRemoteAcross(int32_t position, const Desktop& desktop, int32_t remote
     }
     if (!leaves) return false;
 
-    const Rect& b = desktop.bounds;
-    const int32_t along = horizontal(position) ? b.top + scaleCoordinate(p.y, remoteHeight, desktopHeight(desktop))
-                                               : b.left + scaleCoordinate(p.x, remoteWidth, desktopWidth(desktop));
-    const Rect& r = desktop.monitors[outerMonitorAt(desktop, position, along)];
-    const int32_t onEdge = horizontal(position) ? clampTo(along, r.top, r.bottom - 1) : clampTo(along, r.left, r.right - 1);
-    switch (position) {
-    case POS_LEFT:  *reentry = {r.left + 3, onEdge}; break;
-    case POS_RIGHT: *reentry = {r.right - 3, onEdge}; break;
-    case POS_ABOVE: *reentry = {onEdge, r.top + 3}; break;
-    default:        *reentry = {onEdge, r.bottom - 3}; break;
+    *reentry = reentryAt(position, desktop, remoteWidth, remoteHeight, p);
+    return true;
+}
+
+bool coversRemote(const Desktop& desktop, int32_t remoteWidth, int32_t remoteHeight)
+{
+    // Column by column between the monitors' left and right edges: in each
+    // strip the monitors spanning it must cover the rows 0 to remoteHeight
+    // without a gap.
+    int32_t x = 0;
+    while (x < remoteWidth) {
+        int32_t stripEnd = remoteWidth, y = 0;
+        for (bool grew = true; grew && y < remoteHeight;) {
+            grew = false;
+            for (int32_t i = 0; i < desktop.count; ++i) {
+                const Rect& r = desktop.monitors[i];
+                if (r.left > x || r.right <= x || r.top > y || r.bottom <= y) continue;
+                y = r.bottom;
+                if (r.right < stripEnd) stripEnd = r.right;
+                grew = true;
+            }
+        }
+        if (y < remoteHeight) return false;
+        // Where another monitor starts inside the strip, the cover may change.
+        for (int32_t i = 0; i < desktop.count; ++i) {
+            const int32_t left = desktop.monitors[i].left;
+            if (left > x && left < stripEnd) stripEnd = left;
+        }
+        x = stripEnd;
     }
     return true;
+}
+
+Point insideRemote(Point p, int32_t remoteWidth, int32_t remoteHeight)
+{
+    return {clampTo(p.x, 0, remoteWidth - 1), clampTo(p.y, 0, remoteHeight - 1)};
+}
+
+bool stepRemote(int32_t position, const Desktop& desktop, int32_t remoteWidth, int32_t remoteHeight, bool mayLeave,
+                Point step, Point* at, Point* reentry)
+{
+    const int64_t x = static_cast<int64_t>(at->x) + step.x, y = static_cast<int64_t>(at->y) + step.y;
+    bool leaves = false;
+    switch (position) {
+    case POS_LEFT:  leaves = x > remoteWidth; break;
+    case POS_RIGHT: leaves = x < 0; break;
+    case POS_ABOVE: leaves = y > remoteHeight; break;
+    case POS_BELOW: leaves = y < 0; break;
+    default:        break;
+    }
+    // Far past every edge a step is still a point of 32 bits.
+    const Point pushed = {static_cast<int32_t>(x < INT32_MIN ? INT32_MIN : x > INT32_MAX ? INT32_MAX : x),
+                          static_cast<int32_t>(y < INT32_MIN ? INT32_MIN : y > INT32_MAX ? INT32_MAX : y)};
+    if (mayLeave && leaves && desktop.count > 0) {
+        *at = pushed;
+        *reentry = reentryAt(position, desktop, remoteWidth, remoteHeight, pushed);
+        return true;
+    }
+    *at = insideRemote(pushed, remoteWidth, remoteHeight);
+    return false;
 }
 
 Point slavePixel(const Desktop& desktop, Point received)

@@ -58,6 +58,25 @@ bool entersRemoteAcross(int32_t position, const Desktop& desktop, int32_t remote
 bool leavesRemoteAcross(int32_t position, const Desktop& desktop, int32_t remoteWidth, int32_t remoteHeight,
                         Point under, Point p, Point* reentry);
 
+// Whether the rectangle of the Slave's size at the origin lies wholly on the
+// desktop's monitors: only then can the Master's own pointer, confined to it,
+// stand on every point of the Slave.
+bool coversRemote(const Desktop& desktop, int32_t remoteWidth, int32_t remoteHeight);
+
+// The point kept inside the Slave's desktop, (0, 0) to the last pixel.
+Point insideRemote(Point p, int32_t remoteWidth, int32_t remoteHeight);
+
+// On the Master, in remote state, where the Slave does not fit (coversRemote
+// is false): the Master's pointer is held still and the Slave's position `at`
+// follows the steps the hand makes. One step: when `mayLeave` (no button held)
+// and at + step lies past the Slave's edge facing the Master (the exit test
+// of one screen, made on the Slave's position), true, with *at the point past
+// the edge and *reentry where the Master's pointer comes back, as with
+// leavesRemoteAcross. Otherwise false, with *at moved by the step and kept
+// inside the Slave's desktop.
+bool stepRemote(int32_t position, const Desktop& desktop, int32_t remoteWidth, int32_t remoteHeight, bool mayLeave,
+                Point step, Point* at, Point* reentry);
+
 // On the Slave: the desktop pixel for a point received in the Slave's own
 // coordinates (origin at the desktop's top left corner), moved onto the
 // nearest monitor when none holds it.

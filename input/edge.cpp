@@ -26,12 +26,25 @@ const int CAPTURE_SLACK = 15;
 // The point the pointer was put on when control came back. The system may
 // lift the confinement after the placement (Wine lifts it asynchronously),
 // which leaves the user's pointer on the confinement's border, far from where
-// it crossed: a few checks soon after the crossing place it again. A hand
-// that moves the pointer on is left alone.
+// it crossed; or (Wine again, which keeps a display pointer of its own beside
+// the system's) puts it back on the point it was last put on while the Slave
+// had control, the entry point or the held one. A few checks soon after the
+// crossing place it again from either. A hand that moves the pointer on is left alone.
 POINT placement = {0, 0};
 int placementChecks = 0;
+POINT remotePlacement = {-1, -1};
 const UINT PLACEMENT_CHECK_MS = 150;
 const int PLACEMENT_CHECKS = 4;
+
+// Where the Slave has more pixels than the Master's monitors cover at the
+// origin, the Master's own pointer could not stand on them all: it is held
+// still instead (confined to the one pixel it stood on as it crossed, or
+// stood on when the Slave's desktop grew), and each step the hand makes, the
+// hook's point less the held one (pointer speed and acceleration already
+// applied), moves the Slave's position, kept inside the Slave's desktop.
+bool held = false;
+POINT holdAt = {0, 0};
+Point slaveAt = {0, 0};
 
 // Where a placement at p stops while the confinement still holds the pointer.
 POINT heldBy(const RECT& clip, POINT p)
@@ -74,6 +87,26 @@ bool leaves(Point p, Point* reentry)
     return leavesRemote(app.screenPosition, geometry(), p, reentry);
 }
 
+// Keeps the pointer on holdAt, where it stands: the hook library keeps its
+// moves from the system.
+void startHolding()
+{
+    holdPointer(1);
+    SetCursorPos(holdAt.x, holdAt.y);
+}
+
+bool slaveFits()
+{
+    return coversRemote(app.desktop, app.remoteWidth, app.remoteHeight);
+}
+
+// The position on the Slave becomes the newest, for every packet to come.
+void recordSlavePosition(Point at)
+{
+    app.cursorX = at.x;
+    app.cursorY = at.y;
+}
+
 // The user's pointer, keyboard and buttons back to this PC: the hook library
 // lets them through again, the pointer is free and shown. Done before
 // anything that may be slow or raise a box, which the user must be able to
@@ -81,6 +114,8 @@ bool leaves(Point p, Point* reentry)
 void freeUserInput()
 {
     setRemoteFlags(0);
+    if (held) holdPointer(0);
+    held = false;
     ClipCursor(nullptr);
     if (pointerHidden) {
         ShowCursor(TRUE);
@@ -126,12 +161,33 @@ void handleMouseMove(const MSLLHOOKSTRUCT* record)
     const bool buttonHeld = app.leftHeld != 0 || app.rightHeld != 0;
     const Point point = {app.cursorX, app.cursorY};
     Point target;
+    if (wasRemote && held) {
+        // The step the hand made from the held point moves the Slave's position.
+        Point at = slaveAt;
+        const Point step = {point.x - holdAt.x, point.y - holdAt.y};
+        const bool leaving = stepRemote(app.screenPosition, app.desktop, app.remoteWidth, app.remoteHeight,
+                                        !buttonHeld, step, &at, &target);
+        recordSlavePosition(at);
+        if (leaving) {
+            leaveRemote();
+            PostMessageA(app.mainWindow, WM_SET_CURSOR, static_cast<WPARAM>(target.x), static_cast<LPARAM>(target.y));
+        } else {
+            slaveAt = at;
+        }
+        if (app.peerReady == 1) {
+            sendButtonPacket(app.mainWindow, app.controlSocket, PKT_INPUT, app.cursorX, app.cursorY);
+            app.peerReady = 0;
+        }
+        return;
+    }
+
     if (app.controlState == STATE_LOCAL && !buttonHeld && enters(point, &target)) {
         enterRemote(target.x, target.y);
         // From here on positions are the Slave's; the entry point is the newest.
         app.cursorX = target.x;
         app.cursorY = target.y;
         PostMessageA(app.mainWindow, WM_SET_CURSOR, static_cast<WPARAM>(target.x), static_cast<LPARAM>(target.y));
+        if (held) return;  // the first step is the next move
     }
 
     if (app.controlState != STATE_LOCAL) {
@@ -157,12 +213,22 @@ void enterRemote(int32_t x, int32_t y)
     app.buttonQueue.count = 0;
     forgetPendingInput();
     app.controlState = STATE_REMOTE;
+    held = !slaveFits();
+    if (held) {
+        // Held on the pixel it crossed from, where the system leaves it, from
+        // before the capture window shows (Wine reports the pointer as a
+        // window appears under it).
+        const Point on = pointOnDesktop(app.desktop, {app.cursorX, app.cursorY});
+        holdAt = {on.x, on.y};
+        slaveAt = insideRemote({x, y}, app.remoteWidth, app.remoteHeight);
+        startHolding();
+    }
     SetLayeredWindowAttributes(app.mainWindow, 0, 1, LWA_ALPHA);  // 1, not 0: it must still take clicks
     // Shown without taking the activation: the user's own window keeps it,
     // and typing goes there again once control comes back.
-    SetWindowPos(app.mainWindow, HWND_TOPMOST, app.cursorX - 25, app.cursorY - 25, 50, 50,
+    captureCentre = held ? holdAt : POINT{app.cursorX, app.cursorY};
+    SetWindowPos(app.mainWindow, HWND_TOPMOST, captureCentre.x - 25, captureCentre.y - 25, 50, 50,
                  SWP_SHOWWINDOW | SWP_NOACTIVATE);
-    captureCentre = {app.cursorX, app.cursorY};
     pushClipboard(app.mainWindow);
     clipToRemote();
     if (!pointerHidden) {
@@ -191,11 +257,17 @@ void dropToLocal(HWND window)
 
 void placePointer(HWND window, int32_t x, int32_t y)
 {
+    if (app.controlState != STATE_LOCAL) {
+        // Entering: placed inside the confinement, or on the point it is held at.
+        if (held)
+            SetCursorPos(holdAt.x, holdAt.y);
+        else
+            SetCursorPos(x, y);
+        remotePlacement = held ? holdAt : heldBy(app.clipRect, {x, y});
+        return;
+    }
     SetCursorPos(x, y);
-    if (app.controlState != STATE_LOCAL) return;  // entering: placed inside the confinement
     placement = {x, y};
-    const POINT held = heldBy(app.clipRect, placement);
-    if (held.x == x && held.y == y) return;  // inside it: nothing could hold it back
     placementChecks = PLACEMENT_CHECKS;
     SetTimer(window, TIMER_PLACEMENT_CHECK, PLACEMENT_CHECK_MS, nullptr);
 }
@@ -204,13 +276,49 @@ void checkPlacement(HWND window)
 {
     if (--placementChecks <= 0 || app.controlState != STATE_LOCAL) KillTimer(window, TIMER_PLACEMENT_CHECK);
     POINT at = {};
-    const POINT held = heldBy(app.clipRect, placement);
-    if (app.controlState == STATE_LOCAL && GetCursorPos(&at) && at.x == held.x && at.y == held.y)
+    const POINT stop = heldBy(app.clipRect, placement);
+    if (app.controlState == STATE_LOCAL && GetCursorPos(&at) && (at.x != placement.x || at.y != placement.y) &&
+        ((at.x == stop.x && at.y == stop.y) || (at.x == remotePlacement.x && at.y == remotePlacement.y)))
         SetCursorPos(placement.x, placement.y);
 }
 
 void clipToRemote()
 {
-    app.clipRect = {0, 0, app.remoteWidth, app.remoteHeight};
+    if (held)
+        app.clipRect = {holdAt.x, holdAt.y, holdAt.x + 1, holdAt.y + 1};
+    else
+        app.clipRect = {0, 0, app.remoteWidth, app.remoteHeight};
     ClipCursor(&app.clipRect);
+}
+
+void refitRemote()
+{
+    if (app.controlState != STATE_REMOTE) return;
+    if (held && slaveFits()) {
+        // The pointer stands for the Slave's position again, confined to its size.
+        held = false;
+        holdPointer(0);
+        clipToRemote();
+        recordSlavePosition(insideRemote(slaveAt, app.remoteWidth, app.remoteHeight));
+        SetCursorPos(app.cursorX, app.cursorY);
+    } else if (held) {
+        const Point on = pointOnDesktop(app.desktop, {holdAt.x, holdAt.y});
+        holdAt = {on.x, on.y};
+        slaveAt = insideRemote(slaveAt, app.remoteWidth, app.remoteHeight);
+        recordSlavePosition(slaveAt);
+        clipToRemote();
+    } else if (!slaveFits()) {
+        // Held from here on where the pointer stands: that is the Slave's position.
+        POINT cursor = {app.cursorX, app.cursorY};
+        GetCursorPos(&cursor);
+        const Point on = pointOnDesktop(app.desktop, {cursor.x, cursor.y});
+        holdAt = {on.x, on.y};
+        slaveAt = insideRemote({cursor.x, cursor.y}, app.remoteWidth, app.remoteHeight);
+        recordSlavePosition(slaveAt);
+        held = true;
+        startHolding();
+        clipToRemote();
+    } else {
+        clipToRemote();
+    }
 }

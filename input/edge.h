@@ -10,6 +10,10 @@ void leaveRemote();
 // closed control connection. Harmless in local state.
 void dropToLocal(HWND window);
 void clipToRemote();
+// The Slave's or this PC's desktop changed while the Slave has control: the
+// pointer is confined to the new size, or held, at once, and the position on
+// the Slave kept inside the new desktop.
+void refitRemote();
 // WM_SET_CURSOR: puts the pointer at (x, y); on the way back to this PC it
 // also checks that the pointer got there (TIMER_PLACEMENT_CHECK).
 void placePointer(HWND window, int32_t x, int32_t y);

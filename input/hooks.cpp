@@ -26,3 +26,8 @@ void setRemoteFlags(int flag)
     SetFirstRemoteFlag(flag);
     SetSecondRemoteFlag(flag);
 }
+
+void holdPointer(int flag)
+{
+    SetPointerHold(flag);
+}

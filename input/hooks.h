@@ -9,3 +9,6 @@ int installHooks(HWND window);
 void releaseHooks();
 // Both remote flags together, the first one first.
 void setRemoteFlags(int flag);
+// 1: the hook library keeps the pointer's moves from the system, which leaves
+// it standing still while the moves are still reported; 0: they pass.
+void holdPointer(int flag);

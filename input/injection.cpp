@@ -123,9 +123,13 @@ void replayInput(const InputPacket& packet)
         }
     }
 
-    // A key or button packet carries the pointer where it already is: the
-    // move is left out then, and the key goes in alone.
-    if (warmupGatePasses()) addAbsoluteMove(batch, packet.x, packet.y, true);
+    // A key packet carries the pointer where it already is: the move is left
+    // out then, and the key goes in alone. A button's is never left out: the
+    // pointer may have moved since the packet's read notice was posted (the
+    // position "already there" is judged by), and a click must land on the
+    // packet's point.
+    const bool button = packet.button >= EV_LEFT_UP && packet.button <= EV_RIGHT_DOWN;
+    if (warmupGatePasses()) addAbsoluteMove(batch, packet.x, packet.y, !button);
 
     switch (packet.button) {
     case EV_LEFT_DOWN:
@@ -172,7 +176,7 @@ void dispatchPacket(HWND window, const InputPacket& packet)
             // The Slave's desktop changed while it has control: the pointer
             // is confined to the new size at once. (The same size again, as
             // after a relink, leaves the confinement as it is.)
-            if (changed && app.controlState == STATE_REMOTE) clipToRemote();
+            if (changed && app.controlState == STATE_REMOTE) refitRemote();
         }
         break;
     case PKT_WHEEL:

@@ -80,3 +80,20 @@ TEST(OuterEdge, ALargerSlaveLetsGoAtTheEdgeOfTheMonitorThePointerIsOn)
 }
 
 }  // namespace
+
+TEST(Stepping, ASlaveTheMastersMonitorsDoNotCoverIsDrivenByStepsAndLeftOnlyPastItsOwnEdge)
+{
+    const Desktop one = singleScreen(1280, 1024), l = lShaped();
+    EXPECT_TRUE(coversRemote(one, 1280, 1024) && coversRemote(l, 2304, 768));
+    EXPECT_FALSE(coversRemote(one, 1600, 1024) || coversRemote(one, 1280, 1025) || coversRemote(l, 1300, 800));
+    // Master 1280 x 1024, Slave 1600 x 1200 on its right, entered at (1, 600).
+    Point at{1, 600}, back{};
+    for (int i = 0; i < 60; ++i) EXPECT_FALSE(stepRemote(POS_RIGHT, one, 1600, 1200, true, {40, 40}, &at, &back));
+    EXPECT_TRUE(at == (Point{1599, 1199}));  // the far corner, exactly
+    EXPECT_FALSE(stepRemote(POS_RIGHT, one, 1600, 1200, true, {-100, -1200}, &at, &back));
+    EXPECT_FALSE(stepRemote(POS_RIGHT, one, 1600, 1200, true, {-1499, 0}, &at, &back));
+    EXPECT_FALSE(stepRemote(POS_RIGHT, one, 1600, 1200, false, {-5, 0}, &at, &back));  // a button held
+    EXPECT_TRUE(at == (Point{0, 0}));
+    EXPECT_TRUE(stepRemote(POS_RIGHT, one, 1600, 1200, true, {-5, 0}, &at, &back));
+    EXPECT_TRUE(at == (Point{-5, 0}) && back == (Point{1277, 0}));
+}

@@ -432,7 +432,9 @@ class PC:
         """The pointer. Under Wine, while a ClipCursor rectangle is in force
         (the Master in remote control), this reads the X pointer once 100 ms
         have passed since the last move, that is the last SetCursorPos, not
-        where relative moves took the pointer: use the answer of move() then."""
+        where relative moves took the pointer: use the answer of move() then.
+        Wine may take its pointer back from X's (a window shown under it); with a mouse hook in
+        and no confinement a relative SendInput may not move it; xdotool stops at X's edge."""
         x, y = self.drive("cursor").split()
         return int(x), int(y)
 
@@ -716,6 +718,18 @@ def wait_following(master, slave, target, timeout=10):
             return None
 
     return wait_until(same, timeout, "%s's pointer to follow %s's" % (slave.name, master.name), interval=0)
+
+
+def wait_stepping(master, slave, entry, step):
+    """After a crossing to entry (best made from the edge pixel, where Wine's
+    pointer and X's agree), steps and back until the Slave's pointer follows."""
+    for i in range(20):
+        sign = -1 if i % 2 else 1
+        master.move(sign * step[0], sign * step[1])
+        target = entry if sign < 0 else (entry[0] + step[0], entry[1] + step[1])
+        if any(slave.cursor() == target or time.sleep(0.05) for _ in range(10)):
+            return target
+    raise RigError("%s's pointer does not follow the steps" % slave.name)
 
 
 def cross_back(master):

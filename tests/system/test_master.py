@@ -2,8 +2,8 @@
 Master's own pointer and keys are driven with SendInput, and what arrives is
 read back on the Slave's own screen and in a window there.
 
-PC "a" is 1280x1024 and PC "b" 1024x768. In most tests a is the Master; for
-a Slave larger than its Master the two swap roles.
+PC "a" is 1280x1024, PC "b" 1024x768 and PC "c" 1600x1200. In most tests a
+is the Master and b the Slave; c is a Slave larger than its Master.
 """
 
 import os
@@ -18,17 +18,18 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from peer import unwide, wide  # noqa: E402
 from rig import (Rig, connections_to, free_port_pair, scaled, screen_of, wait_following,  # noqa: E402
-                 wait_until)
+                 wait_stepping, wait_until)
 
 rig = None
 a = None  # 1280x1024
 b = None  # 1024x768
+c = None  # 1600x1200
 
 
 def setUpModule():
-    global rig, a, b
+    global rig, a, b, c
     rig = Rig(os.environ.get("SKIPRAIL_BUILD", "build/windows"))
-    a, b = rig.add_pcs(("a", "1280x1024"), ("b", "1024x768"))
+    a, b, c = rig.add_pcs(("a", "1280x1024"), ("b", "1024x768"), ("c", "1600x1200"))
 
 
 def tearDownModule():
@@ -71,7 +72,7 @@ class MasterTest(unittest.TestCase):
         self.addCleanup(self.end_programs)
 
     def end_programs(self):
-        for pc in (a, b):
+        for pc in (a, b, c):
             pc.kill()
             pc.dismiss_boxes()
             pc.drive("unfocus")
@@ -153,18 +154,32 @@ class Crossings(MasterTest):
                 self.assertEqual(self.leave(a, b, position), reentry[position](pushed))
                 self.assertEqual(a.boxes(), [])
 
-    def test_a_slave_larger_than_its_master_on_the_left_or_above_gives_control_back(self):
-        master, slave = b, a  # 1024x768 drives 1280x1024
-        for position in ("left", "above"):
+    def test_every_pixel_of_a_larger_slave_is_reached_step_for_step(self):
+        # a (1280 x 1024) drives c (1600 x 1200): c's far corner exactly, 100
+        # pixels back, then out across the edge facing a.
+        (width, height), local = screen_of(c), screen_of(a)
+        corner, at = (width - 1, height - 1), (width - 101, height - 101)
+        for position, out, back in (("right", (-1, 0), (local[0] - 3, scaled(at[1], height, local[1]))),
+                                    ("below", (0, -1), (scaled(at[0], width, local[0]), local[1] - 3))):
             with self.subTest(position=position):
-                if master.running():
-                    master.stop()
-                self.link(master, slave, position)
-                self.cross(master, slave, position)
-                # The Master's own edge stops the pointer short of the
-                # Slave's far edge; pushing past it still leaves.
-                back = self.leave(master, slave, position)
-                self.assertEqual(back[0 if position == "left" else 1], 3)
+                if a.running():
+                    a.stop()
+                self.link(a, c, position)
+                start, push = edge_start(position, local)
+                a.put(*[min(v + p // 2, n - 1) for v, p, n in zip(start, push, local)])  # on the edge
+                a.move(*push)
+                wait_stepping(a, c, entry_point(position, local, (width, height)), (5, 5))
+                for move, target in (((2400, 2400), corner), ((-100, -100), at)):
+                    a.move(*move)
+                    wait_until(lambda: c.cursor() == target, 5, "the Slave's pointer at %s" % (target,))
+                a.move(at[0] * out[0], at[1] * out[1])
+                a.move(out[0] * 5, out[1] * 5)
+                wait_until(lambda: a.cursor() == back, 5, "the Master's pointer at %s" % (back,))
+                self.assertEqual(a.drive("clip"), "0 0 1280 1024")  # a's own again: free, c's stays put
+                slave_at = c.cursor()
+                self.assertEqual(a.put(640, 512), (640, 512))
+                time.sleep(0.3)
+                self.assertEqual((a.cursor(), c.cursor(), a.boxes(), c.boxes()), ((640, 512), slave_at, [], []))
 
 
 class Typing(MasterTest):

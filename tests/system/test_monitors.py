@@ -15,7 +15,7 @@ import unittest
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import peer as P  # noqa: E402
-from rig import Rig, free_port_pair, listening, scaled, wait_until  # noqa: E402
+from rig import Rig, connections_to, free_port_pair, listening, scaled, wait_stepping, wait_until  # noqa: E402
 
 IDM_START_WITH_WINDOWS = 12036
 
@@ -134,6 +134,11 @@ class TwoMonitorMaster(MonitorTest):
         d.move(-1, -1)
         wait_until(lambda: [(p.x, p.y) for p in control.packets if p.type == P.PKT_INPUT][-1:] == [(798, 598)], 5,
                    "the newest position on the wire")
+        control.send_packet(P.Packet(P.PKT_SCREEN_SIZE, 3000, 1500))  # larger than d: driven by steps
+        time.sleep(0.3)
+        d.move(4000, 4000)
+        wait_until(lambda: [(p.x, p.y) for p in control.packets if p.type == P.PKT_INPUT][-1:] == [(2999, 1499)], 5,
+                   "the Slave's far corner on the wire")
         keys = [(p.key, p.event) for p in control.packets if p.key]
         self.assertEqual(keys, [(0x41, P.EV_KEY_DOWN), (0x41, P.EV_KEY_UP)])
         self.assertEqual([p for p in control.packets if p.type == P.PKT_LEAVE], [], "still in control")
@@ -154,6 +159,22 @@ class TwoMonitorSlave(MonitorTest):
         self.assertEqual(control.next(), P.Packet(P.PKT_READY))
         self.assertEqual(d.cursor(), (2303, 767))
         self.assertNoBoxes(d)
+
+    def test_a_real_master_of_one_monitor_reaches_the_last_pixel_of_the_second(self):
+        r.resize(1280, 1024)
+        wait_until(lambda: r.drive("screen") == "1280 1024", 10, "r at 1280 x 1024")
+        self.start(d, False)
+        wait_until(lambda: listening(self.port) and listening(self.port + 1), 15, "the Slave to listen")
+        self.start(r, True)
+        wait_until(lambda: connections_to(self.port) == 1 and connections_to(self.port + 1) == 1, 15, "the link")
+        time.sleep(0.3)
+        r.put(1279, 512)
+        r.move(20, 0)
+        wait_stepping(r, d, (1, 512), (5, 5))
+        r.move(3000, -2000)  # far past r's own right edge
+        r.move(0, 767)
+        wait_until(lambda: d.cursor() == (2303, 767), 5, "the second monitor's last pixel")
+        self.assertEqual((d.boxes(), r.boxes()), ([], []))
 
 
 class ChangingScreen(MonitorTest):

@@ -304,11 +304,19 @@ TEST(Slave, InjectsAPacketsKeyThenItsMoveThenItsButton)
     expectReadies(1);
     sendPacket(packetOf(PKT_INPUT, 123, 432, 0, 'W', EV_KEY_UP));
     expectReadies(1);
+    sendPacket(packetOf(PKT_INPUT, 123, 432, EV_LEFT_DOWN));
+    Sleep(300);
+    SetCursorPos(50, 60);  // moved after the notice came: the click still lands on 123,432
+    expectReadies(1);
+    sendPacket(packetOf(PKT_INPUT, 123, 432, EV_LEFT_UP));
+    expectReadies(1);
     pumpFor(200);
     UnhookWindowsHookEx(keys);
     UnhookWindowsHookEx(mice);
+    seenInOrder.erase(std::remove(seenInOrder.begin(), seenInOrder.end(), "move 50,60"), seenInOrder.end());
     EXPECT_EQ(seenInOrder, (std::vector<std::string>{"down 81", "move 321,234", "left down", "up 81",
-                                                     "move 123,432", "left up", "down 87", "up 87"}));
+                                                     "move 123,432", "left up", "down 87", "up 87",
+                                                     "move 123,432", "left down", "move 123,432", "left up"}));
 }
 
 // Message boxes this process shows, answered and noted by a thread of their
