@@ -26,7 +26,7 @@ PKT_ENTER = 9016
 PKT_SCREEN_SIZE = 9017
 PKT_LEAVE = 9019
 PKT_WHEEL = 9020
-PKT_CLIPBOARD_CAPS = 9021   # not a Parts type: a Parts partner ignores it
+PKT_CLIPBOARD_CAPS = 9021   # a type a plain partner does not know, and ignores
 CHUNK_END, CHUNK_TEXT, CHUNK_DIB = 0, 1, 2
 
 EV_LEFT_UP = 12017
@@ -105,7 +105,7 @@ class Connection:
         self.local = sock.getsockname()
         self.remote = sock.getpeername()
         self.packets = []   # every packet received, in order
-        self.announcements = []  # PKT_CLIPBOARD_CAPS, kept apart: a Parts partner ignores them
+        self.announcements = []  # PKT_CLIPBOARD_CAPS, kept apart: a plain partner ignores them
         self.data = b""     # every byte received on a clipboard connection
         self.closed = False  # the other side closed, or the connection broke
         self._read = 0       # index of the next packet take() returns
