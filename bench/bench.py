@@ -28,6 +28,7 @@ sys.path.insert(0, os.path.join(HERE, "..", "tests", "system"))
 
 from rig import Rig, free_port_pair, wait_following, wait_linked, wait_until, wine_loader  # noqa: E402
 
+NOTES_HEADING = "## Notes"
 SECTIONS = ["slave", "master", "flood", "crossing", "e2e", "pointer", "idle", "clipboard", "linkkey"]
 # The link key the "linkkey" section gives both sides.
 LINK_KEY = "K7QF-2MXD-9PZR-4TWA-3HNB-6YCE"
@@ -720,15 +721,22 @@ class Bench:
             "Ratio = figure / floor (median / p99). Every section runs several times in turn; each line is",
             "the run whose ratio (or value, without a floor) is the median, and its note gives every run's",
             "and the spread between them (largest less smallest, as a share of the median).",
-            "What the benchmark found over time, and what was mended, is in notes.md beside this file.",
+            "What the benchmark found over time, and what was mended, is under Notes below the table.",
             "",
             "| figure | median | p99 | floor | floor p99 | ratio | target | | note |",
             "|---|---|---|---|---|---|---|---|---|",
         ]
         for figure in self.figures:
             lines.append("| " + " | ".join(c.replace("|", "/") for c in figure.cells()) + " |")
+        # The notes below the table are the team's own, kept from run to run.
+        notes = ""
+        if os.path.exists(path):
+            with open(path) as old:
+                previous = old.read()
+            if NOTES_HEADING in previous:
+                notes = "\n" + previous[previous.index(NOTES_HEADING):]
         with open(path, "w") as out:
-            out.write("\n".join(lines) + "\n")
+            out.write("\n".join(lines) + "\n" + notes)
 
     def close(self):
         self.rig.close()
