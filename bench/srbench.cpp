@@ -774,6 +774,48 @@ int cursorLog(int seconds)
 }
 
 // ---- the clipboard
+// Puts n bytes on the clipboard as `format`, alone; prints whether it took them.
+int clipPlace(UINT format, const void* data, size_t n)
+{
+    for (int attempt = 0; attempt < 50 && !OpenClipboard(nullptr); ++attempt) Sleep(20);
+    EmptyClipboard();
+    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, n);
+    std::memcpy(GlobalLock(memory), data, n);
+    GlobalUnlock(memory);
+    const bool done = SetClipboardData(format, memory) != nullptr;
+    CloseClipboard();
+    std::printf("{\"ok\": %d}\n", done ? 1 : 0);
+    return done ? 0 : 1;
+}
+
+// Waits until the clipboard changes to what `arrived` (called with the
+// clipboard open) accepts; the time is when it changed, before reading it.
+template <typename Arrived>
+int clipWaitFor(int seconds, Arrived arrived)
+{
+    DWORD seen = GetClipboardSequenceNumber();
+    std::printf("ready\n");
+    std::fflush(stdout);
+    const double end = nowUs() + seconds * 1e6;
+    while (nowUs() < end) {
+        const DWORD now = GetClipboardSequenceNumber();
+        if (now == seen) {
+            Sleep(1);
+            continue;
+        }
+        const double at = nowUs();
+        seen = now;
+        for (int attempt = 0; attempt < 50 && !OpenClipboard(nullptr); ++attempt) Sleep(2);
+        const bool done = arrived();
+        CloseClipboard();
+        if (done) {
+            std::printf("{\"at_us\": %.1f}\n", at);
+            return 0;
+        }
+    }
+    return 1;
+}
+
 int clipSet(const char* file)
 {
     std::vector<char> text;
@@ -786,49 +828,22 @@ int clipSet(const char* file)
         text.assign(file, file + std::strlen(file));  // not a file: the text itself
     }
     text.push_back('\0');
-    for (int attempt = 0; attempt < 50 && !OpenClipboard(nullptr); ++attempt) Sleep(20);
-    EmptyClipboard();
-    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, text.size());
-    std::memcpy(GlobalLock(memory), text.data(), text.size());
-    GlobalUnlock(memory);
-    const bool done = SetClipboardData(CF_TEXT, memory) != nullptr;
-    CloseClipboard();
-    std::printf("{\"ok\": %d}\n", done ? 1 : 0);
-    return done ? 0 : 1;
+    return clipPlace(CF_TEXT, text.data(), text.size());
 }
 
-// Waits until the clipboard holds a text of `size` bytes; the time is when
-// the clipboard changed to it, before reading it back.
+// Waits until the clipboard holds a text of `size` bytes.
 int clipWait(long size, int seconds)
 {
-    const DWORD first = GetClipboardSequenceNumber();
-    DWORD seen = first;
-    std::printf("ready\n");
-    std::fflush(stdout);
-    const double end = nowUs() + seconds * 1e6;
-    while (nowUs() < end) {
-        const DWORD now = GetClipboardSequenceNumber();
-        if (now == seen) {
-            Sleep(1);
-            continue;
-        }
-        const double at = nowUs();
-        seen = now;
+    return clipWaitFor(seconds, [size] {
         size_t length = 0;
-        for (int attempt = 0; attempt < 50 && !OpenClipboard(nullptr); ++attempt) Sleep(2);
         if (HANDLE data = GetClipboardData(CF_TEXT)) {
             if (const char* text = static_cast<const char*>(GlobalLock(data))) {
                 length = std::strlen(text);
                 GlobalUnlock(data);
             }
         }
-        CloseClipboard();
-        if (static_cast<long>(length) == size) {
-            std::printf("{\"at_us\": %.1f}\n", at);
-            return 0;
-        }
-    }
-    return 1;
+        return static_cast<long>(length) == size;
+    });
 }
 
 int clipPicture(long width, long height)
@@ -847,48 +862,22 @@ int clipPicture(long width, long height)
         state = state * 1103515245u + 12345u;
         dib[i] = static_cast<uint8_t>(state >> 16);
     }
-    for (int attempt = 0; attempt < 50 && !OpenClipboard(nullptr); ++attempt) Sleep(20);
-    EmptyClipboard();
-    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, dib.size());
-    std::memcpy(GlobalLock(memory), dib.data(), dib.size());
-    GlobalUnlock(memory);
-    const bool done = SetClipboardData(CF_DIB, memory) != nullptr;
-    CloseClipboard();
-    std::printf("{\"ok\": %d}\n", done ? 1 : 0);
-    return done ? 0 : 1;
+    return clipPlace(CF_DIB, dib.data(), dib.size());
 }
 
-// Waits until the clipboard holds a picture of W x H; the time is when the
-// clipboard changed to it.
+// Waits until the clipboard holds a picture of W x H.
 int clipWaitPicture(long width, long height, int seconds)
 {
-    DWORD seen = GetClipboardSequenceNumber();
-    std::printf("ready\n");
-    std::fflush(stdout);
-    const double end = nowUs() + seconds * 1e6;
-    while (nowUs() < end) {
-        const DWORD now = GetClipboardSequenceNumber();
-        if (now == seen) {
-            Sleep(1);
-            continue;
-        }
-        const double at = nowUs();
-        seen = now;
+    return clipWaitFor(seconds, [width, height] {
         BITMAPINFOHEADER header = {};
-        for (int attempt = 0; attempt < 50 && !OpenClipboard(nullptr); ++attempt) Sleep(2);
         if (HANDLE data = GetClipboardData(CF_DIB)) {
             if (const void* dib = GlobalLock(data)) {
                 std::memcpy(&header, dib, sizeof header);
                 GlobalUnlock(data);
             }
         }
-        CloseClipboard();
-        if (header.biWidth == width && header.biHeight == height) {
-            std::printf("{\"at_us\": %.1f}\n", at);
-            return 0;
-        }
-    }
-    return 1;
+        return header.biWidth == width && header.biHeight == height;
+    });
 }
 
 // What the system's own codec would make of a picture: its size and times.

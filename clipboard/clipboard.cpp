@@ -86,15 +86,10 @@ void sendDone(HWND window)
 bool nextChunk()
 {
     if (!outgoing.active) return false;
-    if (pushWaiting && outgoing.part < outgoing.count) {
-        outbox.length = frameClipboardChunk(outbox.storage, outgoing.number, CLIP_FORMAT_END, 0, 0, nullptr, 0);
-        outbox.sent = 0;
-        outgoing.active = false;
-        return true;
-    }
-    if (outgoing.part == outgoing.count) {
-        outbox.length = frameClipboardChunk(outbox.storage, outgoing.number, CLIP_FORMAT_END,
-                                            static_cast<uint32_t>(outgoing.count), 0, nullptr, 0);
+    const bool allSent = outgoing.part == outgoing.count;
+    if (allSent || pushWaiting) {
+        const uint32_t parts = allSent ? static_cast<uint32_t>(outgoing.count) : 0;
+        outbox.length = frameClipboardChunk(outbox.storage, outgoing.number, CLIP_FORMAT_END, parts, 0, nullptr, 0);
         outbox.sent = 0;
         outgoing.active = false;
         return true;
@@ -217,30 +212,26 @@ void loadRichClipboard()
     outgoing.active = true;
 }
 
-HGLOBAL globalCopy(const void* data, size_t n)
+// A movable block of n bytes, locked at *to; null when there is none.
+HGLOBAL lockedBlock(size_t n, void** to)
 {
     HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, n ? n : 1);
-    void* to = block ? GlobalLock(block) : nullptr;
-    if (!to) {
-        if (block) GlobalFree(block);
-        return nullptr;
+    *to = block ? GlobalLock(block) : nullptr;
+    if (!*to && block) {
+        GlobalFree(block);
+        block = nullptr;
     }
-    if (n) std::memcpy(to, data, n);
-    GlobalUnlock(block);
     return block;
 }
 
-// n bytes and a NUL.
-HGLOBAL globalText(const uint8_t* text, size_t n)
+// n bytes of data, and `zeros` zero bytes after them.
+HGLOBAL globalCopy(const void* data, size_t n, size_t zeros = 0)
 {
-    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, n + 1);
-    char* to = block ? static_cast<char*>(GlobalLock(block)) : nullptr;
-    if (!to) {
-        if (block) GlobalFree(block);
-        return nullptr;
-    }
-    if (n) std::memcpy(to, text, n);
-    to[n] = 0;
+    void* to = nullptr;
+    HGLOBAL block = lockedBlock(n + zeros, &to);
+    if (!block) return nullptr;
+    if (n) std::memcpy(to, data, n);
+    if (zeros) std::memset(static_cast<char*>(to) + n, 0, zeros);
     GlobalUnlock(block);
     return block;
 }
@@ -251,12 +242,10 @@ HGLOBAL unicodeBlock(const ClipboardPart& part)
     const int n = static_cast<int>(part.total);
     const int wide = n ? MultiByteToWideChar(CP_UTF8, 0, utf8, n, nullptr, 0) : 0;
     if (wide <= 0 && n > 0) return nullptr;  // not text that converts: not put on the clipboard as empty
-    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, (static_cast<size_t>(wide) + 1) * sizeof(wchar_t));
-    wchar_t* to = block ? static_cast<wchar_t*>(GlobalLock(block)) : nullptr;
-    if (!to) {
-        if (block) GlobalFree(block);
-        return nullptr;
-    }
+    void* at = nullptr;
+    HGLOBAL block = lockedBlock((static_cast<size_t>(wide) + 1) * sizeof(wchar_t), &at);
+    if (!block) return nullptr;
+    wchar_t* to = static_cast<wchar_t*>(at);
     if (wide) MultiByteToWideChar(CP_UTF8, 0, utf8, n, to, wide);
     to[wide] = 0;
     GlobalUnlock(block);
@@ -315,9 +304,6 @@ void placePending()
 void storeParts()
 {
     dropPending();  // a transfer still waiting is replaced by the newer one
-    HANDLE* blocks = pending.blocks;
-    UINT* formats = pending.formats;
-    int count = 0;
     for (int32_t i = 0; i < incoming.count; ++i) {
         const ClipboardPart& part = incoming.parts[i];
         if (!clipboardPartWhole(part)) continue;
@@ -327,7 +313,7 @@ void storeParts()
             // ASCII is the same text as CF_TEXT in any code page; programs
             // that read Unicode get it converted by the system.
             const bool ascii = isAscii(part.data, part.total);
-            block = ascii ? globalText(part.data, part.total) : unicodeBlock(part);
+            block = ascii ? globalCopy(part.data, part.total, 1) : unicodeBlock(part);
             format = ascii ? CF_TEXT : CF_UNICODETEXT;
         } else if (packedDibSize(part.data, part.total)) {
             // Only a picture whose header adds up goes where programs read it.
@@ -340,9 +326,8 @@ void storeParts()
             clipboardFailure("Analyse - GlobalAlloc Failed.");
             continue;
         }
-        blocks[count] = block;
-        formats[count++] = format;
-        pending.count = count;
+        pending.blocks[pending.count] = block;
+        pending.formats[pending.count++] = format;
     }
     pending.triesLeft = STORE_TRIES;
     placePending();
@@ -505,16 +490,12 @@ void storeClipboardText()
 {
     const char* text = clipboardText(app.clipboardBuffer);
     const size_t n = static_cast<size_t>(clipboardTextLength(app.clipboardBuffer));
-    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, n + 1);
-    void* to = block ? GlobalLock(block) : nullptr;
-    if (!to) {
+    HGLOBAL block = globalCopy(text, n + 1);  // the text and its NUL
+    if (!block) {
         // Nothing goes on the clipboard, and the user hears of it once.
         clipboardFailure("Analyse - GlobalAlloc Failed.");
-        if (block) GlobalFree(block);
         return;
     }
-    std::memcpy(to, text, n + 1);
-    GlobalUnlock(block);
 
     // As a transfer in chunks: it waits for a program that has the clipboard open.
     dropPending();

@@ -259,11 +259,9 @@ void placePointer(HWND window, int32_t x, int32_t y)
 {
     if (app.controlState != STATE_LOCAL) {
         // Entering: placed inside the confinement, or on the point it is held at.
-        if (held)
-            SetCursorPos(holdAt.x, holdAt.y);
-        else
-            SetCursorPos(x, y);
-        remotePlacement = held ? holdAt : heldBy(app.clipRect, {x, y});
+        const POINT to = held ? holdAt : POINT{x, y};
+        SetCursorPos(to.x, to.y);
+        remotePlacement = heldBy(app.clipRect, to);
         return;
     }
     SetCursorPos(x, y);
@@ -294,31 +292,32 @@ void clipToRemote()
 void refitRemote()
 {
     if (app.controlState != STATE_REMOTE) return;
-    if (held && slaveFits()) {
+    const bool fits = slaveFits();
+    if (held && fits) {
         // The pointer stands for the Slave's position again, confined to its size.
         held = false;
         holdPointer(0);
         clipToRemote();
         recordSlavePosition(insideRemote(slaveAt, app.remoteWidth, app.remoteHeight));
         SetCursorPos(app.cursorX, app.cursorY);
-    } else if (held) {
+        return;
+    }
+    if (!fits) {
+        if (!held) {
+            // Held from here on where the pointer stands: that is the Slave's position.
+            POINT cursor = {app.cursorX, app.cursorY};
+            GetCursorPos(&cursor);
+            holdAt = cursor;
+            slaveAt = {cursor.x, cursor.y};
+        }
         const Point on = pointOnDesktop(app.desktop, {holdAt.x, holdAt.y});
         holdAt = {on.x, on.y};
         slaveAt = insideRemote(slaveAt, app.remoteWidth, app.remoteHeight);
         recordSlavePosition(slaveAt);
-        clipToRemote();
-    } else if (!slaveFits()) {
-        // Held from here on where the pointer stands: that is the Slave's position.
-        POINT cursor = {app.cursorX, app.cursorY};
-        GetCursorPos(&cursor);
-        const Point on = pointOnDesktop(app.desktop, {cursor.x, cursor.y});
-        holdAt = {on.x, on.y};
-        slaveAt = insideRemote({cursor.x, cursor.y}, app.remoteWidth, app.remoteHeight);
-        recordSlavePosition(slaveAt);
-        held = true;
-        startHolding();
-        clipToRemote();
-    } else {
-        clipToRemote();
+        if (!held) {
+            held = true;
+            startHolding();
+        }
     }
+    clipToRemote();
 }
