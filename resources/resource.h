@@ -33,3 +33,18 @@
 #define IDC_LINK_STATE      234
 #define IDC_LINK_KEY_STATIC 235
 #define IDC_LINK_KEY_NOTE   236
+
+/* The main settings dialog's button to the desk of more Slaves. */
+#define IDC_MORE_SLAVES     240
+
+/* The desk: Slaves 2 to 4 beside the Master and Slave 1. */
+#define IDD_DESK            241
+#define IDC_DESK_PICTURE    242
+#define IDC_DESK_SLAVE2     243
+#define IDC_DESK_SLAVE3     244
+#define IDC_DESK_SLAVE4     245
+#define IDC_DESK_PARTNER    246
+#define IDC_DESK_PORT       247
+#define IDC_DESK_PLACE      248
+#define IDC_DESK_REMOVE     249
+#define IDC_DESK_STATIC     250

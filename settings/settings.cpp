@@ -1,6 +1,8 @@
 #include "settings/settings.h"
 
+#include <cstdio>
 #include <cstring>
+#include <initializer_list>
 
 #include "app/appstate.h"
 #include "app/panel.h"
@@ -123,6 +125,43 @@ bool valuePresentIn(HKEY hive, const char* keyPath, const char* name)
 
 }  // namespace
 
+namespace {
+
+// Slaves 2 to 4: each is there when its SRPartnerN holds a name. A missing
+// port is the default one; a missing or unknown side leaves the Slave
+// unplaced, which the desk refuses.
+void loadMoreSlaves()
+{
+    static const int32_t POSITIONS[] = {POS_LEFT, POS_RIGHT, POS_ABOVE, POS_BELOW};
+    char name[32];
+    char text[256];
+    for (int32_t i = 0; i < MAX_SLAVES - 1; ++i) {
+        AppState::MoreSlave& slave = app.moreSlaves[i];
+        slave = AppState::MoreSlave();
+        const int32_t number = i + 2;
+        slaveValueName("SRPartner", number, name);
+        readRegistryText(SETTINGS_KEY, name, text);
+        if (!text[0]) continue;
+        slave.present = 1;
+        std::memcpy(slave.host, text, sizeof slave.host);
+        slaveValueName("SRPort", number, name);
+        slave.port = 447;
+        if (registryValuePresent(SETTINGS_KEY, name)) {
+            readRegistryText(SETTINGS_KEY, name, text);
+            slave.port = parsePortText(text);
+        }
+        slaveValueName("ScreenPos", number, name);
+        if (registryValuePresent(SETTINGS_KEY, name)) {
+            const int32_t position = readRegistryNumber(SETTINGS_KEY, name);
+            if (position >= 0 && position <= 3) slave.position = POSITIONS[position];
+        }
+        slaveValueName("SRNextTo", number, name);
+        slave.nextTo = readRegistryNumber(SETTINGS_KEY, name);
+    }
+}
+
+}  // namespace
+
 bool writeRegistryText(const char* keyPath, const char* name, const char* text)
 {
     return writeValue(keyPath, name, REG_SZ, text, static_cast<DWORD>(std::strlen(text) + 1));
@@ -153,6 +192,38 @@ bool registryValuePresent(const char* keyPath, const char* name)
 {
     return valuePresentIn(writeHive(), keyPath, name) ||
            (userHive && valuePresentIn(HKEY_LOCAL_MACHINE, keyPath, name));
+}
+
+bool deleteRegistryValue(const char* keyPath, const char* name)
+{
+    HKEY key = nullptr;
+    const LONG opened = RegOpenKeyExA(writeHive(), keyPath, 0, KEY_SET_VALUE, &key);
+    if (opened == ERROR_FILE_NOT_FOUND) return true;
+    if (opened != ERROR_SUCCESS) return false;
+    const LONG status = RegDeleteValueA(key, name);
+    RegCloseKey(key);
+    return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
+}
+
+void slaveValueName(const char* base, int32_t number, char out[32])
+{
+    _snprintf(out, 31, "%s%d", base, static_cast<int>(number));  // msvcrt's own, on every Windows
+    out[31] = '\0';
+}
+
+bool removeSlaveSettings(int32_t number)
+{
+    bool removed = true;
+    char name[32];
+    for (const char* base : {"SRPartner", "SRPort", "ScreenPos", "SRNextTo"}) {
+        slaveValueName(base, number, name);
+        removed = deleteRegistryValue(SETTINGS_KEY, name) && removed;
+    }
+    slaveValueName("SRPartner", number, name);
+    char left[256];
+    readRegistryText(SETTINGS_KEY, name, left);
+    if (left[0]) removed = writeRegistryText(SETTINGS_KEY, name, "") && removed;
+    return removed;
 }
 
 void loadSettings()
@@ -193,6 +264,7 @@ void loadSettings()
     const int32_t position = readRegistryNumber(SETTINGS_KEY, "ScreenPos");
     if (position >= 0 && position <= 3) app.screenPosition = POSITIONS[position];
 
+    loadMoreSlaves();
     loadLinkKey();
 
     // All four are loaded, defaults included, when the dialog opens; its OK

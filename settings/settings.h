@@ -1,4 +1,5 @@
-// The four settings in the registry, under HKEY_LOCAL_MACHINE, or under
+// The four settings in the registry, and beside them the settings of Slaves
+// 2 to 4 of a Master's desk, under HKEY_LOCAL_MACHINE, or under
 // HKEY_CURRENT_USER where this account cannot write the machine-wide key.
 #pragma once
 
@@ -14,7 +15,19 @@ int32_t readRegistryNumber(const char* keyPath, const char* name);
 // always terminated.
 void readRegistryText(const char* keyPath, const char* name, char out[256]);
 bool registryValuePresent(const char* keyPath, const char* name);
+// Removes a value from the key this run writes; true when it is gone there
+// (or was never there).
+bool deleteRegistryValue(const char* keyPath, const char* name);
+
+// The name of a value of Slave `number` (2 to 4): base "SRPartner" and 2
+// give "SRPartner2". `out` holds 32 bytes.
+void slaveValueName(const char* base, int32_t number, char out[32]);
+// Removes the four values of Slave `number` (2 to 4). Where the settings live
+// with the user and the machine-wide key, which cannot be changed, still names
+// that Slave, an empty SRPartnerN in the user's key keeps it removed.
+bool removeSlaveSettings(int32_t number);
 
 // Copies the four values into AppState, writing the default of any that is
-// missing first; after writing a default it opens the settings dialog.
+// missing first, and the settings of Slaves 2 to 4 into app.moreSlaves (they
+// have no defaults); after writing a default it opens the settings dialog.
 void loadSettings();

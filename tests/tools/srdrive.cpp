@@ -53,7 +53,10 @@
 //   settings-type FIELD TEXT  types TEXT over the text of partner or port,
 //                         key by key  [ok | fail]
 //   settings-click BUTTON a click on master, slave, left, right, above,
-//                         below, ok or cancel  [ok | none]
+//                         below, more (More Slaves...), ok or cancel  [ok | none]
+//   desk                  the open More Slaves dialog: the chosen Slave's
+//                         partner, port and place, its screen rectangle
+//                         [JSON, {"found":false} if none]
 //   linkkey               the open Link Key dialog: key field, state line,
 //                         note  [JSON, {"found":false} if none]
 //   linkkey-store TEXT    stores TEXT as the program's link key  [ok | fail]
@@ -97,6 +100,7 @@ const char RUN_VALUE[] = "Skiprail";
 const char MAIN_CLASS[] = "myWindowClass";
 const char SETTINGS_CAPTION[] = "Skiprail Settings";
 const char LINK_KEY_CAPTION[] = "Link Key";
+const char DESK_CAPTION[] = "More Slaves";
 const int IDM_SETTINGS = 12028;
 const int IDM_LINK_KEY = 12035;
 const UINT WM_COMMAND_LINE = WM_APP + 1;  // thread message, lParam: new std::string
@@ -468,6 +472,7 @@ BOOL CALLBACK collectBox(HWND window, LPARAM list)
     GetWindowTextA(window, caption, sizeof caption);
     if (std::strcmp(className, "#32770") == 0 && IsWindowVisible(window) &&
         std::strcmp(caption, SETTINGS_CAPTION) != 0 && std::strcmp(caption, LINK_KEY_CAPTION) != 0 &&
+        std::strcmp(caption, DESK_CAPTION) != 0 &&
         (GetWindowLongA(window, GWL_EXSTYLE) & WS_EX_LAYERED) == 0)
         reinterpret_cast<std::vector<HWND>*>(list)->push_back(window);
     return TRUE;
@@ -650,7 +655,7 @@ struct DialogItem {
 
 const DialogItem SETTINGS_ITEMS[] = {
     {"ok", IDOK}, {"cancel", IDCANCEL}, {"master", 207}, {"slave", 208}, {"partner", 209},
-    {"port", 210}, {"left", 211}, {"right", 212}, {"above", 213}, {"below", 214},
+    {"port", 210}, {"left", 211}, {"right", 212}, {"above", 213}, {"below", 214}, {"more", 240},
 };
 
 int settingsItem(const std::string& name)
@@ -685,6 +690,22 @@ std::string settingsJson()
         << ",\"port\":" << jsonString(windowText(GetDlgItem(dialog, 210))) << ",\"checked\":" << jsonList(checked)
         << ",\"left\":" << r.left << ",\"top\":" << r.top << ",\"right\":" << r.right << ",\"bottom\":" << r.bottom
         << "}";
+    return out.str();
+}
+
+// More Slaves, opened from the settings dialog: the chosen Slave's texts and
+// the dialog's screen rectangle.
+std::string deskJson()
+{
+    HWND dialog = FindWindowA("#32770", DESK_CAPTION);
+    if (!dialog || !IsWindowVisible(dialog)) return "{\"found\":false}";
+    RECT r = {};
+    GetWindowRect(dialog, &r);
+    std::ostringstream out;
+    out << "{\"found\":true,\"partner\":" << jsonString(windowText(GetDlgItem(dialog, 246)))
+        << ",\"port\":" << jsonString(windowText(GetDlgItem(dialog, 247)))
+        << ",\"place\":" << jsonString(windowText(GetDlgItem(dialog, 248))) << ",\"left\":" << r.left
+        << ",\"top\":" << r.top << ",\"right\":" << r.right << ",\"bottom\":" << r.bottom << "}";
     return out.str();
 }
 
@@ -939,6 +960,7 @@ std::string run(const std::string& line, bool* quit)
         return regLock(how) ? "ok" : "fail";
     }
     if (command == "settings") return settingsJson();
+    if (command == "desk") return deskJson();
     if (command == "settings-open") {
         HWND window = FindWindowA(MAIN_CLASS, nullptr);
         if (!window) return "none";

@@ -25,12 +25,12 @@ const char* const VALUE_NAMES[] = {"SRMaster", "ScreenPos", "SRPartner", "SRPort
 
 // The four values of one hive as "dword:1 dword:0 sz:localhost sz:447", "-"
 // for a missing one.
-std::string stored(HKEY hive)
+std::string stored(HKEY hive, std::vector<const char*> names = {std::begin(VALUE_NAMES), std::end(VALUE_NAMES)})
 {
     std::string all;
     HKEY key = nullptr;
     const bool open = RegOpenKeyExA(hive, SETTINGS_KEY, 0, KEY_READ, &key) == ERROR_SUCCESS;
-    for (const char* name : VALUE_NAMES) {
+    for (const char* name : names) {
         char data[2048] = {};
         DWORD size = sizeof data - 1, type = 0;
         std::string value = "-";
@@ -171,11 +171,11 @@ public:
     }
 
     // The text of the next message box, which is then answered with OK.
-    std::string answerBox()
+    std::string answerBox(const char* caption = nullptr)
     {
         HWND box = nullptr;
         const DWORD start = GetTickCount();
-        while (!(box = findDialogWindow(nullptr)) && GetTickCount() - start < WAIT_MS) Sleep(10);
+        while (!(box = findDialogWindow(caption)) && GetTickCount() - start < WAIT_MS) Sleep(10);
         if (!box) return "no box";
         char text[512] = {};
         GetWindowTextA(GetDlgItem(box, 0xFFFF), text, sizeof text);
@@ -185,6 +185,34 @@ public:
     }
 
     bool open() { return IsWindow(dialog) && IsWindowVisible(dialog); }
+
+    // More Slaves, opened from the settings dialog: `dialog` is it until
+    // leaveDesk().
+    bool openDesk()
+    {
+        settings = dialog;
+        press(IDC_MORE_SLAVES);
+        const DWORD start = GetTickCount();
+        while (!(dialog = findDialogWindow("More Slaves")) && GetTickCount() - start < WAIT_MS) Sleep(10);
+        return dialog != nullptr;
+    }
+    void leaveDesk()
+    {
+        waitUntilClosed();
+        dialog = settings;
+    }
+    // A click on the picture's cell (x, y), the Master's being (0, 0), while
+    // the desk reaches no further than two cells around the Master.
+    void clickCell(int x, int y)
+    {
+        HWND picture = GetDlgItem(dialog, IDC_DESK_PICTURE);
+        RECT area = {};
+        GetClientRect(picture, &area);
+        POINT point = {area.right * (2 * x + 5) / 10, area.bottom * (2 * y + 5) / 10};
+        MapWindowPoints(picture, dialog, &point, 1);
+        PostMessageA(dialog, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(point.x, point.y));
+    }
+    HWND settings = nullptr;
 
     bool waitUntilClosed()
     {
@@ -425,6 +453,136 @@ TEST_F(SettingsTest, WhereTheMachineKeyCannotBeWrittenTheSettingsLiveWithTheUser
 
     setMachineKeyAccess(OPEN_TO_ALL);
     EXPECT_EQ(stored(HKEY_LOCAL_MACHINE), machine);
+}
+
+// Slaves 2 to 4 as loaded: "host:port:position:nextTo" each, "-" for one not there.
+std::string moreSlaves()
+{
+    std::string all;
+    for (const AppState::MoreSlave& s : app.moreSlaves)
+        all += (all.empty() ? "" : " ") + (s.present ? std::string(s.host) + ":" + std::to_string(s.port) + ":" +
+                                                           std::to_string(s.position) + ":" + std::to_string(s.nextTo)
+                                                     : "-");
+    return all;
+}
+
+void writeDesk()
+{
+    deleteSettings();
+    writeSettingNumber("SRMaster", 1);
+    writeSettingNumber("ScreenPos", 0);
+    writeSetting("SRPartner", "pc-one");
+    writeSetting("SRPort", "5000");
+    writeSetting("SRPartner2", "pc-two");
+    writeSetting("SRPort2", "5002");
+    writeSettingNumber("ScreenPos2", 1);
+    writeSettingNumber("SRNextTo2", 0);
+}
+
+TEST_F(SettingsTest, SlavesTwoToFourLoadBesideSlaveOneAndStayRemovedWhereTheUserSavesThem)
+{
+    writeDesk();
+    writeSetting("SRPartner3", "pc-three");  // no port and no side
+    writeSettingNumber("SRNextTo3", 2);
+    writeSetting("SRPort4", "5004");  // no partner: not there
+    writeSettingNumber("ScreenPos4", 2);
+    const std::string loaded = "pc-two:5002:" + std::to_string(POS_RIGHT) + ":0 pc-three:447:0:2 -";
+    loadWithoutDialog();
+    EXPECT_EQ(moreSlaves(), loaded);
+    EXPECT_EQ(app.mode, MODE_MASTER);
+    EXPECT_EQ(app.screenPosition, POS_LEFT);
+    EXPECT_STREQ(app.partnerHost, "pc-one");
+    EXPECT_EQ(app.port, 5000);
+
+    // A machine-wide key that can only be read supplies them as well; Slave 3
+    // removed then stays removed, though that key still names it.
+    setMachineKeyAccess(READ_ONLY);
+    loadWithoutDialog();
+    EXPECT_EQ(moreSlaves(), loaded);
+    DialogDriver driver([&](DialogDriver& d) {
+        if (!d.waitForDialog()) return d.problem("no settings dialog");
+        if (!d.openDesk()) return d.problem("no More Slaves dialog");
+        d.click(IDC_DESK_SLAVE3);
+        d.click(IDC_DESK_REMOVE);
+        d.press(IDOK);
+        d.leaveDesk();
+        d.press(IDOK);
+        d.waitUntilClosed();
+    });
+    openFromTray();
+    driver.finish();
+    setMachineKeyAccess(OPEN_TO_ALL);
+    EXPECT_EQ(driver.problems, std::vector<std::string>{});
+    EXPECT_EQ(moreSlaves(), "pc-two:5002:" + std::to_string(POS_RIGHT) + ":0 - -");
+    EXPECT_EQ(stored(HKEY_CURRENT_USER, {"SRPartner2", "SRPartner3", "SRNextTo3"}), "sz:pc-two sz: -");
+    EXPECT_EQ(stored(HKEY_LOCAL_MACHINE, {"SRPartner3"}), "sz:pc-three");
+}
+
+TEST_F(SettingsTest, MoreSlavesRefusesADeskThatCannotStandAndOkWritesTheDesk)
+{
+    writeDesk();
+    writeSetting("SRPartner4", "pc-four");
+    writeSetting("SRPort4", "5004");
+    writeSettingNumber("ScreenPos4", 1);
+    writeSettingNumber("SRNextTo4", 2);
+    loadWithoutDialog();
+    std::vector<std::string> boxes;
+    std::string kept, placed;
+    bool stayedOpen = true;
+    DialogDriver driver([&](DialogDriver& d) {
+        if (!d.waitForDialog()) return d.problem("no settings dialog");
+        // Cancel drops what was changed in it.
+        if (!d.openDesk()) return d.problem("no More Slaves dialog");
+        d.click(IDC_DESK_SLAVE4);
+        d.click(IDC_DESK_REMOVE);
+        d.press(IDCANCEL);
+        d.leaveDesk();
+        if (!d.openDesk()) return d.problem("no More Slaves dialog");
+        d.click(IDC_DESK_SLAVE4);
+        kept = d.text(IDC_DESK_PARTNER) + " " + d.text(IDC_DESK_PLACE);
+        d.click(IDC_DESK_REMOVE);
+        d.click(IDC_DESK_SLAVE3);
+        d.type(IDC_DESK_PARTNER, "PC-ONE");
+        d.type(IDC_DESK_PORT, "5000");
+        d.clickCell(0, 0);
+        boxes.push_back(d.answerBox("Notice"));
+        d.clickCell(0, -2);  // touches no PC
+        boxes.push_back(d.answerBox("Notice"));
+        d.clickCell(0, -1);
+        for (const DWORD start = GetTickCount(); GetTickCount() - start < 2000 && placed != "Above the Master";)
+            placed = d.text(IDC_DESK_PLACE);
+        for (const char* port : {"5000", "5001", "70000", "5003"}) {
+            d.type(IDC_DESK_PORT, port);
+            d.press(IDOK);
+            if (std::string(port) != "5003") boxes.push_back(d.answerBox("Notice"));
+            stayedOpen = stayedOpen && (std::string(port) == "5003" || d.open());
+        }
+        d.leaveDesk();
+        // Slave 1 moved onto Slave 2's cell.
+        d.click(IDC_RIGHT);
+        d.press(IDOK);
+        boxes.push_back(d.answerBox("Notice"));
+        stayedOpen = stayedOpen && d.open();
+        d.click(IDC_LEFT);
+        d.press(IDOK);
+        d.waitUntilClosed();
+    });
+    openFromTray();
+    driver.finish();
+    EXPECT_EQ(driver.problems, std::vector<std::string>{});
+    EXPECT_EQ(kept, "pc-four Right of Slave 2");
+    EXPECT_EQ(placed, "Above the Master");
+    const char* const expected[] = {"Two PCs cannot stand in one cell", "must stand next to the Master",
+                                    "same computer and port", "at least 2 apart", "a number from 1 to 65534",
+                                    "Slave 2 stands in the same cell as another PC"};
+    ASSERT_EQ(boxes.size(), std::size(expected));
+    for (size_t i = 0; i < boxes.size(); ++i) EXPECT_NE(boxes[i].find(expected[i]), std::string::npos) << boxes[i];
+    EXPECT_TRUE(stayedOpen);
+    EXPECT_EQ(stored(HKEY_LOCAL_MACHINE, {"SRPartner2", "SRPort2", "ScreenPos2", "SRNextTo2", "SRPartner3", "SRPort3",
+                                          "ScreenPos3", "SRNextTo3", "SRPartner4", "SRPort4", "ScreenPos4", "SRNextTo4"}),
+              "sz:pc-two sz:5002 dword:1 dword:0 sz:PC-ONE sz:5003 dword:2 dword:0 - - - -");
+    EXPECT_EQ(moreSlaves(), "pc-two:5002:" + std::to_string(POS_RIGHT) + ":0 PC-ONE:5003:" +
+                                std::to_string(POS_ABOVE) + ":0 -");
 }
 
 }  // namespace
