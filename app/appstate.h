@@ -10,9 +10,10 @@
 #include <cstdint>
 
 #include "app/constants.h"
-#include "clipboard/clipboard_buffer.h"
 #include "input/desktop_math.h"
-#include "input/queues.h"
+#include "input/layout.h"
+
+struct Link;
 
 struct AppState {
     // Settings, loaded from the registry at the end of the window's creation.
@@ -20,15 +21,21 @@ struct AppState {
     int32_t screenPosition = 0;
     char partnerHost[256] = {};
     int32_t port = 0;
+    // Slaves 2 to 4 of a Master's desk beside Slave 1 (partnerHost, port and
+    // screenPosition); each is there when its SRPartnerN is stored.
+    struct MoreSlave {
+        int32_t present = 0;
+        char host[256] = {};
+        int32_t port = 0;
+        int32_t position = 0;  // POS_*, from ScreenPosN
+        int32_t nextTo = 0;    // SRNextToN: 0 the Master, 1 to 3 the Slave of that number
+    } moreSlaves[MAX_SLAVES - 1];
 
     // Screen and window geometry, in pixels.
     // localWidth and localHeight are the primary monitor's; `desktop` holds
     // every monitor (the primary alone when there is one).
     int32_t localWidth = 0, localHeight = 0;
     Desktop desktop = {};
-    int32_t remoteLeft = 0, remoteTop = 0;
-    int32_t remoteWidth = 0, remoteHeight = 0;
-    int32_t remoteSizeFromPartner = 0;  // 1 once a PKT_SCREEN_SIZE was taken
     int32_t mainWidth = 440, mainHeight = 150;
     RECT clipRect = {0, 0, 0, 0};
 
@@ -37,18 +44,22 @@ struct AppState {
     int32_t cursorX = 0, cursorY = 0;
     int32_t leftHeld = 0, rightHeld = 0;
     int32_t inputDisabled = 0;
-    int32_t masterLinked = 0;
-    int32_t peerReady = 0;
-    ButtonQueue buttonQueue;
-    KeyQueue keyQueue;
+    int32_t masterLinked = 0;  // the Master's hooks are in for a live connection
     int32_t injectWarmup = 0;
+    // The link that has control (STATE_REMOTE), or null; every partner's own
+    // state (connections, queues, its desktop) is in its link.
+    Link* controlLink = nullptr;
+    // Where the Slaves stand, from the settings.
+    Desk desk = {};
 
-    // Connections and clipboard.
-    SOCKET controlListener = 0, controlSocket = 0;
-    SOCKET clipboardListener = 0, clipboardSocket = 0;
-    int32_t controlListening = 0, clipboardListening = 0;
-    int32_t connectFailed = 0, clipboardConnectFailed = 0;
-    ClipboardBuffer clipboardBuffer;
+    // The listening sockets of one port and the next one up. Every partner
+    // whose port it is comes in through them.
+    struct PortListeners {
+        int32_t port = 0;
+        SOCKET controlListener = 0, clipboardListener = 0;
+        int32_t controlListening = 0, clipboardListening = 0;  // started (never cleared)
+        int32_t controlBound = 0;  // the control listener took its port
+    } listeners[MAX_SLAVES];
 
     // Windows, resources and threads.
     HWND mainWindow = nullptr;

@@ -7,6 +7,7 @@
 #include "input/flow.h"
 #include "input/hooks.h"
 #include "link/connections.h"
+#include "link/link.h"
 #include "link/link_key.h"
 #include "link/packets.h"
 #include "resources/resource.h"
@@ -60,10 +61,11 @@ void onDisplayChange(HWND window)
     const int32_t oldWidth = desktopWidth(app.desktop), oldHeight = desktopHeight(app.desktop);
     measureScreen();
     const int32_t width = desktopWidth(app.desktop), height = desktopHeight(app.desktop);
-    if (app.remoteSizeFromPartner == 0 && width > 0 && height > 0) {
-        app.remoteWidth = width;  // this PC's own size until a partner gives its own
-        app.remoteHeight = height;
-    }
+    for (Link& link : links)
+        if (link.remoteSizeFromPartner == 0 && width > 0 && height > 0) {
+            link.remoteWidth = width;  // this PC's own size until a partner gives its own
+            link.remoteHeight = height;
+        }
     if (width != oldWidth || height != oldHeight) reportScreenSize(window);
     if (app.controlState == STATE_REMOTE) {
         refitRemote();
@@ -103,14 +105,19 @@ void onCreate(HWND window)
         SetWindowLongA(window, GWL_STYLE, WS_SYSMENU);  // no caption
     }
 
-    app.remoteLeft = 0;
-    app.remoteWidth = desktopWidth(app.desktop);
-    app.remoteTop = 0;
-    app.remoteHeight = desktopHeight(app.desktop);
+    for (Link& link : links) {
+        link.index = static_cast<int32_t>(&link - links);
+        link.remoteLeft = 0;
+        link.remoteWidth = desktopWidth(app.desktop);
+        link.remoteTop = 0;
+        link.remoteHeight = desktopHeight(app.desktop);
+    }
     app.mainWindow = window;
-    app.peerReady = 0;
-    clearQueue(app.buttonQueue);
-    clearQueue(app.keyQueue);
+    for (Link& link : links) {
+        link.peerReady = 0;
+        clearQueue(link.buttonQueue);
+        clearQueue(link.keyQueue);
+    }
     app.injectWarmup = 0;
     placeBottomRight(window, app.mainWidth, app.mainHeight);
     app.controlState = STATE_LOCAL;
@@ -147,10 +154,13 @@ void onTimer(HWND window, WPARAM id)
         KillTimer(window, TIMER_SPLASH_HIDE);
         fadeSplashOut();
     }
-    if (id == TIMER_RECONNECT || id == TIMER_LINK_WATCH || id == TIMER_CLIPBOARD_RETRY) onLinkTimer(window, id);
-    if (id == TIMER_HANDSHAKE_CONTROL || id == TIMER_HANDSHAKE_CLIPBOARD || id == TIMER_NEWCOMER_CONTROL ||
-        id == TIMER_NEWCOMER_CLIPBOARD)
-        onHandshakeTimer(window, id);
+    UINT base = 0;
+    if (linkOfTimer(id, &base)) {
+        if (base == TIMER_RECONNECT || base == TIMER_LINK_WATCH || base == TIMER_CLIPBOARD_RETRY)
+            onLinkTimer(window, id);
+        else
+            onHandshakeTimer(window, id);
+    }
     if (id == TIMER_PLACEMENT_CHECK) checkPlacement(window);
     if (id == TIMER_CLIPBOARD_STORE) onClipboardTimer();
 }
@@ -180,14 +190,15 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_RBUTTONDOWN:      onClickOnWindow(); return 0;
     case WM_HOOK_MOUSE:       onHookMouse(wParam, reinterpret_cast<const MSLLHOOKSTRUCT*>(lParam)); return 0;
     case WM_HOOK_KEYBOARD:    onHookKeyboard(wParam, reinterpret_cast<const KBDLLHOOKSTRUCT*>(lParam)); return 0;
-    case WM_SEND_READY:       sendButtonPacket(window, app.controlSocket, PKT_READY, 0, 0); return 0;
-    case WM_SEND_BUTTON:      sendButtonPacket(window, app.controlSocket, PKT_INPUT, app.cursorX, app.cursorY); return 0;
-    case WM_SEND_KEY:         sendKeyPacket(window, app.controlSocket, PKT_INPUT, app.cursorX, app.cursorY); return 0;
-    case WM_SEND_WHEEL:       sendPendingWheel(window); return 0;
+    // The private sends carry the link's index in wParam (0 for the first).
+    case WM_SEND_READY:       sendButtonPacket(window, linkAt(wParam), PKT_READY, 0, 0); return 0;
+    case WM_SEND_BUTTON:      sendButtonPacket(window, linkAt(wParam), PKT_INPUT, app.cursorX, app.cursorY); return 0;
+    case WM_SEND_KEY:         sendKeyPacket(window, linkAt(wParam), PKT_INPUT, app.cursorX, app.cursorY); return 0;
+    case WM_SEND_WHEEL:       sendPendingWheel(window, linkAt(wParam)); return 0;
     case WM_LINK_BROKEN:      onControlLinkBroken(window, static_cast<SOCKET>(wParam)); return 0;
     case WM_SOCKET_GONE:      onSocketGone(static_cast<SOCKET>(wParam)); return 0;
-    case WM_LINK_PROVEN:      onLinkProven(window, static_cast<SOCKET>(wParam), static_cast<int>(lParam)); return 0;
-    case WM_LINK_REFUSED:     onLinkRefused(window, static_cast<SOCKET>(wParam), static_cast<int>(lParam)); return 0;
+    case WM_LINK_PROVEN:      onLinkProven(window, static_cast<SOCKET>(wParam), lParam); return 0;
+    case WM_LINK_REFUSED:     onLinkRefused(window, static_cast<SOCKET>(wParam), lParam); return 0;
     case WM_LINK_KEY_NOTICE:  showLinkKeyNotice(window); return 0;
     case WM_SET_CURSOR:       placePointer(window, static_cast<int32_t>(wParam), static_cast<int32_t>(lParam)); return 0;
     case WM_CONTROL_SOCKET:   onControlSocketEvent(window, static_cast<SOCKET>(wParam), lParam); return 0;

@@ -7,6 +7,7 @@
 #include "input/edge.h"
 #include "input/hooks.h"
 #include "link/connections.h"
+#include "link/link.h"
 #include "settings/autostart.h"
 #include "settings/link_key_dialog.h"
 #include "settings/port_text.h"
@@ -151,6 +152,29 @@ void addTrayIcon(HWND window)
     icon.hIcon = isWindowsXPOrLater() ? app.smallIcon : app.legacyTrayIcon;
     std::strncpy(icon.szTip, "Skiprail v1.0 - Tamberlode Ltd", sizeof icon.szTip - 1);
     Shell_NotifyIconA(NIM_ADD, &icon);
+    showDeskState();
+}
+
+void showDeskState()
+{
+    // One Slave: the tip and the panel stay as they always were.
+    if (slavesSetUp() < 2) return;
+    char text[64] = "Skiprail - linked:";
+    int32_t linked = 0;
+    for (const Link& link : links) {
+        if (!link.present || !link.controlLinked) continue;
+        lstrcatA(text, linked++ ? ", " : " ");
+        lstrcatA(text, linkName(link));
+    }
+    if (linked == 0) lstrcpyA(text, "Skiprail - no Slave linked");
+    NOTIFYICONDATAA& icon = app.trayIconData;
+    if (icon.hWnd) {
+        std::strncpy(icon.szTip, text, sizeof icon.szTip - 1);
+        icon.uFlags = NIF_TIP;
+        Shell_NotifyIconA(NIM_MODIFY, &icon);
+        icon.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+    }
+    showStatusText(app.statusLabel4, text);
 }
 
 void deleteTrayIcon()
@@ -224,8 +248,7 @@ void onCommand(HWND window, int id)
     // A port no connection can use is never listened or connected on.
     case IDC_CLIENT:   if (isUsablePort(app.port)) connectOrListen(); break;
     case IDC_SERVER:
-        if (isUsablePort(app.port))
-            startListening(app.port, WM_CONTROL_SOCKET, &app.controlListener, &app.controlListening);
+        if (isUsablePort(app.port)) startListening(app.port);
         break;
     case IDC_SEND:     SetCursorPos(10, 512); break;
     case IDC_ACTIVATE: installHooks(window); break;

@@ -8,6 +8,9 @@ void showDiagnosticControls(int showCommand);
 void addTrayIcon(HWND window);
 void deleteTrayIcon();
 void createTrayMenu();
+// With several Slaves, the tray icon's tip and the panel's fourth label say
+// which are linked now; with one, both stay as they are.
+void showDeskState();
 // "Start with Windows": puts the program in the user's Run key or takes it
 // out, with a box if that fails, and sets the item's check mark.
 void turnStartWithWindows(bool on);

@@ -1,5 +1,6 @@
 #include "app/pictures.h"
 
+#include "link/link.h"
 #include "resources/resource.h"
 
 namespace {
@@ -131,6 +132,31 @@ DWORD WINAPI splashFadeOutThread(void*)
     return 0;
 }
 
+// With several Slaves the notice says which one has control, on its second
+// line, in the picture's own colours: "Slave 2 in control".
+void nameTheSlave(HDC target, HDC picture)
+{
+    if (slavesSetUp() < 2 || !app.controlLink) return;
+    RECT line = {48, 26, 116, 40};
+    const COLORREF background = GetPixel(picture, 112, 44);
+    HBRUSH brush = CreateSolidBrush(background);
+    FillRect(target, &line, brush);
+    DeleteObject(brush);
+    char text[32];
+    lstrcpynA(text, linkName(*app.controlLink), 16);
+    lstrcatA(text, " in control");
+    // The size of the picture's own small print; made once and kept.
+    static HFONT smallPrint = nullptr;
+    if (!smallPrint)
+        smallPrint = CreateFontA(-10, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, ANSI_CHARSET, OUT_DEFAULT_PRECIS,
+                            CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS, "Tahoma");
+    HGDIOBJ font = SelectObject(target, smallPrint ? static_cast<HGDIOBJ>(smallPrint) : GetStockObject(DEFAULT_GUI_FONT));
+    SetBkMode(target, TRANSPARENT);
+    SetTextColor(target, RGB(190, 205, 225));
+    DrawTextA(target, text, -1, &line, DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+    SelectObject(target, font);
+}
+
 void paintPicture(HWND window, const Picture& picture)
 {
     PAINTSTRUCT paint;
@@ -142,6 +168,7 @@ void paintPicture(HWND window, const Picture& picture)
         BITMAP size = {};
         GetObjectA(bitmap, sizeof size, &size);
         BitBlt(target, picture.originX, 0, size.bmWidth, size.bmHeight, source, 0, 0, SRCCOPY);
+        if (&picture == &NOTICE) nameTheSlave(target, source);
         SelectObject(source, previous);
         DeleteDC(source);
     }
@@ -309,8 +336,14 @@ int showAboutDialog()
     return 0;
 }
 
+void showControlNotice()
+{
+    if (app.noticeWindow) InvalidateRect(app.noticeWindow, nullptr, FALSE);
+}
+
 void fadeNoticeIn()
 {
+    showControlNotice();
     startNoticeFade(true);
 }
 

@@ -18,6 +18,8 @@ int showAboutDialog();
 // back. A fade asked to stop ends before its next step and leaves the
 // opacity where it was; the fade that replaces it goes on from there.
 void fadeNoticeIn();
+// The notice names the PC that has control anew (with several Slaves).
+void showControlNotice();
 void fadeNoticeOut();
 
 // The splash: in on TIMER_SPLASH_SHOW, out on TIMER_SPLASH_HIDE.

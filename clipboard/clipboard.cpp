@@ -6,50 +6,18 @@
 #include <cwchar>
 #include <initializer_list>
 
+#include "link/link.h"
 #include "link/link_key.h"
 #include "link/packets.h"
 
 namespace {
 
-// Outgoing text waits here while the socket drains, apart from the incoming
-// buffer: a partner pushing while our own push is still going out must not
-// find the two waiting for each other.
-ClipboardOutbox outbox;
-bool loading = false;      // loadClipboardText is running (its boxes run a message loop)
-bool pushWaiting = false;  // a push came while a transfer was still going out
-
-// What the partner announced it takes in chunks; 0: plain text only.
-int32_t partnerTakes = 0;
 constexpr int32_t WE_TAKE = CLIP_CAN_TEXT | CLIP_CAN_PICTURE;
 
-// A richer transfer going out: its parts, copied off the clipboard, live
-// until its END has gone (or it is given up), and go out a chunk at a time
-// through the outbox.
-struct Outgoing {
-    struct Part {
-        uint32_t format;
-        uint8_t* data;
-        uint32_t size;
-    } parts[CLIPBOARD_MAX_PARTS];
-    int32_t count = 0;
-    int32_t part = 0;      // the part whose next chunk goes next
-    uint32_t offset = 0;   // where in it
-    uint32_t number = 0;   // the transfer number
-    bool active = false;   // chunks of it remain, END included
-};
-Outgoing outgoing;
-uint32_t lastTransfer = 0;
-
-// The transfer being received in chunks.
-ClipboardAssembly incoming;
-
-// receiveClipboardData is running: a notification that its boxes let in
-// finds its bytes read by the loop already under way.
-bool receiving = false;
-// Read notifications already answered: each read that left bytes behind, or
-// found more arrived, had the socket layer post one more notification, which
-// then finds nothing waiting. Those are no one's failure.
-long staleNotices = 0;
+// A transfer from one Slave that the Slave in the next cell, which has
+// control now, gets as its entry push once it is on this PC's clipboard.
+Link* relayFrom = nullptr;
+Link* relayTo = nullptr;
 
 void errorBox(const char* text)
 {
@@ -64,18 +32,19 @@ void clipboardFailure(const char* text)
     showInteger(static_cast<int>(error));
 }
 
-void freeOutgoing()
+void freeOutgoing(Link& link)
 {
+    OutgoingTransfer& outgoing = link.outgoing;
     for (int32_t i = 0; i < outgoing.count; ++i) std::free(outgoing.parts[i].data);
-    outgoing = Outgoing();
+    outgoing = OutgoingTransfer();
 }
 
-void sendDone(HWND window)
+void sendDone(HWND window, Link& link)
 {
-    outbox.length = outbox.sent = 0;
-    if (pushWaiting) {
-        pushWaiting = false;
-        pushClipboard(window);
+    link.outbox.length = link.outbox.sent = 0;
+    if (link.pushWaiting) {
+        link.pushWaiting = false;
+        pushClipboard(window, link);
     }
 }
 
@@ -83,18 +52,20 @@ void sendDone(HWND window)
 // A transfer that a newer push is waiting for is given up here, at the end
 // of a chunk, so the stream stays in step: an END that counts no parts
 // tells the partner to drop what it holds of it.
-bool nextChunk()
+bool nextChunk(Link& link)
 {
+    OutgoingTransfer& outgoing = link.outgoing;
+    ClipboardOutbox& outbox = link.outbox;
     if (!outgoing.active) return false;
     const bool allSent = outgoing.part == outgoing.count;
-    if (allSent || pushWaiting) {
+    if (allSent || link.pushWaiting) {
         const uint32_t parts = allSent ? static_cast<uint32_t>(outgoing.count) : 0;
         outbox.length = frameClipboardChunk(outbox.storage, outgoing.number, CLIP_FORMAT_END, parts, 0, nullptr, 0);
         outbox.sent = 0;
         outgoing.active = false;
         return true;
     }
-    const Outgoing::Part& part = outgoing.parts[outgoing.part];
+    const OutgoingTransfer::Part& part = outgoing.parts[outgoing.part];
     const uint32_t left = part.size - outgoing.offset;
     const int32_t n = left < static_cast<uint32_t>(CLIPBOARD_CHUNK_DATA) ? static_cast<int32_t>(left) : CLIPBOARD_CHUNK_DATA;
     outbox.length = frameClipboardChunk(outbox.storage, outgoing.number, part.format, part.size, outgoing.offset,
@@ -108,7 +79,7 @@ bool nextChunk()
     return true;
 }
 
-bool addPart(uint32_t format, const void* data, uint32_t size)
+bool addPart(OutgoingTransfer& outgoing, uint32_t format, const void* data, uint32_t size)
 {
     uint8_t* copy = static_cast<uint8_t*>(std::malloc(size ? size : 1));
     if (!copy) return false;
@@ -136,7 +107,7 @@ bool isAscii(const uint8_t* text, size_t n)
 
 // Text placed as CF_TEXT that is all ASCII reads the same in every code page
 // and in UTF-8: it goes as it is, spared two conversions of the whole.
-bool loadAsciiText()
+bool loadAsciiText(OutgoingTransfer& outgoing)
 {
     if (placedFormat({CF_TEXT, CF_OEMTEXT, CF_UNICODETEXT}) != CF_TEXT) return false;
     HANDLE data = GetClipboardData(CF_TEXT);
@@ -145,17 +116,17 @@ bool loadAsciiText()
     const SIZE_T size = GlobalSize(data);
     const size_t n = size ? strnlen(reinterpret_cast<const char*>(text), size) : std::strlen(reinterpret_cast<const char*>(text));
     const bool ascii = isAscii(text, n);
-    if (ascii && n <= CLIPBOARD_MAX_PART) addPart(CLIP_FORMAT_TEXT, text, static_cast<uint32_t>(n));
+    if (ascii && n <= CLIPBOARD_MAX_PART) addPart(outgoing, CLIP_FORMAT_TEXT, text, static_cast<uint32_t>(n));
     GlobalUnlock(data);
     return ascii;
 }
 
 // The clipboard's text as UTF-8, from its Unicode form (which the system
 // makes from CF_TEXT when a program placed only that).
-void loadText()
+void loadText(OutgoingTransfer& outgoing)
 {
     if (!IsClipboardFormatAvailable(CF_UNICODETEXT) && !IsClipboardFormatAvailable(CF_TEXT)) return;
-    if (loadAsciiText()) return;
+    if (loadAsciiText(outgoing)) return;
     HANDLE data = GetClipboardData(CF_UNICODETEXT);
     if (!data) {
         clipboardFailure("GetClipboard - GetClipboardData failed.");
@@ -180,7 +151,7 @@ void loadText()
 }
 
 // The clipboard's picture in the form the program that copied it gave.
-void loadPicture()
+void loadPicture(OutgoingTransfer& outgoing)
 {
     UINT format = placedFormat({CF_DIB, CF_DIBV5, CF_BITMAP});
     if (!format) return;
@@ -192,24 +163,24 @@ void loadPicture()
     // up, is left out without a word: the text goes, and with no text the
     // partner keeps its own clipboard.
     const uint32_t size = packedDibSize(dib, GlobalSize(data));
-    if (size) addPart(format == CF_DIBV5 ? CLIP_FORMAT_DIBV5 : CLIP_FORMAT_DIB, dib, size);
+    if (size) addPart(outgoing, format == CF_DIBV5 ? CLIP_FORMAT_DIBV5 : CLIP_FORMAT_DIB, dib, size);
     GlobalUnlock(data);
 }
 
 // Copies what the partner takes off the clipboard into a new transfer.
-void loadRichClipboard()
+void loadRichClipboard(Link& link)
 {
-    freeOutgoing();
+    freeOutgoing(link);
     if (!OpenClipboard(app.mainWindow)) {
         MessageBoxA(app.mainWindow, "Open Clipboard Failed.", "Error", MB_OK);
         return;
     }
-    if (partnerTakes & CLIP_CAN_TEXT) loadText();
-    if (partnerTakes & CLIP_CAN_PICTURE) loadPicture();
+    if (link.partnerTakes & CLIP_CAN_TEXT) loadText(link.outgoing);
+    if (link.partnerTakes & CLIP_CAN_PICTURE) loadPicture(link.outgoing);
     if (!CloseClipboard()) clipboardFailure("GetClipboard - CloseClipboard Failed.");
-    if (outgoing.count == 0) return;  // nothing to send: the partner keeps its own
-    outgoing.number = ++lastTransfer;
-    outgoing.active = true;
+    if (link.outgoing.count == 0) return;  // nothing to send: the partner keeps its own
+    link.outgoing.number = ++link.lastTransfer;
+    link.outgoing.active = true;
 }
 
 // A movable block of n bytes, locked at *to; null when there is none.
@@ -259,6 +230,7 @@ struct Pending {
     UINT formats[CLIPBOARD_MAX_PARTS];
     int count;
     int triesLeft;
+    Link* source;  // the link it came on
 };
 Pending pending = {};
 constexpr UINT STORE_RETRY_MS = 25;
@@ -298,12 +270,20 @@ void placePending()
         }
     }
     if (!CloseClipboard()) clipboardFailure("Analyse - CloseClipboard Failed.");
+    // What came from the Slave just left goes on to the one in control now.
+    if (pending.source && pending.source == relayFrom && relayTo && app.controlLink == relayTo) {
+        Link* to = relayTo;
+        relayFrom = relayTo = nullptr;
+        pushClipboard(app.mainWindow, *to);
+    }
 }
 
 // Puts a whole incoming transfer on the clipboard, every part at once.
-void storeParts()
+void storeParts(Link& link)
 {
+    const ClipboardAssembly& incoming = link.incoming;
     dropPending();  // a transfer still waiting is replaced by the newer one
+    pending.source = &link;
     for (int32_t i = 0; i < incoming.count; ++i) {
         const ClipboardPart& part = incoming.parts[i];
         if (!clipboardPartWhole(part)) continue;
@@ -335,14 +315,14 @@ void storeParts()
 
 }  // namespace
 
-void resetClipboardBuffer()
+void resetClipboardBuffer(Link& link)
 {
-    clipboardReset(app.clipboardBuffer);
-    clipboardOutboxReset(outbox);
-    freeOutgoing();
-    assemblyClear(incoming);
-    pushWaiting = false;
-    staleNotices = 0;
+    clipboardReset(link.clipboardBuffer);
+    clipboardOutboxReset(link.outbox);
+    freeOutgoing(link);
+    assemblyClear(link.incoming);
+    link.pushWaiting = false;
+    link.staleNotices = 0;
 }
 
 void onClipboardTimer()
@@ -350,19 +330,26 @@ void onClipboardTimer()
     placePending();
 }
 
-void announceClipboard(HWND window)
+void announceClipboard(HWND window, Link& link)
 {
-    partnerTakes = 0;  // a new partner, until it says otherwise
-    sendQuietPacket(window, app.controlSocket, PKT_CLIPBOARD_CAPS, CLIPBOARD_EXTENSION_VERSION, WE_TAKE);
+    link.partnerTakes = 0;  // a new partner, until it says otherwise
+    sendQuietPacket(window, link, PKT_CLIPBOARD_CAPS, CLIPBOARD_EXTENSION_VERSION, WE_TAKE);
 }
 
-void notePartnerClipboard(int32_t version, int32_t takes)
+void notePartnerClipboard(Link& link, int32_t version, int32_t takes)
 {
-    partnerTakes = version >= CLIPBOARD_EXTENSION_VERSION ? takes & WE_TAKE : 0;
+    link.partnerTakes = version >= CLIPBOARD_EXTENSION_VERSION ? takes & WE_TAKE : 0;
 }
 
-void loadClipboardText()
+void relayClipboard(Link& from, Link& to)
 {
+    relayFrom = &from;
+    relayTo = &to;
+}
+
+void loadClipboardText(Link& link)
+{
+    ClipboardOutbox& outbox = link.outbox;
     if (!clipboardOutboxReset(outbox)) return;
     if (!OpenClipboard(app.mainWindow)) {
         MessageBoxA(app.mainWindow, "Open Clipboard Failed.", "Error", MB_OK);
@@ -386,75 +373,79 @@ void loadClipboardText()
     if (!CloseClipboard()) clipboardFailure("GetClipboard - CloseClipboard Failed.");
 }
 
-void sendClipboardBuffer(HWND window)
+void sendClipboardBuffer(HWND window, Link& link)
 {
-    if (outbox.length == 0) {
+    if (link.outbox.length == 0) {
         // Nothing loaded: nothing goes over the wire, but a send of no bytes
         // still tells whether there is a clipboard connection at all.
-        if (send(app.clipboardSocket, "", 0, 0) == SOCKET_ERROR)
+        if (send(link.clipboardSocket, "", 0, 0) == SOCKET_ERROR)
             reportSocketError(WSAGetLastError(), "sendbuffer ()", window);
-        sendDone(window);
+        sendDone(window, link);
         return;
     }
-    continueClipboardSend(window);
+    continueClipboardSend(window, link);
 }
 
-void continueClipboardSend(HWND window)
+void continueClipboardSend(HWND window, Link& link)
 {
-    while (outbox.sent < outbox.length || nextChunk()) {
-        const int n = linkSend(LINK_CLIPBOARD, app.clipboardSocket,
+    ClipboardOutbox& outbox = link.outbox;
+    while (outbox.sent < outbox.length || nextChunk(link)) {
+        const int n = linkSend(link, LINK_CLIPBOARD, link.clipboardSocket,
                                reinterpret_cast<const char*>(outbox.storage + outbox.sent), outbox.length - outbox.sent);
         if (n == SOCKET_ERROR) {
             const int error = WSAGetLastError();
             if (error == WSAEWOULDBLOCK) return;  // the rest goes when the socket drains
             outbox.length = outbox.sent = 0;
-            freeOutgoing();
+            freeOutgoing(link);
             reportSocketError(error, "sendbuffer ()", window);
             break;
         }
         outbox.sent += n;
     }
-    freeOutgoing();
-    sendDone(window);
+    freeOutgoing(link);
+    sendDone(window, link);
 }
 
-void pushClipboard(HWND window)
+void pushClipboard(HWND window, Link& link)
 {
-    if (loading || outbox.length > 0 || outgoing.active) {
+    if (link.loading || link.outbox.length > 0 || link.outgoing.active) {
         // A richer transfer gives way at the end of its chunk; plain text
         // has no place to stop, and goes out whole first.
-        pushWaiting = true;
+        link.pushWaiting = true;
         return;
     }
-    loading = true;
-    if (partnerTakes) {
-        if (clipboardOutboxReset(outbox)) loadRichClipboard();
+    // A push of this PC's own clipboard replaces one still to be passed on.
+    if (relayTo == &link) relayFrom = relayTo = nullptr;
+    link.loading = true;
+    if (link.partnerTakes) {
+        if (clipboardOutboxReset(link.outbox)) loadRichClipboard(link);
     } else {
-        loadClipboardText();
+        loadClipboardText(link);
     }
-    loading = false;
-    if (outgoing.active) continueClipboardSend(window);
-    else sendClipboardBuffer(window);
+    link.loading = false;
+    if (link.outgoing.active) continueClipboardSend(window, link);
+    else sendClipboardBuffer(window, link);
 }
 
-void receiveClipboardData()
+void receiveClipboardData(Link& link)
 {
-    if (receiving) return;
+    if (link.receiving) return;
     u_long waiting = 0;
-    if (linkWaiting(LINK_CLIPBOARD, app.clipboardSocket, &waiting) != 0) {
+    if (linkWaiting(link, LINK_CLIPBOARD, link.clipboardSocket, &waiting) != 0) {
         errorBox("ioctlsocket failed.");
         return;
     }
     if (waiting == 0) {
         // A protected link reads ahead of its notifications: one that finds
         // nothing left there is no one's failure.
-        if (staleNotices > 0) --staleNotices;
-        else if (!linkKeyed(LINK_CLIPBOARD, app.clipboardSocket)) MessageBoxA(nullptr, "Receive Complete.", "Info", MB_OK);
+        if (link.staleNotices > 0) --link.staleNotices;
+        else if (!linkKeyed(link, LINK_CLIPBOARD, link.clipboardSocket))
+            MessageBoxA(nullptr, "Receive Complete.", "Info", MB_OK);
         return;
     }
-    ClipboardBuffer& buffer = app.clipboardBuffer;
+    ClipboardBuffer& buffer = link.clipboardBuffer;
     if (!buffer.allocated) clipboardReset(buffer);
-    receiving = true;
+    link.receiving = true;
     // Reads what is waiting, in a bounded number of calls, so a partner that
     // never stops sending cannot hold up everything else here.
     int reads = 0;
@@ -463,7 +454,7 @@ void receiveClipboardData()
         const bool haveStorage = buffer.storage != nullptr;
         char* space = haveStorage ? reinterpret_cast<char*>(clipboardSpace(buffer)) : scratch;
         const int room = haveStorage ? clipboardRoom(buffer) : static_cast<int>(sizeof scratch);
-        const int n = linkRecv(LINK_CLIPBOARD, app.clipboardSocket, space, room);
+        const int n = linkRecv(link, LINK_CLIPBOARD, link.clipboardSocket, space, room);
         if (n == SOCKET_ERROR) {
             const int error = WSAGetLastError();
             if (error != WSAEWOULDBLOCK) reportSocketError(error, "Receive Data Buffer ()", app.mainWindow);
@@ -475,21 +466,21 @@ void receiveClipboardData()
         for (ClipboardStep step = clipboardCommit(buffer, n); step != ClipboardStep::NeedMore;
              step = clipboardConsume(buffer)) {
             if (step == ClipboardStep::Complete) {
-                storeClipboardText();
-            } else if (assembleChunk(incoming, clipboardChunk(buffer))) {
-                storeParts();
-                assemblyClear(incoming);  // its storage goes as soon as it is stored
+                storeClipboardText(link);
+            } else if (assembleChunk(link.incoming, clipboardChunk(buffer))) {
+                storeParts(link);
+                assemblyClear(link.incoming);  // its storage goes as soon as it is stored
             }
         }
     }
-    if (reads > 1) staleNotices += reads - 1;
-    receiving = false;
+    if (reads > 1) link.staleNotices += reads - 1;
+    link.receiving = false;
 }
 
-void storeClipboardText()
+void storeClipboardText(Link& link)
 {
-    const char* text = clipboardText(app.clipboardBuffer);
-    const size_t n = static_cast<size_t>(clipboardTextLength(app.clipboardBuffer));
+    const char* text = clipboardText(link.clipboardBuffer);
+    const size_t n = static_cast<size_t>(clipboardTextLength(link.clipboardBuffer));
     HGLOBAL block = globalCopy(text, n + 1);  // the text and its NUL
     if (!block) {
         // Nothing goes on the clipboard, and the user hears of it once.
@@ -503,6 +494,7 @@ void storeClipboardText()
     pending.formats[0] = CF_TEXT;
     pending.count = 1;
     pending.triesLeft = STORE_TRIES;
+    pending.source = &link;
     placePending();
 }
 

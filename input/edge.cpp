@@ -9,6 +9,7 @@
 #include "input/edge_math.h"
 #include "input/flow.h"
 #include "input/hooks.h"
+#include "link/link.h"
 #include "link/packets.h"
 
 namespace {
@@ -53,9 +54,20 @@ POINT heldBy(const RECT& clip, POINT p)
             p.y < clip.top ? clip.top : (p.y >= clip.bottom ? clip.bottom - 1 : p.y)};
 }
 
-ScreenGeometry geometry()
+ScreenGeometry geometry(const Link& link)
 {
-    return {app.localWidth, app.localHeight, app.remoteLeft, app.remoteTop, app.remoteWidth, app.remoteHeight};
+    return {app.localWidth, app.localHeight, link.remoteLeft, link.remoteTop, link.remoteWidth, link.remoteHeight};
+}
+
+const int32_t SIDES[] = {POS_LEFT, POS_RIGHT, POS_ABOVE, POS_BELOW};
+
+// The Slave in the cell next to `who` on `side`, if it is linked: only then
+// may control go there.
+Link* linkedNeighbour(int32_t who, int32_t side)
+{
+    const int32_t n = deskNeighbour(app.desk, who, side);
+    if (n < 0 || n >= MAX_SLAVES || !links[n].present || !links[n].controlLinked) return nullptr;
+    return &links[n];
 }
 
 // Where the pointer stands, for a point reported past every monitor: the
@@ -69,22 +81,100 @@ Point pointerUnder(Point p)
     return {cursor.x, cursor.y};
 }
 
-// The crossing tests: one screen's as they always were, or the desktop's
-// outer edge where there are several monitors.
-bool enters(Point p, Point* entry)
+// The crossing tests for a Slave standing at `position` of the Master: one
+// screen's as they always were, or the desktop's outer edge where there are
+// several monitors.
+bool enters(const Link& link, int32_t position, Point under, Point p, Point* entry)
 {
     if (app.desktop.count > 1)
-        return entersRemoteAcross(app.screenPosition, app.desktop, app.remoteWidth, app.remoteHeight,
-                                  pointerUnder(p), p, entry);
-    return entersRemote(app.screenPosition, geometry(), p, entry);
+        return entersRemoteAcross(position, app.desktop, link.remoteWidth, link.remoteHeight, under, p, entry);
+    return entersRemote(position, geometry(link), p, entry);
 }
 
-bool leaves(Point p, Point* reentry)
+bool leaves(const Link& link, int32_t position, Point p, Point* reentry)
 {
     if (app.desktop.count > 1)
-        return leavesRemoteAcross(app.screenPosition, app.desktop, app.remoteWidth, app.remoteHeight,
-                                  pointerUnder(p), p, reentry);
-    return leavesRemote(app.screenPosition, geometry(), p, reentry);
+        return leavesRemoteAcross(position, app.desktop, link.remoteWidth, link.remoteHeight, pointerUnder(p), p,
+                                  reentry);
+    return leavesRemote(position, geometry(link), p, reentry);
+}
+
+// In local state: the Slave the pushed point enters, each side of the
+// Master's desktop tested against the Slave standing there; null when none.
+Link* entered(Point p, Point* entry)
+{
+    Point under = p;
+    bool measured = false;
+    for (int32_t side : SIDES) {
+        Link* link = linkedNeighbour(DESK_MASTER, side);
+        if (!link) continue;
+        if (!measured) {
+            under = app.desktop.count > 1 ? pointerUnder(p) : p;
+            measured = true;
+        }
+        if (enters(*link, side, under, p, entry)) return link;
+    }
+    return nullptr;
+}
+
+// Where a point pushed past the edge of the Slave in control goes: back to
+// the Master (*to null, *target the point on the Master), to the Slave in
+// the next cell (*to that link, *target its entry point), or nowhere (false).
+// `held`: the point is the Slave's position moved by the hand's step.
+bool leaving(const Link& from, Point p, Link** to, Point* target)
+{
+    for (int32_t side : SIDES) {
+        const int32_t n = deskNeighbour(app.desk, from.index, side);
+        if (n == DESK_MASTER) {
+            if (leaves(from, oppositeSide(side), p, target)) {
+                *to = nullptr;
+                return true;
+            }
+        } else if (Link* next = linkedNeighbour(from.index, side)) {
+            if (pushedPast(side, from.remoteWidth, from.remoteHeight, p)) {
+                *to = next;
+                *target = entryAcross(side, from.remoteWidth, from.remoteHeight, next->remoteWidth, next->remoteHeight, p);
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+// The same for a Slave whose position follows the hand's steps (the Master's
+// pointer held): *at moves by the step, kept inside the Slave's desktop
+// unless it leaves.
+bool steppedOut(const Link& from, bool mayLeave, Point step, Point* at, Link** to, Point* target)
+{
+    const Point start = *at;
+    for (int32_t side : SIDES) {
+        const int32_t n = deskNeighbour(app.desk, from.index, side);
+        if (n == DESK_MASTER) {
+            Point moved = start;
+            if (stepRemote(oppositeSide(side), app.desktop, from.remoteWidth, from.remoteHeight, mayLeave, step, &moved,
+                           target)) {
+                *at = moved;
+                *to = nullptr;
+                return true;
+            }
+        } else if (Link* next = linkedNeighbour(from.index, side)) {
+            const int64_t x = static_cast<int64_t>(start.x) + step.x, y = static_cast<int64_t>(start.y) + step.y;
+            const Point pushed = {static_cast<int32_t>(x < INT32_MIN ? INT32_MIN : x > INT32_MAX ? INT32_MAX : x),
+                                  static_cast<int32_t>(y < INT32_MIN ? INT32_MIN : y > INT32_MAX ? INT32_MAX : y)};
+            if (mayLeave && pushedPast(side, from.remoteWidth, from.remoteHeight, pushed)) {
+                *at = pushed;
+                *to = next;
+                *target = entryAcross(side, from.remoteWidth, from.remoteHeight, next->remoteWidth,
+                                      next->remoteHeight, pushed);
+                return true;
+            }
+        }
+    }
+    Point moved = start;
+    Point unused;
+    stepRemote(0, app.desktop, from.remoteWidth, from.remoteHeight, false, step, &moved, &unused);
+    *at = moved;
+    return false;
 }
 
 // Keeps the pointer on holdAt, where it stands: the hook library keeps its
@@ -95,9 +185,9 @@ void startHolding()
     SetCursorPos(holdAt.x, holdAt.y);
 }
 
-bool slaveFits()
+bool slaveFits(const Link& link)
 {
-    return coversRemote(app.desktop, app.remoteWidth, app.remoteHeight);
+    return coversRemote(app.desktop, link.remoteWidth, link.remoteHeight);
 }
 
 // The position on the Slave becomes the newest, for every packet to come.
@@ -126,12 +216,25 @@ void freeUserInput()
 // What leaving and dropping have in common: local state, capture undone.
 void undoCapture(HWND window)
 {
-    app.peerReady = 0;
+    if (Link* link = app.controlLink) {
+        link->peerReady = 0;
+        forgetPendingInput(*link);
+    }
+    app.controlLink = nullptr;
     app.controlState = STATE_LOCAL;
     freeUserInput();
-    forgetPendingInput();
     SetLayeredWindowAttributes(window, 0, 255, LWA_ALPHA);
     ShowWindow(window, SW_HIDE);
+}
+
+// Each move goes to the Slave in control when it is ready for one. (A send
+// that fails drops control: the link is held here, not read again.)
+void sendPosition()
+{
+    Link* link = app.controlLink;
+    if (!link || link->peerReady != 1) return;
+    sendButtonPacket(app.mainWindow, *link, PKT_INPUT, app.cursorX, app.cursorY);
+    link->peerReady = 0;
 }
 
 // Keeps the capture window under the pointer. Moving a window is a round trip
@@ -156,80 +259,101 @@ void handleMouseMove(const MSLLHOOKSTRUCT* record)
     app.cursorX = record->pt.x;
     app.cursorY = record->pt.y;
     showStatusValue(app.statusLabel1, app.cursorX);
-    const bool wasRemote = app.controlState != STATE_LOCAL;
+    followDesk();
+    const bool wasRemote = app.controlState != STATE_LOCAL && app.controlLink;
 
     const bool buttonHeld = app.leftHeld != 0 || app.rightHeld != 0;
     const Point point = {app.cursorX, app.cursorY};
     Point target;
+    Link* next = nullptr;
     if (wasRemote && held) {
         // The step the hand made from the held point moves the Slave's position.
         Point at = slaveAt;
         const Point step = {point.x - holdAt.x, point.y - holdAt.y};
-        const bool leaving = stepRemote(app.screenPosition, app.desktop, app.remoteWidth, app.remoteHeight,
-                                        !buttonHeld, step, &at, &target);
+        const bool leavingNow = steppedOut(*app.controlLink, !buttonHeld, step, &at, &next, &target);
         recordSlavePosition(at);
-        if (leaving) {
+        if (leavingNow && next) {
+            switchRemote(*next, target.x, target.y);
+            if (held) return;  // the first step on the next Slave is the next move
+        } else if (leavingNow) {
             leaveRemote();
             PostMessageA(app.mainWindow, WM_SET_CURSOR, static_cast<WPARAM>(target.x), static_cast<LPARAM>(target.y));
         } else {
             slaveAt = at;
         }
-        if (app.peerReady == 1) {
-            sendButtonPacket(app.mainWindow, app.controlSocket, PKT_INPUT, app.cursorX, app.cursorY);
-            app.peerReady = 0;
-        }
+        sendPosition();
         return;
     }
 
-    if (app.controlState == STATE_LOCAL && !buttonHeld && enters(point, &target)) {
-        enterRemote(target.x, target.y);
-        // From here on positions are the Slave's; the entry point is the newest.
-        app.cursorX = target.x;
-        app.cursorY = target.y;
-        PostMessageA(app.mainWindow, WM_SET_CURSOR, static_cast<WPARAM>(target.x), static_cast<LPARAM>(target.y));
-        if (held) return;  // the first step is the next move
+    if (app.controlState == STATE_LOCAL && !buttonHeld) {
+        if (Link* link = entered(point, &target)) {
+            enterRemote(*link, target.x, target.y);
+            // From here on positions are the Slave's; the entry point is the newest.
+            app.cursorX = target.x;
+            app.cursorY = target.y;
+            PostMessageA(app.mainWindow, WM_SET_CURSOR, static_cast<WPARAM>(target.x), static_cast<LPARAM>(target.y));
+            if (held) return;  // the first step is the next move
+        }
     }
 
-    if (app.controlState != STATE_LOCAL) {
-        if (!buttonHeld && leaves(point, &target)) {
-            leaveRemote();
-            PostMessageA(app.mainWindow, WM_SET_CURSOR, static_cast<WPARAM>(target.x),
-                         static_cast<LPARAM>(target.y));
+    if (app.controlState != STATE_LOCAL && app.controlLink) {
+        if (!buttonHeld && leaving(*app.controlLink, point, &next, &target)) {
+            if (next) {
+                switchRemote(*next, target.x, target.y);
+                if (held) return;
+            } else {
+                leaveRemote();
+                PostMessageA(app.mainWindow, WM_SET_CURSOR, static_cast<WPARAM>(target.x),
+                             static_cast<LPARAM>(target.y));
+            }
         }
-        if (app.peerReady == 1) {
-            sendButtonPacket(app.mainWindow, app.controlSocket, PKT_INPUT, app.cursorX, app.cursorY);
-            app.peerReady = 0;
-        }
+        sendPosition();
     }
     // Once the packet is on its way: entering placed the window, leaving hid it.
     if (wasRemote && app.controlState != STATE_LOCAL) followPointer(record->pt);
 }
 
-void enterRemote(int32_t x, int32_t y)
+namespace {
+
+// Takes the Master's pointer for a Slave entered at (x, y): confined to a
+// rectangle of the Slave's size, or held where it stands when the Slave does
+// not fit on the Master's monitors.
+void captureFor(const Link& link, int32_t x, int32_t y, POINT standing)
 {
-    sendButtonPacket(app.mainWindow, app.controlSocket, PKT_ENTER, x, y);
-    app.peerReady = 0;
-    app.buttonQueue.readIndex = 0;
-    app.buttonQueue.count = 0;
-    forgetPendingInput();
-    app.controlState = STATE_REMOTE;
-    held = !slaveFits();
+    const bool wasHeld = held;
+    held = !slaveFits(link);
     if (held) {
         // Held on the pixel it crossed from, where the system leaves it, from
         // before the capture window shows (Wine reports the pointer as a
         // window appears under it).
-        const Point on = pointOnDesktop(app.desktop, {app.cursorX, app.cursorY});
+        const Point on = pointOnDesktop(app.desktop, {standing.x, standing.y});
         holdAt = {on.x, on.y};
-        slaveAt = insideRemote({x, y}, app.remoteWidth, app.remoteHeight);
-        startHolding();
+        slaveAt = insideRemote({x, y}, link.remoteWidth, link.remoteHeight);
+        if (!wasHeld) startHolding();
+    } else if (wasHeld) {
+        holdPointer(0);
     }
+}
+
+}  // namespace
+
+void enterRemote(Link& link, int32_t x, int32_t y)
+{
+    sendButtonPacket(app.mainWindow, link, PKT_ENTER, x, y);
+    link.peerReady = 0;
+    link.buttonQueue.readIndex = 0;
+    link.buttonQueue.count = 0;
+    forgetPendingInput(link);
+    app.controlLink = &link;
+    app.controlState = STATE_REMOTE;
+    captureFor(link, x, y, POINT{app.cursorX, app.cursorY});
     SetLayeredWindowAttributes(app.mainWindow, 0, 1, LWA_ALPHA);  // 1, not 0: it must still take clicks
     // Shown without taking the activation: the user's own window keeps it,
     // and typing goes there again once control comes back.
     captureCentre = held ? holdAt : POINT{app.cursorX, app.cursorY};
     SetWindowPos(app.mainWindow, HWND_TOPMOST, captureCentre.x - 25, captureCentre.y - 25, 50, 50,
                  SWP_SHOWWINDOW | SWP_NOACTIVATE);
-    pushClipboard(app.mainWindow);
+    pushClipboard(app.mainWindow, link);
     clipToRemote();
     if (!pointerHidden) {
         ShowCursor(FALSE);
@@ -239,10 +363,38 @@ void enterRemote(int32_t x, int32_t y)
     setRemoteFlags(1);
 }
 
+void switchRemote(Link& to, int32_t x, int32_t y)
+{
+    Link& from = *app.controlLink;
+    // The Slave left lets go of whatever the replay holds down there and
+    // sends its clipboard, which the next one gets as its entry push.
+    sendButtonPacket(app.mainWindow, from, PKT_LEAVE, app.cursorX, app.cursorY);
+    if (app.controlLink != &from) return;  // the send failed: control came home instead
+    from.peerReady = 0;
+    forgetPendingInput(from);
+    sendButtonPacket(app.mainWindow, to, PKT_ENTER, x, y);
+    to.peerReady = 0;
+    to.buttonQueue.readIndex = 0;
+    to.buttonQueue.count = 0;
+    forgetPendingInput(to);
+    app.controlLink = &to;
+    // Where the pointer stands: on the held pixel, or inside the rectangle of
+    // the Slave just left.
+    POINT standing = held ? holdAt : POINT{app.cursorX, app.cursorY};
+    if (!held) GetCursorPos(&standing);
+    captureFor(to, x, y, standing);
+    app.cursorX = x;
+    app.cursorY = y;
+    clipToRemote();
+    relayClipboard(from, to);
+    showControlNotice();
+    PostMessageA(app.mainWindow, WM_SET_CURSOR, static_cast<WPARAM>(x), static_cast<LPARAM>(y));
+}
+
 void leaveRemote()
 {
     setRemoteFlags(0);
-    sendButtonPacket(app.mainWindow, app.controlSocket, PKT_LEAVE, app.cursorX, app.cursorY);
+    if (app.controlLink) sendButtonPacket(app.mainWindow, *app.controlLink, PKT_LEAVE, app.cursorX, app.cursorY);
     undoCapture(app.mainWindow);
     fadeNoticeOut();
 }
@@ -284,21 +436,22 @@ void clipToRemote()
 {
     if (held)
         app.clipRect = {holdAt.x, holdAt.y, holdAt.x + 1, holdAt.y + 1};
-    else
-        app.clipRect = {0, 0, app.remoteWidth, app.remoteHeight};
+    else if (app.controlLink)
+        app.clipRect = {0, 0, app.controlLink->remoteWidth, app.controlLink->remoteHeight};
     ClipCursor(&app.clipRect);
 }
 
 void refitRemote()
 {
-    if (app.controlState != STATE_REMOTE) return;
-    const bool fits = slaveFits();
+    if (app.controlState != STATE_REMOTE || !app.controlLink) return;
+    const Link& link = *app.controlLink;
+    const bool fits = slaveFits(link);
     if (held && fits) {
         // The pointer stands for the Slave's position again, confined to its size.
         held = false;
         holdPointer(0);
         clipToRemote();
-        recordSlavePosition(insideRemote(slaveAt, app.remoteWidth, app.remoteHeight));
+        recordSlavePosition(insideRemote(slaveAt, link.remoteWidth, link.remoteHeight));
         SetCursorPos(app.cursorX, app.cursorY);
         return;
     }
@@ -312,7 +465,7 @@ void refitRemote()
         }
         const Point on = pointOnDesktop(app.desktop, {holdAt.x, holdAt.y});
         holdAt = {on.x, on.y};
-        slaveAt = insideRemote(slaveAt, app.remoteWidth, app.remoteHeight);
+        slaveAt = insideRemote(slaveAt, link.remoteWidth, link.remoteHeight);
         recordSlavePosition(slaveAt);
         if (!held) {
             held = true;

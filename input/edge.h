@@ -3,8 +3,15 @@
 
 #include "app/appstate.h"
 
+struct Link;
+
 void handleMouseMove(const MSLLHOOKSTRUCT* record);
-void enterRemote(int32_t x, int32_t y);
+// Hands control to the link's Slave, its pointer to appear at (x, y).
+void enterRemote(Link& link, int32_t x, int32_t y);
+// Hands control straight from the Slave in control to the link's, in the
+// next cell: the one left is sent PKT_LEAVE, the next PKT_ENTER at (x, y).
+void switchRemote(Link& to, int32_t x, int32_t y);
+// Takes control back from the Slave that has it.
 void leaveRemote();
 // Back to local control without telling the Slave: after a failed send or a
 // closed control connection. Harmless in local state.

@@ -3,14 +3,10 @@
 #include "app/panel.h"
 #include "input/edge.h"
 #include "input/key_rules.h"
+#include "link/link.h"
 #include "link/packets.h"
 
 namespace {
-
-// Events that found their queue's slots taken, and wheel turns made while a
-// packet awaited its answer: all go out as soon as the handshake allows.
-EventBacklog keyBacklog, buttonBacklog;
-int32_t pendingWheel = 0;
 
 // A press that found even the backlog full is lost: the user is told on the
 // panel rather than left to wonder.
@@ -19,21 +15,24 @@ void sayRefused(const char* what)
     showStatusText(app.statusLabel4, what);
 }
 
-void postToMain(UINT message)
+void postToMain(UINT message, const Link& link)
 {
-    PostMessageA(app.mainWindow, message, 0, 0);
+    PostMessageA(app.mainWindow, message, static_cast<WPARAM>(link.index), 0);
 }
 
 // WM_HOOK_MOUSE, wheel: sent at once when the partner is ready; in remote
 // control a turn that finds a packet awaiting its answer adds to the next.
+// In local state the first Slave's link, as with a single Slave: a turn goes
+// out whenever it is ready.
 void onWheel(const MSLLHOOKSTRUCT* record)
 {
     const int16_t delta = static_cast<int16_t>(HIWORD(record->mouseData));
-    if (app.peerReady == 1) {
-        sendWheelPacket(app.mainWindow, app.controlSocket, PKT_WHEEL, delta);
-        app.peerReady = 0;
+    Link& link = app.controlLink ? *app.controlLink : links[0];
+    if (link.peerReady == 1) {
+        sendWheelPacket(app.mainWindow, link, PKT_WHEEL, delta);
+        link.peerReady = 0;
     } else if (app.controlState == STATE_REMOTE) {
-        addWheel(&pendingWheel, delta);
+        addWheel(&link.pendingWheel, delta);
     }
 }
 
@@ -47,7 +46,7 @@ void onButton(WPARAM message)
     case WM_RBUTTONUP:   app.rightHeld = 0; break;
     default: return;
     }
-    if (app.controlState == STATE_LOCAL) return;
+    if (app.controlState == STATE_LOCAL || !app.controlLink) return;
     switch (message) {
     case WM_LBUTTONDOWN: showStatusText(app.statusLabel1, "LDOWN"); queueButton(EV_LEFT_DOWN); break;
     case WM_LBUTTONUP:   showStatusText(app.statusLabel1, "LUP"); queueButton(EV_LEFT_UP); break;
@@ -70,7 +69,7 @@ void onHookKeyboard(WPARAM message, const KBDLLHOOKSTRUCT* record)
 {
     const int32_t vkCode = static_cast<int32_t>(record->vkCode);
     const uint32_t flags = record->flags;
-    if (app.controlState == STATE_LOCAL) return;
+    if (app.controlState == STATE_LOCAL || !app.controlLink) return;
     if (message == WM_KEYDOWN) showStatusText(app.statusLabel5, "KEYDOWN");
     if (message == WM_KEYUP) showStatusText(app.statusLabel5, "KEYUP");
     KeyEvent events[2];
@@ -80,58 +79,68 @@ void onHookKeyboard(WPARAM message, const KBDLLHOOKSTRUCT* record)
 
 void queueButton(int32_t code)
 {
-    if (!queueButtonEvent(app.buttonQueue, buttonBacklog, code)) sayRefused("Button refused: the queue is full");
-    if (app.peerReady == 1) {
-        sendButtonPacket(app.mainWindow, app.controlSocket, PKT_INPUT, app.cursorX, app.cursorY);
-        app.peerReady = 0;
+    if (!app.controlLink) return;
+    Link& link = *app.controlLink;
+    if (!queueButtonEvent(link.buttonQueue, link.buttonBacklog, code)) sayRefused("Button refused: the queue is full");
+    if (link.peerReady == 1) {
+        sendButtonPacket(app.mainWindow, link, PKT_INPUT, app.cursorX, app.cursorY);
+        link.peerReady = 0;
     }
 }
 
 void queueKey(int32_t vkCode, int32_t event)
 {
-    if (!queueKeyEvent(app.keyQueue, keyBacklog, vkCode, event)) sayRefused("Key refused: the queue is full");
-    if (app.peerReady == 1) {
-        sendKeyPacket(app.mainWindow, app.controlSocket, PKT_INPUT, app.cursorX, app.cursorY);
-        app.peerReady = 0;
+    if (!app.controlLink) return;
+    Link& link = *app.controlLink;
+    if (!queueKeyEvent(link.keyQueue, link.keyBacklog, vkCode, event)) sayRefused("Key refused: the queue is full");
+    if (link.peerReady == 1) {
+        sendKeyPacket(app.mainWindow, link, PKT_INPUT, app.cursorX, app.cursorY);
+        link.peerReady = 0;
     }
 }
 
 // The next packet goes out at once, from here: posted to the window, it would
 // wait behind every hook notification queued meanwhile (hundreds in a burst
 // of typing), and each of them would stretch the round trip.
-void onPeerReady()
+// The pointer's position goes along only to the link that has control: a
+// link that drains the keys typed before a crossing carries the last point it
+// was sent, so its pointer stays where the hand left it.
+void onPeerReady(Link& link)
 {
-    forgetUnanswered();
-    refillFromBacklog(app.buttonQueue, buttonBacklog);
-    refillFromBacklog(app.keyQueue, keyBacklog);
-    if (hasPending(app.buttonQueue)) {
-        sendButtonPacket(app.mainWindow, app.controlSocket, PKT_INPUT, app.cursorX, app.cursorY);
-    } else if (hasPending(app.keyQueue)) {
-        sendKeyPacket(app.mainWindow, app.controlSocket, PKT_INPUT, app.cursorX, app.cursorY);
-    } else if (app.controlState == STATE_REMOTE && pendingWheel != 0) {
-        postToMain(WM_SEND_WHEEL);  // its failure raises a box: not inside the read
-    } else if (app.controlState == STATE_REMOTE && !lastSentPositionIs(app.cursorX, app.cursorY)) {
+    forgetUnanswered(link);
+    refillFromBacklog(link.buttonQueue, link.buttonBacklog);
+    refillFromBacklog(link.keyQueue, link.keyBacklog);
+    const bool inControl = app.controlState == STATE_REMOTE && app.controlLink == &link;
+    const int32_t x = inControl || app.controlLink == nullptr ? app.cursorX : link.lastSentX;
+    const int32_t y = inControl || app.controlLink == nullptr ? app.cursorY : link.lastSentY;
+    if (hasPending(link.buttonQueue)) {
+        sendButtonPacket(app.mainWindow, link, PKT_INPUT, x, y);
+    } else if (hasPending(link.keyQueue)) {
+        sendKeyPacket(app.mainWindow, link, PKT_INPUT, x, y);
+    } else if (inControl && link.pendingWheel != 0) {
+        postToMain(WM_SEND_WHEEL, link);  // its failure raises a box: not inside the read
+    } else if (inControl && !lastSentPositionIs(link, app.cursorX, app.cursorY)) {
         // The pointer moved on while the last packet awaited its answer: send
         // where it rests now, so the Slave's pointer does not stop short.
-        sendButtonPacket(app.mainWindow, app.controlSocket, PKT_INPUT, app.cursorX, app.cursorY);
+        sendButtonPacket(app.mainWindow, link, PKT_INPUT, app.cursorX, app.cursorY);
     } else {
-        app.peerReady = 1;
+        link.peerReady = 1;
     }
 }
 
-void sendPendingWheel(HWND window)
+void sendPendingWheel(HWND window, Link& link)
 {
-    sendWheelPacket(window, app.controlSocket, PKT_WHEEL, takeWheelStep(&pendingWheel));
+    sendWheelPacket(window, link, PKT_WHEEL, takeWheelStep(&link.pendingWheel));
 }
 
-void forgetPendingInput()
+void forgetPendingInput(Link& link)
 {
-    pendingWheel = 0;
-    clearBacklog(buttonBacklog);
+    link.pendingWheel = 0;
+    clearBacklog(link.buttonBacklog);
 }
 
-void forgetPendingKeys()
+void forgetPendingKeys(Link& link)
 {
-    clearQueue(app.keyQueue);
-    clearBacklog(keyBacklog);
+    clearQueue(link.keyQueue);
+    clearBacklog(link.keyBacklog);
 }

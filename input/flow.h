@@ -4,17 +4,20 @@
 
 #include "app/appstate.h"
 
+struct Link;
+
 void onHookMouse(WPARAM message, const MSLLHOOKSTRUCT* record);
 void onHookKeyboard(WPARAM message, const KBDLLHOOKSTRUCT* record);
+// Queue an event for the link that has control.
 void queueButton(int32_t code);
 void queueKey(int32_t vkCode, int32_t event);
-// A PKT_READY arrived: the next pending packet goes out.
-void onPeerReady();
+// A PKT_READY arrived on the link: its next pending packet goes out.
+void onPeerReady(Link& link);
 // WM_SEND_WHEEL: the wheel turns that added up while a packet awaited its answer.
-void sendPendingWheel(HWND window);
+void sendPendingWheel(HWND window, Link& link);
 // A crossing or a drop: wheel turns not yet sent, and button releases still
 // waiting for a slot, belong to the control period that ended.
-void forgetPendingInput();
+void forgetPendingInput(Link& link);
 // The link is gone: key events not yet sent are dropped, never replayed later
 // into whatever window is active then (the Slave let go of its keys itself).
-void forgetPendingKeys();
+void forgetPendingKeys(Link& link);

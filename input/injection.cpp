@@ -9,6 +9,7 @@
 #include "input/edge.h"
 #include "input/inject_math.h"
 #include "input/held_input.h"
+#include "link/link.h"
 #include "link/packets.h"
 
 namespace {
@@ -65,7 +66,7 @@ bool pointerAt(Point pixel)
 // With `unlessThere`, a move to the pixel where the pointer already stands is
 // left out too: it would move nothing, and under some systems it costs more
 // than the key it rides with.
-void addAbsoluteMove(InputBatch& batch, int32_t x, int32_t y, bool unlessThere = false)
+void addAbsoluteMove(InputBatch& batch, const Link& link, int32_t x, int32_t y, bool unlessThere = false)
 {
     DWORD flags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
     int32_t dx = 0, dy = 0;
@@ -80,9 +81,9 @@ void addAbsoluteMove(InputBatch& batch, int32_t x, int32_t y, bool unlessThere =
             !absoluteCoordinate(pixel.y - bounds.top, desktopHeight(app.desktop), &dy))
             return;
         flags |= MOUSEEVENTF_VIRTUALDESK;
-    } else if (!absoluteCoordinate(x, app.remoteWidth, &dx) || !absoluteCoordinate(y, app.remoteHeight, &dy)) {
+    } else if (!absoluteCoordinate(x, link.remoteWidth, &dx) || !absoluteCoordinate(y, link.remoteHeight, &dy)) {
         return;
-    } else if (unlessThere && pointerAt({std::clamp(x, 0, app.remoteWidth - 1), std::clamp(y, 0, app.remoteHeight - 1)})) {
+    } else if (unlessThere && pointerAt({std::clamp(x, 0, link.remoteWidth - 1), std::clamp(y, 0, link.remoteHeight - 1)})) {
         return;  // the screen's pixel the move would land on
     }
     INPUT& input = batch.add();
@@ -106,7 +107,7 @@ void addButton(InputBatch& batch, int32_t code)
 // The PKT_INPUT steps: key first, then the move, then the button, each
 // behind the warm-up gate; labels change even for a dropped action. The
 // records go to the system together, in that order.
-void replayInput(const InputPacket& packet)
+void replayInput(const Link& link, const InputPacket& packet)
 {
     showStatusValue(app.statusLabel1, packet.x);
     showStatusValue(app.statusLabel2, packet.y);
@@ -129,7 +130,7 @@ void replayInput(const InputPacket& packet)
     // position "already there" is judged by), and a click must land on the
     // packet's point.
     const bool button = packet.button >= EV_LEFT_UP && packet.button <= EV_RIGHT_DOWN;
-    if (warmupGatePasses()) addAbsoluteMove(batch, packet.x, packet.y, !button);
+    if (warmupGatePasses()) addAbsoluteMove(batch, link, packet.x, packet.y, !button);
 
     switch (packet.button) {
     case EV_LEFT_DOWN:
@@ -145,52 +146,52 @@ void replayInput(const InputPacket& packet)
 
 // The READY goes out as soon as the packet is replayed: posted, it would wait
 // behind whatever the window's queue holds.
-void answerReady(HWND window)
+void answerReady(HWND window, Link& link)
 {
-    sendButtonPacket(window, app.controlSocket, PKT_READY, 0, 0);
+    sendButtonPacket(window, link, PKT_READY, 0, 0);
 }
 
 }  // namespace
 
-void dispatchPacket(HWND window, const InputPacket& packet)
+void dispatchPacket(HWND window, Link& link, const InputPacket& packet)
 {
     switch (packet.type) {
     case PKT_ENTER:
-        injectAbsoluteMove(packet.x, packet.y);  // not gated
-        answerReady(window);
+        injectAbsoluteMove(link, packet.x, packet.y);  // not gated
+        answerReady(window, link);
         break;
     case PKT_INPUT:
-        replayInput(packet);
-        answerReady(window);
+        replayInput(link, packet);
+        answerReady(window, link);
         break;
     case PKT_READY:
-        onPeerReady();
+        onPeerReady(link);
         break;
     case PKT_SCREEN_SIZE:
         // A size that is not positive could only ever be divided by: ignore it.
         if (packet.x > 0 && packet.y > 0) {
-            const bool changed = packet.x != app.remoteWidth || packet.y != app.remoteHeight;
-            app.remoteWidth = packet.x;
-            app.remoteHeight = packet.y;
-            app.remoteSizeFromPartner = 1;
+            const bool changed = packet.x != link.remoteWidth || packet.y != link.remoteHeight;
+            link.remoteWidth = packet.x;
+            link.remoteHeight = packet.y;
+            link.remoteSizeFromPartner = 1;
             // The Slave's desktop changed while it has control: the pointer
             // is confined to the new size at once. (The same size again, as
             // after a relink, leaves the confinement as it is.)
-            if (changed && app.controlState == STATE_REMOTE) refitRemote();
+            if (changed && app.controlState == STATE_REMOTE && app.controlLink == &link) refitRemote();
         }
         break;
     case PKT_WHEEL:
         injectWheel(wheelDelta(packet));  // not gated
-        answerReady(window);
+        answerReady(window, link);
         break;
     case PKT_LEAVE:
         // Control goes back to the Master: nothing the replay pressed may stay
         // down here, since its release will happen on the Master.
         releaseInjectedInput();
-        pushClipboard(app.mainWindow);
+        pushClipboard(app.mainWindow, link);
         break;
     case PKT_CLIPBOARD_CAPS:
-        notePartnerClipboard(packet.x, packet.y);
+        notePartnerClipboard(link, packet.x, packet.y);
         break;
     default:
         break;  // unknown types, 0 included, are dropped
@@ -202,10 +203,10 @@ bool warmupGatePasses()
     return warmupGate(app.injectWarmup);
 }
 
-void injectAbsoluteMove(int32_t x, int32_t y)
+void injectAbsoluteMove(const Link& link, int32_t x, int32_t y)
 {
     InputBatch batch;
-    addAbsoluteMove(batch, x, y);
+    addAbsoluteMove(batch, link, x, y);
     batch.send();
 }
 

@@ -5,12 +5,16 @@
 #include "app/appstate.h"
 #include "link/packet.h"
 
-void dispatchPacket(HWND window, const InputPacket& packet);
+struct Link;
+
+// A packet that came on the link's control connection.
+void dispatchPacket(HWND window, Link& link, const InputPacket& packet);
 
 // The gate that holds back the first two gated injections after start-up.
 bool warmupGatePasses();
 
-void injectAbsoluteMove(int32_t x, int32_t y);
+// A point in the coordinates of the screen the partner knows this PC by.
+void injectAbsoluteMove(const Link& link, int32_t x, int32_t y);
 void injectWheel(int16_t delta);
 void injectLeftDown();
 void injectLeftUp();

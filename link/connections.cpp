@@ -2,33 +2,17 @@
 
 #include <mstcpip.h>
 
+#include "app/panel.h"
 #include "clipboard/clipboard.h"
 #include "input/edge.h"
 #include "input/flow.h"
 #include "input/hooks.h"
 #include "input/injection.h"
+#include "link/link.h"
 #include "link/link_key.h"
 #include "link/packets.h"
 
 namespace {
-
-// The partner's address as the control connection's connect resolved it: the
-// clipboard connection goes to the same address without a second lookup.
-in_addr partnerAddress = {};
-bool partnerAddressKnown = false;
-
-// The control connection as the Master's retries see it.
-bool controlLinked = false;       // a control connection is up
-bool connecting = false;          // a connect of the control connection is under way
-bool controlListenerBound = false;
-UINT retryDelay = 0;              // the wait before the next try, 0 before the first
-
-// The clipboard connection as its own retries see it. The side that made it
-// makes it again when it ends while the control connection stays up; the
-// other side's listener, once open, stays open.
-bool clipboardConnector = false;  // this side made the clipboard connection
-bool clipboardRetrying = false;   // the connect under way is a retry: no box if it fails
-UINT clipboardRetryDelay = 0;
 
 // No READY for this long to a packet that asks for one: the partner is gone.
 constexpr DWORD SILENT_PARTNER_MS = 8000;
@@ -54,11 +38,11 @@ int closeForGood(SOCKET s)
 }
 
 // A newcomer goes as a stranger does: closed, its session forgotten.
-void dropNewcomer(int channel)
+void dropNewcomer(Link& link, int channel)
 {
-    const SOCKET s = linkNewcomer(channel);
+    const SOCKET s = linkNewcomer(link, channel);
     if (s == 0) return;
-    linkEnd(channel, s);
+    linkEnd(link, channel, s);
     closeForGood(s);
 }
 
@@ -114,25 +98,65 @@ int connectTo(in_addr address, int32_t port, UINT message, SOCKET* socketSlot)
     return 0;
 }
 
-// Only the partner may link: an incoming connection from any other address
+// Only a partner may link: an incoming connection from any other address
 // is refused before it can type on this PC or raise a box.
-bool isPartner(in_addr peer)
+bool isPartner(const Link& link, in_addr peer)
 {
-    const hostent* host = gethostbyname(app.partnerHost);
+    const hostent* host = gethostbyname(link.host);
     if (!host || host->h_addrtype != AF_INET) return false;
     for (char** entry = host->h_addr_list; *entry; ++entry)
         if (reinterpret_cast<const in_addr*>(*entry)->s_addr == peer.s_addr) return true;
     return false;
 }
 
+// The listeners of a port, made on first use; null when every entry serves
+// another port.
+AppState::PortListeners* listenersOf(int32_t port)
+{
+    for (AppState::PortListeners& entry : app.listeners)
+        if (entry.port == port && (entry.controlListening || entry.clipboardListening)) return &entry;
+    for (AppState::PortListeners& entry : app.listeners)
+        if (!entry.controlListening && !entry.clipboardListening) {
+            entry.port = port;
+            return &entry;
+        }
+    return nullptr;
+}
+
+// The listener entry that `socket` listens for, and whether on the control port.
+AppState::PortListeners* listenerOfSocket(SOCKET socket, bool control)
+{
+    if (socket == 0) return nullptr;
+    for (AppState::PortListeners& entry : app.listeners) {
+        if (control && entry.controlListening && entry.controlListener == socket) return &entry;
+        if (!control && entry.clipboardListening && entry.clipboardListener == socket) return &entry;
+    }
+    return nullptr;
+}
+
+// The partner a connection that came in on `port` from `peer` belongs to:
+// the link of that port whose partner has that address. On one host every
+// partner is the same address, each on a port of its own.
+Link* partnerOf(int32_t port, in_addr peer)
+{
+    for (int32_t i = 0; i < linkCount(); ++i)
+        if (links[i].present && links[i].port == port && isPartner(links[i], peer)) return &links[i];
+    return nullptr;
+}
+
 enum class Accepted { Partner, Newcomer, Stranger, Failed };
 
-// Accepts on the listener. A stranger's connection is closed at once and the
-// slot is left alone; the partner's takes the slot, and a live connection it
-// replaces is closed, so its late notifications cannot reach the new one.
+SOCKET* slotOf(Link& link, int channel)
+{
+    return channel == LINK_CONTROL ? &link.controlSocket : &link.clipboardSocket;
+}
+
+// Accepts on the listener. A stranger's connection is closed at once and no
+// slot is touched; a partner's takes its link's slot, and a live connection
+// it replaces is closed, so its late notifications cannot reach the new one.
 // With a link key, a connection that has proved it gives way only to a
 // newcomer that proves it too: until then the newcomer waits beside it.
-Accepted acceptInto(SOCKET listener, SOCKET* socketSlot, HWND window, int channel)
+Accepted acceptInto(SOCKET listener, int32_t port, HWND window, int channel, Link** accepted)
 {
     sockaddr_in peer = {};
     int peerLength = sizeof peer;
@@ -144,14 +168,17 @@ Accepted acceptInto(SOCKET listener, SOCKET* socketSlot, HWND window, int channe
         reportSocketError(error, "accept ()", window);
         return Accepted::Failed;
     }
-    if (!isPartner(peer.sin_addr)) {
+    Link* link = partnerOf(port, peer.sin_addr);
+    if (!link) {
         closeForGood(s);
         return Accepted::Stranger;
     }
-    if (linkHoldsProven(channel, *socketSlot)) {
-        dropNewcomer(channel);  // one still unproven gives way to the latest
+    *accepted = link;
+    SOCKET* socketSlot = slotOf(*link, channel);
+    if (linkHoldsProven(*link, channel, *socketSlot)) {
+        dropNewcomer(*link, channel);  // one still unproven gives way to the latest
         keepAlive(s);
-        linkBeginNewcomer(channel, s);
+        linkBeginNewcomer(*link, channel, s);
         return Accepted::Newcomer;
     }
     const SOCKET earlier = *socketSlot;
@@ -199,7 +226,8 @@ void forgetClosedSocket(SOCKET closed, SOCKET* socketSlot)
 
 // Starts a listener without a word; returns the failure's message, or null.
 // A listener whose start fails is never tried again.
-const char* openListener(int32_t port, UINT message, SOCKET* listenerSlot, int32_t* listeningFlag)
+const char* openListener(int32_t port, UINT message, SOCKET* listenerSlot, int32_t* listeningFlag,
+                         int32_t* boundFlag)
 {
     if (*listeningFlag == 1) return nullptr;
     *listeningFlag = 1;
@@ -214,18 +242,28 @@ const char* openListener(int32_t port, UINT message, SOCKET* listenerSlot, int32
     local.sin_addr.s_addr = htonl(INADDR_ANY);
     if (bind(s, reinterpret_cast<sockaddr*>(&local), sizeof local) == SOCKET_ERROR)
         return "Attempt to bind socket failed.";
-    if (listenerSlot == &app.controlListener) controlListenerBound = true;
+    if (boundFlag) *boundFlag = 1;
     listen(s, 1);
     return nullptr;
 }
 
+// The listeners of the link's port, once: they serve every partner of that
+// port.
+AppState::PortListeners* listenersOf(const Link& link)
+{
+    return listenersOf(link.port);
+}
+
 // Both listeners start before either failure is shown: a box waiting for its
 // OK must not keep the partner from its clipboard connection.
-void listenOnBothPorts()
+void listenOnBothPorts(const Link& link)
 {
-    const char* control = openListener(app.port, WM_CONTROL_SOCKET, &app.controlListener, &app.controlListening);
-    const char* clipboard =
-        openListener(app.port + 1, WM_CLIPBOARD_SOCKET, &app.clipboardListener, &app.clipboardListening);
+    AppState::PortListeners* entry = listenersOf(link);
+    if (!entry) return;
+    const char* control = openListener(link.port, WM_CONTROL_SOCKET, &entry->controlListener,
+                                       &entry->controlListening, &entry->controlBound);
+    const char* clipboard = openListener(link.port + 1, WM_CLIPBOARD_SOCKET, &entry->clipboardListener,
+                                         &entry->clipboardListening, nullptr);
     if (control) errorBox(control);
     if (clipboard) errorBox(clipboard);
 }
@@ -235,9 +273,17 @@ bool isMaster()
     return app.mode == MODE_MASTER;
 }
 
-bool usablePort()
+bool usablePort(const Link& link)
 {
-    return app.port >= 1 && app.port <= 65534;
+    return link.port >= 1 && link.port <= 65534;
+}
+
+// Whether any link's control connection is up.
+bool anyLinked()
+{
+    for (int32_t i = 0; i < linkCount(); ++i)
+        if (links[i].controlLinked) return true;
+    return false;
 }
 
 // Whether the address is one of this PC's own: a connect there while this PC
@@ -262,167 +308,221 @@ bool isOwnAddress(in_addr address)
 
 // The Master's next try, a little later each time up to a few seconds. No box
 // and no trace for a try that fails: the partner may simply be off.
-void scheduleRetry()
+void scheduleRetry(Link& link)
 {
-    if (!isMaster() || controlLinked || connecting || !app.mainWindow) return;
-    retryDelay = retryDelay == 0 ? 1000 : retryDelay * 2 > 8000 ? 8000 : retryDelay * 2;
-    SetTimer(app.mainWindow, TIMER_RECONNECT, retryDelay, nullptr);
+    if (!isMaster() || !link.present || link.controlLinked || link.connecting || !app.mainWindow) return;
+    link.retryDelay = link.retryDelay == 0 ? 1000 : link.retryDelay * 2 > 8000 ? 8000 : link.retryDelay * 2;
+    SetTimer(app.mainWindow, linkTimer(TIMER_RECONNECT, link), link.retryDelay, nullptr);
 }
 
 // The next try for a clipboard connection that ended alone: after 1, 2, 4
 // and then every 8 seconds, as the control connection's, silently.
-void scheduleClipboardRetry()
+void scheduleClipboardRetry(Link& link)
 {
-    if (!controlLinked || !clipboardConnector || !app.mainWindow) return;
-    clipboardRetryDelay = clipboardRetryDelay == 0 ? 1000 : clipboardRetryDelay * 2 > 8000 ? 8000 : clipboardRetryDelay * 2;
-    SetTimer(app.mainWindow, TIMER_CLIPBOARD_RETRY, clipboardRetryDelay, nullptr);
+    if (!link.controlLinked || !link.clipboardConnector || !app.mainWindow) return;
+    link.clipboardRetryDelay = link.clipboardRetryDelay == 0     ? 1000
+                               : link.clipboardRetryDelay * 2 > 8000 ? 8000
+                                                                     : link.clipboardRetryDelay * 2;
+    SetTimer(app.mainWindow, linkTimer(TIMER_CLIPBOARD_RETRY, link), link.clipboardRetryDelay, nullptr);
 }
 
-void stopClipboardRetries()
+void stopClipboardRetries(Link& link)
 {
-    if (app.mainWindow) KillTimer(app.mainWindow, TIMER_CLIPBOARD_RETRY);
-    clipboardRetryDelay = 0;
-    clipboardRetrying = false;
+    if (app.mainWindow) KillTimer(app.mainWindow, linkTimer(TIMER_CLIPBOARD_RETRY, link));
+    link.clipboardRetryDelay = 0;
+    link.clipboardRetrying = false;
 }
 
-void tryClipboardAgain()
+void tryClipboardAgain(Link& link)
 {
-    KillTimer(app.mainWindow, TIMER_CLIPBOARD_RETRY);
-    if (!controlLinked || !clipboardConnector || app.clipboardSocket != 0 || !partnerAddressKnown) return;
-    app.clipboardConnectFailed = 0;  // a failure seen before belongs to an earlier try
-    clipboardRetrying = true;
-    if (!connectTo(partnerAddress, app.port + 1, WM_CLIPBOARD_SOCKET, &app.clipboardSocket)) {
-        clipboardRetrying = false;
-        scheduleClipboardRetry();
+    KillTimer(app.mainWindow, linkTimer(TIMER_CLIPBOARD_RETRY, link));
+    if (!link.controlLinked || !link.clipboardConnector || link.clipboardSocket != 0 || !link.addressKnown) return;
+    link.clipboardConnectFailed = 0;  // a failure seen before belongs to an earlier try
+    link.clipboardRetrying = true;
+    if (!connectTo(link.address, link.port + 1, WM_CLIPBOARD_SOCKET, &link.clipboardSocket)) {
+        link.clipboardRetrying = false;
+        scheduleClipboardRetry(link);
     }
 }
 
-void tryPartnerAgain()
+void tryPartnerAgain(Link& link)
 {
-    KillTimer(app.mainWindow, TIMER_RECONNECT);
-    if (!isMaster() || controlLinked || connecting || !usablePort()) return;
-    const hostent* entry = startSocketLayer() ? gethostbyname(app.partnerHost) : nullptr;
+    KillTimer(app.mainWindow, linkTimer(TIMER_RECONNECT, link));
+    if (!isMaster() || !link.present || link.controlLinked || link.connecting || !usablePort(link)) return;
+    const hostent* entry = startSocketLayer() ? gethostbyname(link.host) : nullptr;
     if (entry && entry->h_addrtype == AF_INET && entry->h_addr_list[0]) {
         const in_addr address = *reinterpret_cast<const in_addr*>(entry->h_addr_list[0]);
-        if (!(controlListenerBound && isOwnAddress(address))) {
-            partnerAddress = address;
-            partnerAddressKnown = true;
-            app.connectFailed = 0;  // a failure seen before belongs to an earlier try
-            if (connectTo(address, app.port, WM_CONTROL_SOCKET, &app.controlSocket)) {
-                connecting = true;
+        const AppState::PortListeners* listening = listenersOf(link);
+        const bool bound = listening && listening->controlBound;
+        if (!(bound && isOwnAddress(address))) {
+            link.address = address;
+            link.addressKnown = true;
+            link.connectFailed = 0;  // a failure seen before belongs to an earlier try
+            if (connectTo(address, link.port, WM_CONTROL_SOCKET, &link.controlSocket)) {
+                link.connecting = true;
                 return;
             }
         }
     }
-    scheduleRetry();
+    scheduleRetry(link);
 }
 
-void startLinkWatch(HWND window)
+void startLinkWatch(HWND window, const Link& link)
 {
-    if (isMaster()) SetTimer(window, TIMER_LINK_WATCH, 1000, nullptr);
+    if (isMaster()) SetTimer(window, linkTimer(TIMER_LINK_WATCH, link), 1000, nullptr);
 }
 
-// The control connection is gone, closed by the partner, by the network or
-// by this PC. The user comes first: back to local control and every key and
-// button up before anything that may be slow or raise a box.
-void controlLinkLost(HWND window, SOCKET socket)
+// The control connection of a link is gone, closed by the partner, by the
+// network or by this PC. The user comes first: back to local control (when
+// that partner had it) and every key and button up before anything that may
+// be slow or raise a box. Every other link goes on as it was.
+void controlLinkLost(HWND window, Link& link, SOCKET socket)
 {
+    link.controlLinked = false;
+    link.peerReady = 0;
     if (isMaster()) {
-        app.masterLinked = 0;
-        dropToLocal(window);
+        app.masterLinked = anyLinked() ? 1 : 0;
+        if (app.controlLink == &link || app.controlLink == nullptr) dropToLocal(window);
     }
     // Whatever the replay holds down here would otherwise stay down, and what
     // the user typed ahead of a link that is gone is not typed later.
     releaseInjectedInput();
-    forgetPendingKeys();
-    controlLinked = false;
-    connecting = false;
-    KillTimer(window, TIMER_LINK_WATCH);
-    stopClipboardRetries();
-    linkEnd(LINK_CONTROL, socket);
+    forgetPendingKeys(link);
+    link.connecting = false;
+    KillTimer(window, linkTimer(TIMER_LINK_WATCH, link));
+    stopClipboardRetries(link);
+    linkEnd(link, LINK_CONTROL, socket);
     if (closeConnection(socket)) {
-        if (app.controlListening == 0)
-            startListening(app.port, WM_CONTROL_SOCKET, &app.controlListener, &app.controlListening);
-        releaseHooks();
+        AppState::PortListeners* entry = listenersOf(link);
+        if (entry && entry->controlListening == 0)
+            startListening(link.port, WM_CONTROL_SOCKET, &entry->controlListener, &entry->controlListening);
+        if (!anyLinked()) releaseHooks();
     }
-    forgetClosedSocket(socket, &app.controlSocket);
-    retryDelay = 0;
-    scheduleRetry();
+    forgetClosedSocket(socket, &link.controlSocket);
+    link.retryDelay = 0;
+    scheduleRetry(link);
+    showDeskState();
 }
 
 // The clipboard connection is gone: this side listens for the next one.
-void clipboardLinkLost(SOCKET socket)
+void clipboardLinkLost(Link& link, SOCKET socket)
 {
-    linkEnd(LINK_CLIPBOARD, socket);
-    if (closeConnection(socket) && app.clipboardListening == 0)
-        startListening(app.port + 1, WM_CLIPBOARD_SOCKET, &app.clipboardListener, &app.clipboardListening);
-    forgetClosedSocket(socket, &app.clipboardSocket);
-    resetClipboardBuffer();  // what was half sent or half received is gone with it
+    linkEnd(link, LINK_CLIPBOARD, socket);
+    if (closeConnection(socket)) {
+        AppState::PortListeners* entry = listenersOf(link);
+        if (entry && entry->clipboardListening == 0)
+            startListening(link.port + 1, WM_CLIPBOARD_SOCKET, &entry->clipboardListener, &entry->clipboardListening);
+    }
+    forgetClosedSocket(socket, &link.clipboardSocket);
+    resetClipboardBuffer(link);  // what was half sent or half received is gone with it
     // Ended alone, with the control connection still up: made again.
-    if (app.clipboardSocket == 0) scheduleClipboardRetry();
+    if (link.clipboardSocket == 0) scheduleClipboardRetry(link);
 }
 
 // A newcomer beside the live connection: only its handshake is read here,
 // and the live connection's reader never sees its bytes.
-void onNewcomerEvent(int channel, SOCKET socket, int event)
+void onNewcomerEvent(Link& link, int channel, SOCKET socket, int event)
 {
     if (event == FD_READ) {
         char scratch[64];  // nothing comes out before the proof, and after it reading waits
-        linkRecv(channel, socket, scratch, sizeof scratch);
+        linkRecv(link, channel, socket, scratch, sizeof scratch);
     } else if (event == FD_WRITE) {
-        linkFlush(channel, socket);
+        linkFlush(link, channel, socket);
     } else if (event == FD_CLOSE) {
-        dropNewcomer(channel);
+        dropNewcomer(link, channel);
     }
+}
+
+// The link whose newcomer of `channel` is on `socket`; null when none.
+Link* newcomerLink(int channel, SOCKET socket)
+{
+    if (socket == 0 || isGone(socket)) return nullptr;
+    for (Link& link : links)
+        if (socket == linkNewcomer(link, channel)) return &link;
+    return nullptr;
 }
 
 // The newcomer proved the key: the partner came back (after a restart, or
 // over a link this side had not yet found dead). It takes the place of the
 // connection that was live, which is closed as a replaced one is.
-void takeOver(HWND window, SOCKET socket, int channel)
+void takeOver(HWND window, Link& link, SOCKET socket, int channel)
 {
-    SOCKET* slot = channel == LINK_CONTROL ? &app.controlSocket : &app.clipboardSocket;
+    SOCKET* slot = slotOf(link, channel);
     const SOCKET earlier = *slot;
-    linkTakeOver(channel);
+    linkTakeOver(link, channel);
     *slot = socket;
     if (earlier != 0 && earlier != socket) closeForGood(earlier);
-    clipboardConnector = false;  // the partner made this connection
-    stopClipboardRetries();
+    link.clipboardConnector = false;  // the partner made this connection
+    stopClipboardRetries(link);
     if (channel == LINK_CLIPBOARD) {
-        resetClipboardBuffer();
+        resetClipboardBuffer(link);
         return;
     }
     // What the partner that is gone held down, or was owed, goes with it.
-    if (isMaster()) dropToLocal(window);
+    if (isMaster() && (app.controlLink == &link || app.controlLink == nullptr)) dropToLocal(window);
     releaseInjectedInput();
-    forgetPendingKeys();
+    forgetPendingKeys(link);
+}
+
+// Ends both connections of a link and its newcomers, as a close would.
+void endLink(HWND window, Link& link)
+{
+    dropNewcomer(link, LINK_CONTROL);
+    dropNewcomer(link, LINK_CLIPBOARD);
+    if (link.clipboardSocket != 0) clipboardLinkLost(link, link.clipboardSocket);
+    if (link.controlSocket != 0) controlLinkLost(window, link, link.controlSocket);
+    link.connecting = false;
+    KillTimer(window, linkTimer(TIMER_RECONNECT, link));
+    KillTimer(window, linkTimer(TIMER_CLIPBOARD_RETRY, link));
+}
+
+void connectOrListen(Link& link)
+{
+    KillTimer(app.mainWindow, linkTimer(TIMER_RECONNECT, link));
+    link.retryDelay = 0;
+    link.connectFailed = 0;  // a failure seen before belongs to an earlier try
+    if (startConnect(link, link.host, link.port, WM_CONTROL_SOCKET, &link.controlSocket)) {
+        link.connecting = true;
+        return;
+    }
+    listenOnBothPorts(link);
+    scheduleRetry(link);
 }
 
 }  // namespace
 
 void connectOrListen()
 {
-    KillTimer(app.mainWindow, TIMER_RECONNECT);
-    retryDelay = 0;
-    app.connectFailed = 0;  // a failure seen before belongs to an earlier try
-    if (startConnect(app.partnerHost, app.port, WM_CONTROL_SOCKET, &app.controlSocket)) {
-        connecting = true;
-        return;
-    }
-    listenOnBothPorts();
-    scheduleRetry();
+    linksFromSettings();
+    for (int32_t i = 0; i < linkCount(); ++i)
+        if (links[i].present && !links[i].controlLinked && !links[i].connecting) connectOrListen(links[i]);
 }
 
 int startListening(int32_t port, UINT message, SOCKET* listenerSlot, int32_t* listeningFlag)
 {
-    const char* failure = openListener(port, message, listenerSlot, listeningFlag);
+    int32_t* bound = nullptr;
+    for (AppState::PortListeners& entry : app.listeners)
+        if (listenerSlot == &entry.controlListener) bound = &entry.controlBound;
+    const char* failure = openListener(port, message, listenerSlot, listeningFlag, bound);
     if (failure) errorBox(failure);
     return failure ? 0 : 1;
 }
 
+int startListening(int32_t port)
+{
+    AppState::PortListeners* entry = listenersOf(port);
+    if (!entry) return 0;
+    return startListening(port, WM_CONTROL_SOCKET, &entry->controlListener, &entry->controlListening);
+}
+
 void onControlLinkBroken(HWND window, SOCKET socket)
 {
-    if (socket != 0 && socket == app.controlSocket && !isGone(socket)) controlLinkLost(window, socket);
+    if (socket == 0 || isGone(socket)) return;
+    for (Link& link : links)
+        if (socket == link.controlSocket) {
+            controlLinkLost(window, link, socket);
+            return;
+        }
 }
 
 void onSocketGone(SOCKET socket)
@@ -436,137 +536,167 @@ void onSocketGone(SOCKET socket)
     // A newcomer that drew a closed socket's number had its notices passed
     // over until now: it is read once more.
     if (socket == 0) return;
-    if (socket == linkNewcomer(LINK_CONTROL))
-        PostMessageA(app.mainWindow, WM_CONTROL_SOCKET, socket, WSAMAKESELECTREPLY(FD_READ, 0));
-    else if (socket == linkNewcomer(LINK_CLIPBOARD))
-        PostMessageA(app.mainWindow, WM_CLIPBOARD_SOCKET, socket, WSAMAKESELECTREPLY(FD_READ, 0));
+    for (Link& link : links) {
+        if (socket == linkNewcomer(link, LINK_CONTROL))
+            PostMessageA(app.mainWindow, WM_CONTROL_SOCKET, socket, WSAMAKESELECTREPLY(FD_READ, 0));
+        else if (socket == linkNewcomer(link, LINK_CLIPBOARD))
+            PostMessageA(app.mainWindow, WM_CLIPBOARD_SOCKET, socket, WSAMAKESELECTREPLY(FD_READ, 0));
+    }
 }
 
 void reconnectNow()
 {
-    retryDelay = 0;
-    tryPartnerAgain();
+    const int32_t changed = linksFromSettings();
+    for (int32_t i = 0; i < MAX_SLAVES; ++i) {
+        Link& link = links[i];
+        // A Slave taken off the desk, or given another partner, is let go.
+        // The first Slave's live link stays until it ends: its new partner
+        // and port are used by the next connect.
+        const bool gone = i >= linkCount() || !link.present;
+        if (i > 0 && (gone || (changed & (1 << i)))) endLink(app.mainWindow, link);
+        if (gone) continue;
+        if (i > 0 && (changed & (1 << i)) && !link.controlLinked) {
+            connectOrListen(link);
+            continue;
+        }
+        link.retryDelay = 0;
+        tryPartnerAgain(link);
+    }
 }
 
 void onLinkTimer(HWND window, UINT_PTR id)
 {
-    if (id == TIMER_RECONNECT) {
-        tryPartnerAgain();
-    } else if (id == TIMER_CLIPBOARD_RETRY) {
-        tryClipboardAgain();
-    } else if (id == TIMER_LINK_WATCH) {
-        if (controlLinked && unansweredFor() > SILENT_PARTNER_MS) {
+    UINT base = 0;
+    Link* found = linkOfTimer(id, &base);
+    if (!found) return;
+    Link& link = *found;
+    if (base == TIMER_RECONNECT) {
+        tryPartnerAgain(link);
+    } else if (base == TIMER_CLIPBOARD_RETRY) {
+        tryClipboardAgain(link);
+    } else if (base == TIMER_LINK_WATCH) {
+        if (link.controlLinked && unansweredFor(link) > SILENT_PARTNER_MS) {
             // The partner stopped answering without closing: it froze, slept
             // or lost its network. This side ends the connection.
-            controlLinkLost(window, app.controlSocket);
+            controlLinkLost(window, link, link.controlSocket);
         }
     }
 }
 
-int startConnect(const char* host, int32_t port, UINT message, SOCKET* socketSlot)
+int startConnect(Link& link, const char* host, int32_t port, UINT message, SOCKET* socketSlot)
 {
     // A port that cannot work is never used to connect.
     if (port < 1 || port > 65535) return 0;
     if (!startSocketLayer()) return 0;
     const hostent* entry = gethostbyname(host);
     if (!entry || entry->h_addrtype != AF_INET || !entry->h_addr_list[0]) return 0;
-    partnerAddress = *reinterpret_cast<const in_addr*>(entry->h_addr_list[0]);
-    partnerAddressKnown = true;
-    return connectTo(partnerAddress, port, message, socketSlot);
+    link.address = *reinterpret_cast<const in_addr*>(entry->h_addr_list[0]);
+    link.addressKnown = true;
+    return connectTo(link.address, port, message, socketSlot);
 }
 
-void onLinkUp(HWND window)
+void onLinkUp(HWND window, Link& link)
 {
-    resetControlInbox();
-    forgetUnanswered();
-    controlLinked = true;
-    connecting = false;
-    retryDelay = 0;
-    KillTimer(window, TIMER_RECONNECT);
-    startLinkWatch(window);
+    resetControlInbox(link);
+    forgetUnanswered(link);
+    link.controlLinked = true;
+    link.connecting = false;
+    link.retryDelay = 0;
+    KillTimer(window, linkTimer(TIMER_RECONNECT, link));
+    startLinkWatch(window, link);
     if (app.mode == MODE_MASTER) {
         installHooks(window);
         app.masterLinked = 1;
     } else {
         reportScreenSize(window);
     }
-    announceClipboard(window);
+    announceClipboard(window, link);
+    showDeskState();
 }
 
 // The Slave tells its Master the size of its whole desktop, all monitors
 // together: each time the link comes up and whenever the desktop changes.
 void reportScreenSize(HWND window)
 {
-    if (app.mode != MODE_SLAVE || !controlLinked) return;
-    sendPlainPacket(window, app.controlSocket, PKT_SCREEN_SIZE, desktopWidth(app.desktop), desktopHeight(app.desktop));
+    Link& link = links[0];
+    if (app.mode != MODE_SLAVE || !link.controlLinked) return;
+    sendPlainPacket(window, link, PKT_SCREEN_SIZE, desktopWidth(app.desktop), desktopHeight(app.desktop));
 }
 
 void onControlSocketEvent(HWND window, SOCKET socket, LPARAM lParam)
 {
     const int event = WSAGETSELECTEVENT(lParam);
     const int error = WSAGETSELECTERROR(lParam);
-    const bool isListener = app.controlListening && socket == app.controlListener;
-    if (socket != 0 && socket == linkNewcomer(LINK_CONTROL) && !isGone(socket)) {
-        onNewcomerEvent(LINK_CONTROL, socket, event);
+    if (Link* link = newcomerLink(LINK_CONTROL, socket)) {
+        onNewcomerEvent(*link, LINK_CONTROL, socket, event);
         return;
     }
+    AppState::PortListeners* listener = listenerOfSocket(socket, true);
+    Link* found = nullptr;
+    for (int32_t i = 0; i < MAX_SLAVES && !listener && !found; ++i)
+        if (socket != 0 && links[i].controlSocket == socket) found = &links[i];
     // A notification of a socket no longer in a slot, or of one closed since
     // it was posted, is a leftover of a connection that has been replaced or
     // closed: it concerns nothing live, whatever holds its number now.
-    if ((socket != app.controlSocket && !isListener) || isGone(socket)) return;
-    if (isConnectFailure(error)) app.connectFailed = 1;
+    if ((!found && !listener) || isGone(socket)) return;
+    if (found && isConnectFailure(error)) found->connectFailed = 1;
 
-    switch (event) {
-    case FD_READ:
-        receiveControlPacket(window, socket);
-        break;
-    case FD_WRITE:
-        linkFlush(LINK_CONTROL, socket);  // records sealed while the socket was full
-        break;
-    case FD_ACCEPT:
-        if (!isListener) break;
-        switch (acceptInto(socket, &app.controlSocket, window, LINK_CONTROL)) {
+    if (listener) {
+        if (event != FD_ACCEPT) return;
+        Link* accepted = nullptr;
+        switch (acceptInto(socket, listener->port, window, LINK_CONTROL, &accepted)) {
         case Accepted::Partner:
-            clipboardConnector = false;  // the partner makes the clipboard connection
-            stopClipboardRetries();
-            if (linkBegin(LINK_CONTROL, app.controlSocket, LinkRole::Acceptor)) onLinkUp(window);
+            accepted->clipboardConnector = false;  // the partner makes the clipboard connection
+            stopClipboardRetries(*accepted);
+            if (linkBegin(*accepted, LINK_CONTROL, accepted->controlSocket, LinkRole::Acceptor))
+                onLinkUp(window, *accepted);
             break;
         case Accepted::Failed: MessageBoxA(window, "Accept Failed", "Info", MB_OK | MB_ICONWARNING); break;
         case Accepted::Newcomer:
         case Accepted::Stranger: break;
         }
+        return;
+    }
+
+    Link& link = *found;
+    switch (event) {
+    case FD_READ:
+        receiveControlPacket(window, link);
+        break;
+    case FD_WRITE:
+        linkFlush(link, LINK_CONTROL, socket);  // records sealed while the socket was full
         break;
     case FD_CONNECT:
-        connecting = false;
+        link.connecting = false;
         // Every error code means the connect failed, not only the usual three.
-        if (app.connectFailed == 1 || error != 0) {
-            app.connectFailed = 0;
+        if (link.connectFailed == 1 || error != 0) {
+            link.connectFailed = 0;
             // The failed attempt's socket is closed: retries must not pile them up.
             closeForGood(socket);
-            forgetClosedSocket(socket, &app.controlSocket);
-            listenOnBothPorts();
-            scheduleRetry();
+            forgetClosedSocket(socket, &link.controlSocket);
+            listenOnBothPorts(link);
+            scheduleRetry(link);
         } else {
             // With a link key the link is up once the partner has proved it;
             // until then the handshake counts as part of the connect.
-            if (linkBegin(LINK_CONTROL, socket, LinkRole::Connector)) onLinkUp(window);
-            else connecting = true;
+            if (linkBegin(link, LINK_CONTROL, socket, LinkRole::Connector)) onLinkUp(window, link);
+            else link.connecting = true;
             // A clipboard connection left from an earlier link gives way, and
             // a failure that ended it says nothing about the new one.
-            if (app.clipboardSocket != 0) closeForGood(app.clipboardSocket);
-            app.clipboardSocket = 0;
-            app.clipboardConnectFailed = 0;
-            stopClipboardRetries();
-            clipboardConnector = true;
-            const int started = partnerAddressKnown
-                                    ? connectTo(partnerAddress, app.port + 1, WM_CLIPBOARD_SOCKET, &app.clipboardSocket)
-                                    : 0;
+            if (link.clipboardSocket != 0) closeForGood(link.clipboardSocket);
+            link.clipboardSocket = 0;
+            link.clipboardConnectFailed = 0;
+            stopClipboardRetries(link);
+            link.clipboardConnector = true;
+            const int started =
+                link.addressKnown ? connectTo(link.address, link.port + 1, WM_CLIPBOARD_SOCKET, &link.clipboardSocket)
+                                  : 0;
             if (!started)
                 MessageBoxA(window, "Could not initiate clipboard connect.", "Error", MB_OK | MB_ICONWARNING);
         }
         break;
     case FD_CLOSE:
-        if (!isStillOpen(socket, [&] { receiveControlPacket(window, socket); })) controlLinkLost(window, socket);
+        if (!isStillOpen(socket, [&] { receiveControlPacket(window, link); })) controlLinkLost(window, link, socket);
         break;
     default:
         break;
@@ -577,95 +707,112 @@ void onClipboardSocketEvent(HWND window, SOCKET socket, LPARAM lParam)
 {
     const int event = WSAGETSELECTEVENT(lParam);
     const int error = WSAGETSELECTERROR(lParam);
-    const bool isListener = app.clipboardListening && socket == app.clipboardListener;
-    if (socket != 0 && socket == linkNewcomer(LINK_CLIPBOARD) && !isGone(socket)) {
-        onNewcomerEvent(LINK_CLIPBOARD, socket, event);
+    if (Link* link = newcomerLink(LINK_CLIPBOARD, socket)) {
+        onNewcomerEvent(*link, LINK_CLIPBOARD, socket, event);
         return;
     }
-    if ((socket != app.clipboardSocket && !isListener) || isGone(socket)) return;
-    if (isConnectFailure(error)) app.clipboardConnectFailed = 1;
+    AppState::PortListeners* listener = listenerOfSocket(socket, false);
+    Link* found = nullptr;
+    for (int32_t i = 0; i < MAX_SLAVES && !listener && !found; ++i)
+        if (socket != 0 && links[i].clipboardSocket == socket) found = &links[i];
+    if ((!found && !listener) || isGone(socket)) return;
+    if (found && isConnectFailure(error)) found->clipboardConnectFailed = 1;
 
-    switch (event) {
-    case FD_READ:
-        receiveClipboardData();
-        break;
-    case FD_WRITE:
-        // The socket drained: what was sealed goes first, then the rest of a transfer.
-        linkFlush(LINK_CLIPBOARD, socket);
-        continueClipboardSend(window);
-        break;
-    case FD_ACCEPT:
-        if (!isListener) break;
-        switch (acceptInto(socket, &app.clipboardSocket, window, LINK_CLIPBOARD)) {
+    if (listener) {
+        if (event != FD_ACCEPT) return;
+        Link* accepted = nullptr;
+        // The clipboard listener is one port up from the control port its partners are known by.
+        switch (acceptInto(socket, listener->port, window, LINK_CLIPBOARD, &accepted)) {
         case Accepted::Partner:
             // The partner made it: any retries of this side's give way.
-            clipboardConnector = false;
-            stopClipboardRetries();
-            resetClipboardBuffer();
-            linkBegin(LINK_CLIPBOARD, app.clipboardSocket, LinkRole::Acceptor);
+            accepted->clipboardConnector = false;
+            stopClipboardRetries(*accepted);
+            resetClipboardBuffer(*accepted);
+            linkBegin(*accepted, LINK_CLIPBOARD, accepted->clipboardSocket, LinkRole::Acceptor);
             break;
         case Accepted::Failed: MessageBoxA(window, "CB Accept Failed", "Info", MB_OK | MB_ICONWARNING); break;
         case Accepted::Newcomer:
         case Accepted::Stranger: break;
         }
+        return;
+    }
+
+    Link& link = *found;
+    switch (event) {
+    case FD_READ:
+        receiveClipboardData(link);
+        break;
+    case FD_WRITE:
+        // The socket drained: what was sealed goes first, then the rest of a transfer.
+        linkFlush(link, LINK_CLIPBOARD, socket);
+        continueClipboardSend(window, link);
         break;
     case FD_CONNECT:
-        if (app.clipboardConnectFailed == 1 || error != 0) {
-            if (clipboardRetrying) {
+        if (link.clipboardConnectFailed == 1 || error != 0) {
+            if (link.clipboardRetrying) {
                 // A retry that failed says nothing: the next one follows.
-                clipboardRetrying = false;
+                link.clipboardRetrying = false;
                 closeForGood(socket);
-                forgetClosedSocket(socket, &app.clipboardSocket);
-                scheduleClipboardRetry();
+                forgetClosedSocket(socket, &link.clipboardSocket);
+                scheduleClipboardRetry(link);
             } else {
                 MessageBoxA(nullptr, "Could not connect Clipboard.", "Error", MB_OK | MB_ICONWARNING);
             }
         } else {
-            clipboardRetrying = false;
-            clipboardRetryDelay = 0;
-            resetClipboardBuffer();
-            linkBegin(LINK_CLIPBOARD, socket, LinkRole::Connector);
+            link.clipboardRetrying = false;
+            link.clipboardRetryDelay = 0;
+            resetClipboardBuffer(link);
+            linkBegin(link, LINK_CLIPBOARD, socket, LinkRole::Connector);
         }
         break;
     case FD_CLOSE:
-        if (isStillOpen(socket, [] { receiveClipboardData(); })) break;
-        clipboardLinkLost(socket);
+        if (isStillOpen(socket, [&] { receiveClipboardData(link); })) break;
+        clipboardLinkLost(link, socket);
         break;
     default:
         break;
     }
 }
 
-void onLinkProven(HWND window, SOCKET socket, int channel)
+void onLinkProven(HWND window, SOCKET socket, LPARAM notice)
 {
-    if (isGone(socket)) return;  // the proof of a socket closed since
-    if (socket != 0 && socket == linkNewcomer(channel)) takeOver(window, socket, channel);
-    linkResume(channel);
-    if (channel == LINK_CONTROL && socket != 0 && socket == app.controlSocket) {
-        onLinkUp(window);
-        receiveControlPacket(window, socket);  // the records that came with the proof
-    } else if (channel == LINK_CLIPBOARD && socket != 0 && socket == app.clipboardSocket) {
+    const int channel = noticeChannel(notice);
+    const int32_t index = noticeLink(notice);
+    if (isGone(socket) || index < 0 || index >= MAX_SLAVES) return;  // the proof of a socket closed since
+    Link& link = links[index];
+    if (socket != 0 && socket == linkNewcomer(link, channel)) takeOver(window, link, socket, channel);
+    linkResume(link, channel);
+    if (channel == LINK_CONTROL && socket != 0 && socket == link.controlSocket) {
+        onLinkUp(window, link);
+        receiveControlPacket(window, link);  // the records that came with the proof
+    } else if (channel == LINK_CLIPBOARD && socket != 0 && socket == link.clipboardSocket) {
         u_long waiting = 0;
-        if (linkWaiting(LINK_CLIPBOARD, socket, &waiting) == 0 && waiting > 0) receiveClipboardData();
-        continueClipboardSend(window);  // a transfer that waited for the handshake
+        if (linkWaiting(link, LINK_CLIPBOARD, socket, &waiting) == 0 && waiting > 0) receiveClipboardData(link);
+        continueClipboardSend(window, link);  // a transfer that waited for the handshake
     }
 }
 
-void onLinkRefused(HWND window, SOCKET socket, int channel)
+void onLinkRefused(HWND window, SOCKET socket, LPARAM notice)
 {
-    if (socket != 0 && socket == linkNewcomer(channel)) {
-        dropNewcomer(channel);  // the live connection beside it never knew of it
+    const int channel = noticeChannel(notice);
+    const int32_t index = noticeLink(notice);
+    if (index < 0 || index >= MAX_SLAVES) return;
+    Link& link = links[index];
+    if (socket != 0 && socket == linkNewcomer(link, channel)) {
+        dropNewcomer(link, channel);  // the live connection beside it never knew of it
         return;
     }
     if (channel == LINK_CONTROL) onControlLinkBroken(window, socket);
-    else if (channel == LINK_CLIPBOARD && socket != 0 && socket == app.clipboardSocket && !isGone(socket))
-        clipboardLinkLost(socket);
+    else if (channel == LINK_CLIPBOARD && socket != 0 && socket == link.clipboardSocket && !isGone(socket))
+        clipboardLinkLost(link, socket);
 }
 
 void endLinkForNewKey(HWND window)
 {
-    dropNewcomer(LINK_CONTROL);
-    dropNewcomer(LINK_CLIPBOARD);
-    if (app.clipboardSocket != 0) clipboardLinkLost(app.clipboardSocket);
-    if (app.controlSocket != 0) controlLinkLost(window, app.controlSocket);
+    for (Link& link : links) {
+        dropNewcomer(link, LINK_CONTROL);
+        dropNewcomer(link, LINK_CLIPBOARD);
+        if (link.clipboardSocket != 0) clipboardLinkLost(link, link.clipboardSocket);
+        if (link.controlSocket != 0) controlLinkLost(window, link, link.controlSocket);
+    }
 }

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "link/link.h"
+
 namespace {
 
 // ---------------------------------------------------------------- the two connections
@@ -20,13 +22,21 @@ struct Channel {
     int32_t rawBegin = 0, rawEnd = 0;
 };
 
-// The live connection of each kind, and a newcomer from the partner's
-// address that must prove the key before it may take the live one's place.
-// A newcomer that proves it changes places with the live one, so neither
-// session (nor the cipher it points at) is ever copied.
-Channel slots[4];
-Channel* live[2] = {&slots[0], &slots[1]};
-Channel* newcomers[2] = {&slots[2], &slots[3]};
+// For each link, the live connection of each kind, and a newcomer from the
+// partner's address that must prove the key before it may take the live
+// one's place. A newcomer that proves it changes places with the live one, so
+// neither session (nor the cipher it points at) is ever copied.
+struct LinkChannels {
+    Channel slots[4];
+    Channel* live[2] = {&slots[0], &slots[1]};
+    Channel* newcomers[2] = {&slots[2], &slots[3]};
+};
+LinkChannels perLink[MAX_SLAVES];
+
+LinkChannels& of(const Link& link)
+{
+    return perLink[link.index >= 0 && link.index < MAX_SLAVES ? link.index : 0];
+}
 
 const UINT DEADLINE_TIMERS[2] = {TIMER_HANDSHAKE_CONTROL, TIMER_HANDSHAKE_CLIPBOARD};
 const UINT NEWCOMER_TIMERS[2] = {TIMER_NEWCOMER_CONTROL, TIMER_NEWCOMER_CLIPBOARD};
@@ -48,22 +58,22 @@ bool validChannel(int channel)
 }
 
 // The connection of `channel` on `socket`, live or newcomer; null when neither.
-Channel* find(int channel, SOCKET socket)
+Channel* find(const Link& link, int channel, SOCKET socket)
 {
     if (!validChannel(channel) || socket == 0) return nullptr;
-    if (live[channel]->socket == socket) return live[channel];
-    if (newcomers[channel]->socket == socket) return newcomers[channel];
+    if (of(link).live[channel]->socket == socket) return of(link).live[channel];
+    if (of(link).newcomers[channel]->socket == socket) return of(link).newcomers[channel];
     return nullptr;
 }
 
-bool isNewcomer(int channel, const Channel& ch)
+bool isNewcomer(const Link& link, int channel, const Channel& ch)
 {
-    return &ch == newcomers[channel];
+    return &ch == of(link).newcomers[channel];
 }
 
-UINT deadlineTimer(int channel, const Channel& ch)
+UINT deadlineTimer(const Link& link, int channel, const Channel& ch)
 {
-    return isNewcomer(channel, ch) ? NEWCOMER_TIMERS[channel] : DEADLINE_TIMERS[channel];
+    return linkTimer(isNewcomer(link, channel, ch) ? NEWCOMER_TIMERS[channel] : DEADLINE_TIMERS[channel], link);
 }
 
 void forget(Channel& ch)
@@ -78,16 +88,16 @@ void forget(Channel& ch)
 // Ends the connection as a close would; a handshake that failed tells the
 // user, once, that the partner did not prove the key. A newcomer that failed
 // is closed like a stranger: beside a live link it tells no one.
-void refuse(int channel, Channel& ch)
+void refuse(const Link& link, int channel, Channel& ch)
 {
-    KillTimer(app.mainWindow, deadlineTimer(channel, ch));
+    KillTimer(app.mainWindow, deadlineTimer(link, channel, ch));
     const LinkFailure why = ch.session.failure;
     const bool handshake = why == LinkFailure::Greeting || why == LinkFailure::Proof || why == LinkFailure::None;
-    if (handshake && !noticeGiven && !isNewcomer(channel, ch)) {
+    if (handshake && !noticeGiven && !isNewcomer(link, channel, ch)) {
         noticeGiven = true;
         PostMessageA(app.mainWindow, WM_LINK_KEY_NOTICE, 0, 0);
     }
-    PostMessageA(app.mainWindow, WM_LINK_REFUSED, ch.socket, channel);
+    PostMessageA(app.mainWindow, WM_LINK_REFUSED, ch.socket, linkNotice(channel, link.index));
 }
 
 // Writes what the session has waiting; false on a failure other than a full
@@ -115,9 +125,9 @@ int wouldBlock()
 
 // Starts the connection's session: plain (true) without a key, else the
 // greeting goes out and the deadline runs.
-bool begin(int channel, Channel& ch, SOCKET socket, LinkRole role)
+bool begin(const Link& link, int channel, Channel& ch, SOCKET socket, LinkRole role)
 {
-    KillTimer(app.mainWindow, deadlineTimer(channel, ch));
+    KillTimer(app.mainWindow, deadlineTimer(link, channel, ch));
     forget(ch);
     ch.socket = socket;
     ch.keyed = haveLinkKey();
@@ -128,14 +138,14 @@ bool begin(int channel, Channel& ch, SOCKET socket, LinkRole role)
         !linkStart(ch.session, &ch.cipher, role, linkKey, LINK_KEY_STRETCHED)) {
         ch.session.state = LinkState::Failed;
         ch.session.failure = LinkFailure::Cipher;
-        refuse(channel, ch);
+        refuse(link, channel, ch);
         return false;
     }
-    SetTimer(app.mainWindow, deadlineTimer(channel, ch), HANDSHAKE_DEADLINE_MS, nullptr);
+    SetTimer(app.mainWindow, deadlineTimer(link, channel, ch), HANDSHAKE_DEADLINE_MS, nullptr);
     if (!flush(ch)) {
         ch.session.state = LinkState::Failed;
         ch.session.failure = LinkFailure::Cipher;
-        refuse(channel, ch);
+        refuse(link, channel, ch);
     }
     return false;
 }
@@ -156,71 +166,79 @@ bool haveLinkKey()
     return keySet;
 }
 
-bool linkKeyed(int channel, SOCKET socket)
+bool linkKeyed(const Link& link, int channel, SOCKET socket)
 {
-    const Channel* ch = find(channel, socket);
+    const Channel* ch = find(link, channel, socket);
     return ch && ch->keyed;
 }
 
 bool linkProtectedNow()
 {
-    const Channel& ch = *live[LINK_CONTROL];
-    return ch.keyed && ch.socket != 0 && ch.socket == app.controlSocket && ch.session.state == LinkState::Proven;
+    bool up = false;
+    for (int32_t i = 0; i < linkCount(); ++i) {
+        const Link& link = links[i];
+        if (!link.controlLinked || link.controlSocket == 0) continue;
+        const Channel& ch = *of(link).live[LINK_CONTROL];
+        if (!(ch.keyed && ch.socket == link.controlSocket && ch.session.state == LinkState::Proven)) return false;
+        up = true;
+    }
+    return up;
 }
 
-bool linkBegin(int channel, SOCKET socket, LinkRole role)
+bool linkBegin(const Link& link, int channel, SOCKET socket, LinkRole role)
 {
     if (!validChannel(channel)) return true;
-    return begin(channel, *live[channel], socket, role);
+    return begin(link, channel, *of(link).live[channel], socket, role);
 }
 
-bool linkHoldsProven(int channel, SOCKET socket)
+bool linkHoldsProven(const Link& link, int channel, SOCKET socket)
 {
     if (!validChannel(channel) || socket == 0 || !haveLinkKey()) return false;
-    const Channel& ch = *live[channel];
+    const Channel& ch = *of(link).live[channel];
     return ch.keyed && ch.socket == socket && ch.session.state == LinkState::Proven;
 }
 
-void linkBeginNewcomer(int channel, SOCKET socket)
+void linkBeginNewcomer(const Link& link, int channel, SOCKET socket)
 {
-    if (validChannel(channel)) begin(channel, *newcomers[channel], socket, LinkRole::Acceptor);
+    if (validChannel(channel)) begin(link, channel, *of(link).newcomers[channel], socket, LinkRole::Acceptor);
 }
 
-SOCKET linkNewcomer(int channel)
+SOCKET linkNewcomer(const Link& link, int channel)
 {
-    return validChannel(channel) ? newcomers[channel]->socket : 0;
+    return validChannel(channel) ? of(link).newcomers[channel]->socket : 0;
 }
 
-void linkTakeOver(int channel)
+void linkTakeOver(const Link& link, int channel)
 {
     if (!validChannel(channel)) return;
-    Channel* proven = newcomers[channel];
-    newcomers[channel] = live[channel];
-    live[channel] = proven;
-    KillTimer(app.mainWindow, NEWCOMER_TIMERS[channel]);
-    KillTimer(app.mainWindow, DEADLINE_TIMERS[channel]);
-    forget(*newcomers[channel]);
+    LinkChannels& channels = of(link);
+    Channel* proven = channels.newcomers[channel];
+    channels.newcomers[channel] = channels.live[channel];
+    channels.live[channel] = proven;
+    KillTimer(app.mainWindow, linkTimer(NEWCOMER_TIMERS[channel], link));
+    KillTimer(app.mainWindow, linkTimer(DEADLINE_TIMERS[channel], link));
+    forget(*channels.newcomers[channel]);
 }
 
-void linkEnd(int channel, SOCKET socket)
+void linkEnd(const Link& link, int channel, SOCKET socket)
 {
-    Channel* ch = find(channel, socket);
+    Channel* ch = find(link, channel, socket);
     if (!ch) return;
-    KillTimer(app.mainWindow, deadlineTimer(channel, *ch));
+    KillTimer(app.mainWindow, deadlineTimer(link, channel, *ch));
     forget(*ch);
 }
 
-void linkResume(int channel)
+void linkResume(const Link& link, int channel)
 {
-    if (validChannel(channel)) live[channel]->held = false;
+    if (validChannel(channel)) of(link).live[channel]->held = false;
 }
 
-int linkRecv(int channel, SOCKET socket, char* buffer, int room)
+int linkRecv(const Link& link, int channel, SOCKET socket, char* buffer, int room)
 {
-    Channel* found = find(channel, socket);
+    Channel* found = find(link, channel, socket);
     if (!found) {
         // With a key, nothing is read in the clear from a socket that began no session.
-        if (haveLinkKey() || (validChannel(channel) && live[channel]->keyed)) return wouldBlock();
+        if (haveLinkKey() || (validChannel(channel) && of(link).live[channel]->keyed)) return wouldBlock();
         return recv(socket, buffer, room, 0);
     }
     Channel& ch = *found;
@@ -264,14 +282,14 @@ int linkRecv(int channel, SOCKET socket, char* buffer, int room)
                 ch.session.state = LinkState::Failed;
                 ch.session.failure = LinkFailure::Cipher;
             }
-            refuse(channel, ch);
+            refuse(link, channel, ch);
             break;
         }
         if (event == LinkEvent::Proven) {
             // The link comes up first; what followed the proof is read after.
-            KillTimer(app.mainWindow, deadlineTimer(channel, ch));
+            KillTimer(app.mainWindow, deadlineTimer(link, channel, ch));
             ch.held = true;
-            PostMessageA(app.mainWindow, WM_LINK_PROVEN, socket, channel);
+            PostMessageA(app.mainWindow, WM_LINK_PROVEN, socket, linkNotice(channel, link.index));
         }
     }
     // What was read and not yet handed on (a buffer nearly full) would wait
@@ -285,10 +303,11 @@ int linkRecv(int channel, SOCKET socket, char* buffer, int room)
     return copied;
 }
 
-int linkSend(int channel, SOCKET socket, const char* data, int n)
+int linkSend(const Link& link, int channel, SOCKET socket, const char* data, int n)
 {
-    Channel* found = find(channel, socket);
-    const bool plain = found ? !found->keyed : !haveLinkKey() && !(validChannel(channel) && live[channel]->keyed);
+    Channel* found = find(link, channel, socket);
+    const bool plain =
+        found ? !found->keyed : !haveLinkKey() && !(validChannel(channel) && of(link).live[channel]->keyed);
     if (plain) return send(socket, data, n, 0);
     if (!found || found->session.state == LinkState::Failed) {
         WSASetLastError(WSAENOTCONN);
@@ -298,7 +317,7 @@ int linkSend(int channel, SOCKET socket, const char* data, int n)
     if (ch.session.state != LinkState::Proven) return wouldBlock();
     const int32_t sealed = linkSeal(ch.session, reinterpret_cast<const uint8_t*>(data), n);
     if (sealed < 0) {
-        refuse(channel, ch);
+        refuse(link, channel, ch);
         WSASetLastError(WSAENOTCONN);
         return SOCKET_ERROR;
     }
@@ -307,18 +326,18 @@ int linkSend(int channel, SOCKET socket, const char* data, int n)
     return sealed;
 }
 
-int linkWaiting(int channel, SOCKET socket, u_long* waiting)
+int linkWaiting(const Link& link, int channel, SOCKET socket, u_long* waiting)
 {
     const int result = ioctlsocket(socket, FIONREAD, waiting);
-    const Channel* ch = find(channel, socket);
+    const Channel* ch = find(link, channel, socket);
     if (result == 0 && ch && ch->keyed && ch->session.state != LinkState::Failed)
         *waiting += static_cast<u_long>(linkPlainLength(ch->session) + (ch->rawEnd - ch->rawBegin));
     return result;
 }
 
-void linkFlush(int channel, SOCKET socket)
+void linkFlush(const Link& link, int channel, SOCKET socket)
 {
-    Channel* ch = find(channel, socket);
+    Channel* ch = find(link, channel, socket);
     if (!ch || !ch->keyed || ch->session.state == LinkState::Failed) return;
     // A failed write ends the connection: its close follows.
     flush(*ch);
@@ -327,13 +346,19 @@ void linkFlush(int channel, SOCKET socket)
 void onHandshakeTimer(HWND window, UINT_PTR id)
 {
     KillTimer(window, id);
-    const int channel = id == TIMER_HANDSHAKE_CONTROL || id == TIMER_NEWCOMER_CONTROL ? LINK_CONTROL : LINK_CLIPBOARD;
-    Channel& ch = id == TIMER_NEWCOMER_CONTROL || id == TIMER_NEWCOMER_CLIPBOARD ? *newcomers[channel] : *live[channel];
+    UINT base = 0;
+    const Link* link = linkOfTimer(id, &base);
+    if (!link) return;
+    const int channel =
+        base == TIMER_HANDSHAKE_CONTROL || base == TIMER_NEWCOMER_CONTROL ? LINK_CONTROL : LINK_CLIPBOARD;
+    LinkChannels& channels = of(*link);
+    Channel& ch = base == TIMER_NEWCOMER_CONTROL || base == TIMER_NEWCOMER_CLIPBOARD ? *channels.newcomers[channel]
+                                                                                      : *channels.live[channel];
     if (!ch.keyed || ch.session.state == LinkState::Proven || ch.session.state == LinkState::Failed) return;
     // The partner is as good as a stranger: it said nothing that proves the key.
     linkReset(ch.session);
     ch.session.state = LinkState::Failed;
-    refuse(channel, ch);
+    refuse(*link, channel, ch);
 }
 
 void showLinkKeyNotice(HWND window)

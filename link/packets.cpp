@@ -5,45 +5,31 @@
 #include "app/panel.h"
 #include "input/edge.h"
 #include "input/injection.h"
+#include "link/link.h"
 #include "link/link_key.h"
 
 namespace {
 
-PacketInbox controlInbox;
-
-// What one receive brought and has not been dispatched yet.
-struct ReceiveBatch {
-    uint8_t bytes[64 * 1024];
-    int32_t begin = 0, end = 0;
-} controlBatch;
-
-// The pointer position the partner was last sent, in a PKT_INPUT or PKT_ENTER.
-int32_t lastSentX = 0, lastSentY = 0;
-
-// Whether a packet awaits its READY, and since when the oldest one has.
-bool awaiting = false;
-DWORD awaitingSince = 0;
-
-void notePosition(int32_t type, int32_t x, int32_t y)
+void notePosition(Link& link, int32_t type, int32_t x, int32_t y)
 {
     if (type != PKT_INPUT && type != PKT_ENTER) return;
-    lastSentX = x;
-    lastSentY = y;
+    link.lastSentX = x;
+    link.lastSentY = y;
 }
 
-bool sendPacket(SOCKET socket, const InputPacket& packet)
+bool sendPacket(Link& link, const InputPacket& packet)
 {
     uint8_t bytes[PACKET_SIZE];
     encodePacket(packet, bytes);
-    const bool sent =
-        linkSend(LINK_CONTROL, socket, reinterpret_cast<const char*>(bytes), PACKET_SIZE) != SOCKET_ERROR;
+    const bool sent = linkSend(link, LINK_CONTROL, link.controlSocket, reinterpret_cast<const char*>(bytes),
+                               PACKET_SIZE) != SOCKET_ERROR;
     // A packet that asks for a READY starts the clock; so does one the socket
     // could not take for a full buffer: a partner that goes on answering
     // stops it, a link that is dead in silence is ended when it runs out.
     const bool asksForReady = packet.type == PKT_INPUT || packet.type == PKT_ENTER || packet.type == PKT_WHEEL;
-    if (!awaiting && ((sent && asksForReady) || (!sent && WSAGetLastError() == WSAEWOULDBLOCK))) {
-        awaiting = true;
-        awaitingSince = GetTickCount();
+    if (!link.awaiting && ((sent && asksForReady) || (!sent && WSAGetLastError() == WSAEWOULDBLOCK))) {
+        link.awaiting = true;
+        link.awaitingSince = GetTickCount();
     }
     return sent;
 }
@@ -57,72 +43,74 @@ void linkBroken(HWND window, SOCKET socket, int error)
         PostMessageA(window, WM_LINK_BROKEN, socket, 0);
 }
 
-void sendFailed(HWND window, SOCKET socket)
+// Control comes back when the link that has it fails; another link's
+// failure leaves the PC that has control alone.
+void sendFailed(HWND window, const Link& link)
 {
     const int error = WSAGetLastError();
-    dropToLocal(window);
-    linkBroken(window, socket, error);
+    if (app.controlLink == nullptr || app.controlLink == &link) dropToLocal(window);
+    linkBroken(window, link.controlSocket, error);
 }
 
-void sendReported(HWND window, SOCKET socket)
+void sendReported(HWND window, const Link& link)
 {
     const int error = WSAGetLastError();
-    linkBroken(window, socket, error);
+    linkBroken(window, link.controlSocket, error);
     reportSocketError(error, "send ()", window);
 }
 
 }  // namespace
 
-void sendButtonPacket(HWND window, SOCKET socket, int32_t type, int32_t x, int32_t y)
+void sendButtonPacket(HWND window, Link& link, int32_t type, int32_t x, int32_t y)
 {
     InputPacket packet;
     packet.type = type;
     packet.x = x;
     packet.y = y;
-    takeButton(app.buttonQueue, &packet.button);
-    notePosition(type, x, y);
-    if (!sendPacket(socket, packet)) sendFailed(window, socket);
+    takeButton(link.buttonQueue, &packet.button);
+    notePosition(link, type, x, y);
+    if (!sendPacket(link, packet)) sendFailed(window, link);
 }
 
-void sendKeyPacket(HWND window, SOCKET socket, int32_t type, int32_t x, int32_t y)
+void sendKeyPacket(HWND window, Link& link, int32_t type, int32_t x, int32_t y)
 {
     InputPacket packet;
     packet.type = type;
     packet.x = x;
     packet.y = y;
-    showStatusValue(app.statusLabel1, app.keyQueue.count);
-    showStatusValue(app.statusLabel2, app.keyQueue.readIndex);
-    takeKey(app.keyQueue, &packet.keyCode, &packet.keyEvent);
-    showStatusValue(app.statusLabel1, app.keyQueue.count);
-    showStatusValue(app.statusLabel2, app.keyQueue.readIndex);
-    notePosition(type, x, y);
-    if (!sendPacket(socket, packet)) sendFailed(window, socket);
+    showStatusValue(app.statusLabel1, link.keyQueue.count);
+    showStatusValue(app.statusLabel2, link.keyQueue.readIndex);
+    takeKey(link.keyQueue, &packet.keyCode, &packet.keyEvent);
+    showStatusValue(app.statusLabel1, link.keyQueue.count);
+    showStatusValue(app.statusLabel2, link.keyQueue.readIndex);
+    notePosition(link, type, x, y);
+    if (!sendPacket(link, packet)) sendFailed(window, link);
 }
 
-void sendWheelPacket(HWND window, SOCKET socket, int32_t type, int32_t delta)
+void sendWheelPacket(HWND window, Link& link, int32_t type, int32_t delta)
 {
-    if (!sendPacket(socket, makeWheelPacket(type, delta))) sendReported(window, socket);
+    if (!sendPacket(link, makeWheelPacket(type, delta))) sendReported(window, link);
 }
 
-void sendPlainPacket(HWND window, SOCKET socket, int32_t type, int32_t a, int32_t b)
-{
-    InputPacket packet;
-    packet.type = type;
-    packet.x = a;
-    packet.y = b;
-    if (!sendPacket(socket, packet)) sendReported(window, socket);
-}
-
-void sendQuietPacket(HWND window, SOCKET socket, int32_t type, int32_t a, int32_t b)
+void sendPlainPacket(HWND window, Link& link, int32_t type, int32_t a, int32_t b)
 {
     InputPacket packet;
     packet.type = type;
     packet.x = a;
     packet.y = b;
-    if (!sendPacket(socket, packet)) linkBroken(window, socket, WSAGetLastError());
+    if (!sendPacket(link, packet)) sendReported(window, link);
 }
 
-void receiveControlPacket(HWND window, SOCKET socket)
+void sendQuietPacket(HWND window, Link& link, int32_t type, int32_t a, int32_t b)
+{
+    InputPacket packet;
+    packet.type = type;
+    packet.x = a;
+    packet.y = b;
+    if (!sendPacket(link, packet)) linkBroken(window, link.controlSocket, WSAGetLastError());
+}
+
+void receiveControlPacket(HWND window, Link& link)
 {
     // One receive per read event takes what the socket holds, up to a batch,
     // and the batch is split into packets; a packet begun in one batch and
@@ -133,47 +121,47 @@ void receiveControlPacket(HWND window, SOCKET socket)
     // again first carries on with the rest of the batch, in order.
     bool received = false;
     for (;;) {
-        while (controlBatch.begin < controlBatch.end) {
+        while (link.batchBegin < link.batchEnd) {
             InputPacket packet;
             bool complete = false;
-            controlBatch.begin += inboxFeed(controlInbox, controlBatch.bytes + controlBatch.begin,
-                                            controlBatch.end - controlBatch.begin, &packet, &complete);
-            if (complete) dispatchPacket(window, packet);
+            link.batchBegin += inboxFeed(link.inbox, link.batch + link.batchBegin, link.batchEnd - link.batchBegin,
+                                         &packet, &complete);
+            if (complete) dispatchPacket(window, link, packet);
         }
         if (received) return;
         received = true;
-        const int n = linkRecv(LINK_CONTROL, socket, reinterpret_cast<char*>(controlBatch.bytes),
-                               sizeof controlBatch.bytes);
+        const int n = linkRecv(link, LINK_CONTROL, link.controlSocket, reinterpret_cast<char*>(link.batch),
+                               sizeof link.batch);
         if (n == SOCKET_ERROR) {
             const int error = WSAGetLastError();
             if (error != WSAEWOULDBLOCK) reportSocketError(error, "recv ()", window);
             return;
         }
         if (n == 0) return;  // the partner closed; FD_CLOSE follows
-        controlBatch.begin = 0;
-        controlBatch.end = n;
+        link.batchBegin = 0;
+        link.batchEnd = n;
     }
 }
 
-bool lastSentPositionIs(int32_t x, int32_t y)
+bool lastSentPositionIs(const Link& link, int32_t x, int32_t y)
 {
-    return x == lastSentX && y == lastSentY;
+    return x == link.lastSentX && y == link.lastSentY;
 }
 
-DWORD unansweredFor()
+DWORD unansweredFor(const Link& link)
 {
-    return awaiting ? GetTickCount() - awaitingSince : 0;
+    return link.awaiting ? GetTickCount() - link.awaitingSince : 0;
 }
 
-void forgetUnanswered()
+void forgetUnanswered(Link& link)
 {
-    awaiting = false;
+    link.awaiting = false;
 }
 
-void resetControlInbox()
+void resetControlInbox(Link& link)
 {
-    inboxReset(controlInbox);
-    controlBatch.begin = controlBatch.end = 0;
+    inboxReset(link.inbox);
+    link.batchBegin = link.batchEnd = 0;
 }
 
 void reportSocketError(int code, const char* call, HWND owner)

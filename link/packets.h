@@ -4,32 +4,35 @@
 #include "app/appstate.h"
 #include "link/packet.h"
 
-// The four senders. Button and key senders take the next pending entry of
-// their queue into the packet; a failed send of theirs returns the Master to
-// local control. The wheel and plain senders report a failed send in a box.
-void sendButtonPacket(HWND window, SOCKET socket, int32_t type, int32_t x, int32_t y);
-void sendKeyPacket(HWND window, SOCKET socket, int32_t type, int32_t x, int32_t y);
-void sendWheelPacket(HWND window, SOCKET socket, int32_t type, int32_t delta);
-void sendPlainPacket(HWND window, SOCKET socket, int32_t type, int32_t a, int32_t b);
+struct Link;
+
+// The four senders, each on the control connection of one link. Button and
+// key senders take the next pending entry of the link's queue into the
+// packet; a failed send of theirs returns the Master to local control when
+// that link has it. The wheel and plain senders report a failed send in a box.
+void sendButtonPacket(HWND window, Link& link, int32_t type, int32_t x, int32_t y);
+void sendKeyPacket(HWND window, Link& link, int32_t type, int32_t x, int32_t y);
+void sendWheelPacket(HWND window, Link& link, int32_t type, int32_t delta);
+void sendPlainPacket(HWND window, Link& link, int32_t type, int32_t a, int32_t b);
 // As sendPlainPacket, for what only a partner of this program reads: a failed
 // send ends the link as any broken send does, without a box.
-void sendQuietPacket(HWND window, SOCKET socket, int32_t type, int32_t a, int32_t b);
+void sendQuietPacket(HWND window, Link& link, int32_t type, int32_t a, int32_t b);
 
-// Reads what has arrived on the control connection and dispatches each whole
-// packet by type; a packet split across reads waits until all 56 bytes are in.
-void receiveControlPacket(HWND window, SOCKET socket);
+// Reads what has arrived on the link's control connection and dispatches each
+// whole packet by type; a packet split across reads waits until all 56 bytes are in.
+void receiveControlPacket(HWND window, Link& link);
 
-// Whether (x, y) is the pointer position last sent in a PKT_INPUT or PKT_ENTER.
-bool lastSentPositionIs(int32_t x, int32_t y);
+// Whether (x, y) is the pointer position last sent to the link in a PKT_INPUT or PKT_ENTER.
+bool lastSentPositionIs(const Link& link, int32_t x, int32_t y);
 
-// How long the oldest packet that asks for a READY has waited for one, in
-// milliseconds (0 when none waits); forgetUnanswered: a READY came, or a new
-// connection starts afresh.
-DWORD unansweredFor();
-void forgetUnanswered();
+// How long the link's oldest packet that asks for a READY has waited for one,
+// in milliseconds (0 when none waits); forgetUnanswered: a READY came, or a
+// new connection starts afresh.
+DWORD unansweredFor(const Link& link);
+void forgetUnanswered(Link& link);
 
 // Forgets the bytes of a partly received packet and of a batch not yet
 // dispatched: a new connection starts on a packet boundary.
-void resetControlInbox();
+void resetControlInbox(Link& link);
 
 void reportSocketError(int code, const char* call, HWND owner);

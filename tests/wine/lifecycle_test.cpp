@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "link/link.h"
 #include "app/mainwindow.h"
 #include "tests/wine/wine_support.h"
 
@@ -47,7 +48,7 @@ TEST(Lifecycle, ACloseRequestTakesEverythingDownAndEndsTheLoopWithZero)
     SetCursorPos(app.localWidth - 1, 100);
     pumpFor(50);
     sendMove(5, 0);
-    ASSERT_TRUE(pumpUntil([&] { slave.poll(); return app.controlState == STATE_REMOTE && app.peerReady == 1; }));
+    ASSERT_TRUE(pumpUntil([&] { slave.poll(); return app.controlState == STATE_REMOTE && links[0].peerReady == 1; }));
     ASSERT_TRUE(recorder.focus());
     recorder.clear();
     sendKey('K', false);

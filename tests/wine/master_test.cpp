@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "link/link.h"
 #include "app/mainwindow.h"
 #include "input/edge.h"
 #include "link/packets.h"
@@ -34,7 +35,7 @@ void setRemoteSize(int width, int height)
     slave.send(packetOf(PKT_SCREEN_SIZE, width, height));
     ASSERT_TRUE(pumpUntil([&] {
         slave.poll();
-        return app.remoteWidth == width && app.remoteHeight == height;
+        return links[0].remoteWidth == width && links[0].remoteHeight == height;
     }));
 }
 
@@ -72,7 +73,7 @@ bool waitForReady()
     return pumpUntil(
         [&] {
             slave.poll();
-            return app.peerReady == 1;
+            return links[0].peerReady == 1;
         },
         3000);
 }
@@ -190,13 +191,13 @@ TEST(Master, ForwardsEveryKeystrokeInOrderAndKeepsThemFromItsOwnPrograms)
         typed.emplace_back(vk, EV_KEY_DOWN);
         typed.emplace_back(vk, EV_KEY_UP);
         // A typist's pace: the queue drains between keystrokes.
-        pumpUntil([] { slave.poll(); return app.keyQueue.count == 0; }, 1000);
+        pumpUntil([] { slave.poll(); return links[0].keyQueue.count == 0; }, 1000);
     }
     ASSERT_TRUE(pumpUntil([&] {
         slave.poll();
         size_t keys = 0;
         for (const InputPacket& p : slave.packets) keys += p.keyCode != 0;
-        return keys >= typed.size() && app.peerReady == 1;
+        return keys >= typed.size() && links[0].peerReady == 1;
     }, 10000));
     std::vector<std::pair<int32_t, int32_t>> forwarded;
     for (const InputPacket& p : slave.packets)
@@ -219,7 +220,7 @@ TEST(Master, ForwardsClicksWhereThePointerIsAndTheWheel)
     recorder.clear();
     sendMouseFlags(MOUSEEVENTF_LEFTDOWN);
     sendMouseFlags(MOUSEEVENTF_LEFTUP);
-    ASSERT_TRUE(pumpUntil([] { slave.poll(); return slave.packets.size() >= 2 && app.peerReady == 1; }));
+    ASSERT_TRUE(pumpUntil([] { slave.poll(); return slave.packets.size() >= 2 && links[0].peerReady == 1; }));
     ASSERT_EQ(slave.packets.size(), 2u);
     EXPECT_EQ(slave.packets[0].button, EV_LEFT_DOWN);
     EXPECT_EQ(slave.packets[1].button, EV_LEFT_UP);
@@ -311,9 +312,9 @@ TEST(Master, APacketJustSentHasNotWaitedForItsAnswer)
     crossRight();
     slave.autoReady = false;
     for (int i = 0; i < 200; ++i) {
-        forgetUnanswered();
-        sendWheelPacket(app.mainWindow, app.controlSocket, PKT_WHEEL, 0);
-        ASSERT_LT(unansweredFor(), 1000u) << "packet " << i;
+        forgetUnanswered(links[0]);
+        sendWheelPacket(app.mainWindow, links[0], PKT_WHEEL, 0);
+        ASSERT_LT(unansweredFor(links[0]), 1000u) << "packet " << i;
         if (i % 20 == 0) Sleep(1);
     }
     slave.waitForPackets(slave.packets.size() + 200);
@@ -328,7 +329,7 @@ TEST(Master, APacketJustSentHasNotWaitedForItsAnswer)
 TEST(Master, AFailedSendDropsToLocalAndFreesTheMastersKeyboard)
 {
     crossRight();
-    closesocket(app.controlSocket);  // the next send fails
+    closesocket(links[0].controlSocket);  // the next send fails
     sendMove(5, 5);
     ASSERT_TRUE(waitForState(STATE_LOCAL));
     RECT clip;

@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "link/link.h"
 #include "app/mainwindow.h"
 #include "resources/resource.h"
 #include "settings/settings.h"
@@ -268,8 +269,8 @@ TEST_F(SettingsTest, AFirstRunWritesTheDefaultsAndAsksBeforeAnyConnection)
     DialogDriver driver([&](DialogDriver& d) {
         if (!d.waitForDialog()) return d.problem("no settings dialog");
         storedWhenShown = stored(HKEY_LOCAL_MACHINE);
-        noSocketYet = app.controlSocket == 0 && app.controlListener == 0 && app.clipboardSocket == 0 &&
-                      app.clipboardListener == 0 && app.controlListening == 0 && app.clipboardListening == 0;
+        noSocketYet = links[0].controlSocket == 0 && app.listeners[0].controlListener == 0 && links[0].clipboardSocket == 0 &&
+                      app.listeners[0].clipboardListener == 0 && app.listeners[0].controlListening == 0 && app.listeners[0].clipboardListening == 0;
         shownFirst = d.shown();
         d.type(IDC_PARTNER, "127.0.0.1");
         d.type(IDC_PORT, std::to_string(port));
@@ -294,7 +295,7 @@ TEST_F(SettingsTest, AFirstRunWritesTheDefaultsAndAsksBeforeAnyConnection)
     EXPECT_EQ(app.port, port);
     // The start goes on with what OK saved: the Slave finds no partner
     // listening and listens on the typed port itself.
-    EXPECT_TRUE(pumpUntil([] { return app.controlListening == 1 && app.clipboardListening == 1; }, WAIT_MS));
+    EXPECT_TRUE(pumpUntil([] { return app.listeners[0].controlListening == 1 && app.listeners[0].clipboardListening == 1; }, WAIT_MS));
     SOCKET probe = connectTo(port);
     EXPECT_NE(probe, INVALID_SOCKET);
     if (probe != INVALID_SOCKET) closesocket(probe);

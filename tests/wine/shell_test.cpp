@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "link/link.h"
 #include "app/mainwindow.h"
 #include "app/panel.h"
 #include "app/pictures.h"
@@ -168,7 +169,7 @@ void crossRight()
     pumpFor(50);
     sendMove(8, 0);
     ASSERT_TRUE(waitForState(STATE_REMOTE));
-    ASSERT_TRUE(pumpUntil([] { slave.poll(); return app.peerReady == 1; }, 3000));
+    ASSERT_TRUE(pumpUntil([] { slave.poll(); return links[0].peerReady == 1; }, 3000));
 }
 
 void leaveLeft()
@@ -460,7 +461,7 @@ TEST(Labels, TheMastersLabelsFollowItsPointerButtonsAndKeys)
     EXPECT_TRUE(pumpUntil([] { slave.poll(); return labelText(app.statusLabel5) == "KEYDOWN"; }, 2000));
     sendKey('A', true);
     EXPECT_TRUE(pumpUntil([] { slave.poll(); return labelText(app.statusLabel5) == "KEYUP"; }, 2000));
-    pumpUntil([] { slave.poll(); return app.peerReady == 1; }, 2000);
+    pumpUntil([] { slave.poll(); return links[0].peerReady == 1; }, 2000);
     leaveLeft();
     EXPECT_EQ(labelText(app.statusLabel4), "<Status Label4>");
     showDiagnosticControls(SW_HIDE);

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "link/link.h"
 #include "app/mainwindow.h"
 #include "app/panel.h"
 #include "link/packet.h"
@@ -365,7 +366,7 @@ struct BoxWatch {
 // neither act on that socket nor report against it.
 TEST(Slave, NoticesOfAClosedSocketReachNothingThatNowHoldsItsNumber)
 {
-    const SOCKET control = app.controlSocket, clipboard = app.clipboardSocket;
+    const SOCKET control = links[0].controlSocket, clipboard = links[0].clipboardSocket;
     ASSERT_NE(control, 0u);
     ASSERT_NE(clipboard, 0u);
     master.close();
@@ -383,7 +384,7 @@ TEST(Slave, NoticesOfAClosedSocketReachNothingThatNowHoldsItsNumber)
     boxes.end();
     EXPECT_EQ(boxes.texts, std::vector<std::string>{});
     // The numbers went to the new listeners, which still take the partner.
-    const SOCKET listeners[] = {app.controlListener, app.clipboardListener};
+    const SOCKET listeners[] = {app.listeners[0].controlListener, app.listeners[0].clipboardListener};
     EXPECT_TRUE(std::find(std::begin(listeners), std::end(listeners), control) != std::end(listeners) ||
                 std::find(std::begin(listeners), std::end(listeners), clipboard) != std::end(listeners))
         << "no closed socket's number was handed out again";
