@@ -141,6 +141,9 @@ Link* partnerOf(int32_t port, in_addr peer)
 {
     for (int32_t i = 0; i < linkCount(); ++i)
         if (links[i].present && links[i].port == port && isPartner(links[i], peer)) return &links[i];
+    // With one partner its address alone counts: a listener keeps the port
+    // it was started on when the settings name another.
+    if (slavesSetUp() < 2 && isPartner(links[0], peer)) return &links[0];
     return nullptr;
 }
 

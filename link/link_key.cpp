@@ -26,12 +26,20 @@ struct Channel {
 // partner's address that must prove the key before it may take the live
 // one's place. A newcomer that proves it changes places with the live one, so
 // neither session (nor the cipher it points at) is ever copied.
+// All of it is set at load time, as zeros and addresses, so that the large
+// buffers of links that are never used are never touched.
+Channel slots[MAX_SLAVES][4];
 struct LinkChannels {
-    Channel slots[4];
-    Channel* live[2] = {&slots[0], &slots[1]};
-    Channel* newcomers[2] = {&slots[2], &slots[3]};
+    Channel* live[2];
+    Channel* newcomers[2];
 };
-LinkChannels perLink[MAX_SLAVES];
+LinkChannels perLink[MAX_SLAVES] = {
+    {{&slots[0][0], &slots[0][1]}, {&slots[0][2], &slots[0][3]}},
+    {{&slots[1][0], &slots[1][1]}, {&slots[1][2], &slots[1][3]}},
+    {{&slots[2][0], &slots[2][1]}, {&slots[2][2], &slots[2][3]}},
+    {{&slots[3][0], &slots[3][1]}, {&slots[3][2], &slots[3][3]}},
+};
+static_assert(MAX_SLAVES == 4, "one row of perLink per link");
 
 LinkChannels& of(const Link& link)
 {

@@ -103,12 +103,15 @@ struct LinkSession {
 
     // The unit being collected (greeting, proof or record); an opened record's
     // plaintext stays in it, from plainBegin to plainEnd, until the next feed.
-    uint8_t unit[RECORD_MAX_WIRE] = {};
+    // The two buffers are only ever read where they were written, and carry
+    // no initializer: a session of a link that is never used (one of each
+    // per link a desk may have) never touches their megabyte.
+    uint8_t unit[RECORD_MAX_WIRE];
     int32_t unitFilled = 0;
     int32_t plainBegin = 0, plainEnd = 0;
 
     // Bytes waiting to be written: greeting, proof, sealed records.
-    uint8_t out[LINK_OUT_CAPACITY] = {};
+    uint8_t out[LINK_OUT_CAPACITY];
     int32_t outBegin = 0, outEnd = 0;
 };
 
