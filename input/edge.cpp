@@ -47,6 +47,22 @@ bool held = false;
 POINT holdAt = {0, 0};
 Point slaveAt = {0, 0};
 
+// From a crossing until the pointer has been put on the entry point: the
+// points the hook reports meanwhile still lie in the frame of the screen
+// left (moves made before the crossing was handled, or the one the system
+// makes up as the capture window shows). Taken as points on the Slave just
+// entered, they would push it past its far edge, onto the PC beyond, or
+// leave its pointer where no hand put it; they are passed over.
+bool arriving = false;
+
+// A switch from one Slave to the next changes the confinement, which the
+// system may carry out after the placement that follows (Wine does): the
+// pointer is then stopped by the rectangle of the Slave left. Where it stands
+// there a few checks after the switch place it again.
+bool switched = false;
+RECT switchedFrom = {0, 0, 0, 0};
+POINT switchStop = {-1, -1};
+
 // Where a placement at p stops while the confinement still holds the pointer.
 POINT heldBy(const RECT& clip, POINT p)
 {
@@ -222,6 +238,9 @@ void undoCapture(HWND window)
     }
     app.controlLink = nullptr;
     app.controlState = STATE_LOCAL;
+    arriving = false;
+    switched = false;
+    switchStop = {-1, -1};
     freeUserInput();
     SetLayeredWindowAttributes(window, 0, 255, LWA_ALPHA);
     ShowWindow(window, SW_HIDE);
@@ -261,6 +280,7 @@ void handleMouseMove(const MSLLHOOKSTRUCT* record)
     showStatusValue(app.statusLabel1, app.cursorX);
     followDesk();
     const bool wasRemote = app.controlState != STATE_LOCAL && app.controlLink;
+    if (wasRemote && arriving) return;
 
     const bool buttonHeld = app.leftHeld != 0 || app.rightHeld != 0;
     const Point point = {app.cursorX, app.cursorY};
@@ -297,7 +317,8 @@ void handleMouseMove(const MSLLHOOKSTRUCT* record)
     }
 
     if (app.controlState != STATE_LOCAL && app.controlLink) {
-        if (!buttonHeld && leaving(*app.controlLink, point, &next, &target)) {
+        // Right after an entry the point is still the Master's: it leaves nothing.
+        if (!buttonHeld && !arriving && leaving(*app.controlLink, point, &next, &target)) {
             if (next) {
                 switchRemote(*next, target.x, target.y);
                 if (held) return;
@@ -346,6 +367,7 @@ void enterRemote(Link& link, int32_t x, int32_t y)
     forgetPendingInput(link);
     app.controlLink = &link;
     app.controlState = STATE_REMOTE;
+    arriving = true;
     captureFor(link, x, y, POINT{app.cursorX, app.cursorY});
     SetLayeredWindowAttributes(app.mainWindow, 0, 1, LWA_ALPHA);  // 1, not 0: it must still take clicks
     // Shown without taking the activation: the user's own window keeps it,
@@ -378,10 +400,13 @@ void switchRemote(Link& to, int32_t x, int32_t y)
     to.buttonQueue.count = 0;
     forgetPendingInput(to);
     app.controlLink = &to;
+    arriving = true;
     // Where the pointer stands: on the held pixel, or inside the rectangle of
     // the Slave just left.
     POINT standing = held ? holdAt : POINT{app.cursorX, app.cursorY};
     if (!held) GetCursorPos(&standing);
+    switched = true;
+    switchedFrom = app.clipRect;
     captureFor(to, x, y, standing);
     app.cursorX = x;
     app.cursorY = y;
@@ -414,6 +439,13 @@ void placePointer(HWND window, int32_t x, int32_t y)
         const POINT to = held ? holdAt : POINT{x, y};
         SetCursorPos(to.x, to.y);
         remotePlacement = heldBy(app.clipRect, to);
+        arriving = false;  // from here on the hook's points are the Slave's
+        if (switched) {
+            switched = false;
+            switchStop = heldBy(switchedFrom, to);
+            placementChecks = PLACEMENT_CHECKS;
+            SetTimer(window, TIMER_PLACEMENT_CHECK, PLACEMENT_CHECK_MS, nullptr);
+        }
         return;
     }
     SetCursorPos(x, y);
@@ -424,8 +456,16 @@ void placePointer(HWND window, int32_t x, int32_t y)
 
 void checkPlacement(HWND window)
 {
-    if (--placementChecks <= 0 || app.controlState != STATE_LOCAL) KillTimer(window, TIMER_PLACEMENT_CHECK);
     POINT at = {};
+    if (app.controlState != STATE_LOCAL) {
+        // After a switch: the pointer stopped by the rectangle of the Slave left.
+        if (--placementChecks <= 0) KillTimer(window, TIMER_PLACEMENT_CHECK);
+        if (GetCursorPos(&at) && at.x == switchStop.x && at.y == switchStop.y &&
+            (at.x != remotePlacement.x || at.y != remotePlacement.y))
+            SetCursorPos(remotePlacement.x, remotePlacement.y);
+        return;
+    }
+    if (--placementChecks <= 0) KillTimer(window, TIMER_PLACEMENT_CHECK);
     const POINT stop = heldBy(app.clipRect, placement);
     if (app.controlState == STATE_LOCAL && GetCursorPos(&at) && (at.x != placement.x || at.y != placement.y) &&
         ((at.x == stop.x && at.y == stop.y) || (at.x == remotePlacement.x && at.y == remotePlacement.y)))

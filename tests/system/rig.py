@@ -330,13 +330,19 @@ class PC:
 
     # ---- settings
 
-    def settings(self, master, position="right", partner="127.0.0.1", port=None):
-        """Writes the four values, so the program opens no dialog."""
+    def settings(self, master, position="right", partner="127.0.0.1", port=None, slaves=()):
+        """Writes the four values, so the program opens no dialog; on a Master,
+        Slaves 2, 3, ... of its desk from (partner, port, position, next_to)
+        each, next_to 0 for the Master or a Slave's number."""
         self.drive("regclear")
         self.drive("regset SRMaster dword %d" % (1 if master else 0))
         self.drive("regset ScreenPos dword %d" % SETTINGS_POSITIONS[position])
         self.drive("regset SRPartner sz %s" % partner)
         self.drive("regset SRPort sz %s" % port)
+        for n, (host, slave_port, place, next_to) in enumerate(slaves, 2):
+            for name, kind, value in (("SRPartner", "sz", host), ("SRPort", "sz", slave_port),
+                                      ("ScreenPos", "dword", SETTINGS_POSITIONS[place]), ("SRNextTo", "dword", next_to)):
+                self.drive("regset %s%d %s %s" % (name, n, kind, value))
         self.port = port
 
     def settings_dialog(self):
@@ -740,6 +746,40 @@ def cross_back(master):
     master.move(-(x + 10), 0)
     return wait_until(lambda: master.cursor()[0] > width // 2 and master.cursor(), 5,
                       "the return to %s" % master.name)
+
+
+def cross_sideways(master, slave, side, y=None, timeout=20):
+    """Pushes the Master's pointer across its left or right edge at height y
+    (the middle by default) until it is confined to a Slave, then waits for
+    the Slave's pointer at the entry point and the Master's own pointer on the
+    same point (see the README's note on the rig). Returns the entry point."""
+    (width, height), (slave_width, slave_height) = screen_of(master), screen_of(slave)
+    y = height // 2 if y is None else y
+    entry = (1 if side == "right" else slave_width - 1, scaled(y, height, slave_height))
+
+    def crossed():
+        if master.drive("clip") != "0 0 %d %d" % (width, height):
+            return True
+        master.put(width - 10 if side == "right" else 10, y)
+        master.move(20 if side == "right" else -20, 0)
+        return None
+
+    wait_until(crossed, timeout, "%s's pointer to cross its %s edge" % (master.name, side), interval=0.5)
+    wait_until(lambda: master.drive("clip") == "0 0 %d %d" % (slave_width, slave_height), 5,
+               "%s's pointer confined to %s's screen" % (master.name, slave.name))
+    wait_until(lambda: slave.cursor() == entry, 5, "%s's pointer at %s" % (slave.name, entry))
+    wait_until(lambda: master.cursor() == entry, 5, "%s's pointer at %s" % (master.name, entry))
+    return entry
+
+
+def push_out(master, size, side):
+    """Takes the Master's pointer, confined to a Slave's screen of `size`, to
+    its left or right edge, then 5 pixels past in a step of its own (no later
+    step goes on beyond the crossing). Returns the point pushed to."""
+    x, y = master.move(1 if side == "left" else -1, 0)  # a fresh reading (see PC.cursor)
+    master.move(-x if side == "left" else size[0] - 1 - x, 0)
+    master.move(-5 if side == "left" else 5, 0)
+    return (-5 if side == "left" else size[0] + 4, y)
 
 
 # ---------------------------------------------------------------- demo
