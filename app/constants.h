@@ -53,6 +53,7 @@ constexpr unsigned WM_SOCKET_GONE      = 8055;   // every notice of closed socke
 constexpr unsigned WM_LINK_PROVEN      = 8060;   // the partner proved the link key on socket wParam, connection lParam
 constexpr unsigned WM_LINK_REFUSED     = 8061;   // end socket wParam of connection lParam: the link key was not proven
 constexpr unsigned WM_LINK_KEY_NOTICE  = 8062;   // tell the user the partner did not prove the link key
+constexpr unsigned WM_HOST_FOUND       = 8063;   // the lookup of a partner's name with handle wParam ended
 constexpr unsigned WM_CONTROL_SOCKET   = 9013;   // socket event of the control connection
 constexpr unsigned WM_CLIPBOARD_SOCKET = 9018;   // socket event of the clipboard connection
 constexpr unsigned WM_TRAY_NOTIFY      = 12027;  // mouse event over the tray icon

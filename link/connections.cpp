@@ -348,26 +348,56 @@ void tryClipboardAgain(Link& link)
     }
 }
 
-void tryPartnerAgain(Link& link)
+// A try at the partner's address, unless it is this PC's own while this PC
+// listens on the port: a connect there would only reach this PC itself.
+void connectAgain(Link& link, in_addr address)
 {
-    KillTimer(app.mainWindow, linkTimer(TIMER_RECONNECT, link));
-    if (!isMaster() || !link.present || link.controlLinked || link.connecting || !usablePort(link)) return;
-    const hostent* entry = startSocketLayer() ? gethostbyname(link.host) : nullptr;
-    if (entry && entry->h_addrtype == AF_INET && entry->h_addr_list[0]) {
-        const in_addr address = *reinterpret_cast<const in_addr*>(entry->h_addr_list[0]);
-        const AppState::PortListeners* listening = listenersOf(link);
-        const bool bound = listening && listening->controlBound;
-        if (!(bound && isOwnAddress(address))) {
-            link.address = address;
-            link.addressKnown = true;
-            link.connectFailed = 0;  // a failure seen before belongs to an earlier try
-            if (connectTo(address, link.port, WM_CONTROL_SOCKET, &link.controlSocket)) {
-                link.connecting = true;
-                return;
-            }
+    const AppState::PortListeners* listening = listenersOf(link);
+    const bool bound = listening && listening->controlBound;
+    if (!(bound && isOwnAddress(address))) {
+        link.address = address;
+        link.addressKnown = true;
+        link.connectFailed = 0;  // a failure seen before belongs to an earlier try
+        if (connectTo(address, link.port, WM_CONTROL_SOCKET, &link.controlSocket)) {
+            link.connecting = true;
+            return;
         }
     }
     scheduleRetry(link);
+}
+
+bool mayTryAgain(const Link& link)
+{
+    return isMaster() && link.present && !link.controlLinked && !link.connecting && usablePort(link);
+}
+
+// The Master's retries look the partner's name up without waiting for the
+// answer (WM_HOST_FOUND brings it): the lookup of a Slave that is off can
+// take seconds, and must not hold up the Slave that has control meanwhile.
+void tryPartnerAgain(Link& link)
+{
+    KillTimer(app.mainWindow, linkTimer(TIMER_RECONNECT, link));
+    if (!mayTryAgain(link) || link.lookup) return;
+    if (!startSocketLayer()) {
+        scheduleRetry(link);
+        return;
+    }
+    const unsigned long dotted = inet_addr(link.host);  // an address needs no lookup
+    if (dotted != INADDR_NONE) {
+        in_addr address = {};
+        address.s_addr = dotted;
+        connectAgain(link, address);
+        return;
+    }
+    link.lookup = WSAAsyncGetHostByName(app.mainWindow, WM_HOST_FOUND, link.host, link.hostEntry,
+                                        sizeof link.hostEntry);
+    if (!link.lookup) scheduleRetry(link);
+}
+
+void cancelLookup(Link& link)
+{
+    if (link.lookup) WSACancelAsyncRequest(link.lookup);
+    link.lookup = nullptr;
 }
 
 void startLinkWatch(HWND window, const Link& link)
@@ -475,6 +505,7 @@ void endLink(HWND window, Link& link)
     if (link.clipboardSocket != 0) clipboardLinkLost(link, link.clipboardSocket);
     if (link.controlSocket != 0) controlLinkLost(window, link, link.controlSocket);
     link.connecting = false;
+    cancelLookup(link);
     KillTimer(window, linkTimer(TIMER_RECONNECT, link));
     KillTimer(window, linkTimer(TIMER_CLIPBOARD_RETRY, link));
 }
@@ -564,6 +595,21 @@ void reconnectNow()
         }
         link.retryDelay = 0;
         tryPartnerAgain(link);
+    }
+}
+
+void onHostFound(HANDLE lookup, LPARAM result)
+{
+    for (Link& link : links) {
+        if (link.lookup != lookup || !lookup) continue;
+        link.lookup = nullptr;
+        const hostent* entry = reinterpret_cast<const hostent*>(link.hostEntry);
+        if (!mayTryAgain(link)) return;
+        if (WSAGETASYNCERROR(result) == 0 && entry->h_addrtype == AF_INET && entry->h_addr_list && entry->h_addr_list[0])
+            connectAgain(link, *reinterpret_cast<const in_addr*>(entry->h_addr_list[0]));
+        else
+            scheduleRetry(link);
+        return;
     }
 }
 

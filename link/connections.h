@@ -35,6 +35,8 @@ void onControlLinkBroken(HWND window, SOCKET socket);
 // WM_SOCKET_GONE: the notices of a closed socket have all come round; its
 // number may belong to a live socket again.
 void onSocketGone(SOCKET socket);
+// WM_HOST_FOUND: the lookup of a partner's name ended; a retry goes on with it.
+void onHostFound(HANDLE lookup, LPARAM result);
 // Each link's TIMER_RECONNECT, TIMER_LINK_WATCH and TIMER_CLIPBOARD_RETRY.
 void onLinkTimer(HWND window, UINT_PTR id);
 // WM_LINK_PROVEN: the partner proved the link key, the connection is up.

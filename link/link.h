@@ -44,6 +44,8 @@ struct Link {
     bool clipboardConnector = false;  // this side made the clipboard connection
     bool clipboardRetrying = false;   // the connect under way is a retry: no box if it fails
     UINT clipboardRetryDelay = 0;
+    HANDLE lookup = nullptr;      // the Master's lookup of the partner's name under way
+    char hostEntry[MAXGETHOSTSTRUCT] = {};  // where its answer lands
 
     // The partner's desktop, as far as known: this PC's own until it tells.
     int32_t remoteLeft = 0, remoteTop = 0;
