@@ -528,8 +528,18 @@ void connectOrListen(Link& link)
 void connectOrListen()
 {
     linksFromSettings();
-    for (int32_t i = 0; i < linkCount(); ++i)
-        if (links[i].present && !links[i].controlLinked && !links[i].connecting) connectOrListen(links[i]);
+    for (int32_t i = 0; i < linkCount(); ++i) {
+        Link& link = links[i];
+        if (!link.present || link.controlLinked || link.connecting) continue;
+        // Slave 1 (or this Slave's Master) as ever; the Master's further
+        // Slaves are tried without waiting for their names to be looked up.
+        if (i == 0) {
+            connectOrListen(link);
+        } else {
+            link.retryDelay = 0;
+            tryPartnerAgain(link);
+        }
+    }
 }
 
 int startListening(int32_t port, UINT message, SOCKET* listenerSlot, int32_t* listeningFlag)
@@ -589,10 +599,6 @@ void reconnectNow()
         const bool gone = i >= linkCount() || !link.present;
         if (i > 0 && (gone || (changed & (1 << i)))) endLink(app.mainWindow, link);
         if (gone) continue;
-        if (i > 0 && (changed & (1 << i)) && !link.controlLinked) {
-            connectOrListen(link);
-            continue;
-        }
         link.retryDelay = 0;
         tryPartnerAgain(link);
     }
