@@ -286,19 +286,23 @@ struct DeskProblem {
     char text[400];
 };
 
-bool samePartner(const char* hostA, int32_t portA, const char* hostB, int32_t portB, DeskProblem* problem,
-                 int32_t a, int32_t b)
+// Two Slaves clash when they are one partner (one computer, one port), or
+// when the port of one is the other's clipboard port: a Master listens on
+// the ports of every Slave it has not reached, whatever its computer.
+bool portsClash(const char* hostA, int32_t portA, const char* hostB, int32_t portB, DeskProblem* problem, int32_t a,
+                int32_t b)
 {
-    if (lstrcmpiA(hostA, hostB) != 0 || portA - portB > 1 || portB - portA > 1) return false;
-    if (portA == portB)
+    const bool onePartner = portA == portB && lstrcmpiA(hostA, hostB) == 0;
+    if (!onePartner && portA - portB != 1 && portB - portA != 1) return false;
+    if (onePartner)
         _snprintf(problem->text, sizeof problem->text - 1,
                   "Slave %d and Slave %d have the same computer and port. Give each Slave its own computer or "
                   "port.",
                   static_cast<int>(a), static_cast<int>(b));
     else
         _snprintf(problem->text, sizeof problem->text - 1,
-                  "Slave %d and Slave %d are on one computer with ports %d and %d. Each Slave takes its port and "
-                  "the next one up, for the clipboard, so the ports of one computer must be at least 2 apart.",
+                  "Slave %d and Slave %d use ports %d and %d. Each Slave takes its port and the next one up, for "
+                  "the clipboard, so the ports of two Slaves must not lie next to each other.",
                   static_cast<int>(a), static_cast<int>(b), static_cast<int>(portA), static_cast<int>(portB));
     problem->slave = b;
     problem->field = IDC_DESK_PORT;
@@ -306,7 +310,7 @@ bool samePartner(const char* hostA, int32_t portA, const char* hostB, int32_t po
 }
 
 // Every Slave there has a name, a port the connections can use and a place;
-// no two are the same partner; and the desk stands. Slave 1's own port is
+// no two clash; and the desk stands. Slave 1's own port is
 // the settings dialog's to check.
 bool checkDesk(const DeskCopy& desk, DeskProblem* problem)
 {
@@ -340,10 +344,10 @@ bool checkDesk(const DeskCopy& desk, DeskProblem* problem)
         if (!isThere(desk.more[b])) continue;
         const int32_t portB = parsePortText(desk.more[b].port);
         if (isUsablePortText(desk.port1) &&
-            samePartner(desk.host1, parsePortText(desk.port1), desk.more[b].host, portB, problem, 1, b + 2))
+            portsClash(desk.host1, parsePortText(desk.port1), desk.more[b].host, portB, problem, 1, b + 2))
             return false;
         for (int32_t a = 0; a < b; ++a)
-            if (isThere(desk.more[a]) && samePartner(desk.more[a].host, parsePortText(desk.more[a].port),
+            if (isThere(desk.more[a]) && portsClash(desk.more[a].host, parsePortText(desk.more[a].port),
                                                      desk.more[b].host, portB, problem, a + 2, b + 2))
                 return false;
     }

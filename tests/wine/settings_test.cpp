@@ -552,11 +552,12 @@ TEST_F(SettingsTest, MoreSlavesRefusesADeskThatCannotStandAndOkWritesTheDesk)
         d.clickCell(0, -1);
         for (const DWORD start = GetTickCount(); GetTickCount() - start < 2000 && placed != "Above the Master";)
             placed = d.text(IDC_DESK_PLACE);
-        for (const char* port : {"5000", "5001", "70000", "5003"}) {
+        // Slave 1's port; Slave 2's clipboard port (5002 + 1).
+        for (const char* port : {"5000", "5003", "70000", "5006"}) {
             d.type(IDC_DESK_PORT, port);
             d.press(IDOK);
-            if (std::string(port) != "5003") boxes.push_back(d.answerBox("Notice"));
-            stayedOpen = stayedOpen && (std::string(port) == "5003" || d.open());
+            if (std::string(port) != "5006") boxes.push_back(d.answerBox("Notice"));
+            stayedOpen = stayedOpen && (std::string(port) == "5006" || d.open());
         }
         d.leaveDesk();
         // Slave 1 moved onto Slave 2's cell.
@@ -574,15 +575,15 @@ TEST_F(SettingsTest, MoreSlavesRefusesADeskThatCannotStandAndOkWritesTheDesk)
     EXPECT_EQ(kept, "pc-four Right of Slave 2");
     EXPECT_EQ(placed, "Above the Master");
     const char* const expected[] = {"Two PCs cannot stand in one cell", "must stand next to the Master",
-                                    "same computer and port", "at least 2 apart", "a number from 1 to 65534",
+                                    "same computer and port", "must not lie next to each other", "a number from 1 to 65534",
                                     "Slave 2 stands in the same cell as another PC"};
     ASSERT_EQ(boxes.size(), std::size(expected));
     for (size_t i = 0; i < boxes.size(); ++i) EXPECT_NE(boxes[i].find(expected[i]), std::string::npos) << boxes[i];
     EXPECT_TRUE(stayedOpen);
     EXPECT_EQ(stored(HKEY_LOCAL_MACHINE, {"SRPartner2", "SRPort2", "ScreenPos2", "SRNextTo2", "SRPartner3", "SRPort3",
                                           "ScreenPos3", "SRNextTo3", "SRPartner4", "SRPort4", "ScreenPos4", "SRNextTo4"}),
-              "sz:pc-two sz:5002 dword:1 dword:0 sz:PC-ONE sz:5003 dword:2 dword:0 - - - -");
-    EXPECT_EQ(moreSlaves(), "pc-two:5002:" + std::to_string(POS_RIGHT) + ":0 PC-ONE:5003:" +
+              "sz:pc-two sz:5002 dword:1 dword:0 sz:PC-ONE sz:5006 dword:2 dword:0 - - - -");
+    EXPECT_EQ(moreSlaves(), "pc-two:5002:" + std::to_string(POS_RIGHT) + ":0 PC-ONE:5006:" +
                                 std::to_string(POS_ABOVE) + ":0 -");
 }
 
