@@ -138,6 +138,24 @@ void showDiagnosticControls(int showCommand)
     }
 }
 
+namespace {
+
+const char TRAY_TIP[] = "Skiprail v1.0 - Tamberlode Ltd";
+bool deskShown = false;  // the tip and the label say which Slaves are linked
+
+void setTip(const char* text)
+{
+    NOTIFYICONDATAA& icon = app.trayIconData;
+    if (!icon.hWnd) return;
+    std::memset(icon.szTip, 0, sizeof icon.szTip);
+    std::strncpy(icon.szTip, text, sizeof icon.szTip - 1);
+    icon.uFlags = NIF_TIP;
+    Shell_NotifyIconA(NIM_MODIFY, &icon);
+    icon.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+}
+
+}  // namespace
+
 void addTrayIcon(HWND window)
 {
     NOTIFYICONDATAA& icon = app.trayIconData;
@@ -150,15 +168,24 @@ void addTrayIcon(HWND window)
     icon.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
     icon.uCallbackMessage = WM_TRAY_NOTIFY;
     icon.hIcon = isWindowsXPOrLater() ? app.smallIcon : app.legacyTrayIcon;
-    std::strncpy(icon.szTip, "Skiprail v1.0 - Tamberlode Ltd", sizeof icon.szTip - 1);
+    std::strncpy(icon.szTip, TRAY_TIP, sizeof icon.szTip - 1);
     Shell_NotifyIconA(NIM_ADD, &icon);
+    deskShown = false;
     showDeskState();
 }
 
 void showDeskState()
 {
-    // One Slave: the tip and the panel stay as they always were.
-    if (slavesSetUp() < 2) return;
+    // One Slave: the tip and the panel are as they always were.
+    if (slavesSetUp() < 2) {
+        if (deskShown) {
+            setTip(TRAY_TIP);
+            showStatusText(app.statusLabel4, "<Status Label4>");
+        }
+        deskShown = false;
+        return;
+    }
+    deskShown = true;
     char text[64] = "Skiprail - linked:";
     int32_t linked = 0;
     for (const Link& link : links) {
@@ -167,13 +194,7 @@ void showDeskState()
         lstrcatA(text, linkName(link));
     }
     if (linked == 0) lstrcpyA(text, "Skiprail - no Slave linked");
-    NOTIFYICONDATAA& icon = app.trayIconData;
-    if (icon.hWnd) {
-        std::strncpy(icon.szTip, text, sizeof icon.szTip - 1);
-        icon.uFlags = NIF_TIP;
-        Shell_NotifyIconA(NIM_MODIFY, &icon);
-        icon.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
-    }
+    setTip(text);
     showStatusText(app.statusLabel4, text);
 }
 

@@ -137,23 +137,36 @@ DWORD WINAPI splashFadeOutThread(void*)
 void nameTheSlave(HDC target, HDC picture)
 {
     if (slavesSetUp() < 2 || !app.controlLink) return;
-    RECT line = {48, 26, 116, 40};
-    const COLORREF background = GetPixel(picture, 112, 44);
+    RECT line = {44, 25, 116, 39};
+    const COLORREF background = GetPixel(picture, 112, 20);  // beside the name, above the line
     HBRUSH brush = CreateSolidBrush(background);
     FillRect(target, &line, brush);
     DeleteObject(brush);
     char text[32];
     lstrcpynA(text, linkName(*app.controlLink), 16);
     lstrcatA(text, " in control");
-    // The size of the picture's own small print; made once and kept.
+    const int n = lstrlenA(text);
+    // The picture's own small print, narrowed where the line would not fit
+    // its room; chosen at the first showing and kept ("Slave N in control"
+    // is as long for every N).
     static HFONT smallPrint = nullptr;
-    if (!smallPrint)
-        smallPrint = CreateFontA(-10, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, ANSI_CHARSET, OUT_DEFAULT_PRECIS,
-                            CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS, "Tahoma");
+    static const int WIDTHS[] = {0, 4, 3};
+    for (int narrow = 0; !smallPrint && narrow < 3; ++narrow) {
+        HFONT made = CreateFontA(-10, WIDTHS[narrow], 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, ANSI_CHARSET,
+                                 OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS,
+                                 "Tahoma");
+        if (!made) continue;
+        HGDIOBJ was = SelectObject(target, made);
+        SIZE extent = {};
+        const bool fits = GetTextExtentPoint32A(target, text, n, &extent) && extent.cx <= line.right - line.left;
+        SelectObject(target, was);
+        if (fits || narrow == 2) smallPrint = made;
+        else DeleteObject(made);
+    }
     HGDIOBJ font = SelectObject(target, smallPrint ? static_cast<HGDIOBJ>(smallPrint) : GetStockObject(DEFAULT_GUI_FONT));
     SetBkMode(target, TRANSPARENT);
     SetTextColor(target, RGB(190, 205, 225));
-    DrawTextA(target, text, -1, &line, DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+    DrawTextA(target, text, n, &line, DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
     SelectObject(target, font);
 }
 

@@ -540,6 +540,7 @@ void connectOrListen()
             tryPartnerAgain(link);
         }
     }
+    showDeskState();
 }
 
 int startListening(int32_t port, UINT message, SOCKET* listenerSlot, int32_t* listeningFlag)
@@ -602,6 +603,7 @@ void reconnectNow()
         link.retryDelay = 0;
         tryPartnerAgain(link);
     }
+    showDeskState();
 }
 
 void onHostFound(HANDLE lookup, LPARAM result)
