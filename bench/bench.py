@@ -26,13 +26,17 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "system"))
 
-from rig import Rig, free_port_pair, wait_following, wait_linked, wait_until, wine_loader  # noqa: E402
+from rig import (Rig, free_port_pair, screen_of, wait_following, wait_linked, wait_until,  # noqa: E402
+                 wine_loader)
 
 NOTES_HEADING = "## Notes"
-SECTIONS = ["slave", "master", "flood", "crossing", "e2e", "pointer", "idle", "clipboard", "linkkey"]
+SECTIONS = ["slave", "master", "flood", "crossing", "e2e", "pointer", "idle", "clipboard", "linkkey", "desk"]
 # The link key the "linkkey" section gives both sides.
 LINK_KEY = "K7QF-2MXD-9PZR-4TWA-3HNB-6YCE"
 PACKET_SIZE = 56
+# The "desk" section's Slaves: the side of the Master each stands on, and the
+# settings' number for it (ScreenPosN); every one next to the Master.
+DESK = (("right", 1), ("left", 0), ("above", 2))
 
 
 def percentile(values, p):
@@ -318,8 +322,8 @@ class Bench:
 
     # ---- 3. end to end
 
-    def type_and_record(self, paced, burst, pace_us=10000):
-        recorder = self.spawn(self.slave, "srbench.exe", "record", paced + burst, 240)
+    def type_and_record(self, paced, burst, pace_us=10000, slave=None):
+        recorder = self.spawn(slave or self.slave, "srbench.exe", "record", paced + burst, 240)
         if self.wait_ready(recorder) != "ready":
             raise RuntimeError("the recorder could not take the focus")
         phases = []
@@ -420,8 +424,8 @@ class Bench:
                 total += int(found.group(1)) if found else 0
         return total
 
-    def move_and_log(self, seconds, rate=1000):
-        log = self.spawn(self.slave, "srbench.exe", "cursor-log", seconds + 4)
+    def move_and_log(self, seconds, rate=1000, slave=None):
+        log = self.spawn(slave or self.slave, "srbench.exe", "cursor-log", seconds + 4)
         self.wait_ready(log)
         mover = self.spawn(self.master, "srbench.exe", "move-path", seconds * rate, rate)
         moved = self.result(mover, timeout=seconds + 120)
@@ -439,19 +443,8 @@ class Bench:
         rest = self.slave.cursor()
         last = tuple(moved["points"][-1])
         error = max(abs(rest[0] - last[0]), abs(rest[1] - last[1]))
-        # The lag: for each position the Slave's pointer took, the time since the
-        # Master's pointer was last there.
-        times = {}
-        for (x, y), t in zip(moved["points"], moved["at_us"]):
-            times.setdefault((x, y), []).append(t)
-        lags = []
+        lags = self.pointer_lags(moved, logged)
         first, end = moved["at_us"][0], moved["at_us"][-1]
-        for x, y, t in logged:
-            if not first <= t <= end + 1e6:
-                continue
-            earlier = [m for m in times.get((x, y), []) if m <= t]
-            if earlier:
-                lags.append(t - earlier[-1])
         injected = len(moved["points"]) / ((end - first) / 1e6)
         self.add(Figure("pointer", "Pointer: packets per second while moving", "pkt/s", packets / elapsed, None,
                         None, None, None, None, "%.0f moves per second injected on the Master" % injected))
@@ -461,6 +454,29 @@ class Bench:
         self.add(Figure("pointer", "Pointer: resting error after the movement", "px", error, None, None, None,
                         "0", error == 0, "Slave at %s, Master's last point %s" % (rest, last)))
         self.end_programs()
+
+    @staticmethod
+    def pointer_lags(moved, logged):
+        """For each position the Slave's pointer took, the time since the
+        Master's pointer was last there (us)."""
+        times = {}
+        for (x, y), t in zip(moved["points"], moved["at_us"]):
+            times.setdefault((x, y), []).append(t)
+        lags = []
+        first, end = moved["at_us"][0], moved["at_us"][-1]
+        for x, y, t in logged:
+            if not first <= t <= end + 1e6:
+                continue
+            visits = times.get((x, y), [])
+            earlier = [m for m in visits if m <= t]
+            later = [m for m in visits if m > t]
+            # A move is stamped once SendInput returns, and the Slave may be
+            # there a little before: nearer that visit than one a lap before.
+            if later and (not earlier or later[0] - t < t - earlier[-1]):
+                lags.append(0.0)
+            elif earlier:
+                lags.append(t - earlier[-1])
+        return lags
 
     # ---- 6. idle
 
@@ -671,6 +687,111 @@ class Bench:
         self.add(Figure("linkkey", "Cipher alone: %s bytes sealed and opened, there and back" % format(size, ","),
                         "ms", cipher, note="%.0f %% of the same transfer without a key; median of 3"
                         % (100 * cipher / statistics.median(plain))))
+
+    # ---- 10. a desk: the Master with three Slaves beside the same with one
+
+    def desk_slaves(self):
+        if not hasattr(self, "more_slaves"):
+            print("   (making two more Slaves)", flush=True)
+            self.more_slaves = self.rig.add_pcs(("slave2", "1024x768"), ("slave3", "1024x768"))
+        return [self.slave] + self.more_slaves
+
+    def end_desk(self):
+        for pc in self.more_slaves:
+            pc.kill()
+            try:
+                pc.dismiss_boxes()
+            except Exception as error:
+                print("   (%s: %s)" % (pc.name, error), flush=True)
+        self.end_programs()
+
+    def link_desk(self, count):
+        """The Slaves started, each on a port pair of its own, then the Master
+        with the first `count` of them on its desk."""
+        slaves, ports = self.desk_slaves()[:count], []
+        while len(ports) < count:
+            port = free_port_pair()
+            if all(abs(port - p) > 1 for p in ports):
+                ports.append(port)
+        for pc, port in zip(slaves, ports):
+            self.start_program(pc, False, port)
+        wait_until(lambda: all(pc.running() for pc in slaves), 10, "the Slaves")
+        self.master.settings(master=True, position="right", partner="127.0.0.1", port=ports[0])
+        for n, port, (_, place) in zip(range(2, count + 1), ports[1:], DESK[1:]):
+            for name, kind, value in (("SRPartner", "sz", "127.0.0.1"), ("SRPort", "sz", port),
+                                      ("ScreenPos", "dword", place), ("SRNextTo", "dword", 0)):
+                self.master.drive("regset %s%d %s %s" % (name, n, kind, value))
+        self.master.start()
+        return slaves
+
+    def desk_cross(self, slave, side, back=False):
+        """Control to `slave` across the Master's `side` edge, its pointer then
+        at (300, 200); or, with back, from it to the Master again."""
+        master, (width, height) = self.master, screen_of(self.master)
+        dx, dy = {"right": (1, 0), "left": (-1, 0), "above": (0, -1)}[side]
+        local = "0 0 %d %d" % (width, height)
+        if back:
+            x, y = master.move(-dx, -dy)  # a fresh reading (see PC.cursor)
+            far = screen_of(slave)
+            master.move(-dx * ((x if dx > 0 else far[0] - x) + 10), -dy * (far[1] - y + 10))
+            wait_until(lambda: master.drive("clip") == local, 5, "the return to the Master")
+            return
+
+        def crossed():
+            if master.drive("clip") != local:
+                return True
+            master.put(width // 2 + dx * (width // 2 - 10), height // 2 + dy * (height // 2 - 10))
+            master.move(40 * dx, 40 * dy)
+            return None
+
+        wait_until(crossed, 60, "control to %s" % slave.name, interval=0.5)
+        # The Master's own pointer at the entry point ends the crossing (see the README's note on the rig).
+        wait_until(lambda: master.cursor() == slave.cursor(), 5, "both pointers at the entry point")
+        x, y = master.move(-dx, -dy)
+        wait_following(master, slave, master.move(300 - x, 200 - y))
+
+    def desk_round(self, count, paced, seconds, idle):
+        """Each Slave of a desk of `count` given control in turn, typed to and
+        moved on; then back on the Master, idle."""
+        got = {"keys": [], "lags": [], "lost": 0}
+        try:
+            slaves = self.link_desk(count)
+            for slave, (side, _) in zip(slaves, DESK):
+                self.desk_cross(slave, side)
+                typed = self.type_and_record(paced, 50, slave=slave)
+                got["keys"].append(typed["latency"])
+                got["lost"] += typed["lost"] + typed["doubled"]
+                got["lags"].append(self.pointer_lags(*self.move_and_log(seconds, slave=slave)))
+                self.desk_cross(slave, side, back=True)
+            pid = self.program_pid(self.master)
+            time.sleep(2)
+            cpu = self.cpu_seconds(pid)
+            time.sleep(idle)
+            got["cpu"] = (self.cpu_seconds(pid) - cpu) * 60 / idle
+            got["rss"] = self.rss_mb(pid)
+        finally:
+            self.end_desk()
+        return got
+
+    def section_desk(self, paced=500, seconds=10, idle=60):
+        self.desk_turn = getattr(self, "desk_turn", -1) + 1
+        counts = (1, 3) if self.desk_turn % 2 == 0 else (3, 1)  # each first every other run
+        rounds = {count: self.desk_round(count, paced, seconds, idle) for count in counts}
+        one, three = rounds[1], rounds[3]
+        note = "floor column: one Slave linked, in turns; %s"
+        for i, (side, _) in enumerate(DESK):
+            self.latency("desk", "Desk of three: key typed until it arrives on Slave %d (paced)" % (i + 1),
+                         three["keys"][i], one["keys"][0], "<= 1.1x", 1.1,
+                         note % ("Slave %d on the Master's %s; keys lost or doubled, all three: %d, one: %d"
+                                 % (i + 1, "top" if side == "above" else side, three["lost"], one["lost"])))
+        for i, (side, _) in enumerate(DESK):
+            self.latency("desk", "Desk of three: pointer lag on Slave %d at 1,000 moves/s" % (i + 1),
+                         three["lags"][i], one["lags"][0], "unchanged",
+                         note=note % ("%d positions" % len(three["lags"][i])))
+        self.add(Figure("desk", "Desk of three: Master idle, CPU seconds per minute", "s", three["cpu"], None,
+                        one["cpu"], None, "< 0.05", three["cpu"] < 0.05, note % ("%d s" % idle)))
+        self.add(Figure("desk", "Desk of three: Master's memory (RSS)", "MB", three["rss"], None, one["rss"],
+                        None, "<= 1.2x", three["rss"] <= 1.2 * one["rss"], note % "at the end of the idle minute"))
 
     # ---- running
 
