@@ -356,9 +356,9 @@ void captureFor(const Link& link, int32_t x, int32_t y, POINT standing)
     }
 }
 
-}  // namespace
-
-void enterRemote(Link& link, int32_t x, int32_t y)
+// PKT_ENTER to the link's Slave at (x, y), which has control from here on:
+// buttons queued before belong to no one, and the first answer is awaited.
+void handTo(Link& link, int32_t x, int32_t y)
 {
     sendButtonPacket(app.mainWindow, link, PKT_ENTER, x, y);
     link.peerReady = 0;
@@ -366,8 +366,15 @@ void enterRemote(Link& link, int32_t x, int32_t y)
     link.buttonQueue.count = 0;
     forgetPendingInput(link);
     app.controlLink = &link;
-    app.controlState = STATE_REMOTE;
     arriving = true;
+}
+
+}  // namespace
+
+void enterRemote(Link& link, int32_t x, int32_t y)
+{
+    handTo(link, x, y);
+    app.controlState = STATE_REMOTE;
     captureFor(link, x, y, POINT{app.cursorX, app.cursorY});
     SetLayeredWindowAttributes(app.mainWindow, 0, 1, LWA_ALPHA);  // 1, not 0: it must still take clicks
     // Shown without taking the activation: the user's own window keeps it,
@@ -394,13 +401,7 @@ void switchRemote(Link& to, int32_t x, int32_t y)
     if (app.controlLink != &from) return;  // the send failed: control came home instead
     from.peerReady = 0;
     forgetPendingInput(from);
-    sendButtonPacket(app.mainWindow, to, PKT_ENTER, x, y);
-    to.peerReady = 0;
-    to.buttonQueue.readIndex = 0;
-    to.buttonQueue.count = 0;
-    forgetPendingInput(to);
-    app.controlLink = &to;
-    arriving = true;
+    handTo(to, x, y);
     // Where the pointer stands: on the held pixel, or inside the rectangle of
     // the Slave just left.
     POINT standing = held ? holdAt : POINT{app.cursorX, app.cursorY};

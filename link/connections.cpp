@@ -466,6 +466,15 @@ void onNewcomerEvent(Link& link, int channel, SOCKET socket, int event)
     }
 }
 
+// The link whose live connection of `channel` is on `socket`; null when none.
+Link* linkWith(int channel, SOCKET socket)
+{
+    if (socket == 0) return nullptr;
+    for (Link& link : links)
+        if (*slotOf(link, channel) == socket) return &link;
+    return nullptr;
+}
+
 // The link whose newcomer of `channel` is on `socket`; null when none.
 Link* newcomerLink(int channel, SOCKET socket)
 {
@@ -563,11 +572,7 @@ int startListening(int32_t port)
 void onControlLinkBroken(HWND window, SOCKET socket)
 {
     if (socket == 0 || isGone(socket)) return;
-    for (Link& link : links)
-        if (socket == link.controlSocket) {
-            controlLinkLost(window, link, socket);
-            return;
-        }
+    if (Link* link = linkWith(LINK_CONTROL, socket)) controlLinkLost(window, *link, socket);
 }
 
 void onSocketGone(SOCKET socket)
@@ -689,9 +694,7 @@ void onControlSocketEvent(HWND window, SOCKET socket, LPARAM lParam)
         return;
     }
     AppState::PortListeners* listener = listenerOfSocket(socket, true);
-    Link* found = nullptr;
-    for (int32_t i = 0; i < MAX_SLAVES && !listener && !found; ++i)
-        if (socket != 0 && links[i].controlSocket == socket) found = &links[i];
+    Link* found = listener ? nullptr : linkWith(LINK_CONTROL, socket);
     // A notification of a socket no longer in a slot, or of one closed since
     // it was posted, is a leftover of a connection that has been replaced or
     // closed: it concerns nothing live, whatever holds its number now.
@@ -769,9 +772,7 @@ void onClipboardSocketEvent(HWND window, SOCKET socket, LPARAM lParam)
         return;
     }
     AppState::PortListeners* listener = listenerOfSocket(socket, false);
-    Link* found = nullptr;
-    for (int32_t i = 0; i < MAX_SLAVES && !listener && !found; ++i)
-        if (socket != 0 && links[i].clipboardSocket == socket) found = &links[i];
+    Link* found = listener ? nullptr : linkWith(LINK_CLIPBOARD, socket);
     if ((!found && !listener) || isGone(socket)) return;
     if (found && isConnectFailure(error)) found->clipboardConnectFailed = 1;
 
