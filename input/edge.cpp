@@ -52,7 +52,9 @@ Point slaveAt = {0, 0};
 // left (moves made before the crossing was handled, or the one the system
 // makes up as the capture window shows). Taken as points on the Slave just
 // entered, they would push it past its far edge, onto the PC beyond, or
-// leave its pointer where no hand put it; they are passed over.
+// leave its pointer where no hand put it; they are passed over. (A held pointer
+// needs no such wait: it stands on the held pixel from the crossing on, and
+// every point is a step from there.)
 bool arriving = false;
 
 // A switch from one Slave to the next changes the confinement, which the
@@ -275,12 +277,13 @@ void followPointer(POINT point)
 
 void handleMouseMove(const MSLLHOOKSTRUCT* record)
 {
+    showStatusValue(app.statusLabel1, record->pt.x);
+    const bool wasRemote = app.controlState != STATE_LOCAL && app.controlLink;
+    // The newest position stays the entry point until the pointer stands on it.
+    if (wasRemote && arriving && !held) return;
     app.cursorX = record->pt.x;
     app.cursorY = record->pt.y;
-    showStatusValue(app.statusLabel1, app.cursorX);
     followDesk();
-    const bool wasRemote = app.controlState != STATE_LOCAL && app.controlLink;
-    if (wasRemote && arriving) return;
 
     const bool buttonHeld = app.leftHeld != 0 || app.rightHeld != 0;
     const Point point = {app.cursorX, app.cursorY};
