@@ -12,7 +12,7 @@
 
 namespace {
 
-constexpr int32_t WE_TAKE = CLIP_CAN_TEXT | CLIP_CAN_PICTURE;
+constexpr int32_t WE_TAKE = CLIP_CAN_TEXT | CLIP_CAN_PICTURE | CLIP_CAN_UNCHANGED;
 
 // A transfer from one Slave that the Slave in the next cell, which has
 // control now, gets as its entry push once it is on this PC's clipboard.
@@ -223,6 +223,17 @@ HGLOBAL unicodeBlock(const ClipboardPart& part)
     return block;
 }
 
+// What came from the Slave just left goes on to the one in control now: once
+// it is on this PC's clipboard, or at once when it said that its clipboard
+// holds what it had from here.
+void passOn(const Link* from)
+{
+    if (!from || from != relayFrom || !relayTo || app.controlLink != relayTo) return;
+    Link* to = relayTo;
+    relayFrom = relayTo = nullptr;
+    pushClipboard(app.mainWindow, *to);
+}
+
 // A received transfer waiting to go on the clipboard while another program
 // holds it open: tried again every STORE_RETRY_MS, STORE_TRIES times in all.
 struct Pending {
@@ -270,12 +281,8 @@ void placePending()
         }
     }
     if (!CloseClipboard()) clipboardFailure("Analyse - CloseClipboard Failed.");
-    // What came from the Slave just left goes on to the one in control now.
-    if (pending.source && pending.source == relayFrom && relayTo && app.controlLink == relayTo) {
-        Link* to = relayTo;
-        relayFrom = relayTo = nullptr;
-        pushClipboard(app.mainWindow, *to);
-    }
+    if (pending.source) pending.source->placedSequence = GetClipboardSequenceNumber();
+    passOn(pending.source);
 }
 
 // Puts a whole incoming transfer on the clipboard, every part at once.
@@ -317,6 +324,8 @@ void storeParts(Link& link)
 
 void resetClipboardBuffer(Link& link)
 {
+    // What the partner holds is not known across a new connection.
+    link.sentSequence = link.placedSequence = 0;
     clipboardReset(link.clipboardBuffer);
     clipboardOutboxReset(link.outbox);
     freeOutgoing(link);
@@ -333,6 +342,7 @@ void onClipboardTimer()
 void announceClipboard(HWND window, Link& link)
 {
     link.partnerTakes = 0;  // a new partner, until it says otherwise
+    link.sentSequence = link.placedSequence = 0;
     sendQuietPacket(window, link, PKT_CLIPBOARD_CAPS, CLIPBOARD_EXTENSION_VERSION, WE_TAKE);
 }
 
@@ -417,8 +427,16 @@ void pushClipboard(HWND window, Link& link)
     // A push of this PC's own clipboard replaces one still to be passed on.
     if (relayTo == &link) relayFrom = relayTo = nullptr;
     link.loading = true;
-    if (link.partnerTakes) {
+    const DWORD sequence = GetClipboardSequenceNumber();
+    if ((link.partnerTakes & CLIP_CAN_UNCHANGED) && sequence != 0 &&
+        (sequence == link.sentSequence || sequence == link.placedSequence)) {
+        // Nothing new since: a few bytes say so, and the partner keeps its own.
+        if (clipboardOutboxReset(link.outbox))
+            link.outbox.length = frameClipboardChunk(link.outbox.storage, ++link.lastTransfer, CLIP_FORMAT_UNCHANGED,
+                                                     0, 0, nullptr, 0);
+    } else if (link.partnerTakes) {
         if (clipboardOutboxReset(link.outbox)) loadRichClipboard(link);
+        link.sentSequence = sequence;
     } else {
         loadClipboardText(link);
     }
@@ -467,6 +485,9 @@ void receiveClipboardData(Link& link)
              step = clipboardConsume(buffer)) {
             if (step == ClipboardStep::Complete) {
                 storeClipboardText(link);
+            } else if (clipboardChunk(buffer).format == CLIP_FORMAT_UNCHANGED) {
+                assemblyClear(link.incoming);  // the partner keeps what it has, and so does this PC
+                passOn(&link);
             } else if (assembleChunk(link.incoming, clipboardChunk(buffer))) {
                 storeParts(link);
                 assemblyClear(link.incoming);  // its storage goes as soon as it is stored

@@ -102,12 +102,18 @@ constexpr uint32_t CLIP_FORMAT_END = 0;
 constexpr uint32_t CLIP_FORMAT_TEXT = 1;   // UTF-8, no NUL
 constexpr uint32_t CLIP_FORMAT_DIB = 2;    // a packed DIB as CF_DIB holds it
 constexpr uint32_t CLIP_FORMAT_DIBV5 = 3;  // a packed DIB as CF_DIBV5 holds it
+// A transfer of this one chunk (total 0, no data) says the sender's clipboard
+// holds what it last placed from its partner, or last sent it: the partner
+// keeps its own clipboard. Sent only to a partner that announced
+// CLIP_CAN_UNCHANGED.
+constexpr uint32_t CLIP_FORMAT_UNCHANGED = 4;
 
 // The announcement: x of PKT_CLIPBOARD_CAPS is the version, y what this side
 // takes in chunks.
 constexpr int32_t CLIPBOARD_EXTENSION_VERSION = 1;
 constexpr int32_t CLIP_CAN_TEXT = 1;
 constexpr int32_t CLIP_CAN_PICTURE = 2;
+constexpr int32_t CLIP_CAN_UNCHANGED = 4;
 
 // Writes one chunk of n data bytes to out; returns its size, header included.
 int32_t frameClipboardChunk(uint8_t* out, uint32_t transfer, uint32_t format, uint32_t total, uint32_t offset,

@@ -78,6 +78,9 @@ struct Link {
     bool pushWaiting = false;   // a push came while a transfer was still going out
     bool receiving = false;     // its receive is running
     long staleNotices = 0;      // read notifications already answered
+    // This PC's clipboard sequence number when it last sent its clipboard to
+    // the partner, and right after it last placed the partner's; 0: unknown.
+    DWORD sentSequence = 0, placedSequence = 0;
 };
 
 extern Link links[MAX_SLAVES];

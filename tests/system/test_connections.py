@@ -441,7 +441,7 @@ class ClipboardOnTheWire(SystemTest):
         time.sleep(1)
         self.assertEqual(partner.clipboard.data, P.clipboard_bytes("Grüße"))
         self.assertEqual(partner.control.take(1) + partner.control.quiet(0.1), [P.Packet(P.PKT_SCREEN_SIZE, 1024, 768)])
-        self.assertEqual(partner.control.announcements, [P.Packet(P.PKT_CLIPBOARD_CAPS, 1, 3)])
+        self.assertEqual(partner.control.announcements, [P.Packet(P.PKT_CLIPBOARD_CAPS, 1, 7)])
         self.assertNoBoxes(slave)
 
     def test_a_newer_crossing_takes_over_a_picture_under_way_and_input_flows_meanwhile(self):

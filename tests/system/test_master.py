@@ -338,6 +338,20 @@ class Clipboard(MasterTest):
         self.leave(a, b, "right")
         self.assertEqual((a.boxes(), b.boxes()), ([], []))
 
+    def test_a_clipboard_not_changed_since_stays_put_and_a_newer_copy_on_the_master_is_kept(self):
+        self.link(a, b, "right")
+        self.assertEqual(a.drive("clipboard set first"), "ok")
+        self.cross(a, b, "right")
+        wait_until(lambda: b.drive.json("clipboard get") == "first", 10, "the text on the Slave")
+        self.assertEqual(a.drive("clipboard set newer"), "ok")  # a program on the Master copies meanwhile
+        self.leave(a, b, "right")
+        time.sleep(1)
+        self.assertEqual(a.drive.json("clipboard get"), "newer", "the Slave's unchanged clipboard stays there")
+        self.cross(a, b, "right")
+        wait_until(lambda: b.drive.json("clipboard get") == "newer", 10, "the newer text on the Slave")
+        self.leave(a, b, "right")
+        self.assertEqual((a.boxes(), b.boxes()), ([], []))
+
     def test_the_largest_text_crosses_whole_both_ways(self):
         self.link(a, b, "right")
         self.assertEqual(a.drive("clipboard fill 4999995"), "ok")
@@ -345,9 +359,10 @@ class Clipboard(MasterTest):
         self.assertEqual(largest.split()[0], "4999995")
         self.cross(a, b, "right")
         wait_until(lambda: b.drive("clipboard sum") == largest, 30, "the whole text on the Slave")
-        # The Master's clipboard changes meanwhile; coming back brings the
-        # Slave's copy home whole.
+        # Copied anew on the Slave, after the Master's clipboard changed:
+        # coming back brings the Slave's newer copy home whole.
         self.assertEqual(a.drive("clipboard set changed"), "ok")
+        self.assertEqual(b.drive("clipboard fill 4999995"), "ok")
         self.leave(a, b, "right")
         wait_until(lambda: a.drive("clipboard sum") == largest, 30, "the whole text back on the Master")
         # No box on either side: a large transfer is no failure.
