@@ -106,7 +106,6 @@ void onCreate(HWND window)
     }
 
     for (Link& link : links) {
-        link.index = static_cast<int32_t>(&link - links);
         link.remoteLeft = 0;
         link.remoteWidth = desktopWidth(app.desktop);
         link.remoteTop = 0;

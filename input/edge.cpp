@@ -79,11 +79,10 @@ ScreenGeometry geometry(const Link& link)
 
 const int32_t SIDES[] = {POS_LEFT, POS_RIGHT, POS_ABOVE, POS_BELOW};
 
-// The Slave in the cell next to `who` on `side`, if it is linked: only then
-// may control go there.
-Link* linkedNeighbour(int32_t who, int32_t side)
+// The link of the Slave `n` (a desk answer), if it is linked: only then may
+// control go there.
+Link* linkedSlave(int32_t n)
 {
-    const int32_t n = deskNeighbour(app.desk, who, side);
     if (n < 0 || n >= MAX_SLAVES || !links[n].present || !links[n].controlLinked) return nullptr;
     return &links[n];
 }
@@ -124,7 +123,7 @@ Link* entered(Point p, Point* entry)
     Point under = p;
     bool measured = false;
     for (int32_t side : SIDES) {
-        Link* link = linkedNeighbour(DESK_MASTER, side);
+        Link* link = linkedSlave(deskNeighbour(app.desk, DESK_MASTER, side));
         if (!link) continue;
         if (!measured) {
             under = app.desktop.count > 1 ? pointerUnder(p) : p;
@@ -148,7 +147,7 @@ bool leaving(const Link& from, Point p, Link** to, Point* target)
                 *to = nullptr;
                 return true;
             }
-        } else if (Link* next = linkedNeighbour(from.index, side)) {
+        } else if (Link* next = linkedSlave(n)) {
             if (pushedPast(side, from.remoteWidth, from.remoteHeight, p)) {
                 *to = next;
                 *target = entryAcross(side, from.remoteWidth, from.remoteHeight, next->remoteWidth, next->remoteHeight, p);
@@ -166,32 +165,22 @@ bool steppedOut(const Link& from, bool mayLeave, Point step, Point* at, Link** t
 {
     const Point start = *at;
     for (int32_t side : SIDES) {
+        // The exit test of a Slave standing on the other side of the PC beyond.
         const int32_t n = deskNeighbour(app.desk, from.index, side);
-        if (n == DESK_MASTER) {
-            Point moved = start;
-            if (stepRemote(oppositeSide(side), app.desktop, from.remoteWidth, from.remoteHeight, mayLeave, step, &moved,
-                           target)) {
-                *at = moved;
-                *to = nullptr;
-                return true;
-            }
-        } else if (Link* next = linkedNeighbour(from.index, side)) {
-            const int64_t x = static_cast<int64_t>(start.x) + step.x, y = static_cast<int64_t>(start.y) + step.y;
-            const Point pushed = {static_cast<int32_t>(x < INT32_MIN ? INT32_MIN : x > INT32_MAX ? INT32_MAX : x),
-                                  static_cast<int32_t>(y < INT32_MIN ? INT32_MIN : y > INT32_MAX ? INT32_MAX : y)};
-            if (mayLeave && pushedPast(side, from.remoteWidth, from.remoteHeight, pushed)) {
-                *at = pushed;
-                *to = next;
+        Link* next = linkedSlave(n);
+        Point moved = start;
+        if ((n == DESK_MASTER || next) && stepRemote(oppositeSide(side), app.desktop, from.remoteWidth,
+                                                     from.remoteHeight, mayLeave, step, &moved, target)) {
+            *at = moved;
+            *to = next;
+            if (next)
                 *target = entryAcross(side, from.remoteWidth, from.remoteHeight, next->remoteWidth,
-                                      next->remoteHeight, pushed);
-                return true;
-            }
+                                      next->remoteHeight, moved);
+            return true;
         }
     }
-    Point moved = start;
     Point unused;
-    stepRemote(0, app.desktop, from.remoteWidth, from.remoteHeight, false, step, &moved, &unused);
-    *at = moved;
+    stepRemote(0, app.desktop, from.remoteWidth, from.remoteHeight, false, step, at, &unused);
     return false;
 }
 
@@ -283,7 +272,6 @@ void handleMouseMove(const MSLLHOOKSTRUCT* record)
     if (wasRemote && arriving && !held) return;
     app.cursorX = record->pt.x;
     app.cursorY = record->pt.y;
-    followDesk();
 
     const bool buttonHeld = app.leftHeld != 0 || app.rightHeld != 0;
     const Point point = {app.cursorX, app.cursorY};

@@ -49,8 +49,6 @@ void followDesk()
     // Where each Slave stands. One that cannot stand where its settings say
     // (the dialog refuses such a desk; the registry may still hold one) is
     // left out, and the others stand as they are.
-    static SlavePlace built[MAX_SLAVES] = {};
-    static bool once = false;
     SlavePlace places[MAX_SLAVES] = {};
     const bool master = app.mode == MODE_MASTER;
     places[0] = {1, app.screenPosition, 0};
@@ -58,9 +56,6 @@ void followDesk()
         const AppState::MoreSlave& more = app.moreSlaves[i - 1];
         places[i] = {master && more.present ? 1 : 0, more.position, more.nextTo};
     }
-    if (once && std::memcmp(places, built, sizeof places) == 0) return;
-    std::memcpy(built, places, sizeof places);
-    once = true;
     for (int32_t tries = 0; tries < MAX_SLAVES; ++tries) {
         int32_t culprit = -1;
         if (buildDesk(places, &app.desk, &culprit) == DeskFault::None || culprit < 0) break;

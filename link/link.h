@@ -114,8 +114,8 @@ Link* linkOfTimer(UINT_PTR id, UINT* base);
 // whose partner or port changed, which must be made again.
 int32_t linksFromSettings();
 
-// Places the Slaves on the desk anew when their settings have changed since;
-// the crossing asks on every move, so a setting loaded takes effect at once.
+// Places the Slaves on the desk from the settings: at every load of them, so
+// that a setting loaded takes effect at the next move.
 void followDesk();
 
 // The link that has control, or null when this PC does.

@@ -6,6 +6,7 @@
 
 #include "app/appstate.h"
 #include "app/panel.h"
+#include "link/link.h"
 #include "settings/link_key_dialog.h"
 #include "settings/port_text.h"
 #include "settings/settings_dialog.h"
@@ -265,6 +266,7 @@ void loadSettings()
     if (position >= 0 && position <= 3) app.screenPosition = POSITIONS[position];
 
     loadMoreSlaves();
+    followDesk();
     loadLinkKey();
 
     // All four are loaded, defaults included, when the dialog opens; its OK

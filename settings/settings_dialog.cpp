@@ -1,5 +1,6 @@
 #include "settings/settings_dialog.h"
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
@@ -215,6 +216,17 @@ void note(HWND dialog, const char* text)
     MessageBoxA(dialog, text, "Notice", MB_OK | MB_ICONWARNING);
 }
 
+// A note with the Slaves' numbers (or other words) filled in.
+void noteAbout(HWND dialog, const char* format, ...)
+{
+    char text[512] = {};
+    va_list values;
+    va_start(values, format);
+    _vsnprintf(text, sizeof text - 1, format, values);  // msvcrt's own, on every Windows
+    va_end(values);
+    note(dialog, text);
+}
+
 // Slave `index` of `desk` and the Slaves that stand on it taken to the cells
 // of `wanted` (Slave `index` left out where it is not placed there), each
 // next to what it then touches. Keeps every other Slave where it stands.
@@ -223,23 +235,20 @@ bool movePlaces(HWND dialog, DeskCopy* desk, int32_t index, const Cells& wanted)
 {
     DeskCopy trial = *desk;
     if (!wanted.placed[index]) clearSlave(&trial.more[index - 1]);
-    char text[256];
     for (int32_t j = 1; j < MAX_SLAVES; ++j) {
         if (j != index && !(isThere(desk->more[j - 1]) && wanted.placed[j] && standsOn(*desk, j, index))) continue;
         if (!wanted.placed[j]) continue;  // taken off the desk
         if (!anchorFor(wanted, j, wanted.x[j], wanted.y[j], &trial.more[j - 1].position, &trial.more[j - 1].nextTo)) {
             if (j == index)
-                _snprintf(text, sizeof text - 1,
+                noteAbout(dialog,
                           "Slave %d must stand next to the Master or to Slave 1, 2 or 3: click an empty cell that "
                           "touches one of them.",
                           static_cast<int>(j + 1));
             else
-                _snprintf(text, sizeof text - 1,
+                noteAbout(dialog,
                           "Slave %d stands next to Slave %d and would then touch no PC. Move or remove Slave %d "
                           "first.",
                           static_cast<int>(j + 1), static_cast<int>(index + 1), static_cast<int>(j + 1));
-            text[sizeof text - 1] = '\0';
-            note(dialog, text);
             return false;
         }
     }
@@ -251,16 +260,13 @@ bool movePlaces(HWND dialog, DeskCopy* desk, int32_t index, const Cells& wanted)
         if (j == 0 || !wanted.placed[j] || !isThere(trial.more[j - 1])) continue;
         if (result.placed[j] && result.x[j] == wanted.x[j] && result.y[j] == wanted.y[j]) continue;
         if (j == index)
-            _snprintf(text, sizeof text - 1,
+            noteAbout(dialog,
                       "Slave %d would then not be joined to the Master through the PCs next to it. Click another "
                       "cell.",
                       static_cast<int>(j + 1));
         else
-            _snprintf(text, sizeof text - 1,
-                      "Slave %d would then not be joined to the Master. Move or remove Slave %d first.",
+            noteAbout(dialog, "Slave %d would then not be joined to the Master. Move or remove Slave %d first.",
                       static_cast<int>(j + 1), static_cast<int>(j + 1));
-        text[sizeof text - 1] = '\0';
-        note(dialog, text);
         return false;
     }
     *desk = trial;
@@ -513,12 +519,9 @@ void onDeskClick(HWND dialog, POINT point)
     const int32_t who = whoIsAt(cells, x, y);
     if (who == selected) return;
     if (who != DESK_NONE) {
-        char text[200], name[16] = "the Master";
+        char name[16] = "the Master";
         if (who >= 0) _snprintf(name, sizeof name - 1, "Slave %d", static_cast<int>(who + 1));
-        _snprintf(text, sizeof text - 1, "Two PCs cannot stand in one cell: %s stands there already. Click an empty "
-                                         "cell.", name);
-        text[sizeof text - 1] = '\0';
-        note(dialog, text);
+        noteAbout(dialog, "Two PCs cannot stand in one cell: %s stands there already. Click an empty cell.", name);
         return;
     }
     Cells wanted = cells;
@@ -622,11 +625,8 @@ bool checkDeskOnOk(HWND dialog)
     if (!more || pendingMode == MODE_SLAVE) return true;
     DeskProblem problem;
     if (checkDesk(deskCopy, &problem)) return true;
-    char text[512];
-    _snprintf(text, sizeof text - 1, "%s\n\nChoose another Screen Position, or change Slaves 2 to 4 with More Slaves...",
+    noteAbout(dialog, "%s\n\nChoose another Screen Position, or change Slaves 2 to 4 with More Slaves...",
               problem.text);
-    text[sizeof text - 1] = '\0';
-    note(dialog, text);
     return false;
 }
 
