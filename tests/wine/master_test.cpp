@@ -3,11 +3,13 @@
 // and keys with SendInput.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 
 #include "link/link.h"
 #include "app/mainwindow.h"
 #include "input/edge.h"
+#include "link/connections.h"
 #include "link/packets.h"
 #include "settings/settings.h"
 #include "tests/wine/wine_support.h"
@@ -322,6 +324,68 @@ TEST(Master, APacketJustSentHasNotWaitedForItsAnswer)
     slave.send(packetOf(PKT_READY));
     ASSERT_TRUE(waitForReady());
     leaveLeft();
+}
+
+// A second Slave, larger than the Master, right of the first: a push past the
+// first Slave's far edge crosses only once it is linked, then goes straight
+// to it at the scaled point with the Master's pointer held, steps there, and
+// comes back to the first Slave the same way.
+TEST(Master, CrossesStraightToALargerSlaveInTheNextCellAndBack)
+{
+    int port = freePortPair();
+    for (int i = 0; i < 5 && std::abs(port - app.port) < 2; ++i) port = freePortPair();  // apart from Slave 1's
+    SOCKET control = listenOn(port), clipboard = listenOn(port + 1);
+    writeSetting("SRPartner2", "127.0.0.1");
+    writeSetting("SRPort2", std::to_string(port).c_str());
+    writeSettingNumber("ScreenPos2", 1);
+    writeSettingNumber("SRNextTo2", 1);
+    crossRight();  // loads the settings: Slave 2 stands right of Slave 1, not linked yet
+    sendMove(2000, 0);  // past Slave 1's right edge: no PC there to take control
+    pumpFor(200);
+    EXPECT_EQ(app.controlLink, &links[0]);
+
+    reconnectNow();
+    PacketPeer second;
+    second.socket.s = acceptWhilePumping(control);
+    ASSERT_NE(second.socket.s, INVALID_SOCKET);
+    const SOCKET secondClipboard = acceptWhilePumping(clipboard);
+    ASSERT_TRUE(pumpUntil([] { return links[1].controlLinked; }));
+    second.autoReady = true;
+    second.send(packetOf(PKT_SCREEN_SIZE, 1600, 1200));
+    ASSERT_TRUE(pumpUntil([&] { second.poll(); return links[1].remoteWidth == 1600; }));
+
+    slave.packets.clear();
+    placePointer(1000, 384);
+    sendMove(30, 0);
+    InputPacket enter;
+    ASSERT_TRUE(second.waitForType(PKT_ENTER, &enter));
+    EXPECT_EQ((std::pair{enter.x, enter.y}), (std::pair{1, 600}));  // 384 of 768 is 600 of 1200
+    EXPECT_TRUE(slave.waitForType(PKT_LEAVE));
+    EXPECT_EQ(app.controlLink, &links[1]);
+    RECT clip;
+    ASSERT_TRUE(pumpUntil([&] { GetClipCursor(&clip); return clip.right - clip.left == 1; }));  // held
+
+    pumpFor(300);
+    sendMove(100, 0);
+    EXPECT_TRUE(pumpUntil([&] {
+        second.poll();
+        return !second.packets.empty() && second.packets.back().type == PKT_INPUT && second.packets.back().x > 1;
+    }));
+    slave.packets.clear();
+    sendMove(-3000, 0);  // past Slave 2's left edge: back on Slave 1, at its last column
+    InputPacket back;
+    ASSERT_TRUE(slave.waitForType(PKT_ENTER, &back));
+    EXPECT_EQ(back.x, 1024);
+    EXPECT_TRUE(second.waitForType(PKT_LEAVE));
+    ASSERT_TRUE(pumpUntil([&] { GetClipCursor(&clip); return clip.right == 1024 && clip.bottom == 768; }));
+    leaveLeft();
+
+    writeSetting("SRPartner2", "");
+    loadSettings();
+    reconnectNow();
+    EXPECT_TRUE(pumpUntil([] { return !links[1].present && links[1].controlSocket == 0; }));
+    for (SOCKET s : {control, clipboard, secondClipboard}) closesocket(s);
+    second.socket.close();
 }
 
 // Runs last: it breaks the link. A failed send returns the Master to local
