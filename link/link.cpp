@@ -25,14 +25,6 @@ bool setPartner(Link& link, int32_t present, const char* host, int32_t port)
 
 }  // namespace
 
-Link* linkOfSocket(SOCKET socket)
-{
-    if (socket == 0) return nullptr;
-    for (Link& link : links)
-        if (link.controlSocket == socket || link.clipboardSocket == socket) return &link;
-    return nullptr;
-}
-
 Link* linkOfTimer(UINT_PTR id, UINT* base)
 {
     for (Link& link : links)

@@ -97,9 +97,6 @@ inline Link& linkAt(WPARAM index)
     return links[index < static_cast<WPARAM>(MAX_SLAVES) ? index : 0];
 }
 
-// The link whose control or clipboard connection is `socket`; null when none.
-Link* linkOfSocket(SOCKET socket);
-
 // Timers are the main window's, one of each kind per link: the first link
 // uses the base id itself.
 inline UINT linkTimer(UINT base, const Link& link)
@@ -117,12 +114,6 @@ int32_t linksFromSettings();
 // Places the Slaves on the desk from the settings: at every load of them, so
 // that a setting loaded takes effect at the next move.
 void followDesk();
-
-// The link that has control, or null when this PC does.
-inline Link* controlLink()
-{
-    return app.controlLink;
-}
 
 // How many Slaves are set up: on a Master the links present, on a Slave 0.
 inline int32_t slavesSetUp()
