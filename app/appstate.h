@@ -11,6 +11,7 @@
 
 #include "app/constants.h"
 #include "input/desktop_math.h"
+#include "input/hotkeys.h"
 #include "input/layout.h"
 
 struct Link;
@@ -30,6 +31,10 @@ struct AppState {
         int32_t position = 0;  // POS_*, from ScreenPosN
         int32_t nextTo = 0;    // SRNextToN: 0 the Master, 1 to 3 the Slave of that number
     } moreSlaves[MAX_SLAVES - 1];
+    // The keys that move control (HotkeyAction order; 0 is off) and the
+    // guards against crossing by accident, beside the four.
+    uint32_t hotkeys[HOTKEY_COUNT] = {};
+    CrossGuards guards = {};
 
     // Screen and window geometry, in pixels.
     // localWidth and localHeight are the primary monitor's; `desktop` holds
@@ -49,6 +54,9 @@ struct AppState {
     // The link that has control (STATE_REMOTE), or null; every partner's own
     // state (connections, queues, its desktop) is in its link.
     Link* controlLink = nullptr;
+    // No edge crosses: control stays on the PC that has it until a hotkey
+    // moves it or the lock is let go.
+    int32_t crossingLocked = 0;
     // Where the Slaves stand, from the settings.
     Desk desk = {};
 

@@ -43,6 +43,7 @@ constexpr int32_t EV_KEY_DOWN   = 12022;
 // Messages the main window receives beside the system's own.
 constexpr unsigned WM_HOOK_MOUSE       = 4047;   // hook library: low-level mouse event
 constexpr unsigned WM_HOOK_KEYBOARD    = 4048;   // hook library: low-level keyboard event
+constexpr unsigned WM_HOOK_HOTKEY      = 4049;   // hook library: a hotkey (wParam) was pressed
 constexpr unsigned WM_SEND_READY       = 8049;   // answer the packet just replayed
 constexpr unsigned WM_SEND_BUTTON      = 8050;   // send the next queued button event
 constexpr unsigned WM_SEND_KEY         = 8051;   // send the next queued key event
@@ -70,6 +71,7 @@ constexpr unsigned TIMER_PLACEMENT_CHECK = 12047;  // the pointer placed on the 
 constexpr unsigned TIMER_NEWCOMER_CONTROL   = 12048;  // a new control connection beside the live one did not prove the key in time
 constexpr unsigned TIMER_NEWCOMER_CLIPBOARD = 12049;  // the same for the clipboard connection
 constexpr unsigned TIMER_CLIPBOARD_STORE = 12050;  // a received clipboard waits for another program to close it
+constexpr unsigned TIMER_CROSS_GUARD = 12051;  // a push against an edge has lasted the switch delay
 
 // Diagnostic panel controls.
 constexpr int IDC_STATUS1  = 12004;

@@ -161,6 +161,7 @@ void onTimer(HWND window, WPARAM id)
             onHandshakeTimer(window, id);
     }
     if (id == TIMER_PLACEMENT_CHECK) checkPlacement(window);
+    if (id == TIMER_CROSS_GUARD) checkCrossingGuard(window);
     if (id == TIMER_CLIPBOARD_STORE) onClipboardTimer();
 }
 
@@ -189,6 +190,7 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_RBUTTONDOWN:      onClickOnWindow(); return 0;
     case WM_HOOK_MOUSE:       onHookMouse(wParam, reinterpret_cast<const MSLLHOOKSTRUCT*>(lParam)); return 0;
     case WM_HOOK_KEYBOARD:    onHookKeyboard(wParam, reinterpret_cast<const KBDLLHOOKSTRUCT*>(lParam)); return 0;
+    case WM_HOOK_HOTKEY:      onHotkey(static_cast<int32_t>(wParam)); return 0;
     // The private sends carry the link's index in wParam (0 for the first).
     case WM_SEND_READY:       sendButtonPacket(window, linkAt(wParam), PKT_READY, 0, 0); return 0;
     case WM_SEND_BUTTON:      sendButtonPacket(window, linkAt(wParam), PKT_INPUT, app.cursorX, app.cursorY); return 0;

@@ -176,8 +176,9 @@ void addTrayIcon(HWND window)
 
 void showDeskState()
 {
-    // One Slave: the tip and the panel are as they always were.
-    if (slavesSetUp() < 2) {
+    const bool desk = slavesSetUp() >= 2;
+    // One Slave and no lock: the tip and the panel are as they always were.
+    if (!desk && !app.crossingLocked) {
         if (deskShown) {
             setTip(TRAY_TIP);
             showStatusText(app.statusLabel4, "<Status Label4>");
@@ -186,14 +187,19 @@ void showDeskState()
         return;
     }
     deskShown = true;
-    char text[64] = "Skiprail - linked:";
-    int32_t linked = 0;
-    for (const Link& link : links) {
-        if (!link.present || !link.controlLinked) continue;
-        lstrcatA(text, linked++ ? ", " : " ");
-        lstrcatA(text, linkName(link));
+    char text[96] = "Skiprail";
+    if (desk) {
+        lstrcpyA(text, "Skiprail - linked:");
+        int32_t linked = 0;
+        for (const Link& link : links) {
+            if (!link.present || !link.controlLinked) continue;
+            lstrcatA(text, linked++ ? ", " : " ");
+            lstrcatA(text, linkName(link));
+        }
+        if (linked == 0) lstrcpyA(text, "Skiprail - no Slave linked");
     }
-    if (linked == 0) lstrcpyA(text, "Skiprail - no Slave linked");
+    // Where control is held: no edge crosses until the lock is let go.
+    if (app.crossingLocked) lstrcatA(text, " - locked");
     setTip(text);
     showStatusText(app.statusLabel4, text);
 }

@@ -14,6 +14,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "input/hotkeys.h"
+
 namespace {
 
 // The ring of copies. 32768 records of 56 bytes: 1.75 MB. Large enough to
@@ -74,6 +76,7 @@ struct HookThreadState {
     bool retryArmed;
     PressState keys[256];
     PressState buttons[5];  // left, right, middle, X1, X2
+    HotkeyMatcher hotkeys;
 
     // These outlive a hook thread: a notification posted before RemoveHooks
     // may still sit in the window's queue when the next thread starts, and its
@@ -98,6 +101,13 @@ std::atomic<bool> g_reporting{false};
 std::atomic<int> g_keepKeys{0};
 std::atomic<int> g_keepButtons{0};
 std::atomic<int> g_holdPointer{0};
+
+// The hotkeys (SetHotkeys): their combinations, and the message that reports
+// one; 0 while there are none.
+constexpr int kMaxHotkeys = 8;
+std::atomic<uint32_t> g_hotkeys[kMaxHotkeys];
+std::atomic<int> g_hotkeyCount{0};
+std::atomic<UINT> g_hotkeyMessage{0};
 
 class ApiLock {
 public:
@@ -161,7 +171,7 @@ void PostWaiting(unsigned budget)
     ArmRetry(s.posted != s.recorded);
 }
 
-void Report(Kind kind, WPARAM eventMessage, const void* event, size_t size)
+void Report(Kind kind, WPARAM eventMessage, const void* event, size_t size, UINT message = 0)
 {
     HookThreadState& s = g_state;
     if (!s.window[kind] || !g_reporting.load(std::memory_order_relaxed))
@@ -171,7 +181,7 @@ void Report(Kind kind, WPARAM eventMessage, const void* event, size_t size)
         return;  // the ring is full of records the window may still read
     std::memcpy(&r.event, event, size);
     r.window = s.window[kind];
-    r.message = s.message[kind];
+    r.message = message ? message : s.message[kind];
     r.eventMessage = static_cast<UINT>(eventMessage);
     r.reusableAt = UINT64_MAX;
     ++s.recorded;
@@ -236,10 +246,37 @@ LRESULT CALLBACK MouseHookProc(int code, WPARAM wParam, LPARAM lParam)
     return CallNextHookEx(g_state.hook[kMouse], code, wParam, lParam);
 }
 
+// The hotkeys: true when the key completed one (which is then reported in its
+// place) or is the repeat or release of one that did; the key is then kept
+// from every program, and not reported as a key.
+bool MatchHotkey(const KBDLLHOOKSTRUCT& event)
+{
+    const int count = g_hotkeyCount.load(std::memory_order_acquire);
+    HotkeyMatcher& matcher = g_state.hotkeys;
+    const bool up = (event.flags & LLKHF_UP) != 0;
+    if (!up && !isModifierKey(event.vkCode) && hotkeyModifiers(matcher) != 0) {
+        // A modifier whose release the hooks never saw (the secure desktop of
+        // Ctrl+Alt+Del takes it) must not turn a later key into a hotkey.
+        for (UINT vk = 0x10; vk <= 0xA5; ++vk)
+            if (matcher.down[vk] && isModifierKey(vk) && !(GetAsyncKeyState(static_cast<int>(vk)) & 0x8000))
+                matcher.down[vk] = 0;
+    }
+    uint32_t combinations[kMaxHotkeys];
+    for (int i = 0; i < count; ++i)
+        combinations[i] = g_hotkeys[i].load(std::memory_order_relaxed);
+    const HotkeyStep step = hotkeyKey(matcher, combinations, count, event.vkCode, up);
+    if (step.action >= 0)
+        Report(kKeyboard, static_cast<WPARAM>(step.action), &event, sizeof event,
+               g_hotkeyMessage.load(std::memory_order_relaxed));
+    return step.keep;
+}
+
 LRESULT CALLBACK KeyboardHookProc(int code, WPARAM wParam, LPARAM lParam)
 {
     if (code == HC_ACTION) {
         const KBDLLHOOKSTRUCT& event = *reinterpret_cast<const KBDLLHOOKSTRUCT*>(lParam);
+        if (MatchHotkey(event))
+            return 1;
         Report(kKeyboard, wParam, &event, sizeof event);
         if (KeepKeyEvent(event))
             return 1;
@@ -312,6 +349,7 @@ DWORD WINAPI HookThreadMain(void*)
     s.retryArmed = false;
     std::memset(s.keys, 0, sizeof s.keys);
     std::memset(s.buttons, 0, sizeof s.buttons);
+    hotkeyReset(s.hotkeys);
     s.postLimit = ReadPostLimit();
 
     WNDCLASSW windowClass = {};
@@ -450,6 +488,21 @@ BOOL WINAPI SetFirstRemoteFlag(int flag)
 BOOL WINAPI SetPointerHold(int flag)
 {
     g_holdPointer.store(flag != 0 ? 1 : 0);
+    return TRUE;
+}
+
+BOOL WINAPI SetHotkeys(UINT message, const DWORD* combinations, int count)
+{
+    if (count < 0 || !combinations)
+        count = 0;
+    if (count > kMaxHotkeys)
+        count = kMaxHotkeys;
+    // None while they change, so the hook thread never matches half a set.
+    g_hotkeyCount.store(0, std::memory_order_release);
+    for (int i = 0; i < count; ++i)
+        g_hotkeys[i].store(combinations[i], std::memory_order_relaxed);
+    g_hotkeyMessage.store(message, std::memory_order_relaxed);
+    g_hotkeyCount.store(message ? count : 0, std::memory_order_release);
     return TRUE;
 }
 

@@ -1,6 +1,6 @@
 // srhook.dll: the program's low-level mouse and keyboard hooks.
 //
-// The six functions are exported by name at ordinals 1 to 6 (srhook.def);
+// The seven functions are exported by name at ordinals 1 to 7 (srhook.def);
 // the program links an import library of the ordinals alone
 // (srhook_ordinals.def, made by the build) and so imports them by ordinal.
 //
@@ -75,6 +75,16 @@
 extern "C" {
 #endif
 
+// Hotkeys (SetHotkeys). A hotkey is its key pressed, not repeated, while
+// exactly its modifiers are held (Ctrl, Alt, Shift and Win, either side).
+// That key's press, its repeats and its release are kept from every program
+// and are not reported as keys; the press is reported instead as
+//     message (as given to SetHotkeys), wParam = the hotkey's index in the
+//     list, lParam = address of a copy of the press's KBDLLHOOKSTRUCT,
+// to the keyboard hook's window, in order with the other notifications. The
+// modifiers are reported and passed as any key, whatever the flags. Released
+// modifiers whose release the hook missed are found with GetAsyncKeyState.
+//
 // Ordinal 1. Installs the low-level mouse hook, reporting to window with
 // message. Non-zero on success. When the hook is installed already it is kept
 // (no second report per event) and window and message are replaced.
@@ -101,6 +111,13 @@ SRHOOK_API BOOL WINAPI SetFirstRemoteFlag(int flag);
 // pointer stays where it stands; 0: pass them. Any non-zero value counts as
 // 1. Returns TRUE.
 SRHOOK_API BOOL WINAPI SetPointerHold(int flag);
+
+// Ordinal 7. The hotkeys, from now on: count combinations (at most 8; the
+// key's virtual-key code in the low byte, 0x100 Ctrl, 0x200 Alt, 0x400 Shift,
+// 0x800 Win; 0 for one that is off), reported with message. A count of 0 or a
+// message of 0 turns them all off. They stay set across RemoveHooks and
+// reinstalls. Returns TRUE.
+SRHOOK_API BOOL WINAPI SetHotkeys(UINT message, const DWORD* combinations, int count);
 
 #ifdef __cplusplus
 }

@@ -65,6 +65,18 @@ bool switched = false;
 RECT switchedFrom = {0, 0, 0, 0};
 POINT switchStop = {-1, -1};
 
+// Where the pointer last stood on each Slave and on this PC, for a hotkey
+// that moves control there: it appears on that point again (a Slave's
+// centre the first time).
+Point lastOnSlave[MAX_SLAVES] = {};
+bool knownOnSlave[MAX_SLAVES] = {};
+POINT lastOnMaster = {0, 0};
+
+// The push against an edge that would cross, for the guards against crossing
+// by accident, and the last hook point, for the switch delay's check.
+GuardState guard;
+MSLLHOOKSTRUCT lastRecord = {};
+
 // Where a placement at p stops while the confinement still holds the pointer.
 POINT heldBy(const RECT& clip, POINT p)
 {
@@ -78,6 +90,36 @@ ScreenGeometry geometry(const Link& link)
 }
 
 const int32_t SIDES[] = {POS_LEFT, POS_RIGHT, POS_ABOVE, POS_BELOW};
+
+// One crossing candidate: the edge pushed, for the guards. `who` is the PC
+// the edge belongs to (DESK_MASTER or a Slave's index), `side` the side of it
+// pushed past, `span` that side's extent and `along` the point on it.
+struct Push {
+    int32_t who = DESK_MASTER;
+    int32_t side = 0;
+    Rect span = {0, 0, 0, 0};
+    Point at = {0, 0};
+};
+
+// Whether the guards let a push cross now. A switch delay still running
+// asks for a check when it ends, with the pointer where it is then.
+bool guardLets(const Push& push)
+{
+    const bool acrossX = push.side == POS_LEFT || push.side == POS_RIGHT;
+    const int32_t along = acrossX ? push.at.y : push.at.x;
+    const int32_t start = acrossX ? push.span.top : push.span.left;
+    const int32_t end = acrossX ? push.span.bottom : push.span.right;
+    uint32_t wait = 0;
+    const GuardAnswer answer = guardPush(app.guards, guard, (push.who + 2) * 8 + (push.side - POS_LEFT), along, start,
+                                         end, GetTickCount(), &wait);
+    if (answer == GuardAnswer::Wait) SetTimer(app.mainWindow, TIMER_CROSS_GUARD, wait + 1, nullptr);
+    return answer == GuardAnswer::Cross;
+}
+
+Rect slaveSpan(const Link& link)
+{
+    return {0, 0, link.remoteWidth, link.remoteHeight};
+}
 
 // The link of the Slave `n` (a desk answer), if it is linked: only then may
 // control go there.
@@ -118,7 +160,7 @@ bool leaves(const Link& link, int32_t position, Point p, Point* reentry)
 
 // In local state: the Slave the pushed point enters, each side of the
 // Master's desktop tested against the Slave standing there; null when none.
-Link* entered(Point p, Point* entry)
+Link* entered(Point p, Point* entry, Push* push)
 {
     Point under = p;
     bool measured = false;
@@ -129,7 +171,15 @@ Link* entered(Point p, Point* entry)
             under = app.desktop.count > 1 ? pointerUnder(p) : p;
             measured = true;
         }
-        if (enters(*link, side, under, p, entry)) return link;
+        if (enters(*link, side, under, p, entry)) {
+            // The edge is that of the monitor the pointer is pushed out of.
+            const int32_t monitor = nearestMonitor(app.desktop, under);
+            push->who = DESK_MASTER;
+            push->side = side;
+            push->span = monitor >= 0 ? app.desktop.monitors[monitor] : Rect{0, 0, app.localWidth, app.localHeight};
+            push->at = p;
+            return link;
+        }
     }
     return nullptr;
 }
@@ -138,9 +188,11 @@ Link* entered(Point p, Point* entry)
 // the Master (*to null, *target the point on the Master), to the Slave in
 // the next cell (*to that link, *target its entry point), or nowhere (false).
 // `held`: the point is the Slave's position moved by the hand's step.
-bool leaving(const Link& from, Point p, Link** to, Point* target)
+bool leaving(const Link& from, Point p, Link** to, Point* target, Push* push)
 {
+    *push = {from.index, 0, slaveSpan(from), p};
     for (int32_t side : SIDES) {
+        push->side = side;
         const int32_t n = deskNeighbour(app.desk, from.index, side);
         if (n == DESK_MASTER) {
             if (leaves(from, oppositeSide(side), p, target)) {
@@ -161,10 +213,12 @@ bool leaving(const Link& from, Point p, Link** to, Point* target)
 // The same for a Slave whose position follows the hand's steps (the Master's
 // pointer held): *at moves by the step, kept inside the Slave's desktop
 // unless it leaves.
-bool steppedOut(const Link& from, bool mayLeave, Point step, Point* at, Link** to, Point* target)
+bool steppedOut(const Link& from, bool mayLeave, Point step, Point* at, Link** to, Point* target, Push* push)
 {
     const Point start = *at;
+    *push = {from.index, 0, slaveSpan(from), start};
     for (int32_t side : SIDES) {
+        push->side = side;
         // The exit test of a Slave standing on the other side of the PC beyond.
         const int32_t n = deskNeighbour(app.desk, from.index, side);
         Link* next = linkedSlave(n);
@@ -220,6 +274,14 @@ void freeUserInput()
     }
 }
 
+// The pointer's last point on the Slave in control, inside its desktop.
+void noteWhereLeft(const Link& link)
+{
+    if (link.index < 0 || link.index >= MAX_SLAVES) return;
+    lastOnSlave[link.index] = insideRemote({app.cursorX, app.cursorY}, link.remoteWidth, link.remoteHeight);
+    knownOnSlave[link.index] = true;
+}
+
 // What leaving and dropping have in common: local state, capture undone.
 void undoCapture(HWND window)
 {
@@ -267,21 +329,30 @@ void followPointer(POINT point)
 void handleMouseMove(const MSLLHOOKSTRUCT* record)
 {
     showStatusValue(app.statusLabel1, record->pt.x);
+    lastRecord = *record;
     const bool wasRemote = app.controlState != STATE_LOCAL && app.controlLink;
     // The newest position stays the entry point until the pointer stands on it.
     if (wasRemote && arriving && !held) return;
     app.cursorX = record->pt.x;
     app.cursorY = record->pt.y;
 
-    const bool buttonHeld = app.leftHeld != 0 || app.rightHeld != 0;
+    // A held button, or the lock, keeps control where it is.
+    const bool mayCross = app.leftHeld == 0 && app.rightHeld == 0 && !app.crossingLocked;
     const Point point = {app.cursorX, app.cursorY};
     Point target;
     Link* next = nullptr;
+    Push push;
     if (wasRemote && held) {
         // The step the hand made from the held point moves the Slave's position.
         Point at = slaveAt;
         const Point step = {point.x - holdAt.x, point.y - holdAt.y};
-        const bool leavingNow = steppedOut(*app.controlLink, !buttonHeld, step, &at, &next, &target);
+        bool leavingNow = steppedOut(*app.controlLink, mayCross, step, &at, &next, &target, &push);
+        if (leavingNow && !guardLets(push)) {
+            at = slaveAt;
+            leavingNow = steppedOut(*app.controlLink, false, step, &at, &next, &target, &push);
+        } else if (!leavingNow) {
+            guardRelease(guard);
+        }
         recordSlavePosition(at);
         if (leavingNow && next) {
             switchRemote(*next, target.x, target.y);
@@ -296,8 +367,10 @@ void handleMouseMove(const MSLLHOOKSTRUCT* record)
         return;
     }
 
-    if (app.controlState == STATE_LOCAL && !buttonHeld) {
-        if (Link* link = entered(point, &target)) {
+    if (app.controlState == STATE_LOCAL) {
+        Link* link = mayCross ? entered(point, &target, &push) : nullptr;
+        if (!link) guardRelease(guard);
+        if (link && guardLets(push)) {
             enterRemote(*link, target.x, target.y);
             // From here on positions are the Slave's; the entry point is the newest.
             app.cursorX = target.x;
@@ -309,8 +382,10 @@ void handleMouseMove(const MSLLHOOKSTRUCT* record)
 
     if (app.controlState != STATE_LOCAL && app.controlLink) {
         // Right after an entry the point is still the Master's: it leaves nothing.
-        if (!buttonHeld && !arriving && leaving(*app.controlLink, point, &next, &target)) {
-            if (next) {
+        if (mayCross && !arriving && leaving(*app.controlLink, point, &next, &target, &push)) {
+            if (!guardLets(push)) {
+                // Held back by a guard: the position stays as reported.
+            } else if (next) {
                 switchRemote(*next, target.x, target.y);
                 if (held) return;
             } else {
@@ -318,11 +393,20 @@ void handleMouseMove(const MSLLHOOKSTRUCT* record)
                 PostMessageA(app.mainWindow, WM_SET_CURSOR, static_cast<WPARAM>(target.x),
                              static_cast<LPARAM>(target.y));
             }
+        } else if (!arriving) {
+            guardRelease(guard);
         }
         sendPosition();
     }
     // Once the packet is on its way: entering placed the window, leaving hid it.
     if (wasRemote && app.controlState != STATE_LOCAL) followPointer(record->pt);
+}
+
+void checkCrossingGuard(HWND window)
+{
+    KillTimer(window, TIMER_CROSS_GUARD);
+    // Still pushing against the edge: the last point, tested again, crosses.
+    if (guard.pushing) handleMouseMove(&lastRecord);
 }
 
 namespace {
@@ -364,6 +448,9 @@ void handTo(Link& link, int32_t x, int32_t y)
 
 void enterRemote(Link& link, int32_t x, int32_t y)
 {
+    lastOnMaster = {app.cursorX, app.cursorY};
+    GetCursorPos(&lastOnMaster);
+    guardCrossed(guard);
     handTo(link, x, y);
     app.controlState = STATE_REMOTE;
     captureFor(link, x, y, POINT{app.cursorX, app.cursorY});
@@ -386,6 +473,8 @@ void enterRemote(Link& link, int32_t x, int32_t y)
 void switchRemote(Link& to, int32_t x, int32_t y)
 {
     Link& from = *app.controlLink;
+    noteWhereLeft(from);
+    guardCrossed(guard);
     // The Slave left lets go of whatever the replay holds down there and
     // sends its clipboard, which the next one gets as its entry push.
     sendButtonPacket(app.mainWindow, from, PKT_LEAVE, app.cursorX, app.cursorY);
@@ -411,6 +500,8 @@ void switchRemote(Link& to, int32_t x, int32_t y)
 void leaveRemote()
 {
     setRemoteFlags(0);
+    guardCrossed(guard);
+    if (app.controlLink) noteWhereLeft(*app.controlLink);
     if (app.controlLink) sendButtonPacket(app.mainWindow, *app.controlLink, PKT_LEAVE, app.cursorX, app.cursorY);
     undoCapture(app.mainWindow);
     fadeNoticeOut();
@@ -505,4 +596,42 @@ void refitRemote()
         }
     }
     clipToRemote();
+}
+
+void onHotkey(int32_t action)
+{
+    if (action == HOTKEY_LOCK) {
+        app.crossingLocked = !app.crossingLocked;
+        guardCrossed(guard);
+        showDeskState();
+        return;
+    }
+    if (action == HOTKEY_TO_MASTER) {
+        // At once, with no answer from the Slave: a Slave that hangs cannot
+        // keep the Master's own pointer and keys.
+        if (app.controlState == STATE_LOCAL || !app.controlLink) return;
+        leaveRemote();
+        PostMessageA(app.mainWindow, WM_SET_CURSOR, static_cast<WPARAM>(lastOnMaster.x),
+                     static_cast<LPARAM>(lastOnMaster.y));
+        return;
+    }
+    const int32_t n = action - HOTKEY_TO_SLAVE1;
+    Link* link = n >= 0 && n < MAX_SLAVES ? linkedSlave(n) : nullptr;
+    if (!link || (app.controlState != STATE_LOCAL && app.controlLink == link)) return;
+    const Point at = knownOnSlave[n] ? insideRemote(lastOnSlave[n], link->remoteWidth, link->remoteHeight)
+                                     : Point{link->remoteWidth / 2, link->remoteHeight / 2};
+    if (app.controlState != STATE_LOCAL && app.controlLink) {
+        switchRemote(*link, at.x, at.y);
+        return;
+    }
+    // The pointer stands where it is on this PC (the capture and the hold
+    // start from there), and appears on the Slave at its point.
+    POINT standing = {app.cursorX, app.cursorY};
+    GetCursorPos(&standing);
+    app.cursorX = standing.x;
+    app.cursorY = standing.y;
+    enterRemote(*link, at.x, at.y);
+    app.cursorX = at.x;
+    app.cursorY = at.y;
+    PostMessageA(app.mainWindow, WM_SET_CURSOR, static_cast<WPARAM>(at.x), static_cast<LPARAM>(at.y));
 }

@@ -25,3 +25,8 @@ void refitRemote();
 // also checks that the pointer got there (TIMER_PLACEMENT_CHECK).
 void placePointer(HWND window, int32_t x, int32_t y);
 void checkPlacement(HWND window);
+// TIMER_CROSS_GUARD: the switch delay of a push has run; a pointer still
+// against the edge crosses.
+void checkCrossingGuard(HWND window);
+// A hotkey (HotkeyAction) from the hook library.
+void onHotkey(int32_t action);

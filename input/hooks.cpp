@@ -13,6 +13,7 @@ int installHooks(HWND window)
         MessageBoxA(nullptr, "Could not set keyboard hook!", "Program Error", MB_OK);
         installed = 0;
     }
+    applyHotkeys(true);
     return installed;
 }
 
@@ -30,4 +31,11 @@ void setRemoteFlags(int flag)
 void holdPointer(int flag)
 {
     SetPointerHold(flag);
+}
+
+void applyHotkeys(bool on)
+{
+    DWORD combinations[HOTKEY_COUNT];
+    for (int32_t i = 0; i < HOTKEY_COUNT; ++i) combinations[i] = app.hotkeys[i];
+    SetHotkeys(on ? WM_HOOK_HOTKEY : 0, combinations, on ? HOTKEY_COUNT : 0);
 }

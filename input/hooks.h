@@ -12,3 +12,6 @@ void setRemoteFlags(int flag);
 // 1: the hook library keeps the pointer's moves from the system, which leaves
 // it standing still while the moves are still reported; 0: they pass.
 void holdPointer(int flag);
+// Hands the hotkeys of the settings to the hook library (on), or turns them
+// all off while the settings dialog reads a new combination (off).
+void applyHotkeys(bool on);

@@ -6,6 +6,7 @@
 
 #include "app/appstate.h"
 #include "app/panel.h"
+#include "input/hooks.h"
 #include "link/link.h"
 #include "settings/link_key_dialog.h"
 #include "settings/port_text.h"
@@ -227,6 +228,31 @@ bool removeSlaveSettings(int32_t number)
     return removed;
 }
 
+const char* const HOTKEY_VALUES[HOTKEY_COUNT] = {"SRKeyMaster", "SRKeySlave1", "SRKeySlave2",
+                                                 "SRKeySlave3", "SRKeySlave4", "SRKeyLock"};
+const char SWITCH_DELAY_VALUE[] = "SRSwitchDelay";
+const char DOUBLE_TAP_VALUE[] = "SRDoubleTap";
+const char DEAD_CORNER_VALUE[] = "SRDeadCorners";
+
+void loadHotkeys()
+{
+    for (int32_t i = 0; i < HOTKEY_COUNT; ++i) {
+        app.hotkeys[i] = HOTKEY_DEFAULTS[i];
+        if (!registryValuePresent(SETTINGS_KEY, HOTKEY_VALUES[i])) continue;
+        const uint32_t stored = static_cast<uint32_t>(readRegistryNumber(SETTINGS_KEY, HOTKEY_VALUES[i]));
+        // One the system keeps, or a plain letter, would never be set by the
+        // dialog: a stored one is taken as off.
+        app.hotkeys[i] = hotkeyRefusal(stored) ? 0 : stored;
+    }
+    // Milliseconds and pixels, within reason; 0 or less is off.
+    const int32_t delay = readRegistryNumber(SETTINGS_KEY, SWITCH_DELAY_VALUE);
+    const int32_t corner = readRegistryNumber(SETTINGS_KEY, DEAD_CORNER_VALUE);
+    app.guards.delayMs = delay < 0 ? 0 : (delay > 5000 ? 5000 : delay);
+    app.guards.doubleTap = readRegistryNumber(SETTINGS_KEY, DOUBLE_TAP_VALUE) ? 1 : 0;
+    app.guards.corner = corner < 0 ? 0 : (corner > 500 ? 500 : corner);
+    applyHotkeys(true);
+}
+
 void loadSettings()
 {
     chooseHive();
@@ -267,6 +293,7 @@ void loadSettings()
 
     loadMoreSlaves();
     followDesk();
+    loadHotkeys();
     loadLinkKey();
 
     // All four are loaded, defaults included, when the dialog opens; its OK

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "input/hotkeys.h"
+
 extern const char SETTINGS_KEY[];
 
 // The writes return true when the value was stored.
@@ -26,6 +28,13 @@ void slaveValueName(const char* base, int32_t number, char out[32]);
 // with the user and the machine-wide key, which cannot be changed, still names
 // that Slave, an empty SRPartnerN in the user's key keeps it removed.
 bool removeSlaveSettings(int32_t number);
+
+// The names of the hotkeys' values (HotkeyAction order), and of the guards'.
+extern const char* const HOTKEY_VALUES[HOTKEY_COUNT];
+extern const char SWITCH_DELAY_VALUE[], DOUBLE_TAP_VALUE[], DEAD_CORNER_VALUE[];
+// Reads the hotkeys and guards into app; a value not stored gives its default
+// (the hotkeys' own, guards off).
+void loadHotkeys();
 
 // Copies the four values into AppState, writing the default of any that is
 // missing first, and the settings of Slaves 2 to 4 into app.moreSlaves (they
