@@ -312,6 +312,70 @@ class Pointer(MasterTest):
         a.drive("key 0x10 up")
 
 
+def press(pc, *keys):
+    """A combination on the PC: the keys down in order, then up in reverse."""
+    for key in keys:
+        pc.drive("key %#x down" % key)
+    for key in reversed(keys):
+        pc.drive("key %#x up" % key)
+
+
+def still_down(keys):
+    """Keys a window saw go down and never come up."""
+    return sorted(set(keys["down"]) - set(keys["up"]))
+
+
+CTRL, ALT, F1, F2, SCROLL_LOCK = 0xA2, 0xA4, 0x70, 0x71, 0x91
+
+
+class Hotkeys(MasterTest):
+    def test_keys_switch_lock_and_take_back_at_once_and_reach_no_window(self):
+        self.link(a, b, "right")
+        for pc in (a, b):
+            self.assertEqual(pc.drive("focus"), "ok")
+            pc.drive("clear")
+        # Ctrl+Alt+F2: control to Slave 1, its pointer at its centre the first time.
+        press(a, CTRL, ALT, F2)
+        wait_until(lambda: b.cursor() == (512, 384), 5, "the Slave's pointer at its centre")
+        at = wait_following(a, b, a.move(40, 30))
+        self.assertEqual(a.drive("type remote"), "ok")
+        wait_until(lambda: b.drive.json("keys")["chars"] == "remote", 10, "the typing on the Slave")
+
+        # Locked, a push past the edge leaves nothing; unlocked, it does.
+        press(a, SCROLL_LOCK)
+        a.move(-at[0] - 30, 0)
+        a.move(-20, 0)
+        wait_until(lambda: b.cursor()[0] == 0, 5, "the Slave's pointer on its edge")
+        self.assertEqual(a.drive("type x"), "ok")
+        wait_until(lambda: b.drive.json("keys")["chars"] == "remotex", 10, "the typing still on the Slave")
+        press(a, SCROLL_LOCK)
+        home = self.leave(a, b, "right")
+
+        # Back by key to where the Slave's pointer stood, then taken back at
+        # once from a Slave that does not answer.
+        press(a, CTRL, ALT, F2)
+        wait_until(lambda: b.cursor() == (0, at[1]), 5, "the Slave's pointer where it left")
+        os.kill(b.process.pid, signal.SIGSTOP)
+        try:
+            since = time.time()
+            press(a, CTRL, ALT, F1)
+            self.assertEqual(a.drive("type mine"), "ok")
+            wait_until(lambda: a.drive.json("keys")["chars"] == "mine", 2, "the typing on the Master")
+            wait_until(lambda: a.cursor() == home, 2, "the Master's pointer where it last stood")
+            print("FIGURE keys and pointer back on the Master from a stopped Slave: %d ms"
+                  % ((time.time() - since) * 1000))
+        finally:
+            os.kill(b.process.pid, signal.SIGCONT)
+        # No hotkey's key reached a window on either PC, and nothing stays down on the Slave.
+        time.sleep(0.5)
+        for pc in (a, b):
+            keys = pc.drive.json("keys")
+            self.assertNotIn(F1, keys["down"] + keys["up"])
+            self.assertNotIn(F2, keys["down"] + keys["up"])
+            self.assertNotIn(SCROLL_LOCK, keys["down"] + keys["up"])
+        self.assertEqual(still_down(b.drive.json("keys")), [])
+
+
 def x_clipboard(pc):
     """The text of the PC's X CLIPBOARD selection, as any X program would paste it."""
     result = subprocess.run(["xclip", "-o", "-selection", "clipboard"], env=dict(os.environ, DISPLAY=pc.display),
