@@ -634,6 +634,17 @@ class Rig:
 
 # ---------------------------------------------------------------- linking
 
+CTRL, ALT, F1, F2, F3, SCROLL_LOCK = 0xA2, 0xA4, 0x70, 0x71, 0x72, 0x91
+
+
+def press(pc, *keys):
+    """A combination on the PC: the keys down in order, then up in reverse."""
+    for key in keys:
+        pc.drive("key %#x down" % key)
+    for key in reversed(keys):
+        pc.drive("key %#x up" % key)
+
+
 def screen_of(pc):
     return tuple(int(v) for v in pc.size.split("x"))
 

@@ -12,8 +12,8 @@ import unittest
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import peer as P  # noqa: E402
-from rig import (Rig, connections_to, cross_sideways, free_port_pair, listening, push_out,  # noqa: E402
-                 scaled, screen_of, wait_following, wait_until)
+from rig import (ALT, CTRL, F1, F2, F3, Rig, connections_to, cross_sideways, free_port_pair, listening,  # noqa: E402
+                 press, push_out, scaled, screen_of, wait_following, wait_until)
 
 rig = m = a = b = None
 
@@ -114,6 +114,29 @@ class Desk(DeskTest):
             pc.drive("clear")
         self.assertEqual(m.drive("type home"), "ok")
         wait_until(lambda: self.chars() == ["home", "", ""], 10, "the typing in the Master's own window")
+        self.assertNoBoxes()
+
+    def test_keys_take_control_straight_from_one_slave_to_the_other_and_home(self):
+        self.desk("left", "right", 0)   # a | m | b
+        press(m, CTRL, ALT, F2)
+        wait_until(lambda: a.cursor() == (512, 384), 5, "a's pointer at its centre")
+        self.follow(a, 40)
+        for pc in (a, b):
+            self.assertEqual(pc.drive("focus"), "ok")
+            pc.drive("clear")
+        press(m, CTRL, ALT, F3)
+        wait_until(lambda: b.cursor() == (400, 300), 5, "b's pointer at its centre")
+        self.assertEqual(m.drive("clip"), "0 0 800 600")
+        self.follow(b, 40)
+        self.assertEqual(m.drive("type on b"), "ok")
+        wait_until(lambda: b.drive.json("keys")["chars"] == "on b", 10, "the typing on b")
+        press(m, CTRL, ALT, F1)
+        wait_until(lambda: m.drive("clip") == "0 0 1280 1024", 5, "the Master's pointer free")
+        for pc in (a, b):
+            keys = pc.drive.json("keys")
+            self.assertEqual([k for k in keys["down"] + keys["up"] if k in (F1, F2, F3)], [], pc.name)
+            self.assertEqual(sorted(set(keys["down"]) - set(keys["up"])), [], pc.name)
+        self.assertEqual(a.drive.json("keys")["chars"], "")
         self.assertNoBoxes()
 
     def test_a_row_crosses_slave_to_slave_straight_and_the_clipboard_goes_along(self):

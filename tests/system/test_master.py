@@ -17,8 +17,8 @@ import unittest
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from peer import unwide, wide  # noqa: E402
-from rig import (Rig, connections_to, free_port_pair, scaled, screen_of, wait_following,  # noqa: E402
-                 wait_stepping, wait_until)
+from rig import (ALT, CTRL, F1, F2, SCROLL_LOCK, Rig, connections_to, free_port_pair, press, scaled,  # noqa: E402
+                 screen_of, wait_following, wait_stepping, wait_until)
 
 rig = None
 a = None  # 1280x1024
@@ -312,20 +312,9 @@ class Pointer(MasterTest):
         a.drive("key 0x10 up")
 
 
-def press(pc, *keys):
-    """A combination on the PC: the keys down in order, then up in reverse."""
-    for key in keys:
-        pc.drive("key %#x down" % key)
-    for key in reversed(keys):
-        pc.drive("key %#x up" % key)
-
-
 def still_down(keys):
     """Keys a window saw go down and never come up."""
     return sorted(set(keys["down"]) - set(keys["up"]))
-
-
-CTRL, ALT, F1, F2, SCROLL_LOCK = 0xA2, 0xA4, 0x70, 0x71, 0x91
 
 
 class Hotkeys(MasterTest):
