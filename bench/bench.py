@@ -30,7 +30,8 @@ from rig import (Rig, free_port_pair, screen_of, wait_following, wait_linked, wa
                  wine_loader)
 
 NOTES_HEADING = "## Notes"
-SECTIONS = ["slave", "master", "flood", "crossing", "e2e", "pointer", "idle", "clipboard", "linkkey", "desk"]
+SECTIONS = ["slave", "master", "flood", "crossing", "e2e", "pointer", "idle", "clipboard", "linkkey", "desk",
+            "hotkeys"]
 # The link key the "linkkey" section gives both sides.
 LINK_KEY = "K7QF-2MXD-9PZR-4TWA-3HNB-6YCE"
 PACKET_SIZE = 56
@@ -792,6 +793,38 @@ class Bench:
                         one["cpu"], None, "< 0.05", three["cpu"] < 0.05, note % ("%d s" % idle)))
         self.add(Figure("desk", "Desk of three: Master's memory (RSS)", "MB", three["rss"], None, one["rss"],
                         None, "<= 1.2x", three["rss"] <= 1.2 * one["rss"], note % "at the end of the idle minute"))
+
+    # ---- the keys that move control
+
+    def section_hotkeys(self, n=40, keys=500, rounds=2):
+        pc = self.master
+        edge, chord = [], []
+        for _ in range(rounds):  # in turns, so the machine's noise falls on both alike
+            for into, how in ((edge, "edge"), (chord, "key")):
+                port = free_port_pair()
+                tool = self.spawn(pc, "srbench.exe", "first-key", port, n // rounds, how)
+                self.wait_ready(tool)
+                self.start_program(pc, True, port)
+                try:
+                    into += self.result(tool)["us"]
+                finally:
+                    self.end_programs()
+        self.latency("hotkeys", "Hotkey switch: control taken, a key typed at once, until its packet is in",
+                     chord, edge, "<= 1.0x", 1.0, "floor column: the same after a push across the edge")
+        # The hook's cost per key, with the hotkeys on (the defaults) and off.
+        on, off = [], []
+        for _ in range(rounds):
+            for into, hotkeys in ((on, True), (off, False)):
+                def start(port, hotkeys=hotkeys):
+                    pc.settings(master=True, position="right", port=port)
+                    if not hotkeys:
+                        for name in ("SRKeyMaster", "SRKeySlave1", "SRKeySlave2", "SRKeySlave3", "SRKeySlave4",
+                                     "SRKeyLock"):
+                            pc.drive("regset %s dword 0" % name)
+                    pc.start()
+                into += self.measure_master_path(start, "key", keys // rounds, True)
+        self.latency("hotkeys", "Hotkeys on: injected key until its packet is in", on, off, "within noise",
+                     note="floor column: every hotkey off")
 
     # ---- running
 

@@ -16,6 +16,10 @@
 //                                          the right edge until PKT_ENTER is
 //                                          in; the move back across until the
 //                                          pointer is free again
+//   srbench first-key PORT N edge|key      plays the Slave: control taken by a
+//                                          push across the right edge or by
+//                                          Ctrl+Alt+F2, then a key at once:
+//                                          until that key's packet is in
 //   srbench flood PORT N ready|move        plays the Master: N packets written
 //                                          as fast as the socket takes them,
 //                                          then a probe: until its READY
@@ -364,6 +368,8 @@ struct Arrivals {
     std::atomic<long> entered{0}, left{0};
     std::atomic<double> lastAt{0};
     std::atomic<double> enterAt{0}, leaveAt{0};
+    std::atomic<long> benchKeys{0};  // packets of BENCH_KEY, and when the last came
+    std::atomic<double> benchKeyAt{0};
     std::atomic<bool> closed{false};
 };
 
@@ -382,6 +388,10 @@ DWORD WINAPI readArrivals(LPVOID context)
         } else {
             a.lastAt = t;
             ++a.count;
+            if (p.key == BENCH_KEY) {
+                a.benchKeyAt = t;
+                ++a.benchKeys;
+            }
         }
         if (a.answer && (p.type == PKT_INPUT || p.type == PKT_ENTER || p.type == PKT_WHEEL))
             sendPacket(a.s, Packet{PKT_READY});
@@ -538,6 +548,75 @@ int masterPath(int port, int n, bool keys, bool cross)
         Sleep(3);  // the READY answered; nothing waits
     }
     if (keys) injectKey(BENCH_KEY, true);
+    std::printf("{\"us\": %s}\n", listJson(samples).c_str());
+    closesocket(s);
+    return 0;
+}
+
+// Ctrl+Alt+the F key: the modifiers down (before), then the F key, and all
+// up again in reverse (after).
+void injectChord(WORD fkey, bool before, bool after)
+{
+    const WORD keys[] = {VK_LCONTROL, VK_LMENU, fkey};
+    if (before) {
+        injectKey(keys[0], false);
+        injectKey(keys[1], false);
+    }
+    if (after) {
+        injectKey(keys[2], false);
+        for (int i = 2; i >= 0; --i) injectKey(keys[i], true);
+    }
+}
+
+// Each round: control to the Slave (by the edge or by the key), then a key
+// typed at once; the time until the key's packet is in. Back home the same
+// way.
+int firstKey(int port, int n, bool byKey)
+{
+    noAcceleration();
+    SOCKET s = acceptPartner(port);
+    if (s == INVALID_SOCKET) {
+        std::printf("{\"error\": \"no partner, or one that did not prove the link key\"}\n");
+        return 1;
+    }
+    Arrivals a;
+    a.s = s;
+    sendPacket(s, Packet{PKT_SCREEN_SIZE, 1024, 768});
+    CreateThread(nullptr, 0, readArrivals, &a, 0, nullptr);
+    Sleep(300);
+    const int width = GetSystemMetrics(SM_CXSCREEN);
+    std::vector<double> samples;
+    for (int i = 0; i < n; ++i) {
+        SetCursorPos(byKey ? width / 2 : width - 5, 300);
+        Sleep(150);
+        const long entered = a.entered.load();
+        const long before = a.benchKeys.load();
+        // From the key that completes the hotkey, or the move over the edge.
+        if (byKey) injectChord(VK_F2, true, false);
+        const double start = nowUs();
+        if (byKey) injectChord(VK_F2, false, true); else injectMove(20, 0);
+        injectKey(BENCH_KEY, false);
+        if (!waitFor(a.entered, entered + 1, 5000) || !waitFor(a.benchKeys, before + 1, 5000)) {
+            std::printf("{\"error\": \"no PKT_ENTER or no key in round %d\"}\n", i);
+            return 1;
+        }
+        samples.push_back(a.benchKeyAt.load() - start);
+        injectKey(BENCH_KEY, true);
+        Sleep(200);
+        const long left = a.left.load();
+        if (byKey) {
+            injectChord(VK_F1, true, true);
+        } else {
+            POINT p;
+            GetCursorPos(&p);
+            injectMove(-(p.x + 20), 0);
+        }
+        if (!waitFor(a.left, left + 1, 5000)) {
+            std::printf("{\"error\": \"no PKT_LEAVE in round %d\"}\n", i);
+            return 1;
+        }
+        Sleep(150);
+    }
     std::printf("{\"us\": %s}\n", listJson(samples).c_str());
     closesocket(s);
     return 0;
@@ -1018,6 +1097,7 @@ int main(int argc, char** argv)
     if (mode == "slave-path") status = slavePath(arg(2), arg(3), arg(4), word(5) == "key");
     else if (mode == "master-path") status = masterPath(arg(2), arg(3), word(4) == "key", arg(5) != 0);
     else if (mode == "crossing") status = crossing(arg(2), arg(3));
+    else if (mode == "first-key" && argc > 4) status = firstKey(arg(2), arg(3), std::string(argv[4]) == "key");
     else if (mode == "flood") status = flood(arg(2), arg(3), word(4) == "move");
     else if (mode == "record") status = record(arg(2), static_cast<int>(arg(3)));
     else if (mode == "type") status = typeKeys(arg(2), static_cast<int>(arg(3)));

@@ -618,6 +618,7 @@ void onHotkey(int32_t action)
     const int32_t n = action - HOTKEY_TO_SLAVE1;
     Link* link = n >= 0 && n < MAX_SLAVES ? linkedSlave(n) : nullptr;
     if (!link || (app.controlState != STATE_LOCAL && app.controlLink == link)) return;
+    keepModifierReleases();
     const Point at = knownOnSlave[n] ? insideRemote(lastOnSlave[n], link->remoteWidth, link->remoteHeight)
                                      : Point{link->remoteWidth / 2, link->remoteHeight / 2};
     if (app.controlState != STATE_LOCAL && app.controlLink) {

@@ -56,7 +56,19 @@ void onButton(WPARAM message)
     }
 }
 
+// Keys held down as the hooks report them, and of those the modifiers held
+// for a hotkey that moved control: their releases belong to the PC they were
+// pressed for (a Slave left lets go of them as it is left), not to the next.
+uint8_t keysDown[256];
+uint8_t releaseStays[256];
+
 }  // namespace
+
+void keepModifierReleases()
+{
+    for (uint32_t vk = 0; vk < 256; ++vk)
+        if (keysDown[vk] && isModifierKey(vk)) releaseStays[vk] = 1;
+}
 
 void onHookMouse(WPARAM message, const MSLLHOOKSTRUCT* record)
 {
@@ -69,7 +81,12 @@ void onHookKeyboard(WPARAM message, const KBDLLHOOKSTRUCT* record)
 {
     const int32_t vkCode = static_cast<int32_t>(record->vkCode);
     const uint32_t flags = record->flags;
-    if (app.controlState == STATE_LOCAL || !app.controlLink) return;
+    const uint32_t vk = record->vkCode & 0xFF;
+    const bool up = (flags & LLKHF_UP) != 0;
+    keysDown[vk] = up ? 0 : 1;
+    const bool stays = up && releaseStays[vk];
+    releaseStays[vk] = 0;
+    if (app.controlState == STATE_LOCAL || !app.controlLink || stays) return;
     if (message == WM_KEYDOWN) showStatusText(app.statusLabel5, "KEYDOWN");
     if (message == WM_KEYUP) showStatusText(app.statusLabel5, "KEYUP");
     KeyEvent events[2];

@@ -21,3 +21,6 @@ void forgetPendingInput(Link& link);
 // The link is gone: key events not yet sent are dropped, never replayed later
 // into whatever window is active then (the Slave let go of its keys itself).
 void forgetPendingKeys(Link& link);
+// A hotkey moves control: the releases of the modifiers held for it go to no
+// other PC.
+void keepModifierReleases();
