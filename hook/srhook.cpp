@@ -35,6 +35,9 @@ constexpr UINT kRetryMs = 10;
 constexpr unsigned kPostsPerEvent = 64;
 constexpr unsigned kPostsPerTick = 4096;
 
+// How long after its press a modifier's state is asked of the system.
+constexpr DWORD kSettledMs = 1000;
+
 // Horizontal wheel, not named in the Windows 2000 headers.
 constexpr WPARAM kMouseHWheel = 0x020E;
 
@@ -77,6 +80,7 @@ struct HookThreadState {
     PressState keys[256];
     PressState buttons[5];  // left, right, middle, X1, X2
     HotkeyMatcher hotkeys;
+    DWORD modifierDownAt[256];  // when each modifier held went down (event time)
 
     // These outlive a hook thread: a notification posted before RemoveHooks
     // may still sit in the window's queue when the next thread starts, and its
@@ -254,13 +258,18 @@ bool MatchHotkey(const KBDLLHOOKSTRUCT& event)
     const int count = g_hotkeyCount.load(std::memory_order_acquire);
     HotkeyMatcher& matcher = g_state.hotkeys;
     const bool up = (event.flags & LLKHF_UP) != 0;
-    if (!up && !isModifierKey(event.vkCode) && hotkeyModifiers(matcher) != 0) {
+    const UINT key = event.vkCode & 0xFF;
+    if (!up && isModifierKey(key) && !matcher.down[key])
+        g_state.modifierDownAt[key] = event.time;
+    if (!up && !isModifierKey(key) && hotkeyModifiers(matcher) != 0) {
         // A modifier whose release the hooks never saw (the secure desktop of
         // Ctrl+Alt+Del takes it) must not turn a later key into a hotkey. The
-        // system's key state says so only for a press that reached it: one
-        // kept from every program never shows there.
+        // system's key state says so only for a press that reached it (one
+        // kept from every program never shows there), and only once it is
+        // settled: Wine answers from a cache that may be 50 ms old.
         for (UINT vk = 0x10; vk <= 0xA5; ++vk)
             if (matcher.down[vk] && isModifierKey(vk) && g_state.keys[vk] == kPassed
+                && event.time - g_state.modifierDownAt[vk] > kSettledMs
                 && !(GetAsyncKeyState(static_cast<int>(vk)) & 0x8000))
                 matcher.down[vk] = 0;
     }

@@ -610,6 +610,7 @@ void onHotkey(int32_t action)
         // At once, with no answer from the Slave: a Slave that hangs cannot
         // keep the Master's own pointer and keys.
         if (app.controlState == STATE_LOCAL || !app.controlLink) return;
+        dropHotkeyModifiers(*app.controlLink);
         leaveRemote();
         PostMessageA(app.mainWindow, WM_SET_CURSOR, static_cast<WPARAM>(lastOnMaster.x),
                      static_cast<LPARAM>(lastOnMaster.y));
@@ -622,6 +623,7 @@ void onHotkey(int32_t action)
     const Point at = knownOnSlave[n] ? insideRemote(lastOnSlave[n], link->remoteWidth, link->remoteHeight)
                                      : Point{link->remoteWidth / 2, link->remoteHeight / 2};
     if (app.controlState != STATE_LOCAL && app.controlLink) {
+        dropHotkeyModifiers(*app.controlLink);
         switchRemote(*link, at.x, at.y);
         return;
     }

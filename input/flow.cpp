@@ -64,6 +64,11 @@ uint8_t releaseStays[256];
 
 }  // namespace
 
+void dropHotkeyModifiers(Link& link)
+{
+    dropNewestPresses(link.keyQueue, link.keyBacklog, EV_KEY_DOWN, isModifierKey);
+}
+
 void keepModifierReleases()
 {
     for (uint32_t vk = 0; vk < 256; ++vk)

@@ -24,3 +24,7 @@ void forgetPendingKeys(Link& link);
 // A hotkey moves control: the releases of the modifiers held for it go to no
 // other PC.
 void keepModifierReleases();
+// A hotkey takes control from the link's Slave: the presses of the modifiers
+// held for it that have not gone out yet stay unsent (their releases would
+// come on another PC, and leave them down there).
+void dropHotkeyModifiers(Link& link);

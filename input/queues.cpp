@@ -183,6 +183,26 @@ void clearBacklog(EventBacklog& backlog)
     backlog.releases.count = 0;
 }
 
+int32_t dropNewestPresses(KeyQueue& queue, EventBacklog& backlog, int32_t downEvent, bool (*pressOf)(uint32_t vk))
+{
+    int32_t dropped = 0;
+    while (backlog.count > 0) {
+        const int32_t newest = (backlog.head + backlog.count - 1) % BACKLOG_CAPACITY;
+        if (backlog.events[newest] != downEvent || !pressOf(static_cast<uint32_t>(backlog.codes[newest]))) return dropped;
+        --backlog.count;
+        ++dropped;
+    }
+    while (queue.count > queue.readIndex && queue.events[queue.count - 1] == downEvent &&
+           pressOf(static_cast<uint32_t>(queue.vkCodes[queue.count - 1]))) {
+        --queue.count;
+        queue.vkCodes[queue.count] = 0;
+        queue.events[queue.count] = 0;
+        ++dropped;
+    }
+    if (queue.count == queue.readIndex) queue.count = queue.readIndex = 0;
+    return dropped;
+}
+
 void addWheel(int32_t* pending, int32_t delta)
 {
     constexpr int32_t bound = 1 << 30;

@@ -69,6 +69,10 @@ void refillFromBacklog(ButtonQueue& queue, EventBacklog& backlog);
 inline int32_t backlogSize(const EventBacklog& backlog) { return backlog.count + backlog.releases.count; }
 // Forgets every waiting event.
 void clearBacklog(EventBacklog& backlog);
+// Takes back the newest waiting events while they are presses (`downEvent`)
+// of keys `pressOf` picks: the backlog's first, then the queue's, never one
+// already sent. Returns how many were taken back.
+int32_t dropNewestPresses(KeyQueue& queue, EventBacklog& backlog, int32_t downEvent, bool (*pressOf)(uint32_t vk));
 
 // Wheel turns that arrive while a packet awaits its answer add up, and go out
 // together when the partner is ready: addWheel sums (bounded far beyond any
