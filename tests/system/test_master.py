@@ -366,6 +366,29 @@ class Hotkeys(MasterTest):
         self.assertEqual(still_down(b.drive.json("keys")), [])
 
 
+    def test_guards_hold_a_push_back_until_it_is_meant(self):
+        b.settings(master=False, position="right", port=self.port)
+        b.start()
+        a.settings(master=True, position="right", port=self.port)
+        a.drive("regset SRSwitchDelay dword 300")
+        a.drive("regset SRDeadCorners dword 40")
+        a.start()
+        wait_until(lambda: connections_to(self.port) == 1 and connections_to(self.port + 1) == 1, 15,
+                   "the two connections")
+        time.sleep(0.3)
+        # In a corner nothing crosses, however long the push.
+        a.put(1270, 1000)
+        a.move(20, 0)
+        time.sleep(0.6)
+        self.assertEqual(a.drive("clip"), "0 0 1280 1024")
+        # A push that rests against the edge crosses once the delay has run.
+        a.put(1270, 512)
+        a.move(20, 0)
+        self.assertEqual(a.drive("clip"), "0 0 1280 1024")
+        wait_until(lambda: a.drive("clip") == "0 0 1024 768", 3, "the crossing after the delay")
+        wait_until(lambda: b.cursor() == (1, 384), 5, "the Slave's pointer at the entry point")
+
+
 def x_clipboard(pc):
     """The text of the PC's X CLIPBOARD selection, as any X program would paste it."""
     result = subprocess.run(["xclip", "-o", "-selection", "clipboard"], env=dict(os.environ, DISPLAY=pc.display),
