@@ -53,7 +53,15 @@
 //   settings-type FIELD TEXT  types TEXT over the text of partner or port,
 //                         key by key  [ok | fail]
 //   settings-click BUTTON a click on master, slave, left, right, above,
-//                         below, more (More Slaves...), ok or cancel  [ok | none]
+//                         below, more (More Slaves...), keys (Keys...), ok or
+//                         cancel  [ok | none]
+//   keys-page             the open Keys and crossing page: each row's
+//                         combination, the note, the guards  [JSON]
+//   keys-click BUTTON [ROW]  a click on change, off or default of a row (0 to
+//                         5), or on delay, tap, corners, ok or cancel  [ok | none]
+//   keys-press ROW KEYS   Change of the row, then KEYS pressed with real key
+//                         events, as "ctrl+shift+f7", "a", "ctrl+alt+del"
+//                         [the row's text after | fail]
 //   desk                  the open More Slaves dialog: the chosen Slave's
 //                         partner, port and place, its screen rectangle
 //                         [JSON, {"found":false} if none]
@@ -84,6 +92,7 @@
 #include <sddl.h>
 #include <wincrypt.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -101,6 +110,7 @@ const char MAIN_CLASS[] = "myWindowClass";
 const char SETTINGS_CAPTION[] = "Skiprail Settings";
 const char LINK_KEY_CAPTION[] = "Link Key";
 const char DESK_CAPTION[] = "More Slaves";
+const char KEYS_CAPTION[] = "Keys and crossing";
 const int IDM_SETTINGS = 12028;
 const int IDM_LINK_KEY = 12035;
 const UINT WM_COMMAND_LINE = WM_APP + 1;  // thread message, lParam: new std::string
@@ -655,7 +665,7 @@ struct DialogItem {
 
 const DialogItem SETTINGS_ITEMS[] = {
     {"ok", IDOK}, {"cancel", IDCANCEL}, {"master", 207}, {"slave", 208}, {"partner", 209},
-    {"port", 210}, {"left", 211}, {"right", 212}, {"above", 213}, {"below", 214}, {"more", 240},
+    {"port", 210}, {"left", 211}, {"right", 212}, {"above", 213}, {"below", 214}, {"more", 240}, {"keys", 251},
 };
 
 int settingsItem(const std::string& name)
@@ -750,6 +760,76 @@ bool settingsClick(const std::string& button)
     const int id = settingsItem(button);
     if (!dialog || !id || id == 209 || id == 210) return false;
     return PostMessageA(GetDlgItem(dialog, id), BM_CLICK, 0, 0) != 0;
+}
+
+// ---------------------------------------------------------------- Keys and crossing
+
+// Its rows' boxes and buttons (first id of each kind, plus the row), note
+// and guards.
+const int KEYS_BOX = 260, KEYS_CHANGE = 270, KEYS_OFF = 280, KEYS_DEFAULT = 290, KEYS_NOTE = 254, KEYS_DELAY = 255,
+          KEYS_DELAY_MS = 256, KEYS_TAP = 257, KEYS_CORNERS = 258, KEYS_CORNER_PX = 259;
+
+HWND keysPage()
+{
+    HWND dialog = FindWindowA("#32770", KEYS_CAPTION);
+    return dialog && IsWindowVisible(dialog) ? dialog : nullptr;
+}
+
+std::string keysJson()
+{
+    HWND dialog = keysPage();
+    if (!dialog) return "{\"found\":false}";
+    std::vector<std::string> rows;
+    for (int row = 0; row < 6; ++row) rows.push_back(jsonString(windowText(GetDlgItem(dialog, KEYS_BOX + row))));
+    auto on = [dialog](int id) { return SendMessageA(GetDlgItem(dialog, id), BM_GETCHECK, 0, 0) == BST_CHECKED ? "true" : "false"; };
+    return "{\"found\":true,\"keys\":" + jsonList(rows) + ",\"note\":" + jsonString(windowText(GetDlgItem(dialog, KEYS_NOTE))) +
+           ",\"delay\":[" + on(KEYS_DELAY) + "," + jsonString(windowText(GetDlgItem(dialog, KEYS_DELAY_MS))) +
+           "],\"tap\":" + on(KEYS_TAP) + ",\"corners\":[" + on(KEYS_CORNERS) + "," +
+           jsonString(windowText(GetDlgItem(dialog, KEYS_CORNER_PX))) + "]}";
+}
+
+bool keysClick(const std::string& button, int row)
+{
+    HWND dialog = keysPage();
+    const int id = button == "change" ? KEYS_CHANGE + row : button == "off" ? KEYS_OFF + row
+                 : button == "default" ? KEYS_DEFAULT + row : button == "delay" ? KEYS_DELAY
+                 : button == "tap" ? KEYS_TAP : button == "corners" ? KEYS_CORNERS
+                 : button == "ok" ? IDOK : button == "cancel" ? IDCANCEL : 0;
+    return dialog && id && PostMessageA(GetDlgItem(dialog, id), BM_CLICK, 0, 0) != 0;
+}
+
+// "ctrl+alt+f2": the modifiers' virtual keys, then the key's.
+std::vector<WORD> keysOf(const std::string& combination)
+{
+    std::vector<WORD> keys;
+    std::istringstream parts(combination);
+    for (std::string part; std::getline(parts, part, '+');) {
+        WORD vk = part == "ctrl" ? VK_CONTROL : part == "alt" ? VK_MENU : part == "shift" ? VK_SHIFT
+                : part == "win" ? VK_LWIN : part == "del" ? VK_DELETE : 0;
+        if (!vk && part.size() == 1) vk = static_cast<WORD>(std::toupper(static_cast<unsigned char>(part[0])));
+        if (!vk && part.size() > 1 && part[0] == 'f') vk = static_cast<WORD>(VK_F1 - 1 + std::atoi(part.c_str() + 1));
+        if (!vk) return {};
+        keys.push_back(vk);
+    }
+    return keys;
+}
+
+std::string keysPress(int row, const std::string& combination)
+{
+    HWND dialog = keysPage();
+    const std::vector<WORD> keys = keysOf(combination);
+    if (!dialog || keys.empty() || row < 0 || row > 5) return "fail";
+    HWND box = GetDlgItem(dialog, KEYS_BOX + row);
+    for (int attempt = 0; attempt < 50 && GetForegroundWindow() != dialog; ++attempt) {
+        SetForegroundWindow(dialog);
+        pumpFor(20);
+    }
+    PostMessageA(GetDlgItem(dialog, KEYS_CHANGE + row), BM_CLICK, 0, 0);
+    for (int attempt = 0; attempt < 100 && windowText(box) != "Press the keys..."; ++attempt) pumpFor(20);
+    for (WORD vk : keys) sendKey(vk, false);
+    for (size_t i = keys.size(); i-- > 0;) sendKey(keys[i], true);
+    for (int attempt = 0; attempt < 100 && windowText(box) == "Press the keys..."; ++attempt) pumpFor(20);
+    return jsonString(windowText(box));
 }
 
 // ---------------------------------------------------------------- the link key dialog
@@ -976,6 +1056,19 @@ std::string run(const std::string& line, bool* quit)
         std::string button;
         in >> button;
         return settingsClick(button) ? "ok" : "none";
+    }
+    if (command == "keys-page") return keysJson();
+    if (command == "keys-click") {
+        std::string button;
+        int row = 0;
+        in >> button >> row;
+        return keysClick(button, row) ? "ok" : "none";
+    }
+    if (command == "keys-press") {
+        int row = -1;
+        std::string combination;
+        in >> row >> combination;
+        return keysPress(row, combination);
     }
     if (command == "linkkey") return linkKeyJson();
     if (command == "linkkey-store") return storeLinkKey(restOf(line, command)) ? "ok" : "fail";
