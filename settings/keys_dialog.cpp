@@ -127,7 +127,7 @@ void readKey(HWND dialog, int32_t row, WPARAM vk)
     if (const char* why = hotkeyRefusal(combination)) {
         char keys[48], text[256] = {};
         hotkeyText(combination, keys);
-        _snprintf(text, sizeof text - 1, "%s cannot be used: %s", keys, why);
+        _snprintf(text, sizeof text - 1, "%s cannot be used. %s", keys, why);
         showNote(dialog, text);
         return;
     }
