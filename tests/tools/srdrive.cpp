@@ -802,12 +802,12 @@ bool keysClick(const std::string& button, int row)
 std::vector<WORD> keysOf(const std::string& combination)
 {
     std::vector<WORD> keys;
-    std::istringstream parts(combination);
-    for (std::string part; std::getline(parts, part, '+');) {
-        WORD vk = part == "ctrl" ? VK_CONTROL : part == "alt" ? VK_MENU : part == "shift" ? VK_SHIFT
-                : part == "win" ? VK_LWIN : part == "del" ? VK_DELETE : 0;
-        if (!vk && part.size() == 1) vk = static_cast<WORD>(std::toupper(static_cast<unsigned char>(part[0])));
-        if (!vk && part.size() > 1 && part[0] == 'f') vk = static_cast<WORD>(VK_F1 - 1 + std::atoi(part.c_str() + 1));
+    std::istringstream pieces(combination);
+    for (std::string piece; std::getline(pieces, piece, '+');) {
+        WORD vk = piece == "ctrl" ? VK_CONTROL : piece == "alt" ? VK_MENU : piece == "shift" ? VK_SHIFT
+                : piece == "win" ? VK_LWIN : piece == "del" ? VK_DELETE : 0;
+        if (!vk && piece.size() == 1) vk = static_cast<WORD>(std::toupper(static_cast<unsigned char>(piece[0])));
+        if (!vk && piece.size() > 1 && piece[0] == 'f') vk = static_cast<WORD>(VK_F1 - 1 + std::atoi(piece.c_str() + 1));
         if (!vk) return {};
         keys.push_back(vk);
     }
