@@ -14,7 +14,7 @@ import unittest
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import peer as P  # noqa: E402
-from rig import Rig, free_port_pair, listening, wait_until  # noqa: E402
+from rig import Rig, cross_right, free_port_pair, listening, wait_until  # noqa: E402
 
 rig = None
 pc = None
@@ -115,6 +115,11 @@ class SettingsTest(unittest.TestCase):
         pc.start()
         self.assertTrue(peer.accept(), "the Master links to the peer")
         peer.control.send_packet(P.Packet(P.PKT_SCREEN_SIZE, 800, 600))
+        hotkey = lambda *vks: [pc.drive("key %d %s" % (vk, ud)) for ud, o in (("down", vks), ("up", vks[::-1])) for vk in o]
+        wait_until(lambda: hotkey(0x11, 0x12, 0x71) and peer.control.wait_for(P.PKT_ENTER, 1), 10, "Ctrl+Alt+F2 to act")
+        hotkey(0x11, 0x12, 0x70)
+        self.assertIsNotNone(peer.control.wait_for(P.PKT_LEAVE), "Ctrl+Alt+F1 takes control back")
+        hotkey(0x91)   # Scroll Lock: locked, until its key is turned off below
         names = ["SRKeyMaster", "SRKeySlave1", "SRKeySlave2", "SRKeyLock", "SRSwitchDelay", "SRDoubleTap"]
 
         def open_page():
@@ -150,11 +155,13 @@ class SettingsTest(unittest.TestCase):
             wait_until(lambda: not pc.settings_dialog()["found"], 10, "the settings to close")
             self.assertEqual([pc.drive.json("regget hklm " + n) for n in names], kept)
         self.assertEqual(pc.boxes(), [])
-        # None of those presses moved control; the Slave's key still does.
-        self.assertNotIn(P.PKT_ENTER, [p.type for p in peer.control.packets])
-        for vk, up in ((0x11, "down"), (0x12, "down"), (0x71, "down"), (0x71, "up"), (0x12, "up"), (0x11, "up")):
-            pc.drive("key %d %s" % (vk, up))
-        self.assertIsNotNone(peer.control.wait_for(P.PKT_ENTER), "Ctrl+Alt+F2 switches to Slave 1")
+        # None of those presses moved control. The lock went with its key;
+        # the Master's key, read meanwhile, takes control back again.
+        self.assertNotIn(P.PKT_ENTER, [p.type for p in peer.control.quiet(0)])
+        cross_right(pc)
+        self.assertIsNotNone(peer.control.wait_for(P.PKT_ENTER), "the pointer crosses")
+        hotkey(0x11, 0x12, 0x70)
+        self.assertIsNotNone(peer.control.wait_for(P.PKT_LEAVE), "Ctrl+Alt+F1 takes control back")
 
 
 if __name__ == "__main__":
