@@ -256,9 +256,12 @@ bool MatchHotkey(const KBDLLHOOKSTRUCT& event)
     const bool up = (event.flags & LLKHF_UP) != 0;
     if (!up && !isModifierKey(event.vkCode) && hotkeyModifiers(matcher) != 0) {
         // A modifier whose release the hooks never saw (the secure desktop of
-        // Ctrl+Alt+Del takes it) must not turn a later key into a hotkey.
+        // Ctrl+Alt+Del takes it) must not turn a later key into a hotkey. The
+        // system's state knows only the presses it was given: one kept from
+        // it while a Slave has control is up there, and is down all the same.
         for (UINT vk = 0x10; vk <= 0xA5; ++vk)
-            if (matcher.down[vk] && isModifierKey(vk) && !(GetAsyncKeyState(static_cast<int>(vk)) & 0x8000))
+            if (matcher.down[vk] && isModifierKey(vk) && g_state.keys[vk] != kKept &&
+                !(GetAsyncKeyState(static_cast<int>(vk)) & 0x8000))
                 matcher.down[vk] = 0;
     }
     uint32_t combinations[kMaxHotkeys];

@@ -115,7 +115,8 @@ class SettingsTest(unittest.TestCase):
         pc.start()
         self.assertTrue(peer.accept(), "the Master links to the peer")
         peer.control.send_packet(P.Packet(P.PKT_SCREEN_SIZE, 800, 600))
-        hotkey = lambda *vks: [pc.drive("key %d %s" % (vk, ud)) for ud, o in (("down", vks), ("up", vks[::-1])) for vk in o]
+        hotkey = lambda *vks: [pc.drive("key %d %s" % (vk, ud)) and time.sleep(0.1)   # at a hand's pace
+                               for ud, o in (("down", vks), ("up", vks[::-1])) for vk in o]
         wait_until(lambda: hotkey(0x11, 0x12, 0x71) and peer.control.wait_for(P.PKT_ENTER, 1), 10, "Ctrl+Alt+F2 to act")
         hotkey(0x11, 0x12, 0x70)
         self.assertIsNotNone(peer.control.wait_for(P.PKT_LEAVE), "Ctrl+Alt+F1 takes control back")

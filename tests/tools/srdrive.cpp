@@ -53,15 +53,13 @@
 //   settings-type FIELD TEXT  types TEXT over the text of partner or port,
 //                         key by key  [ok | fail]
 //   settings-click BUTTON a click on master, slave, left, right, above,
-//                         below, more (More Slaves...), keys (Keys...), ok or
-//                         cancel  [ok | none]
-//   keys-page             the open Keys and crossing page: each row's
-//                         combination, the note, the guards  [JSON]
-//   keys-click BUTTON [ROW]  a click on change, off or default of a row (0 to
-//                         5), or on delay, tap, corners, ok or cancel  [ok | none]
-//   keys-press ROW KEYS   Change of the row, then KEYS pressed with real key
-//                         events, as "ctrl+shift+f7", "a", "ctrl+alt+del"
-//                         [the row's text after | fail]
+//                         below, more, keys, ok or cancel  [ok | none]
+//   keys-page             the open Keys and crossing page: its rows' keys,
+//                         note and guards  [JSON]
+//   keys-click BUTTON [ROW]  change, off or default of a row (0 to 5), or
+//                         delay, tap, corners, ok, cancel  [ok | none]
+//   keys-press ROW KEYS   Change, then KEYS ("ctrl+shift+f7", "a") as real
+//                         key events  [the row's text after | fail]
 //   desk                  the open More Slaves dialog: the chosen Slave's
 //                         partner, port and place, its screen rectangle
 //                         [JSON, {"found":false} if none]
@@ -92,7 +90,6 @@
 #include <sddl.h>
 #include <wincrypt.h>
 
-#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -110,7 +107,6 @@ const char MAIN_CLASS[] = "myWindowClass";
 const char SETTINGS_CAPTION[] = "Skiprail Settings";
 const char LINK_KEY_CAPTION[] = "Link Key";
 const char DESK_CAPTION[] = "More Slaves";
-const char KEYS_CAPTION[] = "Keys and crossing";
 const int IDM_SETTINGS = 12028;
 const int IDM_LINK_KEY = 12035;
 const UINT WM_COMMAND_LINE = WM_APP + 1;  // thread message, lParam: new std::string
@@ -731,13 +727,18 @@ bool settingsType(const std::string& field, const std::string& text)
     return typeIntoField(dialog, GetDlgItem(dialog, id), text);
 }
 
-bool typeIntoField(HWND dialog, HWND edit, const std::string& text)
+void toFront(HWND dialog)
 {
-    DWORD_PTR result = 0;
     for (int attempt = 0; attempt < 50 && GetForegroundWindow() != dialog; ++attempt) {
         SetForegroundWindow(dialog);
         pumpFor(20);
     }
+}
+
+bool typeIntoField(HWND dialog, HWND edit, const std::string& text)
+{
+    DWORD_PTR result = 0;
+    toFront(dialog);
     SendMessageTimeoutA(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(edit), TRUE, SMTO_ABORTIFHUNG, 2000, &result);
     SendMessageTimeoutA(edit, EM_SETSEL, 0, -1, SMTO_ABORTIFHUNG, 2000, &result);
     if (text.empty()) {
@@ -771,7 +772,7 @@ const int KEYS_BOX = 260, KEYS_CHANGE = 270, KEYS_OFF = 280, KEYS_DEFAULT = 290,
 
 HWND keysPage()
 {
-    HWND dialog = FindWindowA("#32770", KEYS_CAPTION);
+    HWND dialog = FindWindowA("#32770", "Keys and crossing");
     return dialog && IsWindowVisible(dialog) ? dialog : nullptr;
 }
 
@@ -806,7 +807,7 @@ std::vector<WORD> keysOf(const std::string& combination)
     for (std::string piece; std::getline(pieces, piece, '+');) {
         WORD vk = piece == "ctrl" ? VK_CONTROL : piece == "alt" ? VK_MENU : piece == "shift" ? VK_SHIFT
                 : piece == "win" ? VK_LWIN : piece == "del" ? VK_DELETE : 0;
-        if (!vk && piece.size() == 1) vk = static_cast<WORD>(std::toupper(static_cast<unsigned char>(piece[0])));
+        if (!vk && piece.size() == 1) vk = static_cast<WORD>(piece[0] >= 'a' && piece[0] <= 'z' ? piece[0] - 32 : piece[0]);
         if (!vk && piece.size() > 1 && piece[0] == 'f') vk = static_cast<WORD>(VK_F1 - 1 + std::atoi(piece.c_str() + 1));
         if (!vk) return {};
         keys.push_back(vk);
@@ -820,15 +821,14 @@ std::string keysPress(int row, const std::string& combination)
     const std::vector<WORD> keys = keysOf(combination);
     if (!dialog || keys.empty() || row < 0 || row > 5) return "fail";
     HWND box = GetDlgItem(dialog, KEYS_BOX + row);
-    for (int attempt = 0; attempt < 50 && GetForegroundWindow() != dialog; ++attempt) {
-        SetForegroundWindow(dialog);
-        pumpFor(20);
-    }
+    toFront(dialog);
     PostMessageA(GetDlgItem(dialog, KEYS_CHANGE + row), BM_CLICK, 0, 0);
     for (int attempt = 0; attempt < 100 && windowText(box) != "Press the keys..."; ++attempt) pumpFor(20);
+    // Released only once read: Wine may take a key's modifiers from the
+    // keyboard's state when the press is read, not when it was made.
     for (WORD vk : keys) sendKey(vk, false);
-    for (size_t i = keys.size(); i-- > 0;) sendKey(keys[i], true);
     for (int attempt = 0; attempt < 100 && windowText(box) == "Press the keys..."; ++attempt) pumpFor(20);
+    for (size_t i = keys.size(); i-- > 0;) sendKey(keys[i], true);
     return jsonString(windowText(box));
 }
 
@@ -1058,17 +1058,12 @@ std::string run(const std::string& line, bool* quit)
         return settingsClick(button) ? "ok" : "none";
     }
     if (command == "keys-page") return keysJson();
-    if (command == "keys-click") {
-        std::string button;
+    if (command == "keys-click" || command == "keys-press") {
+        std::string word;
         int row = 0;
-        in >> button >> row;
-        return keysClick(button, row) ? "ok" : "none";
-    }
-    if (command == "keys-press") {
-        int row = -1;
-        std::string combination;
-        in >> row >> combination;
-        return keysPress(row, combination);
+        if (command == "keys-press") return in >> row >> word ? keysPress(row, word) : "fail";
+        in >> word >> row;
+        return keysClick(word, row) ? "ok" : "none";
     }
     if (command == "linkkey") return linkKeyJson();
     if (command == "linkkey-store") return storeLinkKey(restOf(line, command)) ? "ok" : "fail";
