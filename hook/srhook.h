@@ -83,7 +83,9 @@ extern "C" {
 //     list, lParam = address of a copy of the press's KBDLLHOOKSTRUCT,
 // to the keyboard hook's window, in order with the other notifications. The
 // modifiers are reported and passed as any key, whatever the flags. Released
-// modifiers whose release the hook missed are found with GetAsyncKeyState.
+// modifiers whose release the hook missed are found with GetAsyncKeyState,
+// among those the system was given (not those kept from it) a second or more
+// before.
 //
 // Ordinal 1. Installs the low-level mouse hook, reporting to window with
 // message. Non-zero on success. When the hook is installed already it is kept

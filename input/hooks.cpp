@@ -2,6 +2,21 @@
 
 #include "hook/srhook.h"
 
+namespace {
+
+// Off while the settings read a new combination: hooks installed meanwhile
+// (a link coming up) must not turn the hotkeys on under them.
+bool hotkeysOff = false;
+
+void handHotkeys()
+{
+    DWORD combinations[HOTKEY_COUNT];
+    for (int32_t i = 0; i < HOTKEY_COUNT; ++i) combinations[i] = app.hotkeys[i];
+    SetHotkeys(hotkeysOff ? 0 : WM_HOOK_HOTKEY, combinations, hotkeysOff ? 0 : HOTKEY_COUNT);
+}
+
+}  // namespace
+
 int installHooks(HWND window)
 {
     int installed = 1;
@@ -13,7 +28,7 @@ int installHooks(HWND window)
         MessageBoxA(nullptr, "Could not set keyboard hook!", "Program Error", MB_OK);
         installed = 0;
     }
-    applyHotkeys(true);
+    handHotkeys();
     return installed;
 }
 
@@ -35,7 +50,6 @@ void holdPointer(int flag)
 
 void applyHotkeys(bool on)
 {
-    DWORD combinations[HOTKEY_COUNT];
-    for (int32_t i = 0; i < HOTKEY_COUNT; ++i) combinations[i] = app.hotkeys[i];
-    SetHotkeys(on ? WM_HOOK_HOTKEY : 0, combinations, on ? HOTKEY_COUNT : 0);
+    hotkeysOff = !on;
+    handHotkeys();
 }

@@ -48,3 +48,22 @@
 #define IDC_DESK_PLACE      248
 #define IDC_DESK_REMOVE     249
 #define IDC_DESK_STATIC     250
+
+/* The main settings dialog's button to the keys that move control. */
+#define IDC_KEYS            251
+
+/* Keys and crossing: the hotkeys, one row each, and the guards. A row's
+   controls are the first id of their kind plus the row (HotkeyAction order). */
+#define IDD_KEYS            252
+#define IDC_KEYS_STATIC     253
+#define IDC_KEYS_NOTE       254
+#define IDC_KEYS_DELAY      255
+#define IDC_KEYS_DELAY_MS   256
+#define IDC_KEYS_TAP        257
+#define IDC_KEYS_CORNERS    258
+#define IDC_KEYS_CORNER_PX  259
+#define IDC_KEYS_BOX        260
+#define IDC_KEYS_CHANGE     270
+#define IDC_KEYS_OFF        280
+#define IDC_KEYS_DEFAULT    290
+#define IDC_KEYS_NAME       300

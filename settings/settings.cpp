@@ -250,6 +250,11 @@ void loadHotkeys()
     app.guards.delayMs = delay < 0 ? 0 : (delay > 5000 ? 5000 : delay);
     app.guards.doubleTap = readRegistryNumber(SETTINGS_KEY, DOUBLE_TAP_VALUE) ? 1 : 0;
     app.guards.corner = corner < 0 ? 0 : (corner > 500 ? 500 : corner);
+    // A lock whose key was just turned off could never be let go.
+    if (app.crossingLocked && !app.hotkeys[HOTKEY_LOCK]) {
+        app.crossingLocked = 0;
+        showDeskState();
+    }
     applyHotkeys(true);
 }
 

@@ -7,6 +7,7 @@
 #include "app/appstate.h"
 #include "link/connections.h"
 #include "resources/resource.h"
+#include "settings/keys_dialog.h"
 #include "settings/port_text.h"
 #include "settings/settings.h"
 
@@ -214,17 +215,6 @@ bool standsOn(const DeskCopy& desk, int32_t index, int32_t on)
 void note(HWND dialog, const char* text)
 {
     MessageBoxA(dialog, text, "Notice", MB_OK | MB_ICONWARNING);
-}
-
-// A note with the Slaves' numbers (or other words) filled in.
-void noteAbout(HWND dialog, const char* format, ...)
-{
-    char text[512] = {};
-    va_list values;
-    va_start(values, format);
-    _vsnprintf(text, sizeof text - 1, format, values);  // msvcrt's own, on every Windows
-    va_end(values);
-    note(dialog, text);
 }
 
 // Slave `index` of `desk` and the Slaves that stand on it taken to the cells
@@ -681,6 +671,7 @@ void onInitDialog(HWND dialog)
         if (app.screenPosition == button.position) choosePosition(dialog, button.position);
 
     loadDeskCopy();
+    loadKeysCopy();
 }
 
 // OK: a port the connections cannot use is refused and nothing is written;
@@ -711,6 +702,7 @@ void onOk(HWND dialog)
         if (pendingPosition == button.position)
             saved = writeRegistryNumber(SETTINGS_KEY, "ScreenPos", button.stored) && saved;
     saved = writeDesk() && saved;
+    saved = writeKeys() && saved;
     if (!saved) {
         MessageBoxA(dialog, "The settings could not be saved in the registry.", "Error", MB_OK | MB_ICONWARNING);
         return;
@@ -730,6 +722,7 @@ void onCommand(HWND dialog, int id)
     case IDOK:       onOk(dialog); break;
     case IDCANCEL:   EndDialog(dialog, IDCANCEL); break;  // also Escape and the close button
     case IDC_MORE_SLAVES: runDeskDialog(dialog); break;
+    case IDC_KEYS:   runKeysDialog(dialog); break;
     default: break;
     }
 }
@@ -771,6 +764,16 @@ void reportUnusablePort()
 }
 
 }  // namespace
+
+void noteAbout(HWND dialog, const char* format, ...)
+{
+    char text[512] = {};
+    va_list values;
+    va_start(values, format);
+    _vsnprintf(text, sizeof text - 1, format, values);  // msvcrt's own, on every Windows
+    va_end(values);
+    note(dialog, text);
+}
 
 INT_PTR CALLBACK settingsDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
 {

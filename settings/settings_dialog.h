@@ -11,6 +11,10 @@
 bool runSettingsDialog();
 INT_PTR CALLBACK settingsDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
+// A "Notice" box owned by the dialog, with numbers (or other words) filled
+// into the format as printf does.
+void noteAbout(HWND dialog, const char* format, ...);
+
 // Starts the connection with the loaded settings. A port no connection can
 // use is reported once instead, and the connection waits until the dialog
 // saves a usable one.

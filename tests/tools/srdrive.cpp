@@ -53,7 +53,13 @@
 //   settings-type FIELD TEXT  types TEXT over the text of partner or port,
 //                         key by key  [ok | fail]
 //   settings-click BUTTON a click on master, slave, left, right, above,
-//                         below, more (More Slaves...), ok or cancel  [ok | none]
+//                         below, more, keys, ok or cancel  [ok | none]
+//   keys-page             the open Keys and crossing page: its rows' keys,
+//                         note and guards  [JSON]
+//   keys-click BUTTON [ROW]  change, off or default of a row (0 to 5), or
+//                         delay, tap, corners, ok, cancel  [ok | none]
+//   keys-press ROW KEYS   Change, then KEYS ("ctrl+shift+f7", "a") as real
+//                         key events  [the row's text after | fail]
 //   desk                  the open More Slaves dialog: the chosen Slave's
 //                         partner, port and place, its screen rectangle
 //                         [JSON, {"found":false} if none]
@@ -655,7 +661,7 @@ struct DialogItem {
 
 const DialogItem SETTINGS_ITEMS[] = {
     {"ok", IDOK}, {"cancel", IDCANCEL}, {"master", 207}, {"slave", 208}, {"partner", 209},
-    {"port", 210}, {"left", 211}, {"right", 212}, {"above", 213}, {"below", 214}, {"more", 240},
+    {"port", 210}, {"left", 211}, {"right", 212}, {"above", 213}, {"below", 214}, {"more", 240}, {"keys", 251},
 };
 
 int settingsItem(const std::string& name)
@@ -721,13 +727,18 @@ bool settingsType(const std::string& field, const std::string& text)
     return typeIntoField(dialog, GetDlgItem(dialog, id), text);
 }
 
-bool typeIntoField(HWND dialog, HWND edit, const std::string& text)
+void toFront(HWND dialog)
 {
-    DWORD_PTR result = 0;
     for (int attempt = 0; attempt < 50 && GetForegroundWindow() != dialog; ++attempt) {
         SetForegroundWindow(dialog);
         pumpFor(20);
     }
+}
+
+bool typeIntoField(HWND dialog, HWND edit, const std::string& text)
+{
+    DWORD_PTR result = 0;
+    toFront(dialog);
     SendMessageTimeoutA(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(edit), TRUE, SMTO_ABORTIFHUNG, 2000, &result);
     SendMessageTimeoutA(edit, EM_SETSEL, 0, -1, SMTO_ABORTIFHUNG, 2000, &result);
     if (text.empty()) {
@@ -750,6 +761,75 @@ bool settingsClick(const std::string& button)
     const int id = settingsItem(button);
     if (!dialog || !id || id == 209 || id == 210) return false;
     return PostMessageA(GetDlgItem(dialog, id), BM_CLICK, 0, 0) != 0;
+}
+
+// ---------------------------------------------------------------- Keys and crossing
+
+// Its rows' boxes and buttons (first id of each kind, plus the row), note
+// and guards.
+const int KEYS_BOX = 260, KEYS_CHANGE = 270, KEYS_OFF = 280, KEYS_DEFAULT = 290, KEYS_NOTE = 254, KEYS_DELAY = 255,
+          KEYS_DELAY_MS = 256, KEYS_TAP = 257, KEYS_CORNERS = 258, KEYS_CORNER_PX = 259;
+
+HWND keysPage()
+{
+    HWND dialog = FindWindowA("#32770", "Keys and crossing");
+    return dialog && IsWindowVisible(dialog) ? dialog : nullptr;
+}
+
+std::string keysJson()
+{
+    HWND dialog = keysPage();
+    if (!dialog) return "{\"found\":false}";
+    std::vector<std::string> rows;
+    for (int row = 0; row < 6; ++row) rows.push_back(jsonString(windowText(GetDlgItem(dialog, KEYS_BOX + row))));
+    auto on = [dialog](int id) { return SendMessageA(GetDlgItem(dialog, id), BM_GETCHECK, 0, 0) == BST_CHECKED ? "true" : "false"; };
+    return "{\"found\":true,\"keys\":" + jsonList(rows) + ",\"note\":" + jsonString(windowText(GetDlgItem(dialog, KEYS_NOTE))) +
+           ",\"delay\":[" + on(KEYS_DELAY) + "," + jsonString(windowText(GetDlgItem(dialog, KEYS_DELAY_MS))) +
+           "],\"tap\":" + on(KEYS_TAP) + ",\"corners\":[" + on(KEYS_CORNERS) + "," +
+           jsonString(windowText(GetDlgItem(dialog, KEYS_CORNER_PX))) + "]}";
+}
+
+bool keysClick(const std::string& button, int row)
+{
+    HWND dialog = keysPage();
+    const int id = button == "change" ? KEYS_CHANGE + row : button == "off" ? KEYS_OFF + row
+                 : button == "default" ? KEYS_DEFAULT + row : button == "delay" ? KEYS_DELAY
+                 : button == "tap" ? KEYS_TAP : button == "corners" ? KEYS_CORNERS
+                 : button == "ok" ? IDOK : button == "cancel" ? IDCANCEL : 0;
+    return dialog && id && PostMessageA(GetDlgItem(dialog, id), BM_CLICK, 0, 0) != 0;
+}
+
+// "ctrl+alt+f2": the modifiers' virtual keys, then the key's.
+std::vector<WORD> keysOf(const std::string& combination)
+{
+    std::vector<WORD> keys;
+    std::istringstream pieces(combination);
+    for (std::string piece; std::getline(pieces, piece, '+');) {
+        WORD vk = piece == "ctrl" ? VK_CONTROL : piece == "alt" ? VK_MENU : piece == "shift" ? VK_SHIFT
+                : piece == "win" ? VK_LWIN : piece == "del" ? VK_DELETE : 0;
+        if (!vk && piece.size() == 1) vk = static_cast<WORD>(piece[0] >= 'a' && piece[0] <= 'z' ? piece[0] - 32 : piece[0]);
+        if (!vk && piece.size() > 1 && piece[0] == 'f') vk = static_cast<WORD>(VK_F1 - 1 + std::atoi(piece.c_str() + 1));
+        if (!vk) return {};
+        keys.push_back(vk);
+    }
+    return keys;
+}
+
+std::string keysPress(int row, const std::string& combination)
+{
+    HWND dialog = keysPage();
+    const std::vector<WORD> keys = keysOf(combination);
+    if (!dialog || keys.empty() || row < 0 || row > 5) return "fail";
+    HWND box = GetDlgItem(dialog, KEYS_BOX + row);
+    toFront(dialog);
+    PostMessageA(GetDlgItem(dialog, KEYS_CHANGE + row), BM_CLICK, 0, 0);
+    for (int attempt = 0; attempt < 100 && windowText(box) != "Press the keys..."; ++attempt) pumpFor(20);
+    // Released only once read: Wine may take a key's modifiers from the
+    // keyboard's state when the press is read, not when it was made.
+    for (WORD vk : keys) sendKey(vk, false);
+    for (int attempt = 0; attempt < 100 && windowText(box) == "Press the keys..."; ++attempt) pumpFor(20);
+    for (size_t i = keys.size(); i-- > 0;) sendKey(keys[i], true);
+    return jsonString(windowText(box));
 }
 
 // ---------------------------------------------------------------- the link key dialog
@@ -976,6 +1056,14 @@ std::string run(const std::string& line, bool* quit)
         std::string button;
         in >> button;
         return settingsClick(button) ? "ok" : "none";
+    }
+    if (command == "keys-page") return keysJson();
+    if (command == "keys-click" || command == "keys-press") {
+        std::string word;
+        int row = 0;
+        if (command == "keys-press") return in >> row >> word ? keysPress(row, word) : "fail";
+        in >> word >> row;
+        return keysClick(word, row) ? "ok" : "none";
     }
     if (command == "linkkey") return linkKeyJson();
     if (command == "linkkey-store") return storeLinkKey(restOf(line, command)) ? "ok" : "fail";
