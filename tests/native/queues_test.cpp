@@ -172,22 +172,15 @@ TEST(Queues, AHotkeysUnsentModifierPressesAreTakenBackAndNothingElse)
     auto isModifier = [](uint32_t vk) { return vk == 0xA2 || vk == 0xA4; };
     KeyQueue q;
     auto b = newBacklog();
-    // Ctrl down already sent; 'C' typed; then Ctrl and Alt pressed again for the hotkey.
-    for (auto [vk, ev] : {std::pair{0xA2, EV_KEY_DOWN}, {0x43, EV_KEY_DOWN}, {0x43, EV_KEY_UP}, {0xA2, EV_KEY_UP},
-                          {0xA2, EV_KEY_DOWN}, {0xA4, EV_KEY_DOWN}, {0xA4, EV_KEY_DOWN}})
+    // Ctrl+C typed, Ctrl sent already; then 300 taps, past the slots, and Ctrl and Alt for the hotkey.
+    for (auto [vk, ev] : {std::pair{0xA2, EV_KEY_DOWN}, {0x43, EV_KEY_DOWN}, {0x43, EV_KEY_UP}, {0xA2, EV_KEY_UP}})
         ASSERT_TRUE(queueKeyEvent(q, *b, vk, ev));
+    for (int i = 0; i < 300; ++i) ASSERT_TRUE(queueKeyEvent(q, *b, 0x41, i % 2 ? EV_KEY_UP : EV_KEY_DOWN));
+    for (int32_t vk : {0xA2, 0xA4, 0xA4}) ASSERT_TRUE(queueKeyEvent(q, *b, vk, EV_KEY_DOWN));
     int32_t vk0, ev0;
     ASSERT_TRUE(takeKey(q, &vk0, &ev0));
     EXPECT_EQ(dropNewestPresses(q, *b, EV_KEY_DOWN, isModifier), 3);
-    EXPECT_EQ(drainKeys(q, *b), (std::vector<std::pair<int32_t, int32_t>>{
-                                    {0x43, EV_KEY_DOWN}, {0x43, EV_KEY_UP}, {0xA2, EV_KEY_UP}}));
-    // Beyond the slots, the backlog's newest go first; a sent press stays sent.
-    for (int i = 0; i < 300; ++i) ASSERT_TRUE(queueKeyEvent(q, *b, 0x41, i % 2 ? EV_KEY_UP : EV_KEY_DOWN));
-    for (int i = 0; i < 2; ++i) ASSERT_TRUE(queueKeyEvent(q, *b, 0xA4, EV_KEY_DOWN));
-    EXPECT_EQ(dropNewestPresses(q, *b, EV_KEY_DOWN, isModifier), 2);
-    EXPECT_EQ(drainKeys(q, *b).size(), 300u);
-    ASSERT_TRUE(queueKeyEvent(q, *b, 0xA2, EV_KEY_DOWN));
-    ASSERT_TRUE(takeKey(q, &vk0, &ev0));
+    EXPECT_EQ(drainKeys(q, *b).size(), 303u);
     EXPECT_EQ(dropNewestPresses(q, *b, EV_KEY_DOWN, isModifier), 0);
 }
 

@@ -77,13 +77,16 @@ class MasterTest(unittest.TestCase):
             pc.dismiss_boxes()
             pc.drive("unfocus")
 
-    def link(self, master, slave, position):
-        """Starts both programs and waits for both connections; the Slave
-        keeps running across a later restart of the Master."""
+    def link(self, master, slave, position, values=()):
+        """Starts both programs (the Master with more registry `values`) and
+        waits for both connections; the Slave keeps running across a later
+        restart of the Master."""
         if not slave.running():
             slave.settings(master=False, position=position, port=self.port)
             slave.start()
         master.settings(master=True, position=position, port=self.port)
+        for value in values:
+            master.drive("regset " + value)
         master.start()
         wait_until(lambda: connections_to(self.port) == 1 and connections_to(self.port + 1) == 1, 15,
                    "the two connections")
@@ -312,11 +315,6 @@ class Pointer(MasterTest):
         a.drive("key 0x10 up")
 
 
-def still_down(keys):
-    """Keys a window saw go down and never come up."""
-    return sorted(set(keys["down"]) - set(keys["up"]))
-
-
 class Hotkeys(MasterTest):
     def test_keys_switch_lock_and_take_back_at_once_and_reach_no_window(self):
         self.link(a, b, "right")
@@ -363,19 +361,12 @@ class Hotkeys(MasterTest):
             self.assertNotIn(F1, keys["down"] + keys["up"])
             self.assertNotIn(F2, keys["down"] + keys["up"])
             self.assertNotIn(SCROLL_LOCK, keys["down"] + keys["up"])
-        self.assertEqual(still_down(b.drive.json("keys")), [])
+        keys = b.drive.json("keys")
+        self.assertEqual(sorted(set(keys["down"]) - set(keys["up"])), [], "keys left down on the Slave")
 
 
     def test_guards_hold_a_push_back_until_it_is_meant(self):
-        b.settings(master=False, position="right", port=self.port)
-        b.start()
-        a.settings(master=True, position="right", port=self.port)
-        a.drive("regset SRSwitchDelay dword 300")
-        a.drive("regset SRDeadCorners dword 40")
-        a.start()
-        wait_until(lambda: connections_to(self.port) == 1 and connections_to(self.port + 1) == 1, 15,
-                   "the two connections")
-        time.sleep(0.3)
+        self.link(a, b, "right", ("SRSwitchDelay dword 300", "SRDeadCorners dword 40"))
         # In a corner nothing crosses, however long the push.
         a.put(1270, 1000)
         a.move(20, 0)
