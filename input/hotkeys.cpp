@@ -1,6 +1,5 @@
 #include "input/hotkeys.h"
 
-#include <cstdio>
 #include <cstring>
 #include <initializer_list>
 
@@ -30,26 +29,53 @@ const KeyName KEY_NAMES[] = {
     {0xDC, "\\"},          {0xDD, "]"},             {0xDE, "'"},
 };
 
+// Appends text to out (size bytes, terminated), as far as it fits. (No
+// printf: the Windows 2000 runtime lacks what the compiler's own needs.)
+void append(char* out, size_t size, const char* text)
+{
+    size_t n = std::strlen(out);
+    while (*text && n + 1 < size) out[n++] = *text++;
+    out[n] = '\0';
+}
+
+void appendNumber(char* out, size_t size, uint32_t value)
+{
+    char digits[12];
+    int n = 0;
+    do {
+        digits[n++] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value && n < 11);
+    char text[12];
+    for (int i = 0; i < n; ++i) text[i] = digits[n - 1 - i];
+    text[n] = '\0';
+    append(out, size, text);
+}
+
 void keyName(uint32_t vk, char* out, size_t size)
 {
     if ((vk >= '0' && vk <= '9') || (vk >= 'A' && vk <= 'Z')) {
-        std::snprintf(out, size, "%c", static_cast<char>(vk));
+        const char letter[2] = {static_cast<char>(vk), '\0'};
+        append(out, size, letter);
         return;
     }
     if (vk >= VK_F1_ && vk < VK_F1_ + 24) {
-        std::snprintf(out, size, "F%u", vk - VK_F1_ + 1);
+        append(out, size, "F");
+        appendNumber(out, size, vk - VK_F1_ + 1);
         return;
     }
     if (vk >= VK_NUMPAD0_ && vk <= VK_NUMPAD0_ + 9) {
-        std::snprintf(out, size, "Num %u", vk - VK_NUMPAD0_);
+        append(out, size, "Num ");
+        appendNumber(out, size, vk - VK_NUMPAD0_);
         return;
     }
     for (const KeyName& k : KEY_NAMES)
         if (k.vk == vk) {
-            std::snprintf(out, size, "%s", k.name);
+            append(out, size, k.name);
             return;
         }
-    std::snprintf(out, size, "Key %u", vk);
+    append(out, size, "Key ");
+    appendNumber(out, size, vk);
 }
 
 // The modifier a key is, or 0.
@@ -82,15 +108,16 @@ const uint32_t HOTKEY_DEFAULTS[HOTKEY_COUNT] = {
 
 void hotkeyText(uint32_t combination, char out[48])
 {
+    out[0] = '\0';
     if (combination == 0) {
-        std::snprintf(out, 48, "Off");
+        append(out, 48, "Off");
         return;
     }
-    char key[24];
-    keyName(combination & 0xFF, key, sizeof key);
-    std::snprintf(out, 48, "%s%s%s%s%s", (combination & HOTKEY_CTRL) ? "Ctrl+" : "",
-                  (combination & HOTKEY_ALT) ? "Alt+" : "", (combination & HOTKEY_SHIFT) ? "Shift+" : "",
-                  (combination & HOTKEY_WIN) ? "Win+" : "", key);
+    if (combination & HOTKEY_CTRL) append(out, 48, "Ctrl+");
+    if (combination & HOTKEY_ALT) append(out, 48, "Alt+");
+    if (combination & HOTKEY_SHIFT) append(out, 48, "Shift+");
+    if (combination & HOTKEY_WIN) append(out, 48, "Win+");
+    keyName(combination & 0xFF, out, 48);
 }
 
 bool isModifierKey(uint32_t vk)
