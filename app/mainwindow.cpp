@@ -122,6 +122,7 @@ void onCreate(HWND window)
     app.controlState = STATE_LOCAL;
 
     loadSettings();
+    removeReceivedFiles(true);  // files an earlier run received are pasted by now, or never will be
     connectWithSettings();
 }
 
