@@ -17,6 +17,8 @@ Run as a program it shows two linked PCs (see demo(), used by scripts/run.sh).
 """
 
 import atexit
+import glob
+import hashlib
 import json
 import os
 import shutil
@@ -485,6 +487,17 @@ class PC:
         subprocess.run(["import", "-display", self.display, "-window", "root", path], check=True, timeout=30)
         return path
 
+    # ---- files on the clipboard
+
+    def unix_path(self, path):
+        """Where a path of this PC lies on the host (C: is its prefix's, Z: the host's root)."""
+        drive = os.path.realpath(os.path.join(self.prefix, "dosdevices", path[0].lower() + ":"))
+        return os.path.join(drive, path[2:].replace("\\", "/").lstrip("/"))
+
+    def received_files(self):
+        """The folders the program has received files into, in its temporary folder."""
+        return glob.glob(os.path.join(self.prefix, "drive_c", "users", "*", "AppData", "Local", "Temp", "Skiprail", "*"))
+
     def close(self):
         if self.process is not None and self.process.poll() is None:
             _kill_pid(self.process.pid)
@@ -633,6 +646,32 @@ class Rig:
 
 
 # ---------------------------------------------------------------- linking
+
+def tree(path):
+    """A file's or folder's contents: its SHA-256, or {name: tree} for a folder."""
+    if os.path.isdir(path):
+        return {name: tree(os.path.join(path, name)) for name in os.listdir(path)}
+    digest = hashlib.sha256()
+    with open(path, "rb") as f:
+        for block in iter(lambda: f.read(1 << 20), b""):
+            digest.update(block)
+    return digest.hexdigest()
+
+
+def make_files(root, sizes):
+    """Files of pseudo-random bytes under root, {relative path: size}; a
+    folder is made for each path's folders. Returns the top paths as a PC
+    names them (Z:\...), joined by '|' for srdrive."""
+    for name, size in sizes.items():
+        path = os.path.join(root, name)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            block = os.urandom(1 << 20)
+            for at in range(0, size, len(block)):
+                f.write(block[:min(len(block), size - at)] if at else os.urandom(min(len(block), size)))
+    tops = sorted({name.split("/")[0] for name in sizes})
+    return "|".join("Z:" + os.path.join(root, top).replace("/", "\\") for top in tops)
+
 
 def screen_of(pc):
     return tuple(int(v) for v in pc.size.split("x"))
