@@ -435,7 +435,9 @@ void continueClipboardSend(HWND window, Link& link)
             if (error == WSAEWOULDBLOCK) return;  // the rest goes when the socket drains
             outbox.length = outbox.sent = 0;
             freeOutgoing(link);
-            reportSocketError(error, "sendbuffer ()", window);
+            // A connection reset under a transfer heals as any blip does, with
+            // no box in the user's way; the partner drops what it half holds.
+            if (error != WSAECONNRESET && error != WSAECONNABORTED) reportSocketError(error, "sendbuffer ()", window);
             break;
         }
         outbox.sent += n;

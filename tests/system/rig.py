@@ -496,7 +496,9 @@ class PC:
 
     def received_files(self):
         """The folders the program has received files into, in its temporary folder."""
-        return glob.glob(os.path.join(self.prefix, "drive_c", "users", "*", "AppData", "Local", "Temp", "Skiprail", "*"))
+        users = os.path.join(self.prefix, "drive_c", "users", "*")
+        return [folder for temp in ("Temp", "AppData/Local/Temp")  # Wine's, Windows'
+                for folder in glob.glob(os.path.join(users, temp, "Skiprail", "*"))]
 
     def close(self):
         if self.process is not None and self.process.poll() is None:
