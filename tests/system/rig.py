@@ -661,16 +661,15 @@ def tree(path):
 
 
 def make_files(root, sizes):
-    """Files of pseudo-random bytes under root, {relative path: size}; a
-    folder is made for each path's folders. Returns the top paths as a PC
-    names them (Z:\...), joined by '|' for srdrive."""
+    """Files of random bytes under root, {relative path: size}, with their
+    folders. Returns the top paths as a PC names them (on its drive Z:),
+    joined by '|' for srdrive."""
     for name, size in sizes.items():
         path = os.path.join(root, name)
         os.makedirs(os.path.dirname(path), exist_ok=True)
         with open(path, "wb") as f:
-            block = os.urandom(1 << 20)
-            for at in range(0, size, len(block)):
-                f.write(block[:min(len(block), size - at)] if at else os.urandom(min(len(block), size)))
+            for at in range(0, size, 1 << 20):
+                f.write(os.urandom(min(1 << 20, size - at)))
     tops = sorted({name.split("/")[0] for name in sizes})
     return "|".join("Z:" + os.path.join(root, top).replace("/", "\\") for top in tops)
 
