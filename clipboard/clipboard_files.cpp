@@ -232,7 +232,7 @@ void removeReceivedFiles(bool all)
         const ULONGLONG made =
             (static_cast<ULONGLONG>(found.ftCreationTime.dwHighDateTime) << 32) | found.ftCreationTime.dwLowDateTime;
         if (isDots(found.cFileName) || !(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
-        if (!all && today - made < DAY) continue;
+        if (!all && (made > today || today - made < DAY)) continue;  // a clock set back removes nothing
         if (const size_t at = appendName(length, found.cFileName)) removeTree(at);
         walkPath[length] = 0;
     } while (FindNextFileW(search, &found));
