@@ -15,6 +15,9 @@ namespace {
 
 constexpr int32_t WE_TAKE = CLIP_CAN_TEXT | CLIP_CAN_PICTURE | CLIP_CAN_UNCHANGED | CLIP_CAN_FILES;
 
+// Chunks sent in one go before the thread turns to other messages: 4 MB.
+constexpr int32_t SEND_CHUNKS_AT_ONCE = 16;
+
 // A transfer from one Slave that the Slave in the next cell, which has
 // control now, gets as its entry push once it is on this PC's clipboard.
 Link* relayFrom = nullptr;
@@ -426,21 +429,33 @@ void sendClipboardBuffer(HWND window, Link& link)
 
 void continueClipboardSend(HWND window, Link& link)
 {
+    if (link.loading) return;  // a box of the push under way runs a message loop: the push sends
     ClipboardOutbox& outbox = link.outbox;
+    int32_t chunks = 0;
     while (outbox.sent < outbox.length || nextChunk(link)) {
+        if (outbox.sent == 0 && ++chunks > SEND_CHUNKS_AT_ONCE) {
+            // A socket that keeps taking would keep this thread from keys and
+            // moves: the rest goes after whatever waits, as if it had drained.
+            PostMessageA(window, WM_CLIPBOARD_SOCKET, link.clipboardSocket, WSAMAKESELECTREPLY(FD_WRITE, 0));
+            return;
+        }
         const int n = linkSend(link, LINK_CLIPBOARD, link.clipboardSocket,
                                reinterpret_cast<const char*>(outbox.storage + outbox.sent), outbox.length - outbox.sent);
         if (n == SOCKET_ERROR) {
             const int error = WSAGetLastError();
             if (error == WSAEWOULDBLOCK) return;  // the rest goes when the socket drains
+            // A connection reset in the middle of a transfer heals as any
+            // blip does, with no box in the user's way; the partner drops
+            // what it half holds. One that never took a byte is reported.
+            const bool cut = (outbox.sent > 0 || link.outgoing.underWay) &&
+                             (error == WSAECONNRESET || error == WSAECONNABORTED);
             outbox.length = outbox.sent = 0;
             freeOutgoing(link);
-            // A connection reset under a transfer heals as any blip does, with
-            // no box in the user's way; the partner drops what it half holds.
-            if (error != WSAECONNRESET && error != WSAECONNABORTED) reportSocketError(error, "sendbuffer ()", window);
+            if (!cut) reportSocketError(error, "sendbuffer ()", window);
             break;
         }
         outbox.sent += n;
+        if (n > 0) link.outgoing.underWay = true;
     }
     freeOutgoing(link);
     sendDone(window, link);

@@ -26,6 +26,7 @@ struct OutgoingTransfer {
     uint32_t offset = 0;   // where in it
     uint32_t number = 0;   // the transfer number
     bool active = false;   // chunks of it remain, END included
+    bool underWay = false; // the socket has taken bytes of it
     OutgoingFiles files;   // after the parts: its files and folders, read as they go
 };
 
