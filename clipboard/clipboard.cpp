@@ -192,7 +192,7 @@ void loadRichClipboard(Link& link)
     }
     if (link.partnerTakes & CLIP_CAN_TEXT) loadText(link.outgoing);
     if (link.partnerTakes & CLIP_CAN_PICTURE) loadPicture(link.outgoing);
-    if (link.partnerTakes & CLIP_CAN_FILES) loadFiles(link.outgoing.files, fileLimit());
+    if ((link.partnerTakes & CLIP_CAN_FILES) && fileLimit()) loadFiles(link.outgoing.files, fileLimit());
     if (!CloseClipboard()) clipboardFailure("GetClipboard - CloseClipboard Failed.");
     if (link.outgoing.count == 0 && link.outgoing.files.count == 0) return;  // nothing to send: the partner keeps its own
     link.outgoing.number = ++link.lastTransfer;
@@ -374,7 +374,9 @@ void announceClipboard(HWND window, Link& link)
 {
     link.partnerTakes = 0;  // a new partner, until it says otherwise
     link.sentSequence = link.placedSequence = 0;
-    sendQuietPacket(window, link, PKT_CLIPBOARD_CAPS, CLIPBOARD_EXTENSION_VERSION, WE_TAKE);
+    // A limit of 0 turns files off: none are asked for, and none are sent.
+    sendQuietPacket(window, link, PKT_CLIPBOARD_CAPS, CLIPBOARD_EXTENSION_VERSION,
+                    fileLimit() ? WE_TAKE : WE_TAKE & ~CLIP_CAN_FILES);
 }
 
 void notePartnerClipboard(Link& link, int32_t version, int32_t takes)

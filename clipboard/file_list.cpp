@@ -161,7 +161,7 @@ void takeEntry(FileReceiver& f, FileSink& sink, const ClipboardChunk& c)
             f.state = FileListState::Refused;
             return;
         }
-        f.state = e.listBytes > f.limit ? FileListState::Skipped : FileListState::Receiving;
+        f.state = e.listBytes > f.limit || f.limit == 0 ? FileListState::Skipped : FileListState::Receiving;
         f.listBytes = e.listBytes;
         f.effect = e.effect;
     }

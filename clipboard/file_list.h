@@ -92,7 +92,7 @@ enum class FileListState : int32_t {
 };
 
 struct FileReceiver {
-    uint64_t limit = 0;  // the most bytes a list may bring here
+    uint64_t limit = 0;  // the most bytes a list may bring here; 0: none is taken
     FileListState state = FileListState::Idle;
     uint32_t transfer = 0;
     int32_t entries = 0;
