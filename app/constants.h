@@ -70,6 +70,7 @@ constexpr unsigned TIMER_PLACEMENT_CHECK = 12047;  // the pointer placed on the 
 constexpr unsigned TIMER_NEWCOMER_CONTROL   = 12048;  // a new control connection beside the live one did not prove the key in time
 constexpr unsigned TIMER_NEWCOMER_CLIPBOARD = 12049;  // the same for the clipboard connection
 constexpr unsigned TIMER_CLIPBOARD_STORE = 12050;  // a received clipboard waits for another program to close it
+constexpr unsigned TIMER_RECEIVED_FILES = 12055;   // hourly: files received more than a day ago are removed
 
 // Diagnostic panel controls.
 constexpr int IDC_STATUS1  = 12004;
