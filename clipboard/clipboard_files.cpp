@@ -208,7 +208,9 @@ DWORD dropEffectOf(uint32_t effect)
 
 UINT dropEffectFormat()
 {
-    static UINT format = RegisterClipboardFormatA("Preferred DropEffect");
+    // Asked once; no guarded static, which would link the runtime's thread support.
+    static UINT format = 0;
+    if (!format) format = RegisterClipboardFormatA("Preferred DropEffect");
     return format;
 }
 
