@@ -15,10 +15,8 @@ namespace {
 
 constexpr int32_t WE_TAKE = CLIP_CAN_TEXT | CLIP_CAN_PICTURE | CLIP_CAN_UNCHANGED | CLIP_CAN_FILES;
 
-// Chunks sent, and bytes read, in one go before the thread turns to other
-// messages: 4 MB either way, some milliseconds of disk at most.
+// Chunks sent in one go before the thread turns to other messages: 4 MB.
 constexpr int32_t SEND_CHUNKS_AT_ONCE = 16;
-constexpr int32_t RECEIVE_AT_ONCE = 4 * 1024 * 1024;
 
 // A transfer from one Slave that the Slave in the next cell, which has
 // control now, gets as its entry push once it is on this PC's clipboard.
@@ -516,17 +514,13 @@ void receiveClipboardData(Link& link)
     // Reads what is waiting, in a bounded number of calls, so a partner that
     // never stops sending cannot hold up everything else here.
     int reads = 0;
-    int32_t taken = 0;
     for (int round = 0; round < 64; ++round) {
-        if (taken >= RECEIVE_AT_ONCE) {
-            // Keys and moves go first; the rest comes with the next notice.
-            // The socket gives one while it holds bytes; plaintext a link key
-            // has read ahead of it into hand gets one here.
-            u_long raw = 0, inHand = 0;
-            if (ioctlsocket(link.clipboardSocket, FIONREAD, &raw) == 0 && raw == 0 &&
-                linkWaiting(link, LINK_CLIPBOARD, link.clipboardSocket, &inHand) == 0 && inHand > 0)
-                PostMessageA(app.mainWindow, WM_CLIPBOARD_SOCKET, link.clipboardSocket, WSAMAKESELECTREPLY(FD_READ, 0));
-            break;
+        if (round > 0) {
+            // One read of the socket a notice: while it holds more it gives
+            // another, which waits its turn behind the control connection's.
+            // Read on only for plaintext a link key has read ahead into hand.
+            u_long raw = 0;
+            if (ioctlsocket(link.clipboardSocket, FIONREAD, &raw) != 0 || raw > 0) break;
         }
         static char scratch[65536];
         const bool haveStorage = buffer.storage != nullptr;
@@ -540,7 +534,6 @@ void receiveClipboardData(Link& link)
         }
         if (n == 0) break;  // the partner closed; FD_CLOSE follows
         ++reads;
-        taken += n;
         if (!haveStorage) continue;  // no storage to hold it: the text is lost, the stream read on
         for (ClipboardStep step = clipboardCommit(buffer, n); step != ClipboardStep::NeedMore;
              step = clipboardConsume(buffer)) {
