@@ -22,6 +22,9 @@ struct AppState {
     int32_t screenPosition = 0;
     char partnerHost[256] = {};
     int32_t port = 0;
+    // The most that files copied to the clipboard may add up to and still
+    // cross, in MB (SRFileLimit; 2 GB when not stored, 0: files never cross).
+    uint32_t fileLimitMB = 2048;
     // Slaves 2 to 4 of a Master's desk beside Slave 1 (partnerHost, port and
     // screenPosition); each is there when its SRPartnerN is stored.
     struct MoreSlave {

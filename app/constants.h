@@ -72,6 +72,7 @@ constexpr unsigned TIMER_NEWCOMER_CONTROL   = 12048;  // a new control connectio
 constexpr unsigned TIMER_NEWCOMER_CLIPBOARD = 12049;  // the same for the clipboard connection
 constexpr unsigned TIMER_CLIPBOARD_STORE = 12050;  // a received clipboard waits for another program to close it
 constexpr unsigned TIMER_CROSS_GUARD = 12051;  // a push against an edge has lasted the switch delay
+constexpr unsigned TIMER_RECEIVED_FILES = 12055;   // hourly: files received more than a day ago are removed
 
 // Diagnostic panel controls.
 constexpr int IDC_STATUS1  = 12004;

@@ -122,6 +122,8 @@ void onCreate(HWND window)
     app.controlState = STATE_LOCAL;
 
     loadSettings();
+    removeReceivedFiles(true);  // files an earlier run received are pasted by now, or never will be
+    SetTimer(window, TIMER_RECEIVED_FILES, 60 * 60 * 1000, nullptr);
     connectWithSettings();
 }
 
@@ -142,7 +144,7 @@ void onDestroy()
     PostQuitMessage(0);
 }
 
-// WM_TIMER: the splash timers; any other id does nothing.
+// WM_TIMER: the splash timers, the links' timers, the clipboard's; any other id does nothing.
 void onTimer(HWND window, WPARAM id)
 {
     if (id == TIMER_SPLASH_SHOW) {
@@ -163,6 +165,7 @@ void onTimer(HWND window, WPARAM id)
     if (id == TIMER_PLACEMENT_CHECK) checkPlacement(window);
     if (id == TIMER_CROSS_GUARD) checkCrossingGuard(window);
     if (id == TIMER_CLIPBOARD_STORE) onClipboardTimer();
+    if (id == TIMER_RECEIVED_FILES) removeReceivedFiles(false);
 }
 
 // A click on the capture window while the Slave has control: confine again.

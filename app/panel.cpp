@@ -204,6 +204,19 @@ void showDeskState()
     showStatusText(app.statusLabel4, text);
 }
 
+void showTransferTip(int32_t percent)
+{
+    if (percent < 0) {
+        if (deskShown) showDeskState();
+        else setTip(TRAY_TIP);
+        return;
+    }
+    char text[64];
+    _snprintf(text, sizeof text - 1, "Skiprail - files: %d%%", static_cast<int>(percent));  // msvcrt's own
+    text[sizeof text - 1] = 0;
+    setTip(text);
+}
+
 void deleteTrayIcon()
 {
     Shell_NotifyIconA(NIM_DELETE, &app.trayIconData);

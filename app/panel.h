@@ -24,3 +24,6 @@ void onCommand(HWND window, int id);
 // its newest text when the panel is shown.
 void showStatusValue(HWND label, int32_t value);
 void showStatusText(HWND label, const char* text);
+// The tray tip shows how far files crossing the clipboard have come
+// ("Skiprail - files: 45%"); below 0, the usual tip again.
+void showTransferTip(int32_t percent);

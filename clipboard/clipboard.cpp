@@ -6,13 +6,17 @@
 #include <cwchar>
 #include <initializer_list>
 
+#include "clipboard/file_list.h"
 #include "link/link.h"
 #include "link/link_key.h"
 #include "link/packets.h"
 
 namespace {
 
-constexpr int32_t WE_TAKE = CLIP_CAN_TEXT | CLIP_CAN_PICTURE | CLIP_CAN_UNCHANGED;
+constexpr int32_t WE_TAKE = CLIP_CAN_TEXT | CLIP_CAN_PICTURE | CLIP_CAN_UNCHANGED | CLIP_CAN_FILES;
+
+// Chunks sent in one go before the thread turns to other messages: 4 MB.
+constexpr int32_t SEND_CHUNKS_AT_ONCE = 16;
 
 // A transfer from one Slave that the Slave in the next cell, which has
 // control now, gets as its entry push once it is on this PC's clipboard.
@@ -36,6 +40,7 @@ void freeOutgoing(Link& link)
 {
     OutgoingTransfer& outgoing = link.outgoing;
     for (int32_t i = 0; i < outgoing.count; ++i) std::free(outgoing.parts[i].data);
+    freeFiles(outgoing.files);
     outgoing = OutgoingTransfer();
 }
 
@@ -49,17 +54,27 @@ void sendDone(HWND window, Link& link)
 }
 
 // Puts the transfer's next chunk in the outbox; false when its END has gone.
-// A transfer that a newer push is waiting for is given up here, at the end
-// of a chunk, so the stream stays in step: an END that counts no parts
-// tells the partner to drop what it holds of it.
+// The parts go first, then the files, read a chunk at a time. A transfer
+// that a newer push is waiting for is given up here, at the end of a chunk,
+// so the stream stays in step: an END that counts no parts tells the
+// partner to drop what it holds of it. So does a file that changed while
+// it was going out.
 bool nextChunk(Link& link)
 {
     OutgoingTransfer& outgoing = link.outgoing;
     ClipboardOutbox& outbox = link.outbox;
     if (!outgoing.active) return false;
-    const bool allSent = outgoing.part == outgoing.count;
-    if (allSent || link.pushWaiting) {
-        const uint32_t parts = allSent ? static_cast<uint32_t>(outgoing.count) : 0;
+    const bool partsSent = outgoing.part == outgoing.count;
+    const int32_t fileChunk =
+        partsSent && !link.pushWaiting ? nextFileChunk(outgoing.files, outgoing.number, outbox.storage) : 0;
+    if (fileChunk > 0) {
+        outbox.length = fileChunk;
+        outbox.sent = 0;
+        return true;
+    }
+    if (partsSent || link.pushWaiting) {
+        const bool allSent = partsSent && !link.pushWaiting && fileChunk == 0;
+        const uint32_t parts = allSent ? static_cast<uint32_t>(outgoing.count + outgoing.files.count) : 0;
         outbox.length = frameClipboardChunk(outbox.storage, outgoing.number, CLIP_FORMAT_END, parts, 0, nullptr, 0);
         outbox.sent = 0;
         outgoing.active = false;
@@ -177,8 +192,9 @@ void loadRichClipboard(Link& link)
     }
     if (link.partnerTakes & CLIP_CAN_TEXT) loadText(link.outgoing);
     if (link.partnerTakes & CLIP_CAN_PICTURE) loadPicture(link.outgoing);
+    if ((link.partnerTakes & CLIP_CAN_FILES) && fileLimit()) loadFiles(link.outgoing.files, fileLimit());
     if (!CloseClipboard()) clipboardFailure("GetClipboard - CloseClipboard Failed.");
-    if (link.outgoing.count == 0) return;  // nothing to send: the partner keeps its own
+    if (link.outgoing.count == 0 && link.outgoing.files.count == 0) return;  // nothing to send: the partner keeps its own
     link.outgoing.number = ++link.lastTransfer;
     link.outgoing.active = true;
 }
@@ -237,8 +253,8 @@ void passOn(const Link* from)
 // A received transfer waiting to go on the clipboard while another program
 // holds it open: tried again every STORE_RETRY_MS, STORE_TRIES times in all.
 struct Pending {
-    HANDLE blocks[CLIPBOARD_MAX_PARTS];
-    UINT formats[CLIPBOARD_MAX_PARTS];
+    HANDLE blocks[CLIPBOARD_MAX_PARTS + 2];  // the parts, and files with their drop effect
+    UINT formats[CLIPBOARD_MAX_PARTS + 2];
     int count;
     int triesLeft;
     Link* source;  // the link it came on
@@ -316,6 +332,20 @@ void storeParts(Link& link)
         pending.blocks[pending.count] = block;
         pending.formats[pending.count++] = format;
     }
+    if (link.incomingFiles.state == FileListState::Whole) {
+        // Explorer pastes from the folder they were written to, copying or
+        // moving them as the sender's clipboard said.
+        HGLOBAL drop = nullptr, effect = nullptr;
+        link.disk.place(link.incomingFiles.effect, &drop, &effect);
+        if (drop) {
+            pending.blocks[pending.count] = drop;
+            pending.formats[pending.count++] = CF_HDROP;
+            pending.blocks[pending.count] = effect;
+            pending.formats[pending.count++] = dropEffectFormat();
+        } else {
+            clipboardFailure("Analyse - GlobalAlloc Failed.");
+        }
+    }
     pending.triesLeft = STORE_TRIES;
     placePending();
 }
@@ -330,6 +360,7 @@ void resetClipboardBuffer(Link& link)
     clipboardOutboxReset(link.outbox);
     freeOutgoing(link);
     assemblyClear(link.incoming);
+    dropFiles(link.incomingFiles, link.disk);  // a list cut off is never placed: its folder goes
     link.pushWaiting = false;
     link.staleNotices = 0;
 }
@@ -343,7 +374,9 @@ void announceClipboard(HWND window, Link& link)
 {
     link.partnerTakes = 0;  // a new partner, until it says otherwise
     link.sentSequence = link.placedSequence = 0;
-    sendQuietPacket(window, link, PKT_CLIPBOARD_CAPS, CLIPBOARD_EXTENSION_VERSION, WE_TAKE);
+    // A limit of 0 turns files off: none are asked for, and none are sent.
+    sendQuietPacket(window, link, PKT_CLIPBOARD_CAPS, CLIPBOARD_EXTENSION_VERSION,
+                    fileLimit() ? WE_TAKE : WE_TAKE & ~CLIP_CAN_FILES);
 }
 
 void notePartnerClipboard(Link& link, int32_t version, int32_t takes)
@@ -398,19 +431,33 @@ void sendClipboardBuffer(HWND window, Link& link)
 
 void continueClipboardSend(HWND window, Link& link)
 {
+    if (link.loading) return;  // a box of the push under way runs a message loop: the push sends
     ClipboardOutbox& outbox = link.outbox;
+    int32_t chunks = 0;
     while (outbox.sent < outbox.length || nextChunk(link)) {
+        if (outbox.sent == 0 && ++chunks > SEND_CHUNKS_AT_ONCE) {
+            // A socket that keeps taking would keep this thread from keys and
+            // moves: the rest goes after whatever waits, as if it had drained.
+            PostMessageA(window, WM_CLIPBOARD_SOCKET, link.clipboardSocket, WSAMAKESELECTREPLY(FD_WRITE, 0));
+            return;
+        }
         const int n = linkSend(link, LINK_CLIPBOARD, link.clipboardSocket,
                                reinterpret_cast<const char*>(outbox.storage + outbox.sent), outbox.length - outbox.sent);
         if (n == SOCKET_ERROR) {
             const int error = WSAGetLastError();
             if (error == WSAEWOULDBLOCK) return;  // the rest goes when the socket drains
+            // A connection reset in the middle of a transfer heals as any
+            // blip does, with no box in the user's way; the partner drops
+            // what it half holds. One that never took a byte is reported.
+            const bool cut = (outbox.sent > 0 || link.outgoing.underWay) &&
+                             (error == WSAECONNRESET || error == WSAECONNABORTED);
             outbox.length = outbox.sent = 0;
             freeOutgoing(link);
-            reportSocketError(error, "sendbuffer ()", window);
+            if (!cut) reportSocketError(error, "sendbuffer ()", window);
             break;
         }
         outbox.sent += n;
+        if (n > 0) link.outgoing.underWay = true;
     }
     freeOutgoing(link);
     sendDone(window, link);
@@ -468,6 +515,13 @@ void receiveClipboardData(Link& link)
     // never stops sending cannot hold up everything else here.
     int reads = 0;
     for (int round = 0; round < 64; ++round) {
+        if (round > 0) {
+            // One read of the socket a notice: while it holds more it gives
+            // another, which waits its turn behind the control connection's.
+            // Read on only for plaintext a link key has read ahead into hand.
+            u_long raw = 0;
+            if (ioctlsocket(link.clipboardSocket, FIONREAD, &raw) != 0 || raw > 0) break;
+        }
         static char scratch[65536];
         const bool haveStorage = buffer.storage != nullptr;
         char* space = haveStorage ? reinterpret_cast<char*>(clipboardSpace(buffer)) : scratch;
@@ -485,12 +539,16 @@ void receiveClipboardData(Link& link)
              step = clipboardConsume(buffer)) {
             if (step == ClipboardStep::Complete) {
                 storeClipboardText(link);
-            } else if (clipboardChunk(buffer).format == CLIP_FORMAT_UNCHANGED) {
-                assemblyClear(link.incoming);  // the partner keeps what it has, and so does this PC
-                passOn(&link);
-            } else if (assembleChunk(link.incoming, clipboardChunk(buffer))) {
+                continue;
+            }
+            link.incomingFiles.limit = fileLimit();
+            const TransferStep whole = takeChunk(link.incoming, link.incomingFiles, link.disk, clipboardChunk(buffer));
+            if (whole == TransferStep::Unchanged) {
+                passOn(&link);  // the partner keeps what it has, and so does this PC
+            } else if (whole == TransferStep::Whole) {
                 storeParts(link);
                 assemblyClear(link.incoming);  // its storage goes as soon as it is stored
+                filesPlaced(link.incomingFiles);
             }
         }
     }

@@ -175,8 +175,8 @@ ClipboardStep clipboardConsume(ClipboardBuffer& b)
     return examine(b);
 }
 
-int32_t frameClipboardChunk(uint8_t* out, uint32_t transfer, uint32_t format, uint32_t total, uint32_t offset,
-                            const uint8_t* data, int32_t n)
+void frameClipboardChunkHeader(uint8_t* out, uint32_t transfer, uint32_t format, uint32_t total, uint32_t offset,
+                               int32_t n)
 {
     putUint32(out, CLIPBOARD_CHUNK_MAGIC);
     putUint32(out + 4, transfer);
@@ -184,6 +184,12 @@ int32_t frameClipboardChunk(uint8_t* out, uint32_t transfer, uint32_t format, ui
     putUint32(out + 12, total);
     putUint32(out + 16, offset);
     putUint32(out + 20, static_cast<uint32_t>(n));
+}
+
+int32_t frameClipboardChunk(uint8_t* out, uint32_t transfer, uint32_t format, uint32_t total, uint32_t offset,
+                            const uint8_t* data, int32_t n)
+{
+    frameClipboardChunkHeader(out, transfer, format, total, offset, n);
     if (n > 0) std::memcpy(out + CLIPBOARD_CHUNK_HEADER, data, static_cast<size_t>(n));
     return CLIPBOARD_CHUNK_HEADER + n;
 }

@@ -116,6 +116,9 @@ constexpr int32_t CLIP_CAN_PICTURE = 2;
 constexpr int32_t CLIP_CAN_UNCHANGED = 4;
 
 // Writes one chunk of n data bytes to out; returns its size, header included.
+// The header alone, for data already in place after it.
+void frameClipboardChunkHeader(uint8_t* out, uint32_t transfer, uint32_t format, uint32_t total, uint32_t offset,
+                               int32_t n);
 int32_t frameClipboardChunk(uint8_t* out, uint32_t transfer, uint32_t format, uint32_t total, uint32_t offset,
                             const uint8_t* data, int32_t n);
 

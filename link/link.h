@@ -8,6 +8,7 @@
 
 #include "app/appstate.h"
 #include "clipboard/clipboard_buffer.h"
+#include "clipboard/clipboard_files.h"
 #include "input/queues.h"
 #include "link/packet.h"
 
@@ -25,6 +26,8 @@ struct OutgoingTransfer {
     uint32_t offset = 0;   // where in it
     uint32_t number = 0;   // the transfer number
     bool active = false;   // chunks of it remain, END included
+    bool underWay = false; // the socket has taken bytes of it
+    OutgoingFiles files;   // after the parts: its files and folders, read as they go
 };
 
 struct Link {
@@ -72,6 +75,8 @@ struct Link {
     ClipboardOutbox outbox;
     OutgoingTransfer outgoing;
     ClipboardAssembly incoming;
+    FileReceiver incomingFiles;  // the files and folders of the transfer coming in
+    DiskSink disk;               // and where they land
     uint32_t lastTransfer = 0;
     int32_t partnerTakes = 0;   // what the partner announced it takes in chunks; 0: plain text only
     bool loading = false;       // the clipboard is being read for it (its boxes run a message loop)

@@ -296,6 +296,10 @@ void loadSettings()
     const int32_t position = readRegistryNumber(SETTINGS_KEY, "ScreenPos");
     if (position >= 0 && position <= 3) app.screenPosition = POSITIONS[position];
 
+    app.fileLimitMB = registryValuePresent(SETTINGS_KEY, "SRFileLimit")
+                          ? static_cast<uint32_t>(readRegistryNumber(SETTINGS_KEY, "SRFileLimit"))
+                          : 2048;
+
     loadMoreSlaves();
     followDesk();
     loadHotkeys();

@@ -1,7 +1,8 @@
 // Feeds arbitrary bytes, cut into arbitrary pieces, to the clipboard receiver:
 // it must never touch memory outside its storage, every text it completes
 // must end inside its transfer, and it must stay in step with a model that
-// reads the same stream in one piece. Chunks go on to the assembly too.
+// reads the same stream in one piece. Chunks go on to the assembly and the
+// file receiver too, whose disk checks every name and size it is handed.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -9,8 +10,38 @@
 #include <vector>
 
 #include "clipboard/clipboard_buffer.h"
+#include "clipboard/file_list.h"
 
 namespace {
+
+// A disk that holds the receiver to what it may ask: only names that pass
+// the checks, never more bytes than the file it opened, never a write with
+// no file open, and a list handed over whole only with every file closed.
+struct StrictDisk : FileSink {
+    bool open = false;
+    uint64_t left = 0;
+    void check(const char* path)
+    {
+        if (open || !filePathAllowed(path, std::strlen(path))) std::abort();
+    }
+    bool makeFolder(const char* path) override { return check(path), true; }
+    bool openFile(const char* path, uint64_t size) override { return check(path), open = true, left = size, true; }
+    bool writeFile(const uint8_t*, int32_t n) override
+    {
+        if (!open || n <= 0 || static_cast<uint64_t>(n) > left) std::abort();
+        return left -= static_cast<uint64_t>(n), true;
+    }
+    bool closeFile() override
+    {
+        if (!open || left != 0) std::abort();
+        return open = false, true;
+    }
+    void discard() override { open = false; }
+    void progress(uint64_t received, uint64_t total) override
+    {
+        if (received > total) std::abort();
+    }
+};
 
 // The lengths of the texts the stream completes (a chunk: -1 - its length), read the simple way.
 std::vector<int64_t> model(const uint8_t* s, size_t n)
@@ -42,9 +73,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (size < 1) return 0;
     static ClipboardBuffer buffer;
     static ClipboardAssembly assembly;
+    static FileReceiver files;
+    StrictDisk disk;
     if (!clipboardReset(buffer)) std::abort();
     assemblyClear(assembly);
+    filesPlaced(files);
+    files.limit = 1 << 20;
     packedDibSize(data, size);
+    filePathAllowed(reinterpret_cast<const char*>(data), size);
     const size_t piece = 1 + data[0] % 23;
     const uint8_t* stream = data + 1;
     const size_t length = size - 1;
@@ -57,7 +93,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
              step = clipboardConsume(buffer)) {
             if (step == ClipboardStep::Chunk) {
                 got.push_back(-1 - static_cast<int64_t>(clipboardChunk(buffer).length));
-                if (!assembleChunk(assembly, clipboardChunk(buffer))) continue;
+                if (takeChunk(assembly, files, disk, clipboardChunk(buffer)) != TransferStep::Whole) continue;
+                if (disk.open) std::abort();
+                filesPlaced(files);
                 for (const ClipboardPart& part : assembly.parts)
                     if (clipboardPartWhole(part) && part.total) packedDibSize(part.data, part.total);  // reads it all
                 assemblyClear(assembly);
@@ -69,5 +107,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         }
     }
     if (got != model(stream, length)) std::abort();
+    dropFiles(files, disk);
     return 0;
 }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "clipboard/clipboard_buffer.h"
+#include "clipboard/file_list.h"
 
 namespace {
 
@@ -163,3 +164,127 @@ TEST_F(Clipboard, ChunksArriveWholeBesidePlainTextAndAGivenUpOrBrokenTransferIsN
 }
 
 }  // namespace
+
+// ---- Files and folders
+
+namespace {
+
+// Writes down what the receiver asks of the disk.
+struct Disk : FileSink {
+    std::string log;
+    bool fail = false;
+    bool makeFolder(const char* path) override { return log += "mkdir " + std::string(path) + ";", !fail; }
+    bool openFile(const char* path, uint64_t size) override
+    {
+        return log += "open " + std::string(path) + " " + std::to_string(size) + ";", !fail;
+    }
+    bool writeFile(const uint8_t* data, int32_t n) override
+    {
+        return log += std::string(data, data + n) + ";", true;
+    }
+    bool closeFile() override { return log += "close;", true; }
+    void discard() override { log += "discard;"; }
+    void progress(uint64_t, uint64_t) override {}
+};
+
+std::string entry(uint32_t transfer, uint32_t kind, const std::string& path, uint64_t size, uint64_t list)
+{
+    std::vector<uint8_t> data(FILE_ENTRY_HEADER + path.size());
+    FileEntry e;
+    e.kind = kind, e.effect = 2, e.size = size, e.listBytes = list, e.path = path.data();
+    e.pathLength = static_cast<int32_t>(path.size());
+    encodeFileEntry(data.data(), e);
+    return chunks(transfer, CLIP_FORMAT_FILE_ENTRY, std::string(data.begin(), data.end()));
+}
+
+// Feeds the stream in pieces; returns the disk's log, "placed[effect]" for
+// each whole transfer, with the text that came beside its files.
+std::string receiveFiles(const std::string& stream, size_t piece, uint64_t limit = 1 << 20)
+{
+    ClipboardBuffer buffer;
+    FileReceiver files;
+    Disk disk;
+    files.limit = limit;
+    EXPECT_TRUE(clipboardReset(buffer));
+    for (size_t at = 0; at < stream.size(); at += piece) {
+        const size_t n = std::min(piece, stream.size() - at);
+        std::copy(stream.begin() + static_cast<long>(at), stream.begin() + static_cast<long>(at + n), clipboardSpace(buffer));
+        for (ClipboardStep step = clipboardCommit(buffer, static_cast<int32_t>(n)); step != ClipboardStep::NeedMore;
+             step = clipboardConsume(buffer)) {
+            if (takeChunk(assembly, files, disk, clipboardChunk(buffer)) != TransferStep::Whole) continue;
+            disk.log += "placed" + std::to_string(files.state == FileListState::Whole ? files.effect : 0);
+            for (const ClipboardPart& p : assembly.parts)
+                if (clipboardPartWhole(p) && p.format) disk.log += " " + std::string(p.data, p.data + p.total);
+            disk.log += ";";
+            filesPlaced(files), assemblyClear(assembly);
+        }
+    }
+    std::free(buffer.storage);
+    return disk.log;
+}
+
+}  // namespace
+
+TEST(FileList, NamesThatCouldLeaveTheFolderOrOpenADeviceAreRefused)
+{
+    for (const std::string& good : std::vector<std::string>{"a", "a/b c/d.txt", "Gr\xC3\xBC\xC3\x9F" "e/\xF0\x9F\x98\x80.png", ".profile",
+                                   "CONSOLE", "com10.txt", "LPT", "a..b", std::string(255, 'n'),
+                                   std::string(254, 'n') + "\xF0\x9F\x98\x80" /* 256 units */})
+        EXPECT_EQ(filePathAllowed(good.data(), good.size()), good.size() < 258) << good;
+    for (const std::string& bad : std::vector<std::string>{"", ".", "..", "../x", "a/../../x", "a/./b", "/abs", "a/", "a//b", "C:", "c:x",
+                                  "a\\b", "\\\\server\\share", "CON", "con.txt", "a/Nul.tar.gz", "AUX ", "com1",
+                                  "LPT9.log", "conout$", "prn .x", "trailing.", "trailing ", "tab\tname", "a?b",
+                                  "a*", "a|b", "q\"", "<", std::string("nul\0x", 5), "\xC0\xAF" "etc", "\xED\xA0\x80",
+                                  "\xF4\x90\x80\x80", "\xE2\x82"})
+        EXPECT_FALSE(filePathAllowed(bad.data(), bad.size())) << bad;
+    // The whole path: 1,000 UTF-16 units at most.
+    std::string deep;
+    while (deep.size() < FILE_PATH_MAX) deep += std::string(99, 'd') + "/";
+    deep.pop_back();
+    EXPECT_TRUE(filePathAllowed(deep.data(), deep.size()));
+    deep += "/x";
+    EXPECT_FALSE(filePathAllowed(deep.data(), deep.size()));
+}
+
+TEST(FileList, AListStreamsToDiskWholeAndAnythingWrongRemovesItAll)
+{
+    const std::string body(700, 'b'), list = entry(3, FILE_KIND_FILE, "one.txt", 3, 703) + chunks(3, CLIP_FORMAT_FILE_DATA, "abc") +
+                                                 entry(3, FILE_KIND_FOLDER, "dir", 0, 703) +
+                                                 entry(3, FILE_KIND_FILE, "dir/empty", 0, 703) +
+                                                 entry(3, FILE_KIND_FILE, "dir/body", 700, 703) +
+                                                 chunks(3, CLIP_FORMAT_FILE_DATA, body, 256);
+    const std::string stored = "open one.txt 3;abc;close;mkdir dir;open dir/empty 0;close;open dir/body 700;" +
+                               body.substr(0, 256) + ";" + body.substr(256, 256) + ";" + body.substr(512) + ";close;";
+    for (size_t piece : {1, 29, 4096})
+        EXPECT_EQ(receiveFiles(chunks(3, CLIP_FORMAT_TEXT, "txt") + list + chunks(3, CLIP_FORMAT_END, "", 1, 5), piece),
+                  stored + "placed2 txt;")
+            << "pieces of " << piece;
+    EXPECT_EQ(receiveFiles(list + chunks(3, CLIP_FORMAT_END, "", 1, 4), 100), stored + "placed2;");
+
+    // Each of these is removed and nothing is placed; the stream stays in
+    // step, and the text transfer after it arrives.
+    const std::string after = chunks(9, CLIP_FORMAT_TEXT, "after") + chunks(9, CLIP_FORMAT_END, "", 1, 1);
+    const std::string file = entry(3, FILE_KIND_FILE, "f", 4, 4);
+    for (const std::string& broken : std::vector<std::string>{
+          file + chunks(3, CLIP_FORMAT_FILE_DATA, "abc") + chunks(3, CLIP_FORMAT_END, "", 1, 1),   // a byte short
+          file + chunks(3, CLIP_FORMAT_FILE_DATA, "abcde") + chunks(3, CLIP_FORMAT_END, "", 1, 1),  // one too many
+          file + chunks(3, CLIP_FORMAT_FILE_DATA, "ab", 9, 2) + chunks(3, CLIP_FORMAT_FILE_DATA, "ab", 9, 2) +
+              chunks(3, CLIP_FORMAT_END, "", 1, 1),                                                  // out of order
+          entry(3, FILE_KIND_FILE, "../f", 0, 0) + chunks(3, CLIP_FORMAT_END, "", 1, 1),
+          entry(3, FILE_KIND_FILE, "dir/f", 0, 0) + chunks(3, CLIP_FORMAT_END, "", 1, 1),           // its folder never named
+          entry(3, FILE_KIND_FILE, "a", 0, 5) + entry(3, FILE_KIND_FILE, "b", 6, 5),                // more than the list
+          file + chunks(3, CLIP_FORMAT_FILE_DATA, "ab", 9, 2) + chunks(3, CLIP_FORMAT_END, "", 1, 0),  // given up
+          file + chunks(3, CLIP_FORMAT_FILE_DATA, "ab", 9, 2)})                                      // a newer one takes over
+    {
+        const std::string log = receiveFiles(broken + after, 7);
+        const bool wrote = log.find("open") != std::string::npos || log.find("mkdir") != std::string::npos;
+        EXPECT_EQ(log.substr(log.find("placed")), "placed0 after;") << log;
+        EXPECT_TRUE(!wrote || log.find("discard") != std::string::npos) << log;
+    }
+    EXPECT_EQ(receiveFiles(file + chunks(3, CLIP_FORMAT_FILE_DATA, "ab", 9, 2) + after, 7),
+              "open f 4;ab;discard;placed0 after;");
+
+    // A list past this side's limit is passed over; the text beside it still comes.
+    EXPECT_EQ(receiveFiles(chunks(3, CLIP_FORMAT_TEXT, "txt") + list + chunks(3, CLIP_FORMAT_END, "", 1, 5), 64, 702),
+              "placed0 txt;");
+}

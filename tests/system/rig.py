@@ -17,6 +17,8 @@ Run as a program it shows two linked PCs (see demo(), used by scripts/run.sh).
 """
 
 import atexit
+import glob
+import hashlib
 import json
 import os
 import shutil
@@ -485,6 +487,19 @@ class PC:
         subprocess.run(["import", "-display", self.display, "-window", "root", path], check=True, timeout=30)
         return path
 
+    # ---- files on the clipboard
+
+    def unix_path(self, path):
+        """Where a path of this PC lies on the host (C: is its prefix's, Z: the host's root)."""
+        drive = os.path.realpath(os.path.join(self.prefix, "dosdevices", path[0].lower() + ":"))
+        return os.path.join(drive, path[2:].replace("\\", "/").lstrip("/"))
+
+    def received_files(self):
+        """The folders the program has received files into, in its temporary folder."""
+        users = os.path.join(self.prefix, "drive_c", "users", "*")
+        return [folder for temp in ("Temp", "AppData/Local/Temp")  # Wine's, Windows'
+                for folder in glob.glob(os.path.join(users, temp, "Skiprail", "*"))]
+
     def close(self):
         if self.process is not None and self.process.poll() is None:
             _kill_pid(self.process.pid)
@@ -643,6 +658,31 @@ def press(pc, *keys):
         pc.drive("key %#x down" % key)
     for key in reversed(keys):
         pc.drive("key %#x up" % key)
+
+
+def tree(path):
+    """A file's or folder's contents: its SHA-256, or {name: tree} for a folder."""
+    if os.path.isdir(path):
+        return {name: tree(os.path.join(path, name)) for name in os.listdir(path)}
+    digest = hashlib.sha256()
+    with open(path, "rb") as f:
+        for block in iter(lambda: f.read(1 << 20), b""):
+            digest.update(block)
+    return digest.hexdigest()
+
+
+def make_files(root, sizes):
+    """Files of random bytes under root, {relative path: size}, with their
+    folders. Returns the top paths as a PC names them (on its drive Z:),
+    joined by '|' for srdrive."""
+    for name, size in sizes.items():
+        path = os.path.join(root, name)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            for at in range(0, size, 1 << 20):
+                f.write(os.urandom(min(1 << 20, size - at)))
+    tops = sorted({name.split("/")[0] for name in sizes})
+    return "|".join("Z:" + os.path.join(root, top).replace("/", "\\") for top in tops)
 
 
 def screen_of(pc):

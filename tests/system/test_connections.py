@@ -15,7 +15,7 @@ import unittest
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import peer as P  # noqa: E402
-from rig import (Rig, connections_to, cross_back, cross_right, free_port_pair, listening,  # noqa: E402
+from rig import (Rig, connections_to, cross_back, cross_right, free_port_pair, listening, make_files,  # noqa: E402
                  scaled, screen_of, wait_crossing, wait_following, wait_linked, wait_until)
 
 BIND_FAILED = "Attempt to bind socket failed."
@@ -441,7 +441,17 @@ class ClipboardOnTheWire(SystemTest):
         time.sleep(1)
         self.assertEqual(partner.clipboard.data, P.clipboard_bytes("Grüße"))
         self.assertEqual(partner.control.take(1) + partner.control.quiet(0.1), [P.Packet(P.PKT_SCREEN_SIZE, 1024, 768)])
-        self.assertEqual(partner.control.announcements, [P.Packet(P.PKT_CLIPBOARD_CAPS, 1, 7)])
+        self.assertEqual(partner.control.announcements, [P.Packet(P.PKT_CLIPBOARD_CAPS, 1, 15)])
+        # One that announces all but files gets the text beside them, and not a byte of them.
+        partner.control.send_packet(P.Packet(P.PKT_CLIPBOARD_CAPS, 1, 7))
+        files = make_files(os.path.join(rig.root, "plain"), {"f.txt": 10, "dir/g.txt": 20})
+        self.assertEqual(slave.drive("clipboard files 1 %s %s" % (files, P.wide("Grüße"))), "ok")
+        sent = len(partner.clipboard.data)
+        partner.control.send_packet(P.Packet(P.PKT_LEAVE))
+        time.sleep(1)
+        chunks, rest = P.split_chunks(partner.clipboard.data[sent:])
+        self.assertEqual(([c[1:] for c in chunks], rest),
+                         ([(P.CHUNK_TEXT, 7, 0, "Grüße".encode()), (P.CHUNK_END, 1, 0, b"")], b""))
         self.assertNoBoxes(slave)
 
     def test_a_newer_crossing_takes_over_a_picture_under_way_and_input_flows_meanwhile(self):

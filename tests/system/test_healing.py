@@ -10,12 +10,13 @@ The figures the tests measure are printed as "FIGURE name: N ms".
 import os
 import signal
 import sys
+import threading
 import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
-from rig import Rig, _tcp_table, connections_to, screen_of, wait_following, wait_until  # noqa: E402
+from rig import Rig, _tcp_table, connections_to, make_files, screen_of, wait_following, wait_until  # noqa: E402
 
 PORT = 447
 rig = None
@@ -176,14 +177,27 @@ class Healing(unittest.TestCase):
                     if state == "01" and remote == PORT + 1]
             return ends[0] if len(ends) == 1 else None
 
+        def under_way():
+            return any(os.path.getsize(os.path.join(folder, name)) for folder in s.received_files()
+                       for name in os.listdir(folder))
+
+        # Cut off in the middle of 200 MB of files: nothing of them stays on the Slave.
         before = wait_until(clipboard_link, 10, "the clipboard connection")
-        m.blip(PORT + 1)
+        self.assertEqual(m.drive("clipboard files 1 " + make_files(os.path.join(rig.root, "cut"), {"big": 200 << 20})), "ok")
+        cut = threading.Thread(target=lambda: (wait_until(under_way, 30, "the files under way", 0.005),
+                                               m.blip(PORT + 1)), daemon=True)
+        cut.start()  # at once, while the crossing is still being checked
+        self.cross()
+        cut.join(30)
         since = time.time()
         after = wait_until(lambda: (lambda now: now if now not in (None, before) else None)(clipboard_link()), 15,
                            "a new clipboard connection")
         figure("a clipboard connection that ended alone made again", since)
         self.assertNotEqual(after, before)
         self.assertEqual(connections_to(PORT, m), 1, "the control connection stayed up")
+        wait_until(lambda: not s.received_files(), 10, "the half-received folder removed")
+        self.assertIsNone(s.drive.json("clipboard dropped"))
+        self.leave()
         text = "Copied after the clipboard connection came back"
         m.drive("clipboard set " + text)
         self.cross()

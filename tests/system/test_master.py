@@ -17,8 +17,8 @@ import unittest
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from peer import unwide, wide  # noqa: E402
-from rig import (ALT, CTRL, F1, F2, SCROLL_LOCK, Rig, connections_to, free_port_pair, press, scaled,  # noqa: E402
-                 screen_of, wait_following, wait_stepping, wait_until)
+from rig import (ALT, CTRL, F1, F2, SCROLL_LOCK, Rig, connections_to, free_port_pair, make_files, press,  # noqa: E402
+                 scaled, screen_of, tree, wait_following, wait_stepping, wait_until)
 
 rig = None
 a = None  # 1280x1024
@@ -456,6 +456,29 @@ class Clipboard(MasterTest):
         self.cross(a, b, "right")
         wait_until(lambda: b.drive("clipboard hash 8") == screenshot, 10, "the screenshot on the Slave")
         self.leave(a, b, "right")
+        self.assertEqual((a.boxes(), b.boxes()), ([], []))
+
+    def test_files_and_folders_cross_byte_for_byte_both_ways(self):
+        self.link(a, b, "right")
+        root = os.path.join(rig.root, "copied")
+        paths = make_files(root, {"small.txt": 5, "medium.bin": 3 << 20, "big.bin": 200 << 20, "folder/in.txt": 999})
+
+        def received(pc):
+            dropped = pc.drive.json("clipboard dropped")
+            return dropped if dropped and "\\Skiprail\\" in dropped["files"][0] else None
+
+        def arrived(pc, dropped):
+            return {os.path.basename(pc.unix_path(path)): tree(pc.unix_path(path)) for path in dropped["files"]}
+
+        self.assertEqual(a.drive("clipboard files 2 " + paths), "ok")  # cut on the Master
+        self.cross(a, b, "right")
+        there = wait_until(lambda: received(b), 60, "the files on the Slave's clipboard")
+        self.assertEqual((there["effect"], arrived(b, there)), (2, tree(root)))
+        # Copied on the Slave from where they landed: home again, whole.
+        self.assertEqual(b.drive("clipboard files 1 " + "|".join(there["files"])), "ok")
+        self.leave(a, b, "right")
+        back = wait_until(lambda: received(a), 60, "the files on the Master's clipboard")
+        self.assertEqual((back["effect"], arrived(a, back)), (1, tree(root)))
         self.assertEqual((a.boxes(), b.boxes()), ([], []))
 
     def test_without_a_clipboard_connection_a_push_reports_it_and_typing_goes_on(self):

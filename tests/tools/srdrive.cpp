@@ -31,6 +31,9 @@
 //   clipboard wide HEX | picture W H BITS [HEX]   the bytes in HEX as CF_UNICODETEXT, beside a
 //                         W x H CF_DIB of a pattern  [ok | fail];  clipboard bytes|hash FORMAT   a
 //                         format's block in hex, or [LENGTH HASH];  clipboard hold MS  [ok | fail]
+//   clipboard files EFFECT PATH|PATH... [HEX]   the paths as CF_HDROP with EFFECT as its
+//                         "Preferred DropEffect", beside the text of HEX  [ok | fail]
+//   clipboard dropped     the CF_HDROP's paths and drop effect  [JSON {"effect":N,"files":[...]}, null]
 //   boxes                 the visible message boxes of the prefix  [JSON]
 //   dismiss               presses OK on each of them  [count]
 //   close-main            WM_CLOSE to the program's main window  [ok | none]
@@ -88,11 +91,13 @@
 //     since the last move: the answer of `move` is the reliable reading then.
 #include <windows.h>
 #include <sddl.h>
+#include <shlobj.h>
 #include <wincrypt.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -446,6 +451,39 @@ std::string clipboardBlock(UINT format)
     if (const char* p = static_cast<const char*>(GlobalLock(GetClipboardData(format))))
         bytes.assign(p, GlobalSize(GetClipboardData(format))), GlobalUnlock(GetClipboardData(format));
     return CloseClipboard(), bytes;
+}
+
+// The paths (separated by '|') as a wide CF_HDROP, the effect beside them,
+// and the text whose CF_UNICODETEXT bytes follow in hex, if any.
+bool placeFiles(int effect, const std::string& paths, std::istream& in)
+{
+    std::string hex, text, block(sizeof(DROPFILES), '\0');
+    reinterpret_cast<DROPFILES*>(&block[0])->pFiles = sizeof(DROPFILES);
+    reinterpret_cast<DROPFILES*>(&block[0])->fWide = TRUE;
+    std::wstring wide;
+    for (char c : paths + "|") wide += c == '|' ? L'\0' : static_cast<wchar_t>(static_cast<unsigned char>(c));
+    block.append(reinterpret_cast<const char*>(wide.c_str()), (wide.size() + 1) * sizeof(wchar_t));
+    in >> hex;
+    for (size_t i = 0; i + 1 < hex.size(); i += 2) text += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+    const DWORD value = static_cast<DWORD>(effect);
+    return place({{CF_HDROP, block},
+                  {RegisterClipboardFormatA("Preferred DropEffect"), std::string(reinterpret_cast<const char*>(&value), 4)},
+                  {CF_UNICODETEXT, text}});
+}
+
+std::string droppedFiles()
+{
+    const std::string block = clipboardBlock(CF_HDROP), effect = clipboardBlock(RegisterClipboardFormatA("Preferred DropEffect"));
+    if (block.size() < sizeof(DROPFILES)) return "null";
+    std::vector<std::string> files;
+    const wchar_t* at = reinterpret_cast<const wchar_t*>(block.data() + reinterpret_cast<const DROPFILES*>(block.data())->pFiles);
+    for (; *at; at += std::wcslen(at) + 1) {
+        char path[MAX_PATH * 3] = {};
+        WideCharToMultiByte(CP_UTF8, 0, at, -1, path, sizeof path, nullptr, nullptr);
+        files.push_back(jsonString(path));
+    }
+    return "{\"effect\":" + std::to_string(effect.size() == 4 ? *reinterpret_cast<const DWORD*>(effect.data()) : 0) +
+           ",\"files\":" + jsonList(files) + "}";
 }
 
 void CALLBACK endHold(HWND, UINT, UINT_PTR id, DWORD)
@@ -987,6 +1025,8 @@ std::string run(const std::string& line, bool* quit)
             for (unsigned char c : bytes = clipboardBlock(width)) hex += "0123456789abcdef"[c >> 4], hex += "0123456789abcdef"[c & 15];
             return what == "hash" ? textSum(bytes) : hex;
         }
+        if (what == "files" && in >> bits >> bytes) return placeFiles(bits, bytes, in) ? "ok" : "fail";
+        if (what == "dropped") return droppedFiles();
         if (what == "hold") return in >> width && OpenClipboard(nullptr) && SetTimer(nullptr, 0, width, endHold) ? "ok" : "fail";
         if (what == "picture" && !(in >> width >> height >> bits)) return "err usage: clipboard picture W H BITS [HEX]";
         BITMAPINFOHEADER h = {sizeof h, width, height, 1, static_cast<WORD>(bits)};
