@@ -517,19 +517,28 @@ bool crossRight(Arrivals& a)
     return true;
 }
 
-int masterPath(int port, int n, bool keys, bool cross)
+// Plays a 1024 x 768 Slave to the Master that connects on port: its
+// packets are counted (and answered) in `a` from here on. False, and the
+// error printed, when none connects.
+bool playSlave(int port, Arrivals& a)
 {
     noAcceleration();
-    SOCKET s = acceptPartner(port);
-    if (s == INVALID_SOCKET) {
+    a.s = acceptPartner(port);
+    if (a.s == INVALID_SOCKET) {
         std::printf("{\"error\": \"no partner, or one that did not prove the link key\"}\n");
-        return 1;
+        return false;
     }
-    Arrivals a;
-    a.s = s;
-    sendPacket(s, Packet{PKT_SCREEN_SIZE, 1024, 768});
+    sendPacket(a.s, Packet{PKT_SCREEN_SIZE, 1024, 768});
     CreateThread(nullptr, 0, readArrivals, &a, 0, nullptr);
     Sleep(300);
+    return true;
+}
+
+int masterPath(int port, int n, bool keys, bool cross)
+{
+    Arrivals a;
+    if (!playSlave(port, a)) return 1;
+    const SOCKET s = a.s;
     if (cross && !crossRight(a)) {
         std::printf("{\"error\": \"the pointer did not cross\"}\n");
         return 1;
@@ -573,17 +582,9 @@ void injectChord(WORD fkey, bool before, bool after)
 // way.
 int firstKey(int port, int n, bool byKey)
 {
-    noAcceleration();
-    SOCKET s = acceptPartner(port);
-    if (s == INVALID_SOCKET) {
-        std::printf("{\"error\": \"no partner, or one that did not prove the link key\"}\n");
-        return 1;
-    }
     Arrivals a;
-    a.s = s;
-    sendPacket(s, Packet{PKT_SCREEN_SIZE, 1024, 768});
-    CreateThread(nullptr, 0, readArrivals, &a, 0, nullptr);
-    Sleep(300);
+    if (!playSlave(port, a)) return 1;
+    const SOCKET s = a.s;
     const int width = GetSystemMetrics(SM_CXSCREEN);
     std::vector<double> samples;
     for (int i = 0; i < n; ++i) {
@@ -624,17 +625,9 @@ int firstKey(int port, int n, bool byKey)
 
 int crossing(int port, int n)
 {
-    noAcceleration();
-    SOCKET s = acceptPartner(port);
-    if (s == INVALID_SOCKET) {
-        std::printf("{\"error\": \"no partner, or one that did not prove the link key\"}\n");
-        return 1;
-    }
     Arrivals a;
-    a.s = s;
-    sendPacket(s, Packet{PKT_SCREEN_SIZE, 1024, 768});
-    CreateThread(nullptr, 0, readArrivals, &a, 0, nullptr);
-    Sleep(300);
+    if (!playSlave(port, a)) return 1;
+    const SOCKET s = a.s;
     const int width = GetSystemMetrics(SM_CXSCREEN), height = GetSystemMetrics(SM_CYSCREEN);
     std::vector<double> enter, leave;
     for (int i = 0; i < n; ++i) {
