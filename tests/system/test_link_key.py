@@ -15,8 +15,8 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import peer as P  # noqa: E402
 from rig import _tcp_table as rig_table  # noqa: E402
-from rig import (Rig, cross_back, cross_right, free_port_pair, listening, screen_of, wait_following,  # noqa: E402
-                 wait_linked, wait_until)
+from rig import (Rig, cross_back, cross_right, free_port_pair, listening, make_files, screen_of, tree,  # noqa: E402
+                 wait_following, wait_linked, wait_until)
 
 PARTNER = "127.0.0.1"
 KEY = "K7QF-2MXD-9PZR-4TWA-3HNB-6YCE"
@@ -100,6 +100,16 @@ class LinkKey(unittest.TestCase):
         self.assertEqual(master.drive("linkkey-click cancel"), "ok")
         wait_until(lambda: not master.drive.json("linkkey")["found"], 5, "the dialog to close")
         self.assertEqual(master.boxes() + slave.boxes(), [])
+
+        # Files cross sealed too, byte for byte.
+        root = os.path.join(rig.root, "keyed")
+        self.assertEqual(master.drive("clipboard files 1 " + make_files(root, {"f/sealed.bin": 3 << 20, "a.txt": 9})),
+                         "ok")
+        cross_right(master)
+        dropped = wait_until(lambda: (lambda d: d if d and "\\Skiprail\\" in d["files"][0] else None)(
+            slave.drive.json("clipboard dropped")), 30, "the files on the Slave's clipboard")
+        self.assertEqual({os.path.basename(slave.unix_path(f)): tree(slave.unix_path(f)) for f in dropped["files"]},
+                         tree(root))
 
     def test_a_partner_with_the_wrong_key_or_a_damaged_record_is_closed_and_the_link_heals(self):
         self.start(slave, KEY)
