@@ -267,8 +267,8 @@ bool MatchHotkey(const KBDLLHOOKSTRUCT& event)
         // system's key state says so only for a press that reached it (one
         // kept from every program never shows there), and only once it is
         // settled: Wine answers from a cache that may be 50 ms old.
-        for (UINT vk = 0x10; vk <= 0xA5; ++vk)
-            if (matcher.down[vk] && isModifierKey(vk) && g_state.keys[vk] == kPassed
+        for (UINT vk : MODIFIER_KEYS)
+            if (matcher.down[vk] && g_state.keys[vk] == kPassed
                 && event.time - g_state.modifierDownAt[vk] > kSettledMs
                 && !(GetAsyncKeyState(static_cast<int>(vk)) & 0x8000))
                 matcher.down[vk] = 0;

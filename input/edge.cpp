@@ -610,7 +610,7 @@ void onHotkey(int32_t action)
         // At once, with no answer from the Slave: a Slave that hangs cannot
         // keep the Master's own pointer and keys.
         if (app.controlState == STATE_LOCAL || !app.controlLink) return;
-        dropHotkeyModifiers(*app.controlLink);
+        modifiersStayBehind();
         leaveRemote();
         PostMessageA(app.mainWindow, WM_SET_CURSOR, static_cast<WPARAM>(lastOnMaster.x),
                      static_cast<LPARAM>(lastOnMaster.y));
@@ -619,11 +619,10 @@ void onHotkey(int32_t action)
     const int32_t n = action - HOTKEY_TO_SLAVE1;
     Link* link = n >= 0 && n < MAX_SLAVES ? linkedSlave(n) : nullptr;
     if (!link || (app.controlState != STATE_LOCAL && app.controlLink == link)) return;
-    keepModifierReleases();
+    modifiersStayBehind();
     const Point at = knownOnSlave[n] ? insideRemote(lastOnSlave[n], link->remoteWidth, link->remoteHeight)
                                      : Point{link->remoteWidth / 2, link->remoteHeight / 2};
     if (app.controlState != STATE_LOCAL && app.controlLink) {
-        dropHotkeyModifiers(*app.controlLink);
         switchRemote(*link, at.x, at.y);
         return;
     }

@@ -64,15 +64,12 @@ uint8_t releaseStays[256];
 
 }  // namespace
 
-void dropHotkeyModifiers(Link& link)
+void modifiersStayBehind()
 {
-    dropNewestPresses(link.keyQueue, link.keyBacklog, EV_KEY_DOWN, isModifierKey);
-}
-
-void keepModifierReleases()
-{
-    for (uint32_t vk = 0; vk < 256; ++vk)
-        if (keysDown[vk] && isModifierKey(vk)) releaseStays[vk] = 1;
+    for (uint8_t vk : MODIFIER_KEYS)
+        if (keysDown[vk]) releaseStays[vk] = 1;
+    if (app.controlState != STATE_LOCAL && app.controlLink)
+        dropNewestPresses(app.controlLink->keyQueue, app.controlLink->keyBacklog, EV_KEY_DOWN, isModifierKey);
 }
 
 void onHookMouse(WPARAM message, const MSLLHOOKSTRUCT* record)

@@ -21,10 +21,8 @@ void forgetPendingInput(Link& link);
 // The link is gone: key events not yet sent are dropped, never replayed later
 // into whatever window is active then (the Slave let go of its keys itself).
 void forgetPendingKeys(Link& link);
-// A hotkey moves control: the releases of the modifiers held for it go to no
-// other PC.
-void keepModifierReleases();
-// A hotkey takes control from the link's Slave: the presses of the modifiers
-// held for it that have not gone out yet stay unsent (their releases would
+// A hotkey is about to move control: the modifiers held for it stay with the
+// PC they were pressed for. Their releases go to no other PC, and presses of
+// them not yet sent to the Slave in control stay unsent (their releases would
 // come on another PC, and leave them down there).
-void dropHotkeyModifiers(Link& link);
+void modifiersStayBehind();

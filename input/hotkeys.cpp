@@ -1,7 +1,6 @@
 #include "input/hotkeys.h"
 
 #include <cstring>
-#include <initializer_list>
 
 namespace {
 
@@ -120,6 +119,9 @@ void hotkeyText(uint32_t combination, char out[48])
     keyName(combination & 0xFF, out, 48);
 }
 
+const uint8_t MODIFIER_KEYS[MODIFIER_KEY_COUNT] = {VK_CONTROL_, VK_LCONTROL_, VK_RCONTROL_, VK_MENU_,  VK_LMENU_, VK_RMENU_,
+                                                   VK_SHIFT_,   VK_LSHIFT_,   VK_RSHIFT_,   VK_LWIN_, VK_RWIN_};
+
 bool isModifierKey(uint32_t vk)
 {
     return modifierOf(vk) != 0;
@@ -151,8 +153,7 @@ void hotkeyReset(HotkeyMatcher& matcher)
 uint32_t hotkeyModifiers(const HotkeyMatcher& matcher)
 {
     uint32_t mods = 0;
-    for (uint32_t vk : {VK_CONTROL_, VK_LCONTROL_, VK_RCONTROL_, VK_MENU_, VK_LMENU_, VK_RMENU_, VK_SHIFT_, VK_LSHIFT_,
-                        VK_RSHIFT_, VK_LWIN_, VK_RWIN_})
+    for (uint8_t vk : MODIFIER_KEYS)
         if (matcher.down[vk]) mods |= modifierOf(vk);
     return mods;
 }

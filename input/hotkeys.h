@@ -35,6 +35,9 @@ const char* hotkeyRefusal(uint32_t combination);
 
 // Whether vk is Shift, Ctrl, Alt or Win (either side, or the undivided code).
 bool isModifierKey(uint32_t vk);
+// Those keys' codes, every one of them.
+constexpr int32_t MODIFIER_KEY_COUNT = 11;
+extern const uint8_t MODIFIER_KEYS[MODIFIER_KEY_COUNT];
 
 // Follows the keyboard, key by key, to find the hotkeys as they are pressed.
 // A hotkey is the combination's key pressed (not repeated) while exactly its
