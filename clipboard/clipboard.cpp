@@ -370,13 +370,12 @@ void onClipboardTimer()
     placePending();
 }
 
-void announceClipboard(HWND window, Link& link)
+int32_t clipboardAnnouncement(Link& link)
 {
     link.partnerTakes = 0;  // a new partner, until it says otherwise
     link.sentSequence = link.placedSequence = 0;
     // A limit of 0 turns files off: none are asked for, and none are sent.
-    sendQuietPacket(window, link, PKT_CLIPBOARD_CAPS, CLIPBOARD_EXTENSION_VERSION,
-                    fileLimit() ? WE_TAKE : WE_TAKE & ~CLIP_CAN_FILES);
+    return fileLimit() ? WE_TAKE : WE_TAKE & ~CLIP_CAN_FILES;
 }
 
 void notePartnerClipboard(Link& link, int32_t version, int32_t takes)

@@ -11,10 +11,10 @@ struct Link;
 // Empties both directions: the transfer being received and any still going
 // out. Allocates the storage on first use.
 void resetClipboardBuffer(Link& link);
-// Tells the partner, as the control connection comes up, that this side
-// reads the richer transfers; until the partner says the same, it is sent
-// plain CF_TEXT.
-void announceClipboard(HWND window, Link& link);
+// As the control connection comes up: forgets what the partner took, and
+// gives what this side reads of the richer transfers, for the announcement.
+// Until the partner announces the same, it is sent plain CF_TEXT.
+int32_t clipboardAnnouncement(Link& link);
 // TIMER_CLIPBOARD_STORE: a received transfer tries the clipboard again.
 void onClipboardTimer();
 // PKT_CLIPBOARD_CAPS from the partner.

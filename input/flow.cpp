@@ -69,7 +69,8 @@ void modifiersStayBehind()
     for (uint8_t vk : MODIFIER_KEYS)
         if (keysDown[vk]) releaseStays[vk] = 1;
     if (app.controlState != STATE_LOCAL && app.controlLink)
-        dropNewestPresses(app.controlLink->keyQueue, app.controlLink->keyBacklog, EV_KEY_DOWN, isModifierKey);
+        dropNewestPresses(app.controlLink->keyQueue, app.controlLink->keyBacklog, EV_KEY_DOWN,
+                          [](uint32_t key) { return isModifierKey(static_cast<uint32_t>(keyWordVk(static_cast<int32_t>(key)))); });
 }
 
 void onHookMouse(WPARAM message, const MSLLHOOKSTRUCT* record)
@@ -81,7 +82,6 @@ void onHookMouse(WPARAM message, const MSLLHOOKSTRUCT* record)
 
 void onHookKeyboard(WPARAM message, const KBDLLHOOKSTRUCT* record)
 {
-    const int32_t vkCode = static_cast<int32_t>(record->vkCode);
     const uint32_t flags = record->flags;
     const uint32_t vk = record->vkCode & 0xFF;
     const bool up = (flags & LLKHF_UP) != 0;
@@ -91,9 +91,9 @@ void onHookKeyboard(WPARAM message, const KBDLLHOOKSTRUCT* record)
     if (app.controlState == STATE_LOCAL || !app.controlLink || stays) return;
     if (message == WM_KEYDOWN) showStatusText(app.statusLabel5, "KEYDOWN");
     if (message == WM_KEYUP) showStatusText(app.statusLabel5, "KEYUP");
-    KeyEvent events[2];
-    const int32_t n = keyEventsFor(static_cast<uint32_t>(message), vkCode, flags, events);
-    for (int32_t i = 0; i < n; ++i) queueKey(events[i].vkCode, events[i].event);
+    KeyEvent key;
+    if (keyEventFor(static_cast<uint32_t>(message), record->vkCode, record->scanCode, flags, &key))
+        queueKey(key.key, key.event);
 }
 
 void queueButton(int32_t code)
@@ -107,11 +107,11 @@ void queueButton(int32_t code)
     }
 }
 
-void queueKey(int32_t vkCode, int32_t event)
+void queueKey(int32_t key, int32_t event)
 {
     if (!app.controlLink) return;
     Link& link = *app.controlLink;
-    if (!queueKeyEvent(link.keyQueue, link.keyBacklog, vkCode, event)) sayRefused("Key refused: the queue is full");
+    if (!queueKeyEvent(link.keyQueue, link.keyBacklog, key, event)) sayRefused("Key refused: the queue is full");
     if (link.peerReady == 1) {
         sendKeyPacket(app.mainWindow, link, PKT_INPUT, app.cursorX, app.cursorY);
         link.peerReady = 0;

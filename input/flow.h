@@ -8,9 +8,10 @@ struct Link;
 
 void onHookMouse(WPARAM message, const MSLLHOOKSTRUCT* record);
 void onHookKeyboard(WPARAM message, const KBDLLHOOKSTRUCT* record);
-// Queue an event for the link that has control.
+// Queue an event for the link that has control; a key is a key word
+// (input/key_rules.h), a bare virtual-key code included.
 void queueButton(int32_t code);
-void queueKey(int32_t vkCode, int32_t event);
+void queueKey(int32_t key, int32_t event);
 // A PKT_READY arrived on the link: its next pending packet goes out.
 void onPeerReady(Link& link);
 // WM_SEND_WHEEL: the wheel turns that added up while a packet awaited its answer.

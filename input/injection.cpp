@@ -8,6 +8,7 @@
 #include "input/desktop_math.h"
 #include "input/edge.h"
 #include "input/inject_math.h"
+#include "input/key_rules.h"
 #include "input/held_input.h"
 #include "link/link.h"
 #include "link/packets.h"
@@ -43,12 +44,22 @@ void addMouseFlags(InputBatch& batch, DWORD flags)
     input.mi.dwFlags = flags;
 }
 
-void addKey(InputBatch& batch, int32_t vk, int32_t keyEvent)
+// The key as the Master's keyboard gave it: its virtual key (which still
+// decides the character), scan code and extended bit. A key that came
+// without a scan code (from a partner that sends none, or injected on the
+// Master without one) gets the one this PC's layout gives its virtual key,
+// and the extended bit where every keyboard sets it.
+void addKey(InputBatch& batch, int32_t vk, int32_t keyEvent, int32_t scan = 0, bool extended = false)
 {
+    if (scan == 0 && !extended) {
+        scan = static_cast<int32_t>(MapVirtualKeyA(static_cast<UINT>(vk & 0xFF), 0));  // MAPVK_VK_TO_VSC
+        extended = extendedOnEveryKeyboard(static_cast<uint32_t>(vk & 0xFF));
+    }
     INPUT& input = batch.add();
     input.type = INPUT_KEYBOARD;
     input.ki.wVk = static_cast<WORD>(vk & 0xFFFF);
-    input.ki.dwFlags = keyEvent == EV_KEY_UP ? KEYEVENTF_KEYUP : 0;
+    input.ki.wScan = static_cast<WORD>(scan & 0xFF);
+    input.ki.dwFlags = (keyEvent == EV_KEY_UP ? KEYEVENTF_KEYUP : 0) | (extended ? KEYEVENTF_EXTENDEDKEY : 0);
     if (keyEvent == EV_KEY_UP) noteKeyUp(held, vk); else noteKeyDown(held, vk);
 }
 
@@ -114,13 +125,14 @@ void replayInput(const Link& link, const InputPacket& packet)
     showStatusValue(app.statusLabel3, packet.button);
 
     InputBatch batch;
+    const bool extended = (packet.keyFlags & KEY_FLAG_EXTENDED) != 0;
     if (packet.keyCode != 0) {
         if (packet.keyEvent == EV_KEY_UP) {
             showStatusValue(app.statusLabel5, packet.keyCode);
-            if (warmupGatePasses()) addKey(batch, packet.keyCode, EV_KEY_UP);
+            if (warmupGatePasses()) addKey(batch, packet.keyCode, EV_KEY_UP, packet.keyScan, extended);
         } else if (packet.keyEvent == EV_KEY_DOWN) {
             showStatusValue(app.statusLabel5, packet.keyCode * 10);
-            if (warmupGatePasses()) addKey(batch, packet.keyCode, EV_KEY_DOWN);
+            if (warmupGatePasses()) addKey(batch, packet.keyCode, EV_KEY_DOWN, packet.keyScan, extended);
         }
     }
 
@@ -191,7 +203,7 @@ void dispatchPacket(HWND window, Link& link, const InputPacket& packet)
         pushClipboard(app.mainWindow, link);
         break;
     case PKT_CLIPBOARD_CAPS:
-        notePartnerClipboard(link, packet.x, packet.y);
+        notePartnerTakes(link, packet);
         break;
     default:
         break;  // unknown types, 0 included, are dropped

@@ -672,7 +672,7 @@ void onLinkUp(HWND window, Link& link)
     } else {
         reportScreenSize(window);
     }
-    announceClipboard(window, link);
+    announce(window, link);
     showDeskState();
 }
 

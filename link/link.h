@@ -61,6 +61,7 @@ struct Link {
     KeyQueue keyQueue;
     EventBacklog keyBacklog, buttonBacklog;
     int32_t pendingWheel = 0;
+    int32_t partnerInput = 0;   // what the partner announced it takes of input (INPUT_CAN_ bits)
 
     // The control connection's reader, and what was last sent.
     PacketInbox inbox;

@@ -44,6 +44,8 @@ void encodePacket(const InputPacket& packet, uint8_t out[PACKET_SIZE])
     putInt32(out + 12, packet.button);
     putInt32(out + 16, packet.keyCode);
     putInt32(out + 20, packet.keyEvent);
+    putInt32(out + 24, packet.keyScan);
+    putInt32(out + 28, packet.keyFlags);
 }
 
 InputPacket decodePacket(const uint8_t in[PACKET_SIZE])
@@ -55,6 +57,8 @@ InputPacket decodePacket(const uint8_t in[PACKET_SIZE])
     packet.button = getInt32(in + 12);
     packet.keyCode = getInt32(in + 16);
     packet.keyEvent = getInt32(in + 20);
+    packet.keyScan = getInt32(in + 24);
+    packet.keyFlags = getInt32(in + 28);
     return packet;
 }
 

@@ -3,7 +3,14 @@
 //   offset 0  type      offset 12 button
 //   offset 4  x         offset 16 keyCode
 //   offset 8  y         offset 20 keyEvent
-//   offset 24..55 always zero
+//   offset 24 keyScan   offset 28 keyFlags
+//   offset 32..55 always zero
+//
+// keyScan and keyFlags (bit 0: an extended key) go with a key only to a
+// partner that announced it takes them; to any other they stay zero, as
+// every byte from offset 24 on was before. In the announcement
+// (PKT_CLIPBOARD_CAPS) offset 12 says what the sender takes of input
+// (INPUT_CAN_ bits).
 //
 // A wheel packet keeps its signed 16-bit delta in bytes 4 and 5 and zero in
 // bytes 6 to 55: the same layout with x holding the delta's 16 bits
@@ -23,7 +30,14 @@ struct InputPacket {
     int32_t button = 0;
     int32_t keyCode = 0;
     int32_t keyEvent = 0;
+    int32_t keyScan = 0;
+    int32_t keyFlags = 0;
 };
+
+// What a side takes of input, announced at offset 12 of PKT_CLIPBOARD_CAPS.
+constexpr int32_t INPUT_CAN_SCAN_CODES = 1;  // keyScan and keyFlags with each key
+constexpr int32_t INPUT_WE_TAKE = INPUT_CAN_SCAN_CODES;
+constexpr int32_t KEY_FLAG_EXTENDED = 1;
 
 // The wheel delta of a PKT_WHEEL: bytes 4 and 5 as a signed 16-bit value.
 int16_t wheelDelta(const InputPacket& packet);

@@ -3,8 +3,10 @@
 #include <cstdio>
 
 #include "app/panel.h"
+#include "clipboard/clipboard.h"
 #include "input/edge.h"
 #include "input/injection.h"
+#include "input/key_rules.h"
 #include "link/link.h"
 #include "link/link_key.h"
 
@@ -80,7 +82,15 @@ void sendKeyPacket(HWND window, Link& link, int32_t type, int32_t x, int32_t y)
     packet.y = y;
     showStatusValue(app.statusLabel1, link.keyQueue.count);
     showStatusValue(app.statusLabel2, link.keyQueue.readIndex);
-    takeKey(link.keyQueue, &packet.keyCode, &packet.keyEvent);
+    int32_t key = 0;
+    takeKey(link.keyQueue, &key, &packet.keyEvent);
+    packet.keyCode = keyWordVk(key);
+    // The scan code and extended bit only to a partner that takes them: to
+    // any other those bytes stay zero, as they always were.
+    if (link.partnerInput & INPUT_CAN_SCAN_CODES) {
+        packet.keyScan = keyWordScan(key);
+        packet.keyFlags = keyWordExtended(key) ? KEY_FLAG_EXTENDED : 0;
+    }
     showStatusValue(app.statusLabel1, link.keyQueue.count);
     showStatusValue(app.statusLabel2, link.keyQueue.readIndex);
     notePosition(link, type, x, y);
@@ -108,6 +118,23 @@ void sendQuietPacket(HWND window, Link& link, int32_t type, int32_t a, int32_t b
     packet.x = a;
     packet.y = b;
     if (!sendPacket(link, packet)) linkBroken(window, link.controlSocket, WSAGetLastError());
+}
+
+void announce(HWND window, Link& link)
+{
+    link.partnerInput = 0;  // a new partner, until it says otherwise
+    InputPacket packet;
+    packet.type = PKT_CLIPBOARD_CAPS;
+    packet.x = CLIPBOARD_EXTENSION_VERSION;
+    packet.y = clipboardAnnouncement(link);
+    packet.button = INPUT_WE_TAKE;
+    if (!sendPacket(link, packet)) linkBroken(window, link.controlSocket, WSAGetLastError());
+}
+
+void notePartnerTakes(Link& link, const InputPacket& announcement)
+{
+    notePartnerClipboard(link, announcement.x, announcement.y);
+    link.partnerInput = announcement.button & INPUT_WE_TAKE;
 }
 
 void receiveControlPacket(HWND window, Link& link)

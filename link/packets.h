@@ -18,6 +18,14 @@ void sendPlainPacket(HWND window, Link& link, int32_t type, int32_t a, int32_t b
 // send ends the link as any broken send does, without a box.
 void sendQuietPacket(HWND window, Link& link, int32_t type, int32_t a, int32_t b);
 
+// The announcement, sent once as each control connection comes up (on the
+// Slave after PKT_SCREEN_SIZE): what this side takes of the clipboard's
+// richer transfers (x the version, y) and of input (offset 12). A partner
+// that does not know the type ignores it; notePartnerTakes reads the
+// partner's.
+void announce(HWND window, Link& link);
+void notePartnerTakes(Link& link, const InputPacket& announcement);
+
 // Reads what has arrived on the link's control connection and dispatches each
 // whole packet by type; a packet split across reads waits until all 56 bytes are in.
 void receiveControlPacket(HWND window, Link& link);

@@ -41,6 +41,12 @@ TEST(PacketBytes, MatchTheWireExamples)
               expected({0x36, 0x23, 0, 0, 0x64, 0, 0, 0, 0xC8, 0, 0, 0, 0xF2, 0x2E, 0, 0}));
     EXPECT_EQ(bytesOf(packetOf(PKT_INPUT, 100, 200, 0, 65, EV_KEY_DOWN)),
               expected({0x36, 0x23, 0, 0, 0x64, 0, 0, 0, 0xC8, 0, 0, 0, 0, 0, 0, 0, 0x41, 0, 0, 0, 0xF6, 0x2E, 0, 0}));
+    InputPacket scanned = packetOf(PKT_INPUT, 100, 200, 0, 0xA5, EV_KEY_DOWN);  // right Alt, scan 0x38, extended
+    scanned.keyScan = 0x38;
+    scanned.keyFlags = KEY_FLAG_EXTENDED;
+    EXPECT_EQ(bytesOf(scanned), expected({0x36, 0x23, 0, 0, 0x64, 0, 0, 0, 0xC8, 0, 0, 0, 0, 0, 0, 0, 0xA5, 0, 0, 0,
+                                          0xF6, 0x2E, 0, 0, 0x38, 0, 0, 0, 1, 0, 0, 0}));
+    EXPECT_EQ(decodePacket(bytesOf(scanned).data()).keyScan, 0x38);
     EXPECT_EQ(bytesOf(makeWheelPacket(PKT_WHEEL, -120)), expected({0x3C, 0x23, 0, 0, 0x88, 0xFF}));
     EXPECT_EQ(bytesOf(packetOf(PKT_READY, 0, 0)), expected({0x37, 0x23, 0, 0}));
 }

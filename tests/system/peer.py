@@ -39,7 +39,7 @@ EV_KEY_DOWN = 12022
 # The packets a Slave answers with PKT_READY once it has replayed them.
 ANSWERED = (PKT_INPUT, PKT_ENTER, PKT_WHEEL)
 
-_FIELDS = struct.Struct("<6i")
+_FIELDS = struct.Struct("<8i")
 
 
 @dataclass(frozen=True)
@@ -50,9 +50,11 @@ class Packet:
     button: int = 0
     key: int = 0
     event: int = 0
+    scan: int = 0    # with a key, to a partner that announced it takes them
+    flags: int = 0   # bit 0: an extended key
 
     def encode(self):
-        return _FIELDS.pack(self.type, self.x, self.y, self.button, self.key, self.event) + bytes(
+        return _FIELDS.pack(self.type, self.x, self.y, self.button, self.key, self.event, self.scan, self.flags) + bytes(
             PACKET_SIZE - _FIELDS.size)
 
     @classmethod

@@ -236,6 +236,32 @@ class Typing(MasterTest):
         self.assertEqual(a.drive("type home"), "ok")
         wait_until(lambda: a.drive.json("keys")["chars"] == "home", 10, "the typing in the Master's own window")
 
+    def test_every_key_arrives_as_the_slaves_own_keyboard_gives_it_alt_included(self):
+        # Alt+X, right Ctrl, the arrow and the numpad's 4, numpad Enter, AltGr+Q, A:
+        # virtual key, scan code and extended bit, as a keyboard driver reports them.
+        keys = ["0xA4 down 0x38", "0x58 down 0x2D", "0x58 up 0x2D", "0xA4 up 0x38", "0xA3 down 0x1D e",
+                "0xA3 up 0x1D e", "0x25 down 0x4B e", "0x25 up 0x4B e", "0x25 down 0x4B", "0x25 up 0x4B",
+                "0x0D down 0x1C e", "0x0D up 0x1C e", "0xA5 down 0x38 e", "0x51 down 0x10", "0x51 up 0x10",
+                "0xA5 up 0x38 e", "0x41 down 0x1E", "0x41 up 0x1E"]
+
+        def typed(pc):
+            b.drive("clear")
+            for key in keys:
+                self.assertEqual(pc.drive("key " + key), "ok")
+            wait_until(lambda: len(b.drive.json("keys")["strokes"]) >= len(keys), 10, "every key in the Slave's window")
+            time.sleep(0.3)
+            return b.drive.json("keys")
+
+        self.assertEqual(b.drive("focus"), "ok")
+        own = typed(b)  # the Slave's own keyboard
+        self.link(a, b, "right")
+        self.cross_and_warm_up(a, b)
+        self.assertEqual(b.drive("focus"), "ok")
+        shared = typed(a)
+        self.assertIn("104:58:2D:0:1", shared["strokes"])  # X as a system key, with Alt held
+        self.assertEqual((shared["strokes"], shared["raw"]), (own["strokes"], own["raw"]))
+        self.leave(a, b, "right")
+
     def test_a_key_held_while_the_queue_is_flooded_is_released_on_the_slave(self):
         self.link(a, b, "right")
         self.cross_and_warm_up(a, b)

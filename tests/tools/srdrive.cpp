@@ -11,7 +11,8 @@
 //   clip                  the rectangle the pointer is confined to  [L T R B]
 //   unclip                lifts any confinement  [ok]
 //   screen                [W H]
-//   key VK down|up        one key event (VK decimal or 0xHEX)  [ok]
+//   key VK down|up [SCAN [e]]  one key event (VK and SCAN decimal or 0xHEX),
+//                         with that scan code and, given e, extended  [ok]
 //   type TEXT             key downs and ups for each character  [ok]
 //   click left|right      button down and up  [ok]
 //   button left|right down|up  [ok]
@@ -20,7 +21,11 @@
 //                         that records its input, and gives it the focus
 //                         [ok | fail]
 //   unfocus               destroys that window  [ok]
-//   keys                  what the recorder got since `clear`  [JSON]
+//   keys                  what the recorder got since `clear`  [JSON]; its
+//                         "strokes" are each key message as the window got it,
+//                         "MSG:VK:SCAN:E:ALT" (hex; E the extended bit, ALT the
+//                         Alt context bit of lParam), and "raw" each raw input
+//                         key, "MAKECODE:E0:BREAK"
 //   clear                 [ok]
 //   clipboard get         [JSON string]    clipboard set TEXT  [ok | fail]
 //   clipboard last TEXT   the text as Unicode, OEM text and locale first and
@@ -210,12 +215,13 @@ void sendMouse(DWORD flags, LONG dx = 0, LONG dy = 0, DWORD data = 0)
     SendInput(1, &input, sizeof input);
 }
 
-void sendKey(WORD vk, bool up)
+void sendKey(WORD vk, bool up, WORD scan = 0, bool extended = false)
 {
     INPUT input = {};
     input.type = INPUT_KEYBOARD;
     input.ki.wVk = vk;
-    input.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+    input.ki.wScan = scan;
+    input.ki.dwFlags = (up ? KEYEVENTF_KEYUP : 0) | (extended ? KEYEVENTF_EXTENDEDKEY : 0);
     SendInput(1, &input, sizeof input);
 }
 
@@ -261,9 +267,12 @@ struct Recorder {
     std::vector<std::string> buttons;
     std::vector<int> wheel;
     std::vector<std::string> clicks;  // "X,Y" of each button press
+    std::vector<std::string> strokes, raw;
 
     void clear()
     {
+        strokes.clear();
+        raw.clear();
         clicks.clear();
         chars.clear();
         downs.clear();
@@ -278,12 +287,53 @@ struct Recorder {
         for (const auto& b : buttons) quoted.push_back(jsonString(b));
         for (const auto& c : clicks) pressedAt.push_back(jsonString(c));
         return "{\"chars\":" + jsonString(chars) + ",\"down\":" + jsonList(downs) + ",\"up\":" + jsonList(ups) +
-               ",\"buttons\":" + jsonList(quoted) + ",\"wheel\":" + jsonList(wheel) + ",\"clicks\":" + jsonList(pressedAt) + "}";
+               ",\"buttons\":" + jsonList(quoted) + ",\"wheel\":" + jsonList(wheel) + ",\"clicks\":" + jsonList(pressedAt) + ",\"strokes\":" + quotedList(strokes) +
+               ",\"raw\":" + quotedList(raw) + "}";
+    }
+
+    static std::string quotedList(const std::vector<std::string>& texts)
+    {
+        std::vector<std::string> quoted;
+        for (const auto& t : texts) quoted.push_back(jsonString(t));
+        return jsonList(quoted);
     }
 } recorder;
 
+std::string hexText(unsigned value)
+{
+    char text[16];
+    snprintf(text, sizeof text, "%X", value);
+    return text;
+}
+
+void recordStroke(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    recorder.strokes.push_back(hexText(message) + ":" + hexText(static_cast<unsigned>(wParam)) + ":" +
+                               hexText((lParam >> 16) & 0xFF) + ":" + hexText((lParam >> 24) & 1) + ":" +
+                               hexText((lParam >> 29) & 1));
+}
+
+void recordRaw(LPARAM lParam)
+{
+    RAWINPUT input;
+    UINT size = sizeof input;
+    if (GetRawInputData(reinterpret_cast<HRAWINPUT>(lParam), RID_INPUT, &input, &size, sizeof(RAWINPUTHEADER)) ==
+            static_cast<UINT>(-1) || input.header.dwType != RIM_TYPEKEYBOARD)
+        return;
+    const RAWKEYBOARD& key = input.data.keyboard;
+    recorder.raw.push_back(hexText(key.MakeCode) + ":" + hexText((key.Flags & RI_KEY_E0) ? 1 : 0) + ":" +
+                           hexText(key.Flags & RI_KEY_BREAK));
+}
+
 LRESULT CALLBACK recorderProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
+    if (message >= WM_KEYDOWN && message <= WM_SYSKEYUP && message != WM_CHAR && message != WM_DEADCHAR &&
+        message != WM_SYSCHAR)
+        recordStroke(message, wParam, lParam);
+    if (message == WM_INPUT) recordRaw(lParam);
+    // Alt and F10 alone would open the window menu, and leave the window in
+    // its modal loop: the recorder only looks.
+    if (message == WM_SYSCOMMAND && (wParam & 0xFFF0) == SC_KEYMENU) return 0;
     switch (message) {
     case WM_KEYDOWN:
     case WM_SYSKEYDOWN: recorder.downs.push_back(static_cast<unsigned>(wParam)); break;
@@ -334,6 +384,8 @@ bool focusRecorder()
                                           GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), nullptr,
                                           nullptr, GetModuleHandleA(nullptr), nullptr);
         if (!recorder.window) return false;
+        RAWINPUTDEVICE keyboard = {1, 6, 0, recorder.window};  // generic desktop, keyboard
+        RegisterRawInputDevices(&keyboard, 1, sizeof keyboard);
     }
     for (int attempt = 0; attempt < 60; ++attempt) {
         SetWindowPos(recorder.window, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_SHOWWINDOW);
@@ -949,9 +1001,12 @@ std::string run(const std::string& line, bool* quit)
     if (command == "screen")
         return std::to_string(GetSystemMetrics(SM_CXSCREEN)) + " " + std::to_string(GetSystemMetrics(SM_CYSCREEN));
     if (command == "key") {
-        std::string vkText, direction;
-        if (!(in >> vkText >> direction) || (direction != "down" && direction != "up")) return "err usage: key VK down|up";
-        sendKey(static_cast<WORD>(std::strtoul(vkText.c_str(), nullptr, 0)), direction == "up");
+        std::string vkText, direction, scanText, extended;
+        if (!(in >> vkText >> direction) || (direction != "down" && direction != "up"))
+            return "err usage: key VK down|up [SCAN [e]]";
+        in >> scanText >> extended;
+        sendKey(static_cast<WORD>(std::strtoul(vkText.c_str(), nullptr, 0)), direction == "up",
+                static_cast<WORD>(std::strtoul(scanText.c_str(), nullptr, 0)), extended == "e");
         return "ok";
     }
     if (command == "type") return typeText(restOf(line, command)) ? "ok" : "err no key for a character";
