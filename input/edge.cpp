@@ -299,14 +299,14 @@ void undoCapture(HWND window)
     ShowWindow(window, SW_HIDE);
 }
 
-// Each move goes to the Slave in control when it is ready for one. (A send
+// Each move goes to the Slave in control when it may go. (A send
 // that fails drops control: the link is held here, not read again.)
 void sendPosition()
 {
     Link* link = app.controlLink;
     if (!link || link->peerReady != 1) return;
     sendButtonPacket(app.mainWindow, *link, PKT_INPUT, app.cursorX, app.cursorY);
-    link->peerReady = 0;
+    packetSent(*link);
 }
 
 // Keeps the capture window under the pointer. Moving a window is a round trip
@@ -436,7 +436,7 @@ void captureFor(const Link& link, int32_t x, int32_t y, POINT standing)
 void handTo(Link& link, int32_t x, int32_t y)
 {
     sendButtonPacket(app.mainWindow, link, PKT_ENTER, x, y);
-    link.peerReady = 0;
+    packetSent(link);
     link.buttonQueue.readIndex = 0;
     link.buttonQueue.count = 0;
     forgetPendingInput(link);

@@ -30,7 +30,7 @@ void onWheel(const MSLLHOOKSTRUCT* record)
     Link& link = app.controlLink ? *app.controlLink : links[0];
     if (link.peerReady == 1) {
         sendWheelPacket(app.mainWindow, link, PKT_WHEEL, delta);
-        link.peerReady = 0;
+        packetSent(link);
     } else if (app.controlState == STATE_REMOTE) {
         addWheel(&link.pendingWheel, delta);
     }
@@ -103,7 +103,7 @@ void queueButton(int32_t code)
     if (!queueButtonEvent(link.buttonQueue, link.buttonBacklog, code)) sayRefused("Button refused: the queue is full");
     if (link.peerReady == 1) {
         sendButtonPacket(app.mainWindow, link, PKT_INPUT, app.cursorX, app.cursorY);
-        link.peerReady = 0;
+        packetSent(link);
     }
 }
 
@@ -114,19 +114,26 @@ void queueKey(int32_t key, int32_t event)
     if (!queueKeyEvent(link.keyQueue, link.keyBacklog, key, event)) sayRefused("Key refused: the queue is full");
     if (link.peerReady == 1) {
         sendKeyPacket(app.mainWindow, link, PKT_INPUT, app.cursorX, app.cursorY);
-        link.peerReady = 0;
+        packetSent(link);
     }
 }
 
-// The next packet goes out at once, from here: posted to the window, it would
-// wait behind every hook notification queued meanwhile (hundreds in a burst
-// of typing), and each of them would stretch the round trip.
+void packetSent(Link& link)
+{
+    link.peerReady = link.window.size > 1 && windowOpen(link.window) && !link.sendFailed ? 1 : 0;
+}
+
+namespace {
+
+enum class Next { Sent, Posted, Nothing };
+
+// Sends the link's next pending packet: buttons before keys, then the wheel
+// turns that added up, then where the pointer rests now.
 // The pointer's position goes along only to the link that has control: a
 // link that drains the keys typed before a crossing carries the last point it
 // was sent, so its pointer stays where the hand left it.
-void onPeerReady(Link& link)
+Next sendNext(Link& link)
 {
-    forgetUnanswered(link);
     refillFromBacklog(link.buttonQueue, link.buttonBacklog);
     refillFromBacklog(link.keyQueue, link.keyBacklog);
     const bool inControl = app.controlState == STATE_REMOTE && app.controlLink == &link;
@@ -138,18 +145,55 @@ void onPeerReady(Link& link)
         sendKeyPacket(app.mainWindow, link, PKT_INPUT, x, y);
     } else if (inControl && link.pendingWheel != 0) {
         postToMain(WM_SEND_WHEEL, link);  // its failure raises a box: not inside the read
+        return Next::Posted;
     } else if (inControl && !lastSentPositionIs(link, app.cursorX, app.cursorY)) {
-        // The pointer moved on while the last packet awaited its answer: send
-        // where it rests now, so the Slave's pointer does not stop short.
+        // The pointer moved on while the packets under way awaited their
+        // answers: send where it rests now, so the Slave's pointer does not
+        // stop short.
         sendButtonPacket(app.mainWindow, link, PKT_INPUT, app.cursorX, app.cursorY);
     } else {
-        link.peerReady = 1;
+        return Next::Nothing;
     }
+    return Next::Sent;
+}
+
+// With a window, everything pending goes while there is room; the next event
+// goes at once while some is left.
+void fillWindow(Link& link)
+{
+    while (windowOpen(link.window)) {
+        const Next next = sendNext(link);
+        if (next == Next::Nothing) break;
+        if (next == Next::Posted || link.sendFailed) {  // the wheel's turn, or the link broke
+            link.peerReady = 0;
+            return;
+        }
+    }
+    link.peerReady = windowOpen(link.window) ? 1 : 0;
+}
+
+}  // namespace
+
+// The next packet goes out at once, from here: posted to the window, it would
+// wait behind every hook notification queued meanwhile (hundreds in a burst
+// of typing), and each of them would stretch the round trip.
+// Stop-and-wait: one packet per READY, and a READY that finds nothing
+// pending lets the next event go at once. A window: the READY opens one
+// place; one that answers nothing under way opens nothing.
+void onPeerReady(Link& link)
+{
+    const bool answered = noteReady(link);
+    if (link.window.size > 1) {
+        if (answered) fillWindow(link);
+        return;
+    }
+    if (sendNext(link) == Next::Nothing) link.peerReady = 1;
 }
 
 void sendPendingWheel(HWND window, Link& link)
 {
     sendWheelPacket(window, link, PKT_WHEEL, takeWheelStep(&link.pendingWheel));
+    if (link.window.size > 1) fillWindow(link);
 }
 
 void forgetPendingInput(Link& link)

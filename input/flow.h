@@ -1,5 +1,6 @@
-// The Master's event queues and the stop-and-wait handshake: one packet at a
-// time awaits the partner's READY.
+// The Master's event queues and the READY handshake: one packet at a time
+// awaits the partner's READY, or, between two that announced it, a window
+// of them.
 #pragma once
 
 #include "app/appstate.h"
@@ -12,6 +13,9 @@ void onHookKeyboard(WPARAM message, const KBDLLHOOKSTRUCT* record);
 // (input/key_rules.h), a bare virtual-key code included.
 void queueButton(int32_t code);
 void queueKey(int32_t key, int32_t event);
+// A packet asking for a READY went out on the link: stop-and-wait waits for
+// its answer, a window with room left lets the next go at once.
+void packetSent(Link& link);
 // A PKT_READY arrived on the link: its next pending packet goes out.
 void onPeerReady(Link& link);
 // WM_SEND_WHEEL: the wheel turns that added up while a packet awaited its answer.

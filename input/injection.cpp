@@ -165,7 +165,7 @@ void answerReady(HWND window, Link& link)
 
 }  // namespace
 
-void dispatchPacket(HWND window, Link& link, const InputPacket& packet)
+void dispatchPacket(HWND window, Link& link, const InputPacket& packet, bool superseded)
 {
     switch (packet.type) {
     case PKT_ENTER:
@@ -173,7 +173,7 @@ void dispatchPacket(HWND window, Link& link, const InputPacket& packet)
         answerReady(window, link);
         break;
     case PKT_INPUT:
-        replayInput(link, packet);
+        if (!superseded) replayInput(link, packet);
         answerReady(window, link);
         break;
     case PKT_READY:

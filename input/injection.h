@@ -7,8 +7,9 @@
 
 struct Link;
 
-// A packet that came on the link's control connection.
-void dispatchPacket(HWND window, Link& link, const InputPacket& packet);
+// A packet that came on the link's control connection. A superseded move
+// (a newer one follows at once) is answered, not placed.
+void dispatchPacket(HWND window, Link& link, const InputPacket& packet, bool superseded = false);
 
 // The gate that holds back the first two gated injections after start-up.
 bool warmupGatePasses();

@@ -11,6 +11,7 @@
 #include "clipboard/clipboard_files.h"
 #include "input/queues.h"
 #include "link/packet.h"
+#include "link/send_window.h"
 
 // A richer clipboard transfer going out: its parts, copied off the
 // clipboard, live until its END has gone (or it is given up), and go out a
@@ -55,8 +56,11 @@ struct Link {
     int32_t remoteWidth = 0, remoteHeight = 0;
     int32_t remoteSizeFromPartner = 0;  // 1 once a PKT_SCREEN_SIZE was taken
 
-    // READY and the queues: one packet at a time awaits the partner's READY.
+    // READY and the queues: one packet at a time awaits the partner's READY,
+    // or a window of them with a partner that announced it. peerReady: the
+    // next event may go at once.
     int32_t peerReady = 0;
+    SendWindow window;
     ButtonQueue buttonQueue;
     KeyQueue keyQueue;
     EventBacklog keyBacklog, buttonBacklog;
@@ -68,8 +72,9 @@ struct Link {
     uint8_t batch[64 * 1024] = {};
     int32_t batchBegin = 0, batchEnd = 0;
     int32_t lastSentX = 0, lastSentY = 0;
-    bool awaiting = false;      // a packet awaits its READY
-    DWORD awaitingSince = 0;    // since when the oldest one has
+    bool sendFailed = false;    // the last packet sent did not go
+    bool stalled = false;       // the socket could not take a packet
+    DWORD stalledSince = 0;
 
     // The clipboard transfers, both ways.
     ClipboardBuffer clipboardBuffer;

@@ -35,6 +35,13 @@ InputPacket makeWheelPacket(int32_t type, int32_t delta)
     return packet;
 }
 
+bool isMoveOnly(const InputPacket& packet)
+{
+    const bool button = packet.button >= EV_LEFT_UP && packet.button <= EV_RIGHT_DOWN;
+    const bool key = packet.keyCode != 0 && (packet.keyEvent == EV_KEY_UP || packet.keyEvent == EV_KEY_DOWN);
+    return packet.type == PKT_INPUT && !button && !key;
+}
+
 void encodePacket(const InputPacket& packet, uint8_t out[PACKET_SIZE])
 {
     std::memset(out, 0, PACKET_SIZE);

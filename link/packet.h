@@ -36,12 +36,16 @@ struct InputPacket {
 
 // What a side takes of input, announced at offset 12 of PKT_CLIPBOARD_CAPS.
 constexpr int32_t INPUT_CAN_SCAN_CODES = 1;  // keyScan and keyFlags with each key
-constexpr int32_t INPUT_WE_TAKE = INPUT_CAN_SCAN_CODES;
+constexpr int32_t INPUT_CAN_WINDOW = 2;      // packets under way without awaiting each READY
+constexpr int32_t INPUT_WE_TAKE = INPUT_CAN_SCAN_CODES | INPUT_CAN_WINDOW;
 constexpr int32_t KEY_FLAG_EXTENDED = 1;
 
 // The wheel delta of a PKT_WHEEL: bytes 4 and 5 as a signed 16-bit value.
 int16_t wheelDelta(const InputPacket& packet);
 InputPacket makeWheelPacket(int32_t type, int32_t delta);
+
+// A PKT_INPUT that carries only the pointer's position: no button, no key.
+bool isMoveOnly(const InputPacket& packet);
 
 void encodePacket(const InputPacket& packet, uint8_t out[PACKET_SIZE]);
 InputPacket decodePacket(const uint8_t in[PACKET_SIZE]);

@@ -25,13 +25,16 @@ bool sendPacket(Link& link, const InputPacket& packet)
     encodePacket(packet, bytes);
     const bool sent = linkSend(link, LINK_CONTROL, link.controlSocket, reinterpret_cast<const char*>(bytes),
                                PACKET_SIZE) != SOCKET_ERROR;
-    // A packet that asks for a READY starts the clock; so does one the socket
-    // could not take for a full buffer: a partner that goes on answering
-    // stops it, a link that is dead in silence is ended when it runs out.
+    link.sendFailed = !sent;
+    // A packet that asks for a READY joins those under way, and the oldest
+    // of them starts the clock; so does one the socket could not take for a
+    // full buffer: a partner that goes on answering stops it, a link that is
+    // dead in silence is ended when it runs out.
     const bool asksForReady = packet.type == PKT_INPUT || packet.type == PKT_ENTER || packet.type == PKT_WHEEL;
-    if (!link.awaiting && ((sent && asksForReady) || (!sent && WSAGetLastError() == WSAEWOULDBLOCK))) {
-        link.awaiting = true;
-        link.awaitingSince = GetTickCount();
+    if (sent && asksForReady) windowSent(link.window, GetTickCount());
+    if (!sent && WSAGetLastError() == WSAEWOULDBLOCK && !link.stalled) {
+        link.stalled = true;
+        link.stalledSince = GetTickCount();
     }
     return sent;
 }
@@ -135,7 +138,26 @@ void notePartnerTakes(Link& link, const InputPacket& announcement)
 {
     notePartnerClipboard(link, announcement.x, announcement.y);
     link.partnerInput = announcement.button & INPUT_WE_TAKE;
+    // Between two that both take it, packets go under way without waiting
+    // for each READY. Those already under way are answered as ever; a READY
+    // for one of them counts like any other.
+    if ((link.partnerInput & INPUT_CAN_WINDOW) && link.window.size == 1) link.window.size = WINDOW_PACKETS;
 }
+
+namespace {
+
+// From a Master that sends a window of packets, moves read together with
+// nothing between them are placed once, at the newest: a backlog never
+// replays stale positions. Each is still answered.
+bool supersededMove(const Link& link, const InputPacket& packet)
+{
+    if (!(link.partnerInput & INPUT_CAN_WINDOW) || !isMoveOnly(packet) || link.inbox.filled != 0 ||
+        link.batchEnd - link.batchBegin < PACKET_SIZE)
+        return false;
+    return isMoveOnly(decodePacket(link.batch + link.batchBegin));
+}
+
+}  // namespace
 
 void receiveControlPacket(HWND window, Link& link)
 {
@@ -153,7 +175,7 @@ void receiveControlPacket(HWND window, Link& link)
             bool complete = false;
             link.batchBegin += inboxFeed(link.inbox, link.batch + link.batchBegin, link.batchEnd - link.batchBegin,
                                          &packet, &complete);
-            if (complete) dispatchPacket(window, link, packet);
+            if (complete) dispatchPacket(window, link, packet, supersededMove(link, packet));
         }
         if (received) return;
         received = true;
@@ -177,12 +199,22 @@ bool lastSentPositionIs(const Link& link, int32_t x, int32_t y)
 
 DWORD unansweredFor(const Link& link)
 {
-    return link.awaiting ? GetTickCount() - link.awaitingSince : 0;
+    const DWORD now = GetTickCount();
+    const DWORD waited = windowWaited(link.window, now);
+    const DWORD stalled = link.stalled ? now - link.stalledSince : 0;
+    return waited > stalled ? waited : stalled;
+}
+
+bool noteReady(Link& link)
+{
+    link.stalled = false;
+    return windowAnswered(link.window);
 }
 
 void forgetUnanswered(Link& link)
 {
-    link.awaiting = false;
+    link.stalled = false;
+    windowReset(link.window, 1);
 }
 
 void resetControlInbox(Link& link)

@@ -33,10 +33,13 @@ void receiveControlPacket(HWND window, Link& link);
 // Whether (x, y) is the pointer position last sent to the link in a PKT_INPUT or PKT_ENTER.
 bool lastSentPositionIs(const Link& link, int32_t x, int32_t y);
 
-// How long the link's oldest packet that asks for a READY has waited for one,
-// in milliseconds (0 when none waits); forgetUnanswered: a READY came, or a
-// new connection starts afresh.
+// How long the link's oldest packet that asks for a READY has waited for one
+// (or a packet the socket could not take has waited to go), in milliseconds;
+// 0 when none waits. noteReady: a READY came (false when no packet awaited
+// one); forgetUnanswered: a new connection starts afresh, one packet at a
+// time until the partner announces more.
 DWORD unansweredFor(const Link& link);
+bool noteReady(Link& link);
 void forgetUnanswered(Link& link);
 
 // Forgets the bytes of a partly received packet and of a batch not yet

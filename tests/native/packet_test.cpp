@@ -119,4 +119,15 @@ TEST(PacketInbox, CommitNeverCountsPastOnePacket)
     EXPECT_EQ(inbox.filled, 0);
 }
 
+// Moves the Slave may place once, at the newest: never a packet with a button
+// or key, nor anything but PKT_INPUT.
+TEST(PacketBytes, OnlyAPlainMoveIsMoveOnly)
+{
+    EXPECT_TRUE(isMoveOnly(packetOf(PKT_INPUT, 5, 6)));
+    EXPECT_TRUE(isMoveOnly(packetOf(PKT_INPUT, 5, 6, 0, 65, 0)));  // no key event: no key
+    EXPECT_FALSE(isMoveOnly(packetOf(PKT_INPUT, 5, 6, EV_LEFT_UP)));
+    EXPECT_FALSE(isMoveOnly(packetOf(PKT_INPUT, 5, 6, 0, 65, EV_KEY_UP)));
+    EXPECT_FALSE(isMoveOnly(packetOf(PKT_ENTER, 5, 6)));
+}
+
 }  // namespace

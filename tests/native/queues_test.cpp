@@ -5,6 +5,7 @@
 
 #include "app/constants.h"
 #include "input/queues.h"
+#include "link/send_window.h"
 
 namespace {
 
@@ -198,3 +199,33 @@ TEST(Queues, WheelTurnsAddUpAndGoOutWithinSixteenBits)
 }
 
 }  // namespace
+
+// The packets under way: at most the window's width, each READY answering the
+// oldest, a READY too many opening nothing, and the watch timing the oldest.
+TEST(SendWindowTest, AtMostItsWidthUnderWayAndTheOldestTimed)
+{
+    SendWindow window;
+    windowReset(window, WINDOW_PACKETS);
+    uint32_t sent = 0;
+    for (uint32_t now = 1000; windowOpen(window); now += 2) windowSent(window, now), ++sent;
+    EXPECT_EQ(sent, static_cast<uint32_t>(WINDOW_PACKETS));
+    EXPECT_EQ(windowWaited(window, 2000), 1000u);  // since the first went
+    EXPECT_TRUE(windowAnswered(window));
+    EXPECT_TRUE(windowOpen(window));
+    EXPECT_EQ(windowWaited(window, 2000), 998u);   // the second is the oldest now
+    for (int i = 1; i < WINDOW_PACKETS; ++i) EXPECT_TRUE(windowAnswered(window));
+    EXPECT_EQ(windowWaited(window, 9000), 0u);
+    // READYs beyond the packets sent open it no wider.
+    EXPECT_FALSE(windowAnswered(window));
+    EXPECT_FALSE(windowAnswered(window));
+    for (int i = 0; i < WINDOW_PACKETS; ++i) windowSent(window, 3000);
+    EXPECT_FALSE(windowOpen(window));
+    // Stop-and-wait: one at a time, and a silent partner seen from the first.
+    windowReset(window, 1);
+    windowSent(window, 5000);
+    EXPECT_FALSE(windowOpen(window));
+    windowSent(window, 5100);  // an entry goes whatever is under way
+    EXPECT_EQ(windowWaited(window, 13000), 8000u);
+    EXPECT_TRUE(windowAnswered(window));
+    EXPECT_EQ(windowWaited(window, 13000), 7900u);
+}
