@@ -184,6 +184,23 @@ class Crossings(MasterTest):
                 time.sleep(0.3)
                 self.assertEqual((a.cursor(), c.cursor(), a.boxes(), c.boxes()), ((640, 512), slave_at, [], []))
 
+    def test_the_first_crossing_into_a_larger_slave_follows_the_hand_from_its_first_step(self):
+        # Both programs fresh; the hand comes from inside a, not from its edge
+        # pixel, crosses to c and goes on at a hand's pace: c's pointer goes
+        # the whole way.
+        self.link(a, c, "right")
+        start, push = edge_start("right", screen_of(a))
+        a.put(*start)
+        a.move(*push)
+        entry = entry_point("right", screen_of(a), screen_of(c))
+        for _ in range(15):
+            time.sleep(0.1)
+            a.move(10, 0)
+        target, deadline = (entry[0] + 150, entry[1]), time.time() + 5
+        while c.cursor() != target and time.time() < deadline:
+            time.sleep(0.05)
+        self.assertEqual(c.cursor(), target, "the Slave's pointer after the entry and 15 steps of 10 pixels")
+
 
 class Typing(MasterTest):
     def type_from_master_to_slave(self):
