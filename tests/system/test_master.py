@@ -185,21 +185,13 @@ class Crossings(MasterTest):
                 self.assertEqual((a.cursor(), c.cursor(), a.boxes(), c.boxes()), ((640, 512), slave_at, [], []))
 
     def test_the_first_crossing_into_a_larger_slave_follows_the_hand_from_its_first_step(self):
-        # Both programs fresh; the hand comes from inside a, not from its edge
-        # pixel, crosses to c and goes on at a hand's pace: c's pointer goes
-        # the whole way.
-        self.link(a, c, "right")
-        start, push = edge_start("right", screen_of(a))
-        a.put(*start)
-        a.move(*push)
-        entry = entry_point("right", screen_of(a), screen_of(c))
-        for _ in range(15):
+        self.link(a, c, "right")  # both fresh; the hand comes from inside a, not from its edge pixel
+        a.put(*edge_start("right", screen_of(a))[0])
+        for step in [(20, 0)] + [(10, 0)] * 15:  # across, then on at a hand's pace
+            a.move(*step)
             time.sleep(0.1)
-            a.move(10, 0)
-        target, deadline = (entry[0] + 150, entry[1]), time.time() + 5
-        while c.cursor() != target and time.time() < deadline:
-            time.sleep(0.05)
-        self.assertEqual(c.cursor(), target, "the Slave's pointer after the entry and 15 steps of 10 pixels")
+        x, y = entry_point("right", screen_of(a), screen_of(c))
+        wait_until(lambda: c.cursor() == (x + 150, y), 5, "the Slave's pointer 150 pixels on from the entry")
 
 
 class Typing(MasterTest):
