@@ -6,6 +6,7 @@
 
 #include "app/appstate.h"
 #include "app/panel.h"
+#include "app/startup.h"
 #include "input/hooks.h"
 #include "link/link.h"
 #include "settings/link_key_dialog.h"
@@ -309,5 +310,5 @@ void loadSettings()
     // loads them again.
     // A first setup confirmed with OK also starts the program with Windows
     // from then on, once: the user may turn that off in the tray menu.
-    if (wroteDefault && runSettingsDialog()) turnStartWithWindows(true);
+    if (wroteDefault && runSettingsDialog()) startWithWindowsAfterSetup();
 }
