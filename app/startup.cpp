@@ -25,35 +25,33 @@ bool setStartMode(StartMode mode)
 const char* const MODE_ARGUMENTS[] = {"/startup off", "/startup user", "/startup admin"};
 
 HMENU startMenu = nullptr;
-bool changeUnderWay = false;  // a copy asked for administrator rights works on it
 HWND takeOverWindow = nullptr;
 
-struct Waiting {
-    HWND window;
-    HANDLE process;
-} waiting;
+// A copy of the program with administrator rights, started and (for a change
+// of the start) waited for on a thread of its own: Windows' prompt and the
+// copy's work must not hold up this thread's hooks and sockets. One at a time.
+struct ElevatedRun {
+    bool underWay = false;
+    bool restart = false;      // a copy that takes over, not a change of the start
+    char arguments[48] = {};
+    HWND window = nullptr;
+    DWORD restartedAt = 0;     // when a copy that takes over was last started
+    bool restarted = false;
+} run;
 
-DWORD WINAPI waitForChange(LPVOID)
-{
-    WaitForSingleObject(waiting.process, INFINITE);
-    DWORD code = 1;
-    GetExitCodeProcess(waiting.process, &code);
-    CloseHandle(waiting.process);
-    PostMessageA(waiting.window, WM_START_CHANGED, code, 0);
-    return 0;
-}
+enum ElevatedOutcome : WPARAM { RUN_DONE = 0, RUN_DECLINED = 1, RUN_FAILED = 2 };
 
 // Starts this program again with administrator rights: Windows asks the user
 // (the UAC prompt). False when it could not start or the user said no.
-bool startElevatedCopy(const char* arguments, HANDLE* process)
+bool startElevatedCopy(const char* arguments, HWND owner, HANDLE* process)
 {
     char path[MAX_PATH + 1] = {};
     const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
     if (length == 0 || length >= MAX_PATH) return false;
     SHELLEXECUTEINFOA start = {};
     start.cbSize = sizeof start;
-    start.fMask = process ? SEE_MASK_NOCLOSEPROCESS : 0;
-    start.hwnd = app.mainWindow;
+    start.fMask = SEE_MASK_FLAG_DDEWAIT | (process ? SEE_MASK_NOCLOSEPROCESS : 0);
+    start.hwnd = owner;
     start.lpVerb = "runas";
     start.lpFile = path;
     start.lpParameters = arguments;
@@ -61,6 +59,35 @@ bool startElevatedCopy(const char* arguments, HANDLE* process)
     if (!ShellExecuteExA(&start)) return false;
     if (process) *process = start.hProcess;
     return !process || start.hProcess;
+}
+
+DWORD WINAPI runElevated(LPVOID)
+{
+    HANDLE process = nullptr;
+    WPARAM outcome = RUN_DONE;
+    if (!startElevatedCopy(run.arguments, run.window, run.restart ? nullptr : &process)) {
+        outcome = GetLastError() == ERROR_CANCELLED ? RUN_DECLINED : RUN_FAILED;
+    } else if (process) {
+        WaitForSingleObject(process, INFINITE);
+        DWORD code = 1;
+        if (!GetExitCodeProcess(process, &code) || code != 0) outcome = RUN_FAILED;
+        CloseHandle(process);
+    }
+    PostMessageA(run.window, WM_ELEVATED_DONE, outcome, 0);
+    return 0;
+}
+
+bool startElevatedRun(bool restart, const char* arguments)
+{
+    if (run.underWay) return false;
+    run.restart = restart;
+    lstrcpynA(run.arguments, arguments, sizeof run.arguments);
+    run.window = app.mainWindow;
+    HANDLE thread = CreateThread(nullptr, 0, runElevated, nullptr, 0, nullptr);
+    if (!thread) return false;
+    CloseHandle(thread);
+    run.underWay = true;
+    return true;
 }
 
 void reportFailedChange()
@@ -124,13 +151,13 @@ void showStartMode()
     const StartMode mode = currentStartMode();
     app.startWithWindows = mode == START_OFF ? 0 : 1;
     CheckMenuRadioItem(startMenu, 0, GetMenuItemCount(startMenu) - 1, static_cast<UINT>(mode), MF_BYPOSITION);
-    const UINT busy = MF_BYCOMMAND | (changeUnderWay ? MF_GRAYED : MF_ENABLED);
+    const UINT busy = MF_BYCOMMAND | (run.underWay ? MF_GRAYED : MF_ENABLED);
     for (UINT id : {IDM_START_OFF, IDM_START_WITH_WINDOWS, IDM_START_AS_ADMIN}) EnableMenuItem(startMenu, id, busy);
 }
 
 void chooseStartMode(StartMode mode)
 {
-    if (changeUnderWay) return;
+    if (run.underWay) return;
     if (mode == START_AS_ADMIN && !elevationOffered()) return;
     // Only the task needs administrator rights; the Run value is the user's own.
     const bool needsRights = mode == START_AS_ADMIN || startupTaskState() != TASK_ABSENT;
@@ -139,24 +166,21 @@ void chooseStartMode(StartMode mode)
         showStartMode();
         return;
     }
-    waiting.window = app.mainWindow;
-    if (!startElevatedCopy(MODE_ARGUMENTS[mode], &waiting.process)) {
-        if (GetLastError() != ERROR_CANCELLED) reportFailedChange();
-        return;
-    }
-    HANDLE thread = CreateThread(nullptr, 0, waitForChange, nullptr, 0, nullptr);
-    if (!thread) {
-        CloseHandle(waiting.process);
-        return;
-    }
-    CloseHandle(thread);
-    changeUnderWay = true;
+    if (!startElevatedRun(false, MODE_ARGUMENTS[mode])) reportFailedChange();
 }
 
-void onStartChanged(DWORD exitCode)
+void onElevatedDone(WPARAM outcome)
 {
-    changeUnderWay = false;
-    if (exitCode != 0) reportFailedChange();
+    run.underWay = false;
+    if (run.restart) {
+        run.restarted = outcome == RUN_DONE;
+        run.restartedAt = GetTickCount();
+        if (outcome == RUN_FAILED)
+            MessageBoxA(app.mainWindow, "Skiprail could not start again with administrator rights.", "Error",
+                        MB_OK | MB_ICONWARNING);
+        return;
+    }
+    if (outcome == RUN_FAILED) reportFailedChange();
     showStartMode();
 }
 
@@ -171,11 +195,13 @@ void startWithWindowsAfterSetup()
 
 void restartElevated(HWND window)
 {
+    // The copy started a moment ago is about to take over: no second one.
+    if (run.underWay || (run.restarted && GetTickCount() - run.restartedAt < 10000)) return;
     char arguments[48];
     _snprintf(arguments, sizeof arguments - 1, "/takeover %I64u",
               static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(window)));  // msvcrt's own
     arguments[sizeof arguments - 1] = '\0';
-    if (!startElevatedCopy(arguments, nullptr) && GetLastError() != ERROR_CANCELLED)
+    if (!startElevatedRun(true, arguments))
         MessageBoxA(window, "Skiprail could not start again with administrator rights.", "Error",
                     MB_OK | MB_ICONWARNING);
 }

@@ -31,9 +31,11 @@ void appendStartMenu(HMENU menu);
 void showStartMode();
 // A choice from the submenu: a change that writes or removes the task asks
 // for administrator rights (a copy of the program with `/startup`, behind a
-// UAC prompt); its end comes back as WM_START_CHANGED.
+// UAC prompt).
 void chooseStartMode(StartMode mode);
-void onStartChanged(DWORD exitCode);
+// WM_ELEVATED_DONE: a copy with administrator rights was started (and, for a
+// change of the start, has ended), or the user said no, or it failed.
+void onElevatedDone(WPARAM outcome);
 // The first setup confirmed with OK turns the start for the user on, unless
 // the task (set up by a script, say) starts the program already.
 void startWithWindowsAfterSetup();

@@ -26,7 +26,7 @@ from rig import Rig, _tcp_table, connections_to, wait_following, wait_linked, wa
 
 PORT = 447
 
-IDM_RESTART_ELEVATED = 12039
+IDM_START_WITH_WINDOWS, IDM_START_OFF, IDM_START_AS_ADMIN, IDM_RESTART_ELEVATED = 12036, 12037, 12038, 12039
 
 rig = None
 m = None
@@ -137,6 +137,17 @@ class StartTest(unittest.TestCase):
         self.assertEqual(len(boxes), 1)
         for form in ("/startup admin", "/startup user", "/startup off"):
             self.assertIn(form, boxes[0])
+        self.assertIsNone(self.task(s))
+
+        # The menu's choices do the same, here in the running copy itself (Wine
+        # runs it as administrator).
+        s.drive("menu %d" % IDM_START_AS_ADMIN)
+        wait_until(lambda: self.task(s), 10, "the task")
+        self.assertIsNone(s.drive.json("regget run Skiprail"))
+        s.drive("menu %d" % IDM_START_WITH_WINDOWS)
+        wait_until(lambda: self.task(s) is None and s.drive.json("regget run Skiprail"), 10, "the Run value alone")
+        s.drive("menu %d" % IDM_START_OFF)
+        wait_until(lambda: s.drive.json("regget run Skiprail") is None, 10, "neither")
         self.assertIsNone(self.task(s))
 
         # The running copies never noticed: the same connection, no second copy.
