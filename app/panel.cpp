@@ -229,8 +229,9 @@ void createTrayMenu()
     AppendMenuA(app.trayMenu, MF_STRING, IDM_TOGGLE, "Disable Skiprail");
     AppendMenuA(app.trayMenu, MF_STRING, IDM_ABOUT, "About Skiprail");
     AppendMenuA(app.trayMenu, MF_STRING, IDM_EXIT, "Exit");
+    // Which start is on is marked as the menu opens: asking the Task
+    // Scheduler can take a moment, which the start of the program need not wait for.
     appendStartMenu(app.trayMenu);
-    showStartMode();
     AppendMenuA(app.trayMenu, MF_STRING, IDM_LINK_KEY, "Link Key...");
 }
 
