@@ -53,7 +53,8 @@ void showBalloon(const char* program)
     note.uFlags = NIF_INFO;
     lstrcpyA(note.szInfo, "Windows keeps Skiprail out of ");
     lstrcpynA(note.szInfo + lstrlenA(note.szInfo), program, 96);
-    lstrcatA(note.szInfo, ", which runs as administrator. Choose Restart with administrator rights in Skiprail's menu.");
+    lstrcatA(note.szInfo,
+             ", which runs as administrator. Choose Restart with administrator rights in Skiprail's menu.");
     lstrcpyA(note.szInfoTitle, "Skiprail");
     note.dwInfoFlags = NIIF_WARNING;
     note.uTimeout = 15000;
