@@ -83,7 +83,7 @@ struct AppState {
     HICON smallIcon = nullptr, legacyTrayIcon = nullptr;
     NOTIFYICONDATAA trayIconData = {};
     HMENU trayMenu = nullptr;
-    int32_t startWithWindows = 0;  // the program is in the user's Run key
+    int32_t startWithWindows = 0;  // the program starts with Windows (the Run key or the task)
     HWND clientButton = nullptr, serverButton = nullptr, sendButton = nullptr, activateButton = nullptr;
     HWND statusLabel1 = nullptr, statusLabel2 = nullptr, statusLabel3 = nullptr;
     HWND statusLabel4 = nullptr, statusLabel5 = nullptr;

@@ -55,6 +55,7 @@ constexpr unsigned WM_LINK_PROVEN      = 8060;   // the partner proved the link 
 constexpr unsigned WM_LINK_REFUSED     = 8061;   // end socket wParam of connection lParam: the link key was not proven
 constexpr unsigned WM_LINK_KEY_NOTICE  = 8062;   // tell the user the partner did not prove the link key
 constexpr unsigned WM_HOST_FOUND       = 8063;   // the lookup of a partner's name with handle wParam ended
+constexpr unsigned WM_ELEVATED_DONE    = 8064;   // a copy run as administrator started or ended (wParam: how)
 constexpr unsigned WM_CONTROL_SOCKET   = 9013;   // socket event of the control connection
 constexpr unsigned WM_CLIPBOARD_SOCKET = 9018;   // socket event of the clipboard connection
 constexpr unsigned WM_TRAY_NOTIFY      = 12027;  // mouse event over the tray icon
@@ -91,7 +92,10 @@ constexpr int IDM_SETTINGS = 12028;
 constexpr int IDM_TOGGLE   = 12029;
 constexpr int IDM_EXIT     = 12030;
 constexpr int IDM_ABOUT    = 12034;
-constexpr int IDM_START_WITH_WINDOWS = 12036;
+constexpr int IDM_START_WITH_WINDOWS = 12036;  // for this user: the Run value
+constexpr int IDM_START_OFF = 12037;
+constexpr int IDM_START_AS_ADMIN = 12038;     // with administrator rights: the scheduled task
+constexpr int IDM_RESTART_ELEVATED = 12039;
 constexpr int IDM_LINK_KEY = 12035;
 
 // Socket event mask: FD_READ | FD_WRITE | FD_ACCEPT | FD_CONNECT | FD_CLOSE.

@@ -1,7 +1,9 @@
 #include "app/mainwindow.h"
 
+#include "app/elevation_word.h"
 #include "app/panel.h"
 #include "app/pictures.h"
+#include "app/startup.h"
 #include "clipboard/clipboard.h"
 #include "input/edge.h"
 #include "input/flow.h"
@@ -15,10 +17,9 @@
 #include "settings/settings_dialog.h"
 
 AppState app;
+const char MAIN_WINDOW_CLASS[] = "myWindowClass";
 
 namespace {
-
-const char CLASS_NAME[] = "myWindowClass";
 
 void warnMoveFailed()
 {
@@ -124,7 +125,9 @@ void onCreate(HWND window)
     loadSettings();
     removeReceivedFiles(true);  // files an earlier run received are pasted by now, or never will be
     SetTimer(window, TIMER_RECEIVED_FILES, 60 * 60 * 1000, nullptr);
+    takeOver();  // a copy restarted with administrator rights links once the old one is gone
     connectWithSettings();
+    watchForeground();
 }
 
 // WM_CLOSE: a close request takes everything down; WM_DESTROY follows.
@@ -139,6 +142,7 @@ void onClose(HWND window)
 // WM_DESTROY: removing the hooks and the icon a second time is harmless.
 void onDestroy()
 {
+    stopWatchingForeground();
     releaseHooks();
     deleteTrayIcon();
     PostQuitMessage(0);
@@ -205,6 +209,7 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_LINK_REFUSED:     onLinkRefused(window, static_cast<SOCKET>(wParam), lParam); return 0;
     case WM_LINK_KEY_NOTICE:  showLinkKeyNotice(window); return 0;
     case WM_HOST_FOUND:       onHostFound(reinterpret_cast<HANDLE>(wParam), lParam); return 0;
+    case WM_ELEVATED_DONE:    onElevatedDone(wParam); return 0;
     case WM_SET_CURSOR:       placePointer(window, static_cast<int32_t>(wParam), static_cast<int32_t>(lParam)); return 0;
     case WM_CONTROL_SOCKET:   onControlSocketEvent(window, static_cast<SOCKET>(wParam), lParam); return 0;
     case WM_CLIPBOARD_SOCKET: onClipboardSocketEvent(window, static_cast<SOCKET>(wParam), lParam); return 0;
@@ -233,14 +238,14 @@ HWND startMainWindow(HINSTANCE instance, int showCommand)
     windowClass.hIcon = mainIcon;
     windowClass.hCursor = LoadCursor(nullptr, IDC_ARROW);
     windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_MENU + 1);
-    windowClass.lpszClassName = CLASS_NAME;
+    windowClass.lpszClassName = MAIN_WINDOW_CLASS;
     windowClass.hIconSm = app.smallIcon;
     if (!RegisterClassExA(&windowClass)) {
         MessageBoxA(nullptr, "Window Registration Failed!", "Error!", MB_OK | MB_ICONWARNING);
         return nullptr;
     }
 
-    HWND window = CreateWindowExA(WS_EX_LAYERED | WS_EX_WINDOWEDGE | WS_EX_TOOLWINDOW, CLASS_NAME,
+    HWND window = CreateWindowExA(WS_EX_LAYERED | WS_EX_WINDOWEDGE | WS_EX_TOOLWINDOW, MAIN_WINDOW_CLASS,
                                   "Skiprail v1.0", WS_CAPTION | WS_SYSMENU, 40, 40, app.mainWidth,
                                   app.mainHeight, nullptr, nullptr, instance, nullptr);
     if (!window) {

@@ -8,6 +8,9 @@
 // Returns the window, or null after the failure box (the program then ends).
 HWND startMainWindow(HINSTANCE instance, int showCommand);
 
+// The main window's class: a copy that takes over finds the running one's by it.
+extern const char MAIN_WINDOW_CLASS[];
+
 // Runs the message loop until the quit message; returns the exit code.
 int runMessageLoop();
 

@@ -4,11 +4,11 @@
 #include <cstring>
 
 #include "app/pictures.h"
+#include "app/startup.h"
 #include "input/edge.h"
 #include "input/hooks.h"
 #include "link/connections.h"
 #include "link/link.h"
-#include "settings/autostart.h"
 #include "settings/link_key_dialog.h"
 #include "settings/port_text.h"
 #include "settings/settings_dialog.h"
@@ -229,33 +229,10 @@ void createTrayMenu()
     AppendMenuA(app.trayMenu, MF_STRING, IDM_TOGGLE, "Disable Skiprail");
     AppendMenuA(app.trayMenu, MF_STRING, IDM_ABOUT, "About Skiprail");
     AppendMenuA(app.trayMenu, MF_STRING, IDM_EXIT, "Exit");
-    app.startWithWindows = startsWithWindows() ? 1 : 0;
-    AppendMenuA(app.trayMenu, MF_STRING | (app.startWithWindows ? MF_CHECKED : MF_UNCHECKED), IDM_START_WITH_WINDOWS,
-                "Start with Windows");
+    // Which start is on is marked as the menu opens: asking the Task
+    // Scheduler can take a moment, which the start of the program need not wait for.
+    appendStartMenu(app.trayMenu);
     AppendMenuA(app.trayMenu, MF_STRING, IDM_LINK_KEY, "Link Key...");
-}
-
-namespace {
-
-// The check mark says what the Run key holds, which the user may also have
-// changed elsewhere since.
-void showStartWithWindows()
-{
-    app.startWithWindows = startsWithWindows() ? 1 : 0;
-    CheckMenuItem(app.trayMenu, IDM_START_WITH_WINDOWS,
-                  MF_BYCOMMAND | (app.startWithWindows ? MF_CHECKED : MF_UNCHECKED));
-}
-
-}  // namespace
-
-void turnStartWithWindows(bool on)
-{
-    if (!setStartWithWindows(on))
-        MessageBoxA(app.mainWindow,
-                    on ? "Skiprail could not be added to the programs that start with Windows."
-                       : "Skiprail could not be removed from the programs that start with Windows.",
-                    "Error", MB_OK | MB_ICONWARNING);
-    showStartWithWindows();
 }
 
 // WM_TRAY_NOTIFY: a right button press on the icon opens the menu at the
@@ -269,7 +246,7 @@ void onTrayNotify(HWND window, LPARAM lParam)
     // foreground window; the empty message afterwards lets it open again at
     // the next click instead of closing at once.
     SetForegroundWindow(window);
-    showStartWithWindows();
+    showStartMode();
     TrackPopupMenuEx(app.trayMenu, 0, cursor.x, cursor.y, window, nullptr);
     PostMessageA(window, WM_NULL, 0, 0);
 }
@@ -295,7 +272,10 @@ void onCommand(HWND window, int id)
     case IDM_SETTINGS: runSettingsDialog(); break;
     case IDM_TOGGLE:   toggleInput(window); break;
     case IDM_ABOUT:    showAboutDialog(); break;
-    case IDM_START_WITH_WINDOWS: turnStartWithWindows(app.startWithWindows == 0); break;
+    case IDM_START_OFF:          chooseStartMode(START_OFF); break;
+    case IDM_START_WITH_WINDOWS: chooseStartMode(START_FOR_USER); break;
+    case IDM_START_AS_ADMIN:     chooseStartMode(START_AS_ADMIN); break;
+    case IDM_RESTART_ELEVATED:   restartElevated(window); break;
     case IDM_LINK_KEY: runLinkKeyDialog(); break;
     case IDM_EXIT:
         dropToLocal(window);  // the user's pointer and keys first, if the Slave had them

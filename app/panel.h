@@ -11,9 +11,6 @@ void createTrayMenu();
 // With several Slaves, the tray icon's tip and the panel's fourth label say
 // which are linked now; with one, both stay as they are.
 void showDeskState();
-// "Start with Windows": puts the program in the user's Run key or takes it
-// out, with a box if that fails, and sets the item's check mark.
-void turnStartWithWindows(bool on);
 
 void onTrayNotify(HWND window, LPARAM lParam);
 // The shell's "TaskbarCreated" message, broadcast when the taskbar (re)starts.

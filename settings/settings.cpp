@@ -6,6 +6,7 @@
 
 #include "app/appstate.h"
 #include "app/panel.h"
+#include "app/startup.h"
 #include "input/hooks.h"
 #include "link/link.h"
 #include "settings/link_key_dialog.h"
@@ -29,8 +30,17 @@ HKEY writeHive()
     return userHive ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
 }
 
+bool valuePresentIn(HKEY hive, const char* keyPath, const char* name);
+
+// Settings the user saved while the machine-wide key was closed to them stay
+// theirs when the program runs as administrator (restarted so, or started by
+// the task at logon): it reads and writes them where they are.
 void chooseHive()
 {
+    if (valuePresentIn(HKEY_CURRENT_USER, SETTINGS_KEY, "SRMaster")) {
+        userHive = true;
+        return;
+    }
     HKEY key = nullptr;
     DWORD disposition = 0;
     userHive = RegCreateKeyExA(HKEY_LOCAL_MACHINE, SETTINGS_KEY, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE,
@@ -309,5 +319,5 @@ void loadSettings()
     // loads them again.
     // A first setup confirmed with OK also starts the program with Windows
     // from then on, once: the user may turn that off in the tray menu.
-    if (wroteDefault && runSettingsDialog()) turnStartWithWindows(true);
+    if (wroteDefault && runSettingsDialog()) startWithWindowsAfterSetup();
 }

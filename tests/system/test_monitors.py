@@ -18,6 +18,7 @@ import peer as P  # noqa: E402
 from rig import Rig, connections_to, free_port_pair, listening, scaled, wait_stepping, wait_until  # noqa: E402
 
 IDM_START_WITH_WINDOWS = 12036
+IDM_START_OFF = 12037
 
 rig = None
 d = None  # 1280x1024 + 1024x768
@@ -204,7 +205,7 @@ class StartWithWindows(MonitorTest):
         r.press_settings_ok()
         wait_until(lambda: r.drive.json("regget run Skiprail") == quoted, 5, "the program in the Run key")
         # The user turns it off, and it stays off across a restart.
-        r.drive("menu %d" % IDM_START_WITH_WINDOWS)
+        r.drive("menu %d" % IDM_START_OFF)
         wait_until(lambda: r.drive("regget run Skiprail") == "null", 5, "the Run value gone")
         r.restart()
         time.sleep(1.0)

@@ -452,7 +452,12 @@ TEST_F(SettingsTest, WhereTheMachineKeyCannotBeWrittenTheSettingsLiveWithTheUser
     EXPECT_STREQ(app.partnerHost, "user-pc");
     EXPECT_EQ(app.port, 6000);
 
+    // Run as administrator, the program may write the machine-wide key: the
+    // user's settings are still the ones it reads, and nothing goes there.
     setMachineKeyAccess(OPEN_TO_ALL);
+    loadWithoutDialog();
+    EXPECT_STREQ(app.partnerHost, "user-pc");
+    EXPECT_EQ(app.port, 6000);
     EXPECT_EQ(stored(HKEY_LOCAL_MACHINE), machine);
 }
 

@@ -1,0 +1,50 @@
+// How the program starts with Windows: not at all, through the user's Run
+// key, or as a scheduled task with administrator rights; chosen in the tray
+// menu or on the command line. And the restart with administrator rights,
+// where a new copy takes over from the running one.
+#pragma once
+
+#include "app/appstate.h"
+#include "app/start_rules.h"
+
+enum StartMode { START_OFF = 0, START_FOR_USER = 1, START_AS_ADMIN = 2 };
+
+// The start that is on for this very program: the task while it is there,
+// else the Run value.
+StartMode currentStartMode();
+
+// `/startup admin|user|off` (or a bad argument, answered with a box): sets
+// the start in this process and returns the exit code, 0 on success.
+int runStartCommand(StartCommand command);
+
+// Whether this program runs with administrator rights (a full token since
+// Windows Vista; never before).
+bool runsElevated();
+// Whether the choices that need administrator rights are offered: Windows
+// Vista or later.
+bool elevationOffered();
+
+// The tray menu's "Start with Windows" submenu, and "Restart with
+// administrator rights" where it is offered.
+void appendStartMenu(HMENU menu);
+// Marks the start that is on now, which the user may have changed elsewhere.
+void showStartMode();
+// A choice from the submenu: a change that writes or removes the task asks
+// for administrator rights (a copy of the program with `/startup`, behind a
+// UAC prompt).
+void chooseStartMode(StartMode mode);
+// WM_ELEVATED_DONE: a copy with administrator rights was started (and, for a
+// change of the start, has ended), or the user said no, or it failed.
+void onElevatedDone(WPARAM outcome);
+// The first setup confirmed with OK turns the start for the user on, unless
+// the task (set up by a script, say) starts the program already.
+void startWithWindowsAfterSetup();
+
+// "Restart with administrator rights": a copy with administrator rights
+// starts, told to take over from this one.
+void restartElevated(HWND window);
+// `/takeover WINDOW`: noted at start, done by takeOver() in the new copy
+// before it links. The copy of that main window is asked to close and waited
+// for, so its ports are free.
+void noteTakeOver(uint64_t window);
+void takeOver();
