@@ -76,8 +76,8 @@ void lookAt(HWND window)
     CloseHandle(process);
     scene.selfElevated = runsElevated();
     scene.master = app.mode == MODE_MASTER;
-    // The Slave's Master can drive it at any moment while they are linked.
-    scene.slaveDriven = app.mode == MODE_SLAVE && links[0].controlLinked;
+    // The Slave's Master drives it from its entry until it leaves.
+    scene.slaveDriven = app.mode == MODE_SLAVE && links[0].controlLinked && links[0].partnerDriving;
     scene.program = name;
     if (shouldTellElevated(scene, told)) showBalloon(name[0] ? name : "a program");
 }
@@ -97,6 +97,11 @@ void watchForeground()
     foregroundHook = SetWinEventHook(EVENT_SYSTEM_FOREGROUND, EVENT_SYSTEM_FOREGROUND, nullptr, onForeground, 0, 0,
                                      WINEVENT_OUTOFCONTEXT | WINEVENT_SKIPOWNPROCESS);
     lookAt(GetForegroundWindow());
+}
+
+void lookAtForeground()
+{
+    if (foregroundHook) lookAt(GetForegroundWindow());
 }
 
 void stopWatchingForeground()

@@ -10,3 +10,5 @@
 // on this thread), and looks at the one in front now.
 void watchForeground();
 void stopWatchingForeground();
+// The Master has just entered this Slave: the window in front matters now.
+void lookAtForeground();

@@ -171,6 +171,9 @@ void dispatchPacket(HWND window, Link& link, const InputPacket& packet, bool sup
     case PKT_ENTER:
         injectAbsoluteMove(link, packet.x, packet.y);  // not gated
         answerReady(window, link);
+        link.partnerDriving = true;
+        // A program run as administrator in front would keep the replay out: the tray may say so.
+        PostMessageA(window, WM_MASTER_ENTERED, 0, 0);
         break;
     case PKT_INPUT:
         if (!superseded) replayInput(link, packet);
@@ -200,6 +203,7 @@ void dispatchPacket(HWND window, Link& link, const InputPacket& packet, bool sup
         // Control goes back to the Master: nothing the replay pressed may stay
         // down here, since its release will happen on the Master.
         releaseInjectedInput();
+        link.partnerDriving = false;
         pushClipboard(app.mainWindow, link);
         break;
     case PKT_CLIPBOARD_CAPS:

@@ -412,6 +412,7 @@ void startLinkWatch(HWND window, const Link& link)
 void controlLinkLost(HWND window, Link& link, SOCKET socket)
 {
     link.controlLinked = false;
+    link.partnerDriving = false;
     link.peerReady = 0;
     if (isMaster()) {
         app.masterLinked = anyLinked() ? 1 : 0;

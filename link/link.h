@@ -66,6 +66,7 @@ struct Link {
     EventBacklog keyBacklog, buttonBacklog;
     int32_t pendingWheel = 0;
     int32_t partnerInput = 0;   // what the partner announced it takes of input (INPUT_CAN_ bits)
+    bool partnerDriving = false;  // on a Slave: the Master has entered and not left
 
     // The control connection's reader, and what was last sent.
     PacketInbox inbox;
