@@ -4,7 +4,8 @@
 #      short run of each fuzzer;
 #   2. the Windows tests under Wine on Xvfb displays, for the 64-bit and the
 #      32-bit build, and the release's imports and zipped size;
-#   3. the two-PC system tests (64-bit build), and the 32-bit pair linked on
+#   3. the two-PC system tests (64-bit build, beside the previous release's
+#      program for a pair across releases), and the 32-bit pair linked on
 #      the rig once.
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -118,6 +119,21 @@ for arch in x86_64 i686; do
 done
 
 check_zip
+
+# The previous release's program and hook library (64-bit), for the system
+# test of a pair across releases: built once from its commit, in a folder of
+# its own.
+PREVIOUS_RELEASE=10c87ca
+export SKIPRAIL_PREVIOUS_BUILD="$BUILD/previous-$PREVIOUS_RELEASE"
+if [ ! -f "$SKIPRAIL_PREVIOUS_BUILD/skiprail.exe" ] || [ ! -f "$SKIPRAIL_PREVIOUS_BUILD/hook/srhook.dll" ]; then
+    echo "== the previous release ($PREVIOUS_RELEASE), x86_64"
+    rm -rf "$SKIPRAIL_PREVIOUS_BUILD" "$SKIPRAIL_PREVIOUS_BUILD.src" && mkdir -p "$SKIPRAIL_PREVIOUS_BUILD.src" &&
+        git archive "$PREVIOUS_RELEASE" | tar -x -C "$SKIPRAIL_PREVIOUS_BUILD.src" &&
+        cmake -S "$SKIPRAIL_PREVIOUS_BUILD.src" -B "$SKIPRAIL_PREVIOUS_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+            -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" >/dev/null &&
+        ninja -C "$SKIPRAIL_PREVIOUS_BUILD" skiprail srhook >/dev/null ||
+        { failed=$((failed + 1)); failures+=("previous release build"); }
+fi
 
 echo "== System tests: two PCs under Wine"
 SYSTEM_LOG="$BUILD/system_tests.log"

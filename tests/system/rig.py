@@ -25,6 +25,7 @@ import shutil
 import signal
 import socket
 import subprocess
+import sys
 import tempfile
 import threading
 import time
@@ -260,6 +261,49 @@ class Drive:
                 pass
 
 
+class Relay:
+    """The slow link of Rig.relay(): a relay.py process in the hub."""
+
+    MASTER_SIDE, SLAVE_SIDE = "192.0.2.250", "192.0.2.251"
+
+    def __init__(self, rig, target, port, hold_ms):
+        self.master_side, self.slave_side = self.MASTER_SIDE, self.SLAVE_SIDE
+        script = os.path.join(os.path.dirname(os.path.abspath(__file__)), "relay.py")
+        self.process = subprocess.Popen(
+            ["ip", "netns", "exec", rig.hub, sys.executable, script, "serve", self.MASTER_SIDE, self.SLAVE_SIDE,
+             target, str(hold_ms), str(port), str(port), str(port + 1)],
+            stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True, bufsize=1)
+        if self("") != "ready":
+            raise RigError("the relay did not start")
+
+    def __call__(self, command, timeout=10):
+        if command:
+            self.process.stdin.write(command + "\n")
+            self.process.stdin.flush()
+        line = []
+        reader = threading.Thread(target=lambda: line.append(self.process.stdout.readline()), daemon=True)
+        reader.start()
+        reader.join(timeout)
+        return line[0].strip() if line else None
+
+    def stats(self):
+        """{"most": packets in flight at most at once, "asked": packets that
+        ask for an answer, "answered": READYs}, since the last reset()."""
+        return json.loads(self("stats"))
+
+    def reset(self):
+        self("reset")
+
+    def close(self):
+        if self.process.poll() is None:
+            self.process.stdin.close()
+            try:
+                self.process.wait(5)
+            except subprocess.TimeoutExpired:
+                _kill_pid(self.process.pid)
+                self.process.wait(5)
+
+
 class PC:
     """One PC: a prefix, a display, a folder with the program, its processes."""
 
@@ -304,10 +348,12 @@ class PC:
         subprocess.run(self.cmd(["ip", "link", "set", self.link, "up" if plugged else "down"]), check=True,
                        timeout=20)
 
-    def copy_program(self):
-        """The program and its hook library side by side, as they ship."""
-        shutil.copy2(self.rig.program, self.folder)
-        shutil.copy2(self.rig.hook_library, self.folder)
+    def copy_program(self, build_dir=None):
+        """The program and its hook library side by side, as they ship: the
+        rig's, or those of another build folder (an earlier release)."""
+        shutil.copy2(os.path.join(build_dir, "skiprail.exe") if build_dir else self.rig.program, self.folder)
+        shutil.copy2(os.path.join(build_dir, "hook", "srhook.dll") if build_dir else self.rig.hook_library,
+                     self.folder)
 
     def boot(self):
         """Makes the prefix (about 13 s) and starts the PC's srdrive."""
@@ -579,26 +625,38 @@ class Rig:
         raise RigError("no free X display for Xephyr")
 
     def _make_network(self, pcs):
-        """Each PC a namespace with an address of its own, all joined to the
-        first PC by veth pairs."""
+        """Each PC a namespace with an address of its own, all joined by veth
+        pairs to a bridge in a hub namespace of their own."""
         tag = "sr%d" % os.getpid()
-        for i, pc in enumerate(pcs):
-            pc.netns = "%s%s" % (tag, pc.name)
-            subprocess.run(["ip", "netns", "add", pc.netns], check=True, timeout=20)
-            self._namespaces.append(pc.netns)
-            subprocess.run(pc.cmd(["ip", "link", "set", "lo", "up"]), check=True, timeout=20)
-            pc.address = "192.0.2.%d" % (i + 1)
-        hub = pcs[0]
-        for i, pc in enumerate(pcs[1:], 1):
-            near, far = "%s%d" % (hub.netns[-6:], i), "%s%d" % (pc.netns[-6:], i)
-            subprocess.run(["ip", "link", "add", near, "netns", hub.netns, "type", "veth", "peer", "name", far,
+        self.hub = tag + "hub"
+        for netns in [self.hub] + [tag + pc.name for pc in pcs]:
+            subprocess.run(["ip", "netns", "add", netns], check=True, timeout=20)
+            self._namespaces.append(netns)
+            subprocess.run(["ip", "netns", "exec", netns, "ip", "link", "set", "lo", "up"], check=True, timeout=20)
+        hub = ["ip", "netns", "exec", self.hub]
+        subprocess.run(hub + ["ip", "link", "add", "br0", "type", "bridge"], check=True, timeout=20)
+        subprocess.run(hub + ["ip", "link", "set", "br0", "up"], check=True, timeout=20)
+        for i, pc in enumerate(pcs, 1):
+            pc.netns, pc.address, pc.link = tag + pc.name, "192.0.2.%d" % i, "eth%d" % i
+            near = "port%d" % i
+            subprocess.run(["ip", "link", "add", near, "netns", self.hub, "type", "veth", "peer", "name", pc.link,
                             "netns", pc.netns], check=True, timeout=20)
-            for who, link in ((hub, near), (pc, far)):
-                subprocess.run(who.cmd(["ip", "addr", "add", who.address + "/24", "dev", link]), check=True,
-                               timeout=20)
-                subprocess.run(who.cmd(["ip", "link", "set", link, "up"]), check=True, timeout=20)
-            pc.link = far
-            hub.link = near
+            subprocess.run(hub + ["ip", "link", "set", near, "master", "br0", "up"], check=True, timeout=20)
+            subprocess.run(pc.cmd(["ip", "addr", "add", pc.address + "/24", "dev", pc.link]), check=True, timeout=20)
+            subprocess.run(pc.cmd(["ip", "link", "set", pc.link, "up"]), check=True, timeout=20)
+
+    def relay(self, master, slave, port, hold_ms=2.0):
+        """A slow link (tests/system/relay.py) in the hub of a networked rig
+        between master and slave on `port` and the next one up: the Master
+        names relay.master_side as its partner, the Slave relay.slave_side."""
+        if not getattr(self, "relay_addresses", False):
+            for address in (Relay.MASTER_SIDE, Relay.SLAVE_SIDE):
+                subprocess.run(["ip", "netns", "exec", self.hub, "ip", "addr", "add", address + "/24", "dev", "br0"],
+                               check=True, timeout=20)
+            self.relay_addresses = True
+        relay = Relay(self, slave.address, port, hold_ms)
+        self.extra_processes.append(relay.process)
+        return relay
 
     def add_pcs(self, *specs):
         """Makes PCs from (name, "WxH") pairs, booting their prefixes side by side."""

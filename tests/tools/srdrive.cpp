@@ -14,6 +14,7 @@
 //   key VK down|up [SCAN [e]]  one key event (VK and SCAN decimal or 0xHEX),
 //                         with that scan code and, given e, extended  [ok]
 //   type TEXT             key downs and ups for each character  [ok]
+//   type-every US TEXT    the same, one character every US microseconds  [ok]
 //   click left|right      button down and up  [ok]
 //   button left|right down|up  [ok]
 //   wheel DELTA [TIMES]   TIMES wheel turns of DELTA, back to back  [ok]
@@ -236,9 +237,21 @@ void moveRelative(long dx, long dy)
     }
 }
 
-bool typeText(const std::string& text)
+// Each character's keys, one character every `everyUs` (0: back to back).
+bool typeText(const std::string& text, long everyUs = 0)
 {
+    LARGE_INTEGER frequency, start, now;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&start);
+    long long due = 0;
     for (unsigned char c : text) {
+        for (;;) {
+            QueryPerformanceCounter(&now);
+            const long long waited = (now.QuadPart - start.QuadPart) * 1000000 / frequency.QuadPart;
+            if (waited >= due) break;
+            if (due - waited > 2000) Sleep(1); else SwitchToThread();
+        }
+        due += everyUs;
         const SHORT scan = VkKeyScanA(static_cast<char>(c));
         if (scan == -1) return false;
         const WORD vk = LOBYTE(scan);
@@ -1010,6 +1023,12 @@ std::string run(const std::string& line, bool* quit)
         return "ok";
     }
     if (command == "type") return typeText(restOf(line, command)) ? "ok" : "err no key for a character";
+    if (command == "type-every") {
+        long everyUs = 0;
+        std::string text;
+        if (!(in >> everyUs) || !std::getline(in >> std::ws, text)) return "err usage: type-every US TEXT";
+        return typeText(text, everyUs) ? "ok" : "err no key for a character";
+    }
     if (command == "click") {
         std::string button;
         in >> button;
