@@ -5,6 +5,10 @@ as a ratio. Runs on the two-PC rig (tests/system/rig.py): a Master at
 
     python3 bench/bench.py --build BUILD/windows [--only NAMES] [--results FILE]
 
+The "slowlink" section runs on a second rig whose PCs are hosts of their own,
+joined through a relay that holds every chunk 2 ms each way
+(tests/system/relay.py): both programs, then the floor programs, through it.
+
 bench/srbench.exe plays the partner, injects and records inside a PC's
 prefix; bench/floor.exe is the floor. Prints each figure as it is measured
 and writes the table to the results file (Markdown).
@@ -32,10 +36,13 @@ from rig import (Rig, free_port_pair, screen_of, wait_following, wait_linked, wa
 
 NOTES_HEADING = "## Notes"
 SECTIONS = ["slave", "master", "flood", "crossing", "e2e", "pointer", "idle", "clipboard", "files", "linkkey", "desk",
-            "hotkeys"]
+            "hotkeys", "slowlink"]
 # The link key the "linkkey" section gives both sides.
 LINK_KEY = "K7QF-2MXD-9PZR-4TWA-3HNB-6YCE"
 PACKET_SIZE = 56
+# The "slowlink" section's relay (tests/system/relay.py) and how long it holds each chunk, each way.
+RELAY = os.path.join(HERE, "..", "tests", "system", "relay.py")
+SLOW_HOLD_MS = 2.0
 # The "desk" section's Slaves: the side of the Master each stands on, and the
 # settings' number for it (ScreenPosN); every one next to the Master.
 DESK = (("right", 1), ("left", 0), ("above", 2))
@@ -107,9 +114,12 @@ class Bench:
         self.tools = os.path.join(self.build, "bench")
         self.sections = sections
         self.figures = []
-        self.rig = Rig(self.build)
-        print("Starting two PCs (making the Wine prefixes takes a while)...", flush=True)
-        self.master, self.slave = self.rig.add_pcs(("master", "1280x1024"), ("slave", "1024x768"))
+        self.rigs = []
+        if any(name != "slowlink" for name in sections):
+            self.rig = Rig(self.build)
+            self.rigs.append(self.rig)
+            print("Starting two PCs (making the Wine prefixes takes a while)...", flush=True)
+            self.master, self.slave = self.rig.add_pcs(("master", "1280x1024"), ("slave", "1024x768"))
         self.floors = {}
 
     # ---- processes in a PC's prefix
@@ -118,7 +128,7 @@ class Bench:
         """A tool in pc's prefix; with key, srbench speaks the protected link."""
         path = os.path.join(self.tools, exe)
         env = dict(pc.env, SRBENCH_LINK_KEY=key) if key else pc.env
-        return subprocess.Popen([wine_loader(path), path] + [str(a) for a in args],
+        return subprocess.Popen(pc.cmd([wine_loader(path), path] + [str(a) for a in args]),
                                 cwd=self.tools, env=env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                                 stderr=subprocess.DEVNULL, text=True, start_new_session=True)
 
@@ -164,7 +174,8 @@ class Bench:
             except Exception as error:  # a slow driver costs the boxes, not the run
                 print("   (%s: %s)" % (pc.name, error), flush=True)
         # A program or floor ended while it confined the pointer leaves it so.
-        subprocess.run(["wine", os.path.join(self.tools, "srbench.exe"), "unclip"], env=self.master.env,
+        subprocess.run(self.master.cmd(["wine", os.path.join(self.tools, "srbench.exe"), "unclip"]),
+                       env=self.master.env,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
 
     def start_program(self, pc, master, port, partner="127.0.0.1", key=None):
@@ -330,17 +341,20 @@ class Bench:
             raise RuntimeError("the recorder could not take the focus")
         phases = []
         for n, pace in ((paced, pace_us), (burst, 0)):
-            typist = self.spawn(self.master, "srbench.exe", "type", n, pace)
-            phases.append(self.result(typist, timeout=240)["down_us"])
-            time.sleep(1.0)
+            if n:
+                typist = self.spawn(self.master, "srbench.exe", "type", n, pace)
+                phases.append(self.result(typist, timeout=240)["down_us"])
+                time.sleep(1.0)
+            else:
+                phases.append([])
         keys = self.result(recorder, timeout=300)["keys"]
         if os.environ.get("BENCH_DUMP"):
             with open(os.environ["BENCH_DUMP"], "a") as dump:
                 json.dump({"phases": phases, "keys": keys}, dump)
                 dump.write("\n")
         # Each phase's keys by when they arrived; matched in order against what was typed.
-        burst_start = phases[1][0]
-        result = {"latency": [], "rate": 0, "lost": 0, "doubled": 0}
+        burst_start = phases[1][0] if phases[1] else float("inf")
+        result = {"latency": [], "rate": 0, "lost": 0, "doubled": 0, "burst_s": float("nan")}
         for phase, typed in enumerate(phases):
             downs = [(vk, t) for vk, up, t in keys if not up and (t >= burst_start) == (phase == 1)]
             expected = [ord("A") + i % 26 for i in range(len(typed))]
@@ -353,7 +367,8 @@ class Bench:
                     for k in range(block.size):
                         result["latency"].append(downs[block.b + k][1] - typed[block.a + k])
             elif downs:
-                result["rate"] = matched / ((downs[-1][1] - burst_start) / 1e6)
+                result["burst_s"] = (downs[-1][1] - burst_start) / 1e6
+                result["rate"] = matched / result["burst_s"]
         return result
 
     def type_to_floor(self, master_mode, paced, burst):
@@ -923,6 +938,92 @@ class Bench:
         self.latency("hotkeys", "Hotkeys on: injected key until its packet is in", on, off, "within noise",
                      note="floor column: every hotkey off")
 
+    # ---- a slow link: both PCs hosts of their own, through a relay that holds every chunk
+
+    def slow_pcs(self):
+        """The networked rig's Master and Slave, made at first use."""
+        if not hasattr(self, "slow_rig"):
+            print("   (making two PCs on hosts of their own)", flush=True)
+            self.slow_rig = Rig(self.build, network=True)
+            self.rigs.append(self.slow_rig)
+            self.slow_master, self.slow_slave = self.slow_rig.add_pcs(("master", "1280x1024"), ("slave", "1024x768"))
+        return self.slow_master, self.slow_slave
+
+    def slow_typing(self, taps, burst, typist):
+        """A tap every 5 ms, a burst, a typist's tap every 30 ms, each to a recorder of its own."""
+        return (self.type_and_record(taps, 0, 5000), self.type_and_record(0, burst),
+                self.type_and_record(typist, 0, 30000))
+
+    def section_slowlink(self, taps=300, burst=1000, typist=100, seconds=10):
+        loopback = getattr(self, "master", None), getattr(self, "slave", None)
+        self.master, self.slave = self.slow_pcs()
+        rig, relay = self.slow_rig, None
+        try:
+            port = free_port_pair()
+            relay = rig.relay(self.master, self.slave, port, SLOW_HOLD_MS)
+            echo = subprocess.Popen(self.slave.cmd([sys.executable, RELAY, "echo", str(port)]), stdout=subprocess.PIPE,
+                                    text=True)
+            rig.extra_processes.append(echo)
+            echo.stdout.readline()
+            pinged = subprocess.run(self.master.cmd([sys.executable, RELAY, "ping", relay.master_side, str(port),
+                                                     "500"]), capture_output=True, text=True, timeout=60)
+            self.end(echo)
+            rtt = json.loads(pinged.stdout)["us"]
+            one_way = statistics.median(rtt) / 2000
+            self.latency("slowlink", "Slow link: 56-byte echo round trip through the relay", rtt,
+                         note="each chunk held %.1f ms each way" % SLOW_HOLD_MS)
+            # The two programs through it.
+            self.start_program(self.slave, False, port, partner=relay.slave_side)
+            self.start_program(self.master, True, port, partner=relay.master_side)
+            wait_linked(self.master, self.slave, timeout=60)
+            wait_following(self.master, self.slave, self.master.move(300, 200))
+            relay.reset()
+            ours = self.slow_typing(taps, burst, typist)
+            flight = relay.stats()["most"]
+            lags = self.pointer_lags(*self.move_and_log(seconds))
+            self.end_programs()
+            relay.close()
+            # The floor programs through a relay of their own: a bare hook that
+            # sends each key as it comes, a bare replayer.
+            port = free_port_pair()
+            relay = rig.relay(self.master, self.slave, port, SLOW_HOLD_MS)
+            floor_slave = self.spawn(self.slave, "floor.exe", "slave", port, "listen")
+            time.sleep(2)
+            floor_master = self.spawn(self.master, "floor.exe", "master", port, relay.master_side)
+            time.sleep(2)
+            try:
+                floor = self.slow_typing(taps, burst, typist)
+            finally:
+                self.end(floor_master)
+                self.end(floor_slave)
+        finally:
+            if relay:
+                relay.close()
+            self.end_programs()
+            self.master, self.slave = loopback
+
+        def keyed(what, ours, floor, target=None, limit=None):
+            value, p99 = statistics.median(ours["latency"]) / 1000, percentile(ours["latency"], 99) / 1000
+            floor_value, floor_p99 = (statistics.median(floor["latency"]) / 1000,
+                                      percentile(floor["latency"], 99) / 1000)
+            met = value <= limit * floor_value and p99 <= 2 * floor_p99 if limit else None
+            self.add(Figure("slowlink", what, "ms", value, p99, floor_value, floor_p99, target, met,
+                            "lost %d, doubled %d (floor: %d, %d)" % (ours["lost"], ours["doubled"], floor["lost"],
+                                                                   floor["doubled"])))
+
+        keyed("Slow link: a tap every 5 ms, key typed until it arrives", ours[0], floor[0], "<= 1.2x, p99 <= 2x", 1.2)
+        whole = ours[1]["lost"] + ours[1]["doubled"] == 0
+        self.add(Figure("slowlink", "Slow link: %s taps at once, until the last arrives" % format(burst, ","), "s",
+                        ours[1]["burst_s"], None, floor[1]["burst_s"], None, "<= 1.5x, all, in order",
+                        whole and ours[1]["burst_s"] <= 1.5 * floor[1]["burst_s"],
+                        "lost %d, doubled %d (floor: %d, %d); packets in flight at most, all typing: %d"
+                        % (ours[1]["lost"], ours[1]["doubled"], floor[1]["lost"], floor[1]["doubled"], flight)))
+        keyed("Slow link: a typist, a tap every 30 ms, key typed until it arrives", ours[2], floor[2])
+        self.add(Figure("slowlink", "Slow link: pointer lag at 1,000 moves/s", "ms", statistics.median(lags) / 1000,
+                        percentile(lags, 99) / 1000, one_way, None, "<= one way + 1 ms",
+                        statistics.median(lags) / 1000 <= one_way + 1,
+                        "floor column: one way, half the echo's round trip; %d positions" % len(lags)))
+
     # ---- running
 
     def run(self, runs=3):
@@ -990,7 +1091,8 @@ class Bench:
             out.write("\n".join(lines) + "\n" + notes)
 
     def close(self):
-        self.rig.close()
+        for rig in self.rigs:
+            rig.close()
 
 
 def main():

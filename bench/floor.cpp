@@ -11,11 +11,14 @@
 //   floor echo PORT            the same without the SendInput: a ping-pong
 //   floor master PORT [HOST]   low-level mouse and keyboard hooks that send 56
 //                              bytes per event from the hook, nothing else
-//   floor master-posted PORT   the same from hooks on a thread of their own
+//                              (every mode with a HOST connects there, else
+//                              to 127.0.0.1)
+//   floor master-posted PORT [HOST]
+//                              the same from hooks on a thread of their own
 //                              that post each event to the window, whose
 //                              thread sends the 56 bytes: the least a program
 //                              whose input never waits on its window can do
-//   floor master-handshake PORT
+//   floor master-handshake PORT [HOST]
 //                              the same keys, one packet at a time: the next
 //                              goes out when the partner's 56-byte answer is in
 //   floor crossing PORT W H    a hook on a thread of its own posting to the
@@ -56,6 +59,7 @@ HWND window = nullptr;
 std::string mode;
 std::vector<char> inbox;
 int screenWidth = 0, screenHeight = 0;
+const char* partnerHost = "127.0.0.1";
 
 int32_t getInt(const char* at)
 {
@@ -246,7 +250,7 @@ SOCKET connectTo(int port)
     sockaddr_in a = {};
     a.sin_family = AF_INET;
     a.sin_port = htons(static_cast<u_short>(port));
-    a.sin_addr.s_addr = inet_addr("127.0.0.1");
+    a.sin_addr.s_addr = inet_addr(partnerHost);
     for (int attempt = 0; attempt < 300; ++attempt) {
         if (connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
             const BOOL on = TRUE;
@@ -489,6 +493,7 @@ int main(int argc, char** argv)
         }
         return runLoop();
     }
+    if (argc > 3 && mode.compare(0, 6, "master") == 0) partnerHost = argv[3];
     if (mode == "master") {
         link = connectTo(port);
         if (link == INVALID_SOCKET) return 1;

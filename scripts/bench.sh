@@ -6,7 +6,7 @@
 # bench/results.md (RESULTS=FILE to write it elsewhere). Every section runs
 # three times in turn and each figure is the median run, with the spread
 # between the runs (--runs N to change it). About 25 minutes.
-#   bash scripts/bench.sh [--only slave,master,flood,crossing,e2e,pointer,idle,clipboard,files,linkkey,desk] [--runs N]
+#   bash scripts/bench.sh [--only slave,master,flood,crossing,e2e,pointer,idle,clipboard,files,linkkey,desk,hotkeys,slowlink] [--runs N]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD

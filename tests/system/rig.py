@@ -3,8 +3,9 @@ of its own, with its settings, a skiprail.exe process and an srdrive process
 that drives the PC and reads it back. The PCs link over the loopback, or,
 in a rig made with network=True, each PC is a host of its own: a network
 namespace with its own address (192.0.2.1, 192.0.2.2, ...), joined to the
-others by veth links, so both can listen on one port, a network blip is
-`ss -K` inside a PC and a pulled cable is its link set down.
+others through a bridge in a hub namespace, so both can listen on one port, a
+network blip is `ss -K` inside a PC, a pulled cable is its link set down and
+a slow link is a relay in the hub (Rig.relay()).
 
 The rig starts and ends everything it starts: Xvfb and the programs by PID
 (through their Popen objects, so a PID is never signalled after it was
@@ -565,6 +566,9 @@ class PC:
             _kill_pid(pid)
 
 
+_rigs = []  # every rig of this process, all closed on SIGTERM
+
+
 class Rig:
     """The PCs of one test run; make them once and reuse them across tests."""
 
@@ -584,7 +588,8 @@ class Rig:
         self.extra_processes = []  # other programs started in a PC's prefix
         self._closed = False
         atexit.register(self.close)
-        signal.signal(signal.SIGTERM, lambda *_: (self.close(), os._exit(143)))
+        _rigs.append(self)
+        signal.signal(signal.SIGTERM, lambda *_: ([rig.close() for rig in _rigs], os._exit(143)))
 
     def start_display(self, size):
         """Starts Xvfb on the first free display from DISPLAY_BASE up."""
