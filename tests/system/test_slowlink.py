@@ -97,13 +97,13 @@ class SlowLink(unittest.TestCase):
     def test_a_pair_with_the_previous_release_keeps_to_stop_and_wait(self):
         for earlier in (s, m):
             with self.subTest("the %s of the previous release" % ("Slave" if earlier is s else "Master")):
+                self.end_programs()
                 earlier.copy_program(PREVIOUS)
                 self.link()
                 self.types((TEXT * 4)[:200], 0, "200 keys at once, the %s of the previous release" % earlier.name)
                 flight = relay.stats()
                 self.assertGreaterEqual(flight["asked"], 400)
                 self.assertLessEqual(flight["most"], 2)
-                self.end_programs()
 
 
 if __name__ == "__main__":
