@@ -993,6 +993,7 @@ class Bench:
             time.sleep(2)
             try:
                 floor = self.slow_typing(taps, burst, typist)
+                floor_flight = relay.stats()["most"]
             finally:
                 self.end(floor_master)
                 self.end(floor_slave)
@@ -1016,8 +1017,9 @@ class Bench:
         self.add(Figure("slowlink", "Slow link: %s taps at once, until the last arrives" % format(burst, ","), "s",
                         ours[1]["burst_s"], None, floor[1]["burst_s"], None, "<= 1.5x, all, in order",
                         whole and ours[1]["burst_s"] <= 1.5 * floor[1]["burst_s"],
-                        "lost %d, doubled %d (floor: %d, %d); packets in flight at most, all typing: %d"
-                        % (ours[1]["lost"], ours[1]["doubled"], floor[1]["lost"], floor[1]["doubled"], flight)))
+                        "lost %d, doubled %d (floor: %d, %d); packets in flight at most, all typing: %d (floor: %d)"
+                        % (ours[1]["lost"], ours[1]["doubled"], floor[1]["lost"], floor[1]["doubled"], flight,
+                           floor_flight)))
         keyed("Slow link: a typist, a tap every 30 ms, key typed until it arrives", ours[2], floor[2])
         self.add(Figure("slowlink", "Slow link: pointer lag at 1,000 moves/s", "ms", statistics.median(lags) / 1000,
                         percentile(lags, 99) / 1000, one_way, None, "<= one way + 1 ms",
