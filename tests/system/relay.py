@@ -115,7 +115,11 @@ async def serve(listen, source, target, hold, control, ports):
         state = {"now": 0}
         up = Counter(flight, state, True) if port == control else None
         down = Counter(flight, state, False) if port == control else None
-        await asyncio.gather(pipe(master_reader, slave_writer, hold, up), pipe(slave_reader, master_writer, hold, down))
+        try:
+            await asyncio.gather(pipe(master_reader, slave_writer, hold, up),
+                                 pipe(slave_reader, master_writer, hold, down))
+        except asyncio.CancelledError:
+            pass  # the relay ends with its connections
 
     for port in ports:
         await asyncio.start_server(lambda r, w, port=port: relay(r, w, port), listen, port, reuse_address=True)
