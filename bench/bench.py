@@ -115,6 +115,7 @@ class Bench:
         self.sections = sections
         self.figures = []
         self.rigs = []
+        self.master = self.slave = None
         if any(name != "slowlink" for name in sections):
             self.rig = Rig(self.build)
             self.rigs.append(self.rig)
@@ -167,6 +168,8 @@ class Bench:
             pass
 
     def end_programs(self):
+        if self.master is None:  # a run of the slow link alone has no PCs on the loopback
+            return
         for pc in (self.master, self.slave):
             pc.kill()
             try:
@@ -175,8 +178,7 @@ class Bench:
                 print("   (%s: %s)" % (pc.name, error), flush=True)
         # A program or floor ended while it confined the pointer leaves it so.
         subprocess.run(self.master.cmd(["wine", os.path.join(self.tools, "srbench.exe"), "unclip"]),
-                       env=self.master.env,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
+                       env=self.master.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
 
     def start_program(self, pc, master, port, partner="127.0.0.1", key=None):
         pc.settings(master=master, position="right", partner=partner, port=port)
@@ -955,7 +957,7 @@ class Bench:
                 self.type_and_record(typist, 0, 30000))
 
     def section_slowlink(self, taps=300, burst=1000, typist=100, seconds=10):
-        loopback = getattr(self, "master", None), getattr(self, "slave", None)
+        loopback = self.master, self.slave
         self.master, self.slave = self.slow_pcs()
         rig, relay = self.slow_rig, None
         try:
