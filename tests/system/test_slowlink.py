@@ -89,8 +89,6 @@ class SlowLink(unittest.TestCase):
         self.assertGreaterEqual(flight["asked"], 2 * 1300, "the keys went through the relay")
         if WINDOWED_RELEASE:
             self.assertGreater(flight["most"], 2, "two of this release keep several packets in flight")
-        else:
-            self.assertLessEqual(flight["most"], 2)
 
     @unittest.skipUnless(os.path.isfile(os.path.join(PREVIOUS, "skiprail.exe")),
                          "no build of the previous release (scripts/test.sh makes it)")
