@@ -211,6 +211,7 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_HOST_FOUND:       onHostFound(reinterpret_cast<HANDLE>(wParam), lParam); return 0;
     case WM_ELEVATED_DONE:    onElevatedDone(wParam); return 0;
     case WM_MASTER_ENTERED:   lookAtForeground(); return 0;
+    case WM_DESK_STATE:       showDeskState(); return 0;
     case WM_SET_CURSOR:       placePointer(window, static_cast<int32_t>(wParam), static_cast<int32_t>(lParam)); return 0;
     case WM_CONTROL_SOCKET:   onControlSocketEvent(window, static_cast<SOCKET>(wParam), lParam); return 0;
     case WM_CLIPBOARD_SOCKET: onClipboardSocketEvent(window, static_cast<SOCKET>(wParam), lParam); return 0;
