@@ -195,6 +195,9 @@ class Desk(DeskTest):
         self.assertEqual(m.drive("type q"), "ok")
         expected = P.clipboard_bytes("copied on a")
         slave_side.clipboard.wait_bytes(len(expected), 10)
+        # Both of the key's packets are in before control moves on: a key still
+        # queued then would follow PKT_LEAVE, as on any way back.
+        control.wait(lambda: len([p for p in control.packets if p.key]) >= 2, 5)
         entry = self.pass_on(b, a, "left")
         self.assertEqual(control.wait_for(P.PKT_LEAVE).type, P.PKT_LEAVE)
         wait_until(lambda: a.cursor() == entry, 5, "a's pointer at %s" % (entry,))
