@@ -141,7 +141,14 @@ void notePartnerTakes(Link& link, const InputPacket& announcement)
     // Between two that both take it, packets go under way without waiting
     // for each READY. Those already under way are answered as ever; a READY
     // for one of them counts like any other.
-    if ((link.partnerInput & INPUT_CAN_WINDOW) && link.window.size == 1) link.window.size = WINDOW_PACKETS;
+    if ((link.partnerInput & INPUT_CAN_WINDOW) && link.window.size == 1) {
+        link.window.size = WINDOW_PACKETS;
+        // Each packet goes at once: with several under way, the system would
+        // otherwise hold a small one back until the one before is
+        // acknowledged, a whole round trip.
+        const BOOL on = TRUE;
+        setsockopt(link.controlSocket, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
+    }
 }
 
 namespace {

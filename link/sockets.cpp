@@ -37,10 +37,6 @@ void keepAlive(SOCKET s)
 {
     const BOOL on = TRUE;
     setsockopt(s, SOL_SOCKET, SO_KEEPALIVE, reinterpret_cast<const char*>(&on), sizeof on);
-    // Each packet goes at once: with several under way, the system would
-    // otherwise hold a small one back until the one before is acknowledged,
-    // a whole round trip.
-    setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
     tcp_keepalive values = {1, KEEPALIVE_IDLE_MS, KEEPALIVE_INTERVAL_MS};
     DWORD returned = 0;
     WSAIoctl(s, SIO_KEEPALIVE_VALS, &values, sizeof values, nullptr, 0, &returned, nullptr, nullptr);

@@ -246,8 +246,8 @@ class Typing(MasterTest):
         wait_until(lambda: a.drive.json("keys")["chars"] == "home", 10, "the typing in the Master's own window")
 
     def test_every_key_arrives_as_the_slaves_own_keyboard_gives_it_alt_included(self):
-        # Alt+X, right Ctrl, the arrow and the numpad's 4, numpad Enter, AltGr+Q, A:
-        # virtual key, scan code and extended bit, as a keyboard driver reports them.
+        # Alt+X, right Ctrl, the arrow and the numpad's 4, numpad Enter, AltGr+Q, A, as a
+        # keyboard driver reports them: the Slave's window and raw input get what its own keyboard gives.
         keys = ["0xA4 down 0x38", "0x58 down 0x2D", "0x58 up 0x2D", "0xA4 up 0x38", "0xA3 down 0x1D e",
                 "0xA3 up 0x1D e", "0x25 down 0x4B e", "0x25 up 0x4B e", "0x25 down 0x4B", "0x25 up 0x4B",
                 "0x0D down 0x1C e", "0x0D up 0x1C e", "0xA5 down 0x38 e", "0x51 down 0x10", "0x51 up 0x10",
@@ -262,7 +262,7 @@ class Typing(MasterTest):
             return b.drive.json("keys")
 
         self.assertEqual(b.drive("focus"), "ok")
-        own = typed(b)  # the Slave's own keyboard
+        own = typed(b)
         self.link(a, b, "right")
         self.cross_and_warm_up(a, b)
         self.assertEqual(b.drive("focus"), "ok")

@@ -280,7 +280,7 @@ struct Recorder {
     std::vector<std::string> buttons;
     std::vector<int> wheel;
     std::vector<std::string> clicks;  // "X,Y" of each button press
-    std::vector<std::string> strokes, raw;
+    std::vector<std::string> strokes, raw;  // quoted already
 
     void clear()
     {
@@ -300,50 +300,35 @@ struct Recorder {
         for (const auto& b : buttons) quoted.push_back(jsonString(b));
         for (const auto& c : clicks) pressedAt.push_back(jsonString(c));
         return "{\"chars\":" + jsonString(chars) + ",\"down\":" + jsonList(downs) + ",\"up\":" + jsonList(ups) +
-               ",\"buttons\":" + jsonList(quoted) + ",\"wheel\":" + jsonList(wheel) + ",\"clicks\":" + jsonList(pressedAt) + ",\"strokes\":" + quotedList(strokes) +
-               ",\"raw\":" + quotedList(raw) + "}";
-    }
-
-    static std::string quotedList(const std::vector<std::string>& texts)
-    {
-        std::vector<std::string> quoted;
-        for (const auto& t : texts) quoted.push_back(jsonString(t));
-        return jsonList(quoted);
+               ",\"buttons\":" + jsonList(quoted) + ",\"wheel\":" + jsonList(wheel) + ",\"clicks\":" + jsonList(pressedAt) + ",\"strokes\":" + jsonList(strokes) +
+               ",\"raw\":" + jsonList(raw) + "}";
     }
 } recorder;
 
-std::string hexText(unsigned value)
+// Each key message as the window got it, and each raw input key.
+void recordKey(UINT message, WPARAM wParam, LPARAM lParam)
 {
-    char text[16];
-    snprintf(text, sizeof text, "%X", value);
-    return text;
-}
-
-void recordStroke(UINT message, WPARAM wParam, LPARAM lParam)
-{
-    recorder.strokes.push_back(hexText(message) + ":" + hexText(static_cast<unsigned>(wParam)) + ":" +
-                               hexText((lParam >> 16) & 0xFF) + ":" + hexText((lParam >> 24) & 1) + ":" +
-                               hexText((lParam >> 29) & 1));
-}
-
-void recordRaw(LPARAM lParam)
-{
+    char text[64];
     RAWINPUT input;
     UINT size = sizeof input;
-    if (GetRawInputData(reinterpret_cast<HRAWINPUT>(lParam), RID_INPUT, &input, &size, sizeof(RAWINPUTHEADER)) ==
-            static_cast<UINT>(-1) || input.header.dwType != RIM_TYPEKEYBOARD)
-        return;
-    const RAWKEYBOARD& key = input.data.keyboard;
-    recorder.raw.push_back(hexText(key.MakeCode) + ":" + hexText((key.Flags & RI_KEY_E0) ? 1 : 0) + ":" +
-                           hexText(key.Flags & RI_KEY_BREAK));
+    if (message != WM_INPUT) {
+        snprintf(text, sizeof text, "\"%X:%X:%X:%X:%X\"", message, static_cast<unsigned>(wParam),
+                 static_cast<unsigned>(lParam >> 16) & 0xFF, static_cast<unsigned>(lParam >> 24) & 1,
+                 static_cast<unsigned>(lParam >> 29) & 1);
+        recorder.strokes.push_back(text);
+    } else if (GetRawInputData(reinterpret_cast<HRAWINPUT>(lParam), RID_INPUT, &input, &size, sizeof(RAWINPUTHEADER)) !=
+                   static_cast<UINT>(-1) && input.header.dwType == RIM_TYPEKEYBOARD) {
+        const RAWKEYBOARD& key = input.data.keyboard;
+        snprintf(text, sizeof text, "\"%X:%X:%X\"", key.MakeCode, (key.Flags & RI_KEY_E0) ? 1 : 0, key.Flags & RI_KEY_BREAK);
+        recorder.raw.push_back(text);
+    }
 }
 
 LRESULT CALLBACK recorderProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    if (message >= WM_KEYDOWN && message <= WM_SYSKEYUP && message != WM_CHAR && message != WM_DEADCHAR &&
-        message != WM_SYSCHAR)
-        recordStroke(message, wParam, lParam);
-    if (message == WM_INPUT) recordRaw(lParam);
+    if (message == WM_KEYDOWN || message == WM_KEYUP || message == WM_SYSKEYDOWN || message == WM_SYSKEYUP ||
+        message == WM_INPUT)
+        recordKey(message, wParam, lParam);
     // Alt and F10 alone would open the window menu, and leave the window in
     // its modal loop: the recorder only looks.
     if (message == WM_SYSCOMMAND && (wParam & 0xFFF0) == SC_KEYMENU) return 0;
