@@ -39,11 +39,10 @@ const int PLACEMENT_CHECKS = 4;
 
 // Where the Slave has more pixels than the Master's monitors cover at the
 // origin, the Master's own pointer could not stand on them all: it is held
-// still instead (confined to a pixel next to the one it stood on as it
-// crossed, or stood on when the Slave's desktop grew), and each step the hand
-// makes, the hook's point less the held one (pointer speed and acceleration
-// already applied), moves the Slave's position, kept inside the Slave's
-// desktop.
+// still instead (confined to the one pixel it stood on as it crossed, or
+// stood on when the Slave's desktop grew), and each step the hand makes, the
+// hook's point less the held one (pointer speed and acceleration already
+// applied), moves the Slave's position, kept inside the Slave's desktop.
 bool held = false;
 POINT holdAt = {0, 0};
 Point slaveAt = {0, 0};
@@ -239,23 +238,21 @@ bool steppedOut(const Link& from, bool mayLeave, Point step, Point* at, Link** t
     return false;
 }
 
-// Holds the pointer on a pixel next to holdAt, the one the system leaves it
-// on, which becomes holdAt; the hook library keeps its moves from the system.
-// Next to it, and not where the pointer stands now, so that the placement
-// moves it: Wine keeps a display pointer of its own, which relative moves do
-// not take along and a placement moves only when the pointer changes place,
-// and reports where that display pointer stands as a move when the capture
-// window appears under it. A report of a pixel the hand left long ago, taken
-// as a step from the held one, sent the Slave's position back across its edge.
+// Holds the pointer on holdAt, the pixel the system leaves it on; the hook
+// library keeps its moves from the system. It is put there by way of a pixel
+// next to it, so that both placements move it: Wine keeps a display pointer
+// of its own, which relative moves do not take along and a placement moves
+// only when the pointer changes place, and reports where that display
+// pointer stands as a move when the capture window appears under it. A
+// report of a pixel the hand left long ago, taken as a step from the held
+// one, sent the Slave's position back across its edge.
 void startHolding()
 {
-    POINT now = {};
-    GetCursorPos(&now);
     const POINT beside[] = {{holdAt.x - 1, holdAt.y}, {holdAt.x + 1, holdAt.y}, {holdAt.x, holdAt.y - 1},
                             {holdAt.x, holdAt.y + 1}};
     for (const POINT& p : beside) {
-        if (onDesktop(app.desktop, {p.x, p.y}) && (p.x != now.x || p.y != now.y)) {
-            holdAt = p;
+        if (onDesktop(app.desktop, {p.x, p.y})) {
+            SetCursorPos(p.x, p.y);
             break;
         }
     }
@@ -436,8 +433,8 @@ void captureFor(const Link& link, int32_t x, int32_t y, POINT standing)
     const bool wasHeld = held;
     held = !slaveFits(link);
     if (held) {
-        // Held next to the pixel it crossed from, where the system leaves it,
-        // from before the capture window shows (Wine reports the pointer as a
+        // Held on the pixel it crossed from, where the system leaves it, from
+        // before the capture window shows (Wine reports the pointer as a
         // window appears under it).
         const Point on = pointOnDesktop(app.desktop, {standing.x, standing.y});
         holdAt = {on.x, on.y};
