@@ -238,24 +238,10 @@ bool steppedOut(const Link& from, bool mayLeave, Point step, Point* at, Link** t
     return false;
 }
 
-// Holds the pointer on holdAt, the pixel the system leaves it on; the hook
-// library keeps its moves from the system. It is put there by way of a pixel
-// next to it, so that both placements move it: Wine keeps a display pointer
-// of its own, which relative moves do not take along and a placement moves
-// only when the pointer changes place, and reports where that display
-// pointer stands as a move when the capture window appears under it. A
-// report of a pixel the hand left long ago, taken as a step from the held
-// one, sent the Slave's position back across its edge.
+// Keeps the pointer on holdAt, where it stands: the hook library keeps its
+// moves from the system.
 void startHolding()
 {
-    const POINT beside[] = {{holdAt.x - 1, holdAt.y}, {holdAt.x + 1, holdAt.y}, {holdAt.x, holdAt.y - 1},
-                            {holdAt.x, holdAt.y + 1}};
-    for (const POINT& p : beside) {
-        if (onDesktop(app.desktop, {p.x, p.y})) {
-            SetCursorPos(p.x, p.y);
-            break;
-        }
-    }
     holdPointer(1);
     SetCursorPos(holdAt.x, holdAt.y);
 }
