@@ -114,15 +114,6 @@ void sendPlainPacket(HWND window, Link& link, int32_t type, int32_t a, int32_t b
     if (!sendPacket(link, packet)) sendReported(window, link);
 }
 
-void sendQuietPacket(HWND window, Link& link, int32_t type, int32_t a, int32_t b)
-{
-    InputPacket packet;
-    packet.type = type;
-    packet.x = a;
-    packet.y = b;
-    if (!sendPacket(link, packet)) linkBroken(window, link.controlSocket, WSAGetLastError());
-}
-
 void announce(HWND window, Link& link)
 {
     link.partnerInput = 0;  // a new partner, until it says otherwise
@@ -131,6 +122,8 @@ void announce(HWND window, Link& link)
     packet.x = CLIPBOARD_EXTENSION_VERSION;
     packet.y = clipboardAnnouncement(link);
     packet.button = INPUT_WE_TAKE;
+    // Only a partner of this program reads it: a failed send ends the link
+    // as any broken send does, without a box.
     if (!sendPacket(link, packet)) linkBroken(window, link.controlSocket, WSAGetLastError());
 }
 

@@ -14,9 +14,6 @@ void sendButtonPacket(HWND window, Link& link, int32_t type, int32_t x, int32_t 
 void sendKeyPacket(HWND window, Link& link, int32_t type, int32_t x, int32_t y);
 void sendWheelPacket(HWND window, Link& link, int32_t type, int32_t delta);
 void sendPlainPacket(HWND window, Link& link, int32_t type, int32_t a, int32_t b);
-// As sendPlainPacket, for what only a partner of this program reads: a failed
-// send ends the link as any broken send does, without a box.
-void sendQuietPacket(HWND window, Link& link, int32_t type, int32_t a, int32_t b);
 
 // The announcement, sent once as each control connection comes up (on the
 // Slave after PKT_SCREEN_SIZE): what this side takes of the clipboard's
