@@ -20,9 +20,13 @@ bool pointerHidden = false;
 
 // The point the capture window is centred on, and how far the pointer may
 // stray from it before the window follows: the window reaches 25 pixels each
-// way, so within this the pointer is always over it.
+// way, so within this the pointer is always over it. A held pointer never
+// strays: the window is then the held pixel alone (see enterRemote), and the
+// first move after the hold ends gives it its reach again.
 POINT captureCentre = {0, 0};
+const int CAPTURE_REACH = 25;
 const int CAPTURE_SLACK = 15;
+bool captureOnePixel = false;
 
 // The point the pointer was put on when control came back. The system may
 // lift the confinement after the placement (Wine lifts it asynchronously),
@@ -316,12 +320,15 @@ void sendPosition()
 // would otherwise leave the READY answers queued behind window moves.
 void followPointer(POINT point)
 {
-    if (std::abs(point.x - captureCentre.x) <= CAPTURE_SLACK && std::abs(point.y - captureCentre.y) <= CAPTURE_SLACK)
+    if (!captureOnePixel && std::abs(point.x - captureCentre.x) <= CAPTURE_SLACK &&
+        std::abs(point.y - captureCentre.y) <= CAPTURE_SLACK)
         return;
     MSG waiting;
     if (PeekMessageA(&waiting, app.mainWindow, WM_HOOK_MOUSE, WM_HOOK_MOUSE, PM_NOREMOVE)) return;
-    MoveWindow(app.mainWindow, point.x - 25, point.y - 25, 50, 50, FALSE);
+    MoveWindow(app.mainWindow, point.x - CAPTURE_REACH, point.y - CAPTURE_REACH, 2 * CAPTURE_REACH,
+               2 * CAPTURE_REACH, FALSE);
     captureCentre = point;
+    captureOnePixel = false;
 }
 
 }  // namespace
@@ -456,10 +463,17 @@ void enterRemote(Link& link, int32_t x, int32_t y)
     captureFor(link, x, y, POINT{app.cursorX, app.cursorY});
     SetLayeredWindowAttributes(app.mainWindow, 0, 1, LWA_ALPHA);  // 1, not 0: it must still take clicks
     // Shown without taking the activation: the user's own window keeps it,
-    // and typing goes there again once control comes back.
+    // and typing goes there again once control comes back. Over a held
+    // pointer it is the held pixel alone: Wine keeps a display pointer of its
+    // own beside the system's, which relative moves do not take along, and
+    // reports where it stands as a move when a window appears over it. Left
+    // where the hand had put it a few pixels back, it was taken as a step from
+    // the held pixel that sent the Slave's position back across its edge.
     captureCentre = held ? holdAt : POINT{app.cursorX, app.cursorY};
-    SetWindowPos(app.mainWindow, HWND_TOPMOST, captureCentre.x - 25, captureCentre.y - 25, 50, 50,
-                 SWP_SHOWWINDOW | SWP_NOACTIVATE);
+    captureOnePixel = held;
+    const int reach = held ? 0 : CAPTURE_REACH;
+    SetWindowPos(app.mainWindow, HWND_TOPMOST, captureCentre.x - reach, captureCentre.y - reach,
+                 held ? 1 : 2 * reach, held ? 1 : 2 * reach, SWP_SHOWWINDOW | SWP_NOACTIVATE);
     pushClipboard(app.mainWindow, link);
     clipToRemote();
     if (!pointerHidden) {

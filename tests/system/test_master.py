@@ -184,6 +184,15 @@ class Crossings(MasterTest):
                 time.sleep(0.3)
                 self.assertEqual((a.cursor(), c.cursor(), a.boxes(), c.boxes()), ((640, 512), slave_at, [], []))
 
+    def test_the_first_crossing_into_a_larger_slave_follows_the_hand_from_its_first_step(self):
+        self.link(a, c, "right")  # both fresh; the hand comes from inside a, not from its edge pixel
+        a.put(*edge_start("right", screen_of(a))[0])
+        for step in [(20, 0)] + [(10, 0)] * 15:  # across, then on at a hand's pace
+            a.move(*step)
+            time.sleep(0.1)
+        x, y = entry_point("right", screen_of(a), screen_of(c))
+        wait_until(lambda: c.cursor() == (x + 150, y), 5, "the Slave's pointer 150 pixels on from the entry")
+
 
 class Typing(MasterTest):
     def type_from_master_to_slave(self):
