@@ -21,8 +21,8 @@ bool pointerHidden = false;
 // The point the capture window is centred on, and how far the pointer may
 // stray from it before the window follows: the window reaches 25 pixels each
 // way, so within this the pointer is always over it. A held pointer never
-// strays: the window is then the held pixel alone (see enterRemote), and the
-// first move after the hold ends gives it its reach again.
+// strays: the window is then the held pixel alone (see placeCaptureWindow),
+// and the first move after the hold ends gives it its reach again.
 POINT captureCentre = {0, 0};
 const int CAPTURE_REACH = 25;
 const int CAPTURE_SLACK = 15;
@@ -313,6 +313,23 @@ void sendPosition()
     packetSent(*link);
 }
 
+// Puts the capture window over the pointer standing at `centre`, or over the
+// held pixel alone while the pointer is held. Wine keeps a display pointer of
+// its own beside the system's, which relative moves do not take along, and
+// reports where it stands as a move when a window appears over it. Left where
+// the hand had put it a few pixels back, it was taken as a step from the held
+// pixel that sent the Slave's position back across its edge; a window of the
+// held pixel alone can only report the held pixel, a step of none.
+void placeCaptureWindow(POINT centre, UINT show)
+{
+    captureCentre = held ? holdAt : centre;
+    captureOnePixel = held;
+    const int reach = held ? 0 : CAPTURE_REACH;
+    const int size = held ? 1 : 2 * CAPTURE_REACH;
+    SetWindowPos(app.mainWindow, HWND_TOPMOST, captureCentre.x - reach, captureCentre.y - reach, size, size,
+                 show | SWP_NOACTIVATE);
+}
+
 // Keeps the capture window under the pointer. Moving a window is a round trip
 // to the display (a millisecond under Wine, more than all else a move costs),
 // so the window moves only when the pointer nears its border, and not while
@@ -463,17 +480,8 @@ void enterRemote(Link& link, int32_t x, int32_t y)
     captureFor(link, x, y, POINT{app.cursorX, app.cursorY});
     SetLayeredWindowAttributes(app.mainWindow, 0, 1, LWA_ALPHA);  // 1, not 0: it must still take clicks
     // Shown without taking the activation: the user's own window keeps it,
-    // and typing goes there again once control comes back. Over a held
-    // pointer it is the held pixel alone: Wine keeps a display pointer of its
-    // own beside the system's, which relative moves do not take along, and
-    // reports where it stands as a move when a window appears over it. Left
-    // where the hand had put it a few pixels back, it was taken as a step from
-    // the held pixel that sent the Slave's position back across its edge.
-    captureCentre = held ? holdAt : POINT{app.cursorX, app.cursorY};
-    captureOnePixel = held;
-    const int reach = held ? 0 : CAPTURE_REACH;
-    SetWindowPos(app.mainWindow, HWND_TOPMOST, captureCentre.x - reach, captureCentre.y - reach,
-                 held ? 1 : 2 * reach, held ? 1 : 2 * reach, SWP_SHOWWINDOW | SWP_NOACTIVATE);
+    // and typing goes there again once control comes back.
+    placeCaptureWindow({app.cursorX, app.cursorY}, SWP_SHOWWINDOW);
     pushClipboard(app.mainWindow, link);
     clipToRemote();
     if (!pointerHidden) {
@@ -503,6 +511,7 @@ void switchRemote(Link& to, int32_t x, int32_t y)
     switched = true;
     switchedFrom = app.clipRect;
     captureFor(to, x, y, standing);
+    if (held) placeCaptureWindow(holdAt, 0);
     app.cursorX = x;
     app.cursorY = y;
     clipToRemote();
@@ -608,6 +617,7 @@ void refitRemote()
             held = true;
             startHolding();
         }
+        placeCaptureWindow(holdAt, 0);
     }
     clipToRemote();
 }
