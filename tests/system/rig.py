@@ -40,6 +40,11 @@ class RigError(AssertionError):
     pass
 
 
+def figure(name, seconds):
+    """A measured figure, printed for the run's log."""
+    print("FIGURE %s: %d ms" % (name, seconds * 1000), flush=True)
+
+
 def wait_until(predicate, timeout, what, interval=0.05):
     """Polls predicate until it gives a true value, which is returned; fails
     with `what` at the deadline."""
@@ -477,6 +482,14 @@ class PC:
         if self.running():
             _kill_pid(self.process.pid)
             self.process.wait(10)
+
+    def clean_up(self):
+        """After a test: the program ended, and no box, recorder window or
+        confinement left for the next one."""
+        self.kill()
+        self.dismiss_boxes()
+        self.drive("unfocus")
+        self.drive("unclip")
 
     def window(self):
         return self.drive.json("window-info")

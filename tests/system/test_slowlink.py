@@ -48,10 +48,7 @@ class SlowLink(unittest.TestCase):
 
     def end_programs(self):
         for pc in (m, s):
-            pc.kill()
-            pc.dismiss_boxes()
-            pc.drive("unfocus")
-            pc.drive("unclip")
+            pc.clean_up()
             pc.copy_program()
 
     def link(self):

@@ -22,7 +22,7 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
-from rig import Rig, _tcp_table, connections_to, wait_following, wait_linked, wait_until, wine_loader  # noqa: E402
+from rig import Rig, _tcp_table, connections_to, figure, wait_following, wait_linked, wait_until, wine_loader  # noqa: E402
 
 PORT = 447
 
@@ -44,10 +44,6 @@ def tearDownModule():
         rig.close()
 
 
-def figure(name, seconds):
-    print("FIGURE %s: %d ms" % (name, seconds * 1000), flush=True)
-
-
 class StartTest(unittest.TestCase):
     def setUp(self):
         self.addCleanup(self.end_programs)
@@ -58,10 +54,7 @@ class StartTest(unittest.TestCase):
 
     def end_programs(self):
         for pc in (m, s):
-            pc.kill()
-            pc.dismiss_boxes()
-            pc.drive("unfocus")
-            pc.drive("unclip")
+            pc.clean_up()
             # A copy that took over is no Popen of the rig's.
             if pc.window()["found"]:
                 pc.drive("close-main")
