@@ -13,10 +13,9 @@ ProgramsTold told;
 typedef BOOL(WINAPI* QueryImageName)(HANDLE, DWORD, LPSTR, PDWORD);
 QueryImageName queryImageName = nullptr;  // Windows Vista's, found when the watch starts
 
-// Both since Windows Vista, where alone a program can run as administrator
-// beside one that does not.
+// Since Windows Vista, where alone a program can run as administrator beside
+// one that does not.
 const DWORD QUERY_LIMITED_INFORMATION = 0x1000;
-const TOKEN_INFORMATION_CLASS TOKEN_ELEVATION_CLASS = static_cast<TOKEN_INFORMATION_CLASS>(20);
 
 // The file name of the process's program ("Taskmgr.exe"), or "" if unknown.
 void programName(HANDLE process, char (&name)[MAX_PATH + 1])
@@ -37,10 +36,9 @@ bool processElevated(HANDLE process)
 {
     HANDLE token = nullptr;
     if (!OpenProcessToken(process, TOKEN_QUERY, &token)) return GetLastError() == ERROR_ACCESS_DENIED;
-    DWORD elevated = 0, size = 0;
-    const BOOL known = GetTokenInformation(token, TOKEN_ELEVATION_CLASS, &elevated, sizeof elevated, &size);
+    const bool elevated = tokenElevated(token);
     CloseHandle(token);
-    return known && elevated != 0;
+    return elevated;
 }
 
 void showBalloon(const char* program)

@@ -96,6 +96,11 @@ void reportFailedChange()
                 MB_OK | MB_ICONWARNING);
 }
 
+void reportFailedRestart(HWND owner)
+{
+    MessageBoxA(owner, "Skiprail could not start again with administrator rights.", "Error", MB_OK | MB_ICONWARNING);
+}
+
 }  // namespace
 
 StartMode currentStartMode()
@@ -118,15 +123,21 @@ int runStartCommand(StartCommand command)
     return setStartMode(mode) && currentStartMode() == mode ? 0 : 1;
 }
 
+bool tokenElevated(HANDLE token)
+{
+    DWORD elevated = 0, size = 0;
+    return GetTokenInformation(token, static_cast<TOKEN_INFORMATION_CLASS>(20 /* TokenElevation */), &elevated,
+                               sizeof elevated, &size) &&
+           elevated != 0;
+}
+
 bool runsElevated()
 {
     HANDLE token = nullptr;
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
-    DWORD elevated = 0, size = 0;
-    const BOOL known = GetTokenInformation(token, static_cast<TOKEN_INFORMATION_CLASS>(20 /* TokenElevation */),
-                                           &elevated, sizeof elevated, &size);
+    const bool elevated = tokenElevated(token);
     CloseHandle(token);
-    return known && elevated != 0;
+    return elevated;
 }
 
 bool elevationOffered()
@@ -175,9 +186,7 @@ void onElevatedDone(WPARAM outcome)
     if (run.restart) {
         run.restarted = outcome == RUN_DONE;
         run.restartedAt = GetTickCount();
-        if (outcome == RUN_FAILED)
-            MessageBoxA(app.mainWindow, "Skiprail could not start again with administrator rights.", "Error",
-                        MB_OK | MB_ICONWARNING);
+        if (outcome == RUN_FAILED) reportFailedRestart(app.mainWindow);
         return;
     }
     if (outcome == RUN_FAILED) reportFailedChange();
@@ -201,9 +210,7 @@ void restartElevated(HWND window)
     _snprintf(arguments, sizeof arguments - 1, "/takeover %I64u",
               static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(window)));  // msvcrt's own
     arguments[sizeof arguments - 1] = '\0';
-    if (!startElevatedRun(true, arguments))
-        MessageBoxA(window, "Skiprail could not start again with administrator rights.", "Error",
-                    MB_OK | MB_ICONWARNING);
+    if (!startElevatedRun(true, arguments)) reportFailedRestart(window);
 }
 
 void noteTakeOver(uint64_t window)

@@ -18,8 +18,10 @@ StartMode currentStartMode();
 int runStartCommand(StartCommand command);
 
 // Whether this program runs with administrator rights (a full token since
-// Windows Vista; never before).
+// Windows Vista; never before); tokenElevated: whether an open token (with
+// TOKEN_QUERY) is such a full one.
 bool runsElevated();
+bool tokenElevated(HANDLE token);
 // Whether the choices that need administrator rights are offered: Windows
 // Vista or later.
 bool elevationOffered();
