@@ -1,0 +1,56 @@
+// The X display as the Linux Slave uses it: replaying the Master's keys,
+// pointer, buttons and wheel through XTest, the screen and its monitors
+// (RandR), and the CLIPBOARD selection. One connection, no threads: the
+// event loop polls xFd() and calls xPump() when it is readable.
+#pragma once
+
+#include <cstdint>
+
+#include "input/desktop_math.h"
+
+// Opens the display (nullptr: $DISPLAY) and checks what the Slave needs
+// (XTest, RandR, XFixes, the evdev keymap by key names, saying on stderr
+// when the keymap is another). False, with one line on stderr, when the
+// display cannot be had. `lost` is called (once, then the program ends) when
+// the display goes away.
+bool xOpen(const char* name, void (*lost)());
+// Releases every key and button still held, then closes the display.
+void xClose();
+int xFd();
+// Handles every event that waits (selection requests and transfers, screen
+// changes); also to be called before each poll, for events already read.
+void xPump();
+
+// The whole X screen with its monitors, as the Windows Slave gives its
+// desktop: bounds start at the origin.
+Desktop xDesktop();
+// Whether the screen or its monitors changed since this was last asked.
+bool xDesktopChanged();
+
+// A key by its Linux input code (KEY_A is 30), pressed or released with the
+// X keycode the server's keymap gives it. The server adds no repeats of its
+// own to a key held this way: only the Master's repeats arrive.
+void xKey(int32_t inputCode, bool down);
+// The pointer to a pixel of the whole screen; a point off every monitor goes
+// to the nearest one.
+void xMoveTo(int32_t x, int32_t y);
+bool xPointerAt(int32_t x, int32_t y);
+// A button event by its wire code (EV_LEFT_DOWN ... and the further buttons).
+void xButton(int32_t eventCode);
+// A wheel turn in the wire's units (120 a notch, positive away from the user
+// or to the right); remainders are carried to the next turn.
+void xWheel(int32_t delta, bool horizontal);
+// Every key and button the replay holds down goes up.
+void xReleaseAll();
+// What was replayed goes to the server now.
+void xFlush();
+
+// Text that came from the Master becomes the CLIPBOARD selection (UTF-8).
+void xOwnClipboard(const char* utf8, int32_t n);
+// Whether the selection is still the text that came over (no program has
+// taken it since): then it need not travel back.
+bool xClipboardStillOurs();
+// Asks the selection's owner for its text; `done` is called from xPump with
+// the text (UTF-8), or with nullptr and 0 when there is none or the owner
+// does not answer in time.
+void xRequestClipboard(void (*done)(const char* utf8, int32_t n));
