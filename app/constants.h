@@ -31,6 +31,9 @@ constexpr int32_t PKT_WHEEL       = 9020;
 // richer clipboard transfers (x: their version, y: what it takes). A
 // partner that does not know the type ignores it, and is sent plain text.
 constexpr int32_t PKT_CLIPBOARD_CAPS = 9021;
+// A turn of the wheel to the side: laid out as PKT_WHEEL, positive to the
+// right; sent only to a partner that announced INPUT_CAN_MORE_BUTTONS.
+constexpr int32_t PKT_HWHEEL = 9022;
 
 // Event codes carried inside PKT_INPUT.
 constexpr int32_t EV_LEFT_UP    = 12017;
@@ -39,6 +42,14 @@ constexpr int32_t EV_RIGHT_UP   = 12019;
 constexpr int32_t EV_RIGHT_DOWN = 12020;
 constexpr int32_t EV_KEY_UP     = 12021;
 constexpr int32_t EV_KEY_DOWN   = 12022;
+// The further buttons, sent only to a partner that announced
+// INPUT_CAN_MORE_BUTTONS; to any other they stay on the Master.
+constexpr int32_t EV_MIDDLE_UP   = 12060;
+constexpr int32_t EV_MIDDLE_DOWN = 12061;
+constexpr int32_t EV_X1_UP       = 12062;  // the side button that goes back
+constexpr int32_t EV_X1_DOWN     = 12063;
+constexpr int32_t EV_X2_UP       = 12064;  // the side button that goes forward
+constexpr int32_t EV_X2_DOWN     = 12065;
 
 // Messages the main window receives beside the system's own.
 constexpr unsigned WM_HOOK_MOUSE       = 4047;   // hook library: low-level mouse event

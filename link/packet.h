@@ -37,6 +37,7 @@ struct InputPacket {
 // What a side takes of input, announced at offset 12 of PKT_CLIPBOARD_CAPS.
 constexpr int32_t INPUT_CAN_SCAN_CODES = 1;  // keyScan and keyFlags with each key
 constexpr int32_t INPUT_CAN_WINDOW = 2;      // packets under way without awaiting each READY
+constexpr int32_t INPUT_CAN_MORE_BUTTONS = 4;  // middle and side buttons (EV_MIDDLE_*, EV_X*), PKT_HWHEEL
 constexpr int32_t INPUT_WE_TAKE = INPUT_CAN_SCAN_CODES | INPUT_CAN_WINDOW;
 constexpr int32_t KEY_FLAG_EXTENDED = 1;
 
