@@ -16,6 +16,13 @@ PACKAGES=(
     # A PC of the rig with several monitors, or one whose resolution
     # changes: a nested X server (Xephyr) on an Xvfb display.
     xserver-xephyr
+    # The Linux program: X11 (XTest, RandR, XFixes) and OpenSSL 3's libcrypto;
+    # its tests type and read back through xdotool, xclip and setxkbmap.
+    pkg-config libx11-dev libxtst-dev libxrandr-dev libxfixes-dev libssl-dev x11-xkb-utils
+    # Its Debian package: the capability to listen below port 1024.
+    dpkg-dev libcap2-bin
+    # The Windows installer.
+    wixl msitools
 )
 
 # The 32-bit build runs under Wine's 32-bit loader, which comes from i386.
