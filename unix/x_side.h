@@ -20,6 +20,10 @@ int xFd();
 // Handles every event that waits (selection requests and transfers, screen
 // changes); also to be called before each poll, for events already read.
 void xPump();
+// How long the event loop may wait before calling xPump() again although
+// nothing arrived (a clipboard request that runs out of time): milliseconds,
+// or -1 for as long as it likes.
+int32_t xWaitMs();
 
 // The whole X screen with its monitors, as the Windows Slave gives its
 // desktop: bounds start at the origin.
