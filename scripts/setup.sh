@@ -40,6 +40,11 @@ if [ ${#missing[@]} -gt 0 ]; then
     sudo=""
     [ "$(id -u)" -ne 0 ] && sudo="sudo"
     echo "Installing: ${missing[*]}"
-    $sudo apt-get update -q
+    # A mirror caught mid-sync fails one list now and then: try again, and go
+    # on with the lists that came (the install below says if one is missing).
+    for attempt in 1 2 3; do
+        $sudo apt-get update -q && break
+        sleep $((attempt * 5))
+    done
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi
