@@ -124,15 +124,6 @@ def wine_loader(exe):
     return wine64 if machine == 0x8664 and wine64 else "wine"
 
 
-def unix_user(name):
-    """A Unix user besides root, made if missing, for Wine to run as: then a
-    folder owned by root reads as one that user cannot change, where as root
-    every file reads as the user's own."""
-    if subprocess.run(["id", "-u", name], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode != 0:
-        subprocess.run(["useradd", "--create-home", name], check=True, timeout=30)
-    return name
-
-
 def _processes_with_prefix(prefix):
     """PIDs of the processes whose environment names this prefix."""
     needle = ("WINEPREFIX=%s" % prefix).encode()
