@@ -69,6 +69,7 @@ constexpr unsigned WM_HOST_FOUND       = 8063;   // the lookup of a partner's na
 constexpr unsigned WM_ELEVATED_DONE    = 8064;   // a copy run as administrator started or ended (wParam: how)
 constexpr unsigned WM_MASTER_ENTERED   = 8065;   // on a Slave: the Master entered; the window in front matters now
 constexpr unsigned WM_DESK_STATE       = 8066;   // a link came up or went: the tray tip and the panel say so
+constexpr unsigned WM_UNSAFE_START     = 8067;   // the task started this program from an unsafe place (wParam: taken off)
 constexpr unsigned WM_CONTROL_SOCKET   = 9013;   // socket event of the control connection
 constexpr unsigned WM_CLIPBOARD_SOCKET = 9018;   // socket event of the clipboard connection
 constexpr unsigned WM_TRAY_NOTIFY      = 12027;  // mouse event over the tray icon

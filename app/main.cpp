@@ -1,8 +1,10 @@
 #include "app/mainwindow.h"
 #include "app/startup.h"
+#include "app/system_library.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR arguments, int showCommand)
 {
+    keepDllsToSystemFolder();
     // With no argument the program runs; /startup only sets the start with
     // Windows and ends, whether a copy runs or not.
     const CommandLine commandLine = parseCommandLine(arguments);

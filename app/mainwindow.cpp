@@ -128,6 +128,7 @@ void onCreate(HWND window)
     takeOver();  // a copy restarted with administrator rights links once the old one is gone
     connectWithSettings();
     watchForeground();
+    reviewStartAtStart();
 }
 
 // WM_CLOSE: a close request takes everything down; WM_DESTROY follows.
@@ -210,6 +211,7 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_LINK_KEY_NOTICE:  showLinkKeyNotice(window); return 0;
     case WM_HOST_FOUND:       onHostFound(reinterpret_cast<HANDLE>(wParam), lParam); return 0;
     case WM_ELEVATED_DONE:    onElevatedDone(wParam); return 0;
+    case WM_UNSAFE_START:     onUnsafeStart(wParam); return 0;
     case WM_MASTER_ENTERED:   lookAtForeground(); return 0;
     case WM_DESK_STATE:       showDeskState(); return 0;
     case WM_SET_CURSOR:       placePointer(window, static_cast<int32_t>(wParam), static_cast<int32_t>(lParam)); return 0;

@@ -4,6 +4,7 @@
 #include <initializer_list>
 
 #include "app/mainwindow.h"
+#include "app/program_place.h"
 #include "app/startup_task.h"
 #include "settings/autostart.h"
 
@@ -23,6 +24,26 @@ bool setStartMode(StartMode mode)
 }
 
 const char* const MODE_ARGUMENTS[] = {"/startup off", "/startup user", "/startup admin"};
+
+// `/startup admin` from a place others can change: not the bad argument's 2.
+const int EXIT_UNSAFE_PLACE = 3;
+
+const char ADMIN_ITEM[] = "With administrator rights";
+const char ADMIN_ITEM_UNSAFE[] = "With administrator rights (install Skiprail for all users first)";
+const char UNSAFE_PLACE[] =
+    "Skiprail cannot start with administrator rights from this folder: programs you run without administrator "
+    "rights can change it, and what they put there would then run as administrator.\n\n"
+    "Install Skiprail for all users first, then choose this start in the installed Skiprail.";
+const char UNSAFE_START_MOVED[] =
+    "Skiprail no longer starts with administrator rights: programs you run without administrator rights can "
+    "change its folder, and what they put there would run as administrator at your next logon. It now starts "
+    "for this user.\n\nTo start it with administrator rights, install Skiprail for all users first and choose "
+    "this start there.";
+const char UNSAFE_START_KEPT[] =
+    "Skiprail must no longer start with administrator rights: programs you run without administrator rights can "
+    "change its folder, and what they put there would run as administrator at your next logon. Windows now asks "
+    "for administrator rights to start it for this user instead.\n\nTo start it with administrator rights, "
+    "install Skiprail for all users first and choose this start there.";
 
 HMENU startMenu = nullptr;
 HWND takeOverWindow = nullptr;
@@ -96,6 +117,22 @@ void reportFailedChange()
                 MB_OK | MB_ICONWARNING);
 }
 
+void refuseUnsafePlace(HWND owner)
+{
+    MessageBoxA(owner, UNSAFE_PLACE, "Skiprail", MB_OK | MB_ICONWARNING);
+}
+
+// A task that starts this program from a place others can change is taken
+// off at start, on a thread of its own (the scheduler may take a moment):
+// the start falls back to the Run value. The user is told on the main thread.
+DWORD WINAPI reviewTask(LPVOID window)
+{
+    if (startupTaskState() != TASK_OURS || programPlaceSafe()) return 0;
+    const bool moved = setStartMode(START_FOR_USER);
+    PostMessageA(static_cast<HWND>(window), WM_UNSAFE_START, moved ? 1 : 0, 0);
+    return 0;
+}
+
 void reportFailedRestart(HWND owner)
 {
     MessageBoxA(owner, "Skiprail could not start again with administrator rights.", "Error", MB_OK | MB_ICONWARNING);
@@ -119,6 +156,10 @@ int runStartCommand(StartCommand command)
                            : command == COMMAND_START_USER ? START_FOR_USER
                                                            : START_OFF;
     if (mode == START_AS_ADMIN && !elevationOffered()) return 1;
+    if (mode == START_AS_ADMIN && !programPlaceSafe()) {
+        refuseUnsafePlace(nullptr);
+        return EXIT_UNSAFE_PLACE;
+    }
     // What the system holds afterwards is the answer, not what the calls said.
     return setStartMode(mode) && currentStartMode() == mode ? 0 : 1;
 }
@@ -150,7 +191,7 @@ void appendStartMenu(HMENU menu)
     startMenu = CreatePopupMenu();
     AppendMenuA(startMenu, MF_STRING, IDM_START_OFF, "Off");
     AppendMenuA(startMenu, MF_STRING, IDM_START_WITH_WINDOWS, "For this user");
-    if (elevationOffered()) AppendMenuA(startMenu, MF_STRING, IDM_START_AS_ADMIN, "With administrator rights");
+    if (elevationOffered()) AppendMenuA(startMenu, MF_STRING, IDM_START_AS_ADMIN, ADMIN_ITEM);
     AppendMenuA(menu, MF_POPUP, reinterpret_cast<UINT_PTR>(startMenu), "Start with Windows");
     if (elevationOffered() && !runsElevated())
         AppendMenuA(menu, MF_STRING, IDM_RESTART_ELEVATED, "Restart with administrator rights");
@@ -161,15 +202,25 @@ void showStartMode()
     if (!startMenu) return;
     const StartMode mode = currentStartMode();
     app.startWithWindows = mode == START_OFF ? 0 : 1;
+    // A greyed item cannot show a tip: its text says why.
+    const bool safe = elevationOffered() && programPlaceSafe();
+    if (elevationOffered())
+        ModifyMenuA(startMenu, IDM_START_AS_ADMIN, MF_BYCOMMAND | MF_STRING, IDM_START_AS_ADMIN,
+                    safe ? ADMIN_ITEM : ADMIN_ITEM_UNSAFE);
     CheckMenuRadioItem(startMenu, 0, GetMenuItemCount(startMenu) - 1, static_cast<UINT>(mode), MF_BYPOSITION);
     const UINT busy = MF_BYCOMMAND | (run.underWay ? MF_GRAYED : MF_ENABLED);
     for (UINT id : {IDM_START_OFF, IDM_START_WITH_WINDOWS, IDM_START_AS_ADMIN}) EnableMenuItem(startMenu, id, busy);
+    if (!safe) EnableMenuItem(startMenu, IDM_START_AS_ADMIN, MF_BYCOMMAND | MF_GRAYED);
 }
 
 void chooseStartMode(StartMode mode)
 {
     if (run.underWay) return;
     if (mode == START_AS_ADMIN && !elevationOffered()) return;
+    if (mode == START_AS_ADMIN && !programPlaceSafe()) {
+        refuseUnsafePlace(app.mainWindow);
+        return;
+    }
     // Only the task needs administrator rights; the Run value is the user's own.
     const bool needsRights = mode == START_AS_ADMIN || startupTaskState() != TASK_ABSENT;
     if (!needsRights || runsElevated()) {
@@ -190,6 +241,21 @@ void onElevatedDone(WPARAM outcome)
         return;
     }
     if (outcome == RUN_FAILED) reportFailedChange();
+    showStartMode();
+}
+
+void reviewStartAtStart()
+{
+    if (!elevationOffered()) return;
+    HANDLE thread = CreateThread(nullptr, 0, reviewTask, app.mainWindow, 0, nullptr);
+    if (thread) CloseHandle(thread);
+}
+
+void onUnsafeStart(WPARAM moved)
+{
+    MessageBoxA(app.mainWindow, moved ? UNSAFE_START_MOVED : UNSAFE_START_KEPT, "Skiprail", MB_OK | MB_ICONWARNING);
+    // Not taken off without administrator rights: the copy that has them does it.
+    if (!moved) chooseStartMode(START_FOR_USER);
     showStartMode();
 }
 

@@ -14,7 +14,9 @@ enum StartMode { START_OFF = 0, START_FOR_USER = 1, START_AS_ADMIN = 2 };
 StartMode currentStartMode();
 
 // `/startup admin|user|off` (or a bad argument, answered with a box): sets
-// the start in this process and returns the exit code, 0 on success.
+// the start in this process and returns the exit code, 0 on success. The
+// start with administrator rights from a place others can change is refused
+// with a box and exit code 3.
 int runStartCommand(StartCommand command);
 
 // Whether this program runs with administrator rights (a full token since
@@ -31,13 +33,20 @@ bool elevationOffered();
 void appendStartMenu(HMENU menu);
 // Marks the start that is on now, which the user may have changed elsewhere.
 void showStartMode();
-// A choice from the submenu: a change that writes or removes the task asks
+// A choice from the submenu (with administrator rights: refused with a box
+// where the program's place is not safe for it): a change that writes or removes the task asks
 // for administrator rights (a copy of the program with `/startup`, behind a
 // UAC prompt).
 void chooseStartMode(StartMode mode);
 // WM_ELEVATED_DONE: a copy with administrator rights was started (and, for a
 // change of the start, has ended), or the user said no, or it failed.
 void onElevatedDone(WPARAM outcome);
+// At start: a task that starts this program from a place that others than
+// administrators can change is taken off, the start falls back to "For this
+// user", and WM_UNSAFE_START (wParam 1 if that is done, 0 if it needs
+// administrator rights) tells the user once.
+void reviewStartAtStart();
+void onUnsafeStart(WPARAM moved);
 // The first setup confirmed with OK turns the start for the user on, unless
 // the task (set up by a script, say) starts the program already.
 void startWithWindowsAfterSetup();

@@ -7,6 +7,7 @@
 #include <windows.h>
 #include <taskschd.h>
 
+#include "app/system_library.h"
 #include "app/task_xml.h"
 
 
@@ -18,7 +19,8 @@ const GUID CLSID_SCHEDULER = {0x0f87369f, 0xa4e5, 0x4cfc, {0xbd, 0x3e, 0x73, 0xe
 const GUID IID_SCHEDULER = {0x2faba4c7, 0x4da9, 0x4013, {0x96, 0x97, 0x20, 0xcc, 0x3f, 0xd4, 0x0f, 0x85}};
 const GUID IID_EXEC_ACTION = {0x4c3d624d, 0xfd6b, 0x49a3, {0xb9, 0xb7, 0x09, 0xcb, 0x3c, 0xd3, 0xf0, 0x47}};
 
-// COM and its strings, from the system's own DLLs, found at run time.
+// COM and its strings, from the system's own DLLs in the system folder, found
+// at run time.
 struct Com {
     HRESULT(WINAPI* initialize)(void*, DWORD) = nullptr;
     void(WINAPI* uninitialize)() = nullptr;
@@ -36,7 +38,7 @@ bool find(HMODULE module, const char* name, F* out)
 
 bool loadCom(Com& com)
 {
-    HMODULE ole = LoadLibraryA("ole32.dll"), automation = LoadLibraryA("oleaut32.dll");
+    HMODULE ole = loadSystemLibrary("ole32.dll"), automation = loadSystemLibrary("oleaut32.dll");
     return find(ole, "CoInitializeEx", &com.initialize) && find(ole, "CoUninitialize", &com.uninitialize) &&
            find(ole, "CoCreateInstance", &com.createInstance) && find(automation, "SysAllocString", &com.allocString) &&
            find(automation, "SysFreeString", &com.freeString);

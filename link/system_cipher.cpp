@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "app/system_library.h"
+
 namespace {
 
 #ifndef STATUS_SUCCESS
@@ -118,16 +120,6 @@ void gcmInfo(BCRYPT_AUTHENTICATED_CIPHER_MODE_INFO* info, const uint8_t* nonce, 
 }
 
 }  // namespace
-
-HMODULE loadSystemLibrary(const char* name)
-{
-    char path[MAX_PATH + 32] = {};
-    const UINT n = GetSystemDirectoryA(path, MAX_PATH);
-    if (n == 0 || n >= MAX_PATH) return nullptr;
-    lstrcatA(path, "\\");
-    lstrcatA(path, name);
-    return LoadLibraryA(path);
-}
 
 bool systemCryptoAvailable()
 {

@@ -7,10 +7,6 @@
 
 #include "link/record_layer.h"
 
-// Loads a DLL of the system from the system folder alone: one of the same
-// name beside the program (or anywhere else on the search path) is not taken.
-HMODULE loadSystemLibrary(const char* name);
-
 // Whether the system offers what a protected link needs (Windows Vista on).
 bool systemCryptoAvailable();
 

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "app/appstate.h"
+#include "app/system_library.h"
 #include "link/connections.h"
 #include "link/link_key.h"
 #include "link/system_cipher.h"

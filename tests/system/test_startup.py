@@ -10,23 +10,36 @@ Its scheduler keeps a task's description and settings but drops its
 triggers, principal and actions (and its schtasks has no /query): the test
 reads the task's file, and the native tests check the definition itself.
 
+Run as root, Wine shows every file as the user's own to change, so the start
+with administrator rights is refused on the two PCs; it is written only by
+Wine run as another Unix user, for a copy in a folder owned by root.
+
 The figures the tests measure are printed as "FIGURE name: N ms".
 """
 
 import ntpath
 import os
+import shutil
 import subprocess
 import sys
+import tempfile
 import time
 import unittest
+from pathlib import Path
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from rig import Rig, _tcp_table, connections_to, figure, wait_following, wait_linked, wait_until, wine_loader  # noqa: E402
 
 PORT = 447
+UNSAFE = "Skiprail cannot start with administrator rights from this folder"
 
 IDM_START_WITH_WINDOWS, IDM_START_OFF, IDM_START_AS_ADMIN, IDM_RESTART_ELEVATED = 12036, 12037, 12038, 12039
+
+# A task as Wine's scheduler keeps it: the description names the program.
+TASK_FILE = ('<Task version="1.2" xmlns="http://schemas.microsoft.com/windows/2004/02/mit/task"><RegistrationInfo>'
+             '<Description>Starts {0} with administrator rights when {1} logs on.</Description>'
+             '</RegistrationInfo><Settings><Enabled>true</Enabled></Settings></Task>')
 
 rig = None
 m = None
@@ -90,9 +103,10 @@ class StartTest(unittest.TestCase):
 
     @staticmethod
     def task(pc):
-        """The task's file as the scheduler keeps it, or None."""
+        """The task's file as the scheduler of a PC (or prefix) keeps it, or None."""
+        prefix = pc if isinstance(pc, str) else pc.prefix
         try:
-            with open(os.path.join(pc.prefix, "drive_c", "windows", "system32", "tasks", "Skiprail"), "rb") as f:
+            with open(os.path.join(prefix, "drive_c", "windows", "system32", "tasks", "Skiprail"), "rb") as f:
                 return f.read().decode("utf-8-sig")
         except FileNotFoundError:
             return None
@@ -101,26 +115,19 @@ class StartTest(unittest.TestCase):
         own = ntpath.join("Z:" + s.folder.replace("/", "\\"), "skiprail.exe")
         link = self.control_connection()
 
+        # A folder the user's programs can change: the start with
+        # administrator rights is refused, and nothing is written.
+        code, boxes = self.command(s, "/STARTUP", "admin")
+        self.assertEqual((code, len(boxes)), (3, 1))
+        self.assertIn(UNSAFE, boxes[0])
+        self.assertEqual((self.task(s), s.drive.json("regget run Skiprail")), (None, None))
+
         self.assertEqual(self.command(s, "/startup", "user"), (0, []))
         self.assertEqual(s.drive.json("regget run Skiprail"), '"%s"' % own)
         self.assertIsNone(self.task(s))
+        self.assertEqual(self.command(s, "/startup", "admin")[0], 3)
+        self.assertEqual(s.drive.json("regget run Skiprail"), '"%s"' % own, "the start for the user stays")
 
-        self.assertEqual(self.command(s, "/STARTUP", "admin"), (0, []))
-        task = self.task(s)
-        self.assertIsNotNone(task)
-        for part in ("<Description>Starts %s with administrator rights when " % own,
-                     "<MultipleInstancesPolicy>IgnoreNew</MultipleInstancesPolicy>",
-                     "<DisallowStartIfOnBatteries>false</DisallowStartIfOnBatteries>",
-                     "<StopIfGoingOnBatteries>false</StopIfGoingOnBatteries>",
-                     "<ExecutionTimeLimit>PT0S</ExecutionTimeLimit>", "<Priority>4</Priority>"):
-            self.assertIn(part, task)
-        self.assertIsNone(s.drive.json("regget run Skiprail"), "the task replaces the Run value")
-
-        self.assertEqual(self.command(s, "/startup", "user"), (0, []))
-        self.assertIsNone(self.task(s))
-        self.assertEqual(s.drive.json("regget run Skiprail"), '"%s"' % own)
-
-        self.assertEqual(self.command(s, "/startup", "admin"), (0, []))
         self.assertEqual(self.command(s, "/startup", "off"), (0, []))
         self.assertIsNone(self.task(s))
         self.assertIsNone(s.drive.json("regget run Skiprail"))
@@ -133,12 +140,14 @@ class StartTest(unittest.TestCase):
         self.assertIsNone(self.task(s))
 
         # The menu's choices do the same, here in the running copy itself (Wine
-        # runs it as administrator).
+        # runs it as administrator); its greyed item, chosen all the same, is
+        # refused with the box.
         s.drive("menu %d" % IDM_START_AS_ADMIN)
-        wait_until(lambda: self.task(s), 10, "the task")
-        self.assertIsNone(s.drive.json("regget run Skiprail"))
+        self.assertIn(UNSAFE, wait_until(lambda: " ".join(s.box_texts()), 10, "the refusal"))
+        s.dismiss_boxes()
+        self.assertEqual((self.task(s), s.drive.json("regget run Skiprail")), (None, None))
         s.drive("menu %d" % IDM_START_WITH_WINDOWS)
-        wait_until(lambda: self.task(s) is None and s.drive.json("regget run Skiprail"), 10, "the Run value alone")
+        wait_until(lambda: s.drive.json("regget run Skiprail"), 10, "the Run value")
         s.drive("menu %d" % IDM_START_OFF)
         wait_until(lambda: s.drive.json("regget run Skiprail") is None, 10, "neither")
         self.assertIsNone(self.task(s))
@@ -148,6 +157,60 @@ class StartTest(unittest.TestCase):
         self.assertEqual(self.control_connection(), link)
         self.assertTrue(self.linked())
         self.assertEqual((m.boxes(), s.boxes()), ([], []))
+
+    def test_a_task_that_starts_the_program_from_a_folder_others_can_change_goes_at_start(self):
+        # A task left by an earlier release, as Wine's scheduler keeps it.
+        s.stop()
+        own = ntpath.join("Z:" + s.folder.replace("/", "\\"), "skiprail.exe")
+        account = subprocess.run(s.cmd(["wine", "cmd", "/c", "echo %USERDOMAIN%\\%USERNAME%"]), env=s.env,
+                                 capture_output=True, text=True, timeout=60).stdout.strip()
+        with open(os.path.join(s.prefix, "drive_c", "windows", "system32", "tasks", "Skiprail"), "wb") as f:
+            f.write(TASK_FILE.format(own, account).encode("utf-8-sig"))
+
+        s.start()
+        told = wait_until(lambda: " ".join(s.box_texts()), 20, "the word that the task is gone")
+        self.assertIn("Skiprail no longer starts with administrator rights", told)
+        self.assertIn("It now starts for this user", told)
+        self.assertIsNone(self.task(s))
+        self.assertEqual(s.drive.json("regget run Skiprail"), '"%s"' % own)
+        s.dismiss_boxes()
+        self.assertEqual(self.command(s, "/startup", "off"), (0, []))
+
+    def test_a_copy_in_a_folder_only_root_can_change_writes_the_task_for_another_user(self):
+        """Wine run as a normal user, with the program's folder and every folder
+        above it owned by root and closed to others."""
+        user = "srtest"
+        if subprocess.run(["id", user], capture_output=True).returncode:
+            subprocess.run(["useradd", "--create-home", user], check=True, timeout=30)
+        folder, home = tempfile.mkdtemp(dir=rig.build_dir), tempfile.mkdtemp(prefix="skiprail-user.")
+        for made in (folder, home):
+            self.addCleanup(shutil.rmtree, made, True)
+            os.chmod(made, 0o755)
+        shutil.chown(home, user)
+        others = [p for p in [folder, *Path(folder).parents] if os.stat(p).st_uid or os.stat(p).st_mode & 0o22]
+        if others:
+            self.skipTest("others than root may change %s" % others[0])
+        for built in (rig.program, rig.hook_library):
+            shutil.copy(built, folder)
+        run_as = ["runuser", "-u", user, "--", "env", "WINEPREFIX=%s/prefix" % home, "WINEDEBUG=-all",
+                  "WINEDLLOVERRIDES=mscoree,mshtml="]
+        self.addCleanup(subprocess.run, run_as + ["wineserver", "-k"], stderr=subprocess.DEVNULL, timeout=30)
+        # As the rig boots a prefix: no display, so nothing waits on an install dialog.
+        subprocess.run(run_as + ["DISPLAY=", "wineboot", "-i"], capture_output=True, timeout=120)
+        subprocess.run(run_as + ["wineserver", "-w"], timeout=120)
+
+        done = subprocess.run(run_as + ["DISPLAY=" + s.display, wine_loader(rig.program), "skiprail.exe", "/startup",
+                                        "admin"], cwd=folder, capture_output=True, timeout=60)
+        self.assertEqual(done.returncode, 0)
+        task = self.task(os.path.join(home, "prefix"))
+        self.assertIsNotNone(task)
+        own = ntpath.join("Z:" + folder.replace("/", "\\"), "skiprail.exe")
+        for part in ("<Description>Starts %s with administrator rights when " % own,
+                     "<MultipleInstancesPolicy>IgnoreNew</MultipleInstancesPolicy>",
+                     "<DisallowStartIfOnBatteries>false</DisallowStartIfOnBatteries>",
+                     "<StopIfGoingOnBatteries>false</StopIfGoingOnBatteries>",
+                     "<ExecutionTimeLimit>PT0S</ExecutionTimeLimit>", "<Priority>4</Priority>"):
+            self.assertIn(part, task)
 
     def test_a_restart_with_administrator_rights_takes_over_and_relinks_within_2_s(self):
         for pc in (s, m):
