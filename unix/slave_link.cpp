@@ -104,8 +104,9 @@ void refuse(Conn* conn)
         logLine("the partner did not prove the link key, so Skiprail does not link with it: both PCs need the "
                 "same key (the Master's \"Link Key...\" dialog, and --key-file here)");
     }
-    if (channel == CHANNEL_CONTROL) controlLost("the link key was not proven");
-    else clipboardLost("the link key was not proven");
+    const char* why = conn->proven ? "a record failed its check" : "the link key was not proven";
+    if (channel == CHANNEL_CONTROL) controlLost(why);
+    else clipboardLost(why);
 }
 
 void onDeadline(void* context)
