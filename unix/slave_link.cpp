@@ -69,8 +69,12 @@ void controlLost(const char* why)
     slave.live[CHANNEL_CONTROL] = nullptr;
     timerStop(slave.clipboardRetry);
     slave.clipboardRetryDelay = 0;
-    if (wasLinked) logLine("link with %s lost (%s); every key and button released", slave.partner.c_str(), why);
-    else logVerbose("control connection ended (%s)", why);
+    // A Master that asks for a link key this side lacks links for a moment at
+    // each of its tries: that was said once, and is not said again each time.
+    if (wasLinked && !slave.plainNoticeGiven)
+        logLine("link with %s lost (%s); every key and button released", slave.partner.c_str(), why);
+    else
+        logVerbose("control connection ended (%s)", why);
     listenOn(CHANNEL_CONTROL);
     listenOn(CHANNEL_CLIPBOARD);
     scheduleReconnect();
@@ -129,8 +133,8 @@ void linkUp()
     timerStop(slave.reconnect);
     slave.reconnectDelay = 0;
     Conn& control = *slave.live[CHANNEL_CONTROL];
-    logLine("linked with %s on port %d%s", slave.partner.c_str(), slave.port,
-            control.keyed ? ", protected by the link key" : "");
+    (slave.plainNoticeGiven ? logVerbose : logLine)("linked with %s on port %d%s", slave.partner.c_str(), slave.port,
+                                                    control.keyed ? ", protected by the link key" : "");
     announceLink();
 }
 
