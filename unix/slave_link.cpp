@@ -322,14 +322,18 @@ void listenOn(int channel)
         logVerbose("listening on port %d (%s)", port, channelName(channel));
         return;
     }
-    if (errno == EACCES && port < LOWEST_OPEN_PORT)
+    static bool lowPortSaid = false;  // one line for both ports
+    if (errno == EACCES && port < LOWEST_OPEN_PORT) {
+        if (lowPortSaid) return;
+        lowPortSaid = true;
         logLine("cannot listen on port %d: a normal user may not listen below 1024. Install the skiprail package "
                 "(it grants the program cap_net_bind_service), or set the same port above 1023 on both PCs "
                 "(--port). Meanwhile this PC links by connecting to its Master.",
                 port);
-    else
+    } else {
         logLine("cannot listen on port %d: %s%s", port, strerror(errno),
                 errno == EADDRINUSE ? " (is skiprail running already?)" : "");
+    }
 }
 
 void readFrom(Conn* conn)
