@@ -165,7 +165,6 @@ void connectClipboard()
         return;
     }
     Conn* conn = connNew(fd, CHANNEL_CLIPBOARD, onConnEvent, nullptr);
-    conn->context = conn;
     conn->connecting = true;
     connWatch(*conn);
     slave.live[CHANNEL_CLIPBOARD] = conn;
@@ -221,7 +220,6 @@ void connectControl()
         return;
     }
     Conn* conn = connNew(fd, CHANNEL_CONTROL, onConnEvent, nullptr);
-    conn->context = conn;
     conn->connecting = true;
     connWatch(*conn);
     slave.live[CHANNEL_CONTROL] = conn;
@@ -265,7 +263,6 @@ void takeOver(int channel)
 void acceptPartner(int channel, int fd)
 {
     Conn* conn = connNew(fd, channel, onConnEvent, nullptr);
-    conn->context = conn;
     Conn* live = slave.live[channel];
     if (live && live->keyed && live->proven) {
         connFree(slave.newcomers[channel]);  // one still unproven gives way to the latest
