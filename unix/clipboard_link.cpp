@@ -168,7 +168,15 @@ void continueClipboardSend()
     Conn* conn = clipboardConn();
     OutgoingText& outgoing = slave.outgoing;
     if (!conn || (conn->keyed && !conn->proven)) return;
-    while (outgoing.active && connPending(*conn) < SEND_AHEAD) {
+    // Chunks go until the socket is full: it then says when it can take more.
+    while (outgoing.active) {
+        if (connPending(*conn) >= SEND_AHEAD) {
+            if (!connFlush(*conn)) {
+                clipboardBroken();
+                return;
+            }
+            if (connPending(*conn) > 0) return;
+        }
         const size_t size = outgoing.text.size();
         const size_t left = size - outgoing.offset;
         const int32_t n = left < static_cast<size_t>(CLIPBOARD_CHUNK_DATA) ? static_cast<int32_t>(left)
