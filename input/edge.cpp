@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "app/panel.h"
+#include "app/front_end.h"
 #include "app/pictures.h"
 #include "clipboard/clipboard.h"
 #include "input/desktop_math.h"
@@ -352,7 +352,7 @@ void followPointer(POINT point)
 
 void handleMouseMove(const MSLLHOOKSTRUCT* record)
 {
-    showStatusValue(app.statusLabel1, record->pt.x);
+    frontEnd.statusValue(1, record->pt.x);
     lastRecord = *record;
     const bool wasRemote = app.controlState != STATE_LOCAL && app.controlLink;
     // The newest position stays the entry point until the pointer stands on it.
@@ -627,7 +627,7 @@ void onHotkey(int32_t action)
     if (action == HOTKEY_LOCK) {
         app.crossingLocked = !app.crossingLocked;
         guardCrossed(guard);
-        showDeskState();
+        frontEnd.deskChanged();
         return;
     }
     if (action == HOTKEY_TO_MASTER) {

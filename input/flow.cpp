@@ -1,6 +1,6 @@
 #include "input/flow.h"
 
-#include "app/panel.h"
+#include "app/front_end.h"
 #include "input/edge.h"
 #include "input/key_rules.h"
 #include "link/link.h"
@@ -12,7 +12,7 @@ namespace {
 // panel rather than left to wonder.
 void sayRefused(const char* what)
 {
-    showStatusText(app.statusLabel4, what);
+    frontEnd.statusText(4, what);
 }
 
 void postToMain(UINT message, const Link& link)
@@ -48,10 +48,10 @@ void onButton(WPARAM message)
     }
     if (app.controlState == STATE_LOCAL || !app.controlLink) return;
     switch (message) {
-    case WM_LBUTTONDOWN: showStatusText(app.statusLabel1, "LDOWN"); queueButton(EV_LEFT_DOWN); break;
-    case WM_LBUTTONUP:   showStatusText(app.statusLabel1, "LUP"); queueButton(EV_LEFT_UP); break;
-    case WM_RBUTTONDOWN: showStatusText(app.statusLabel1, "RDOWN"); queueButton(EV_RIGHT_DOWN); break;
-    case WM_RBUTTONUP:   showStatusText(app.statusLabel1, "RUP"); queueButton(EV_RIGHT_UP); break;
+    case WM_LBUTTONDOWN: frontEnd.statusText(1, "LDOWN"); queueButton(EV_LEFT_DOWN); break;
+    case WM_LBUTTONUP:   frontEnd.statusText(1, "LUP"); queueButton(EV_LEFT_UP); break;
+    case WM_RBUTTONDOWN: frontEnd.statusText(1, "RDOWN"); queueButton(EV_RIGHT_DOWN); break;
+    case WM_RBUTTONUP:   frontEnd.statusText(1, "RUP"); queueButton(EV_RIGHT_UP); break;
     default: break;
     }
 }
@@ -89,8 +89,8 @@ void onHookKeyboard(WPARAM message, const KBDLLHOOKSTRUCT* record)
     const bool stays = up && releaseStays[vk];
     releaseStays[vk] = 0;
     if (app.controlState == STATE_LOCAL || !app.controlLink || stays) return;
-    if (message == WM_KEYDOWN) showStatusText(app.statusLabel5, "KEYDOWN");
-    if (message == WM_KEYUP) showStatusText(app.statusLabel5, "KEYUP");
+    if (message == WM_KEYDOWN) frontEnd.statusText(5, "KEYDOWN");
+    if (message == WM_KEYUP) frontEnd.statusText(5, "KEYUP");
     KeyEvent key;
     if (keyEventFor(static_cast<uint32_t>(message), record->vkCode, record->scanCode, flags, &key))
         queueKey(key.key, key.event);

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "app/panel.h"
+#include "app/front_end.h"
 #include "clipboard/clipboard.h"
 #include "input/flow.h"
 #include "input/desktop_math.h"
@@ -120,18 +120,18 @@ void addButton(InputBatch& batch, int32_t code)
 // records go to the system together, in that order.
 void replayInput(const Link& link, const InputPacket& packet)
 {
-    showStatusValue(app.statusLabel1, packet.x);
-    showStatusValue(app.statusLabel2, packet.y);
-    showStatusValue(app.statusLabel3, packet.button);
+    frontEnd.statusValue(1, packet.x);
+    frontEnd.statusValue(2, packet.y);
+    frontEnd.statusValue(3, packet.button);
 
     InputBatch batch;
     const bool extended = (packet.keyFlags & KEY_FLAG_EXTENDED) != 0;
     if (packet.keyCode != 0) {
         if (packet.keyEvent == EV_KEY_UP) {
-            showStatusValue(app.statusLabel5, packet.keyCode);
+            frontEnd.statusValue(5, packet.keyCode);
             if (warmupGatePasses()) addKey(batch, packet.keyCode, EV_KEY_UP, packet.keyScan, extended);
         } else if (packet.keyEvent == EV_KEY_DOWN) {
-            showStatusValue(app.statusLabel5, packet.keyCode * 10);
+            frontEnd.statusValue(5, packet.keyCode * 10);
             if (warmupGatePasses()) addKey(batch, packet.keyCode, EV_KEY_DOWN, packet.keyScan, extended);
         }
     }
