@@ -30,7 +30,8 @@ bool sendPacket(Link& link, const InputPacket& packet)
     // of them starts the clock; so does one the socket could not take for a
     // full buffer: a partner that goes on answering stops it, a link that is
     // dead in silence is ended when it runs out.
-    const bool asksForReady = packet.type == PKT_INPUT || packet.type == PKT_ENTER || packet.type == PKT_WHEEL;
+    const bool asksForReady = packet.type == PKT_INPUT || packet.type == PKT_ENTER || packet.type == PKT_WHEEL ||
+                              packet.type == PKT_HWHEEL;
     if (sent && asksForReady) windowSent(link.window, GetTickCount());
     if (!sent && WSAGetLastError() == WSAEWOULDBLOCK && !link.stalled) {
         link.stalled = true;
