@@ -2,10 +2,13 @@
 
 namespace {
 
-void noValue(int32_t, int32_t) {}
-void noText(int32_t, const char*) {}
-void noDesk() {}
+void noStatusValue(int32_t, int32_t) {}
+void noStatusText(int32_t, const char*) {}
+void noDeskChange() {}
+void noFilesProgress(int32_t) {}
 
 }  // namespace
 
-FrontEnd frontEnd = {noValue, noText, noDesk};
+// Calls made before a front end sets its own (while the settings load, say)
+// are safe and show nothing.
+FrontEnd frontEnd = {noStatusValue, noStatusText, noDeskChange, noFilesProgress};

@@ -15,6 +15,9 @@ struct FrontEnd {
     // A link came up or went, or control moved to another PC: the desk's
     // state is to be shown again (once the current work is done).
     void (*deskChanged)();
+    // How far files crossing the clipboard have come, in percent (0 to 99);
+    // below 0, the transfer is over.
+    void (*filesProgress)(int32_t percent);
 };
 
 // Every call goes nowhere until a front end sets its own.

@@ -13,6 +13,7 @@
 #include "link/link_key.h"
 #include "link/packets.h"
 #include "resources/resource.h"
+#include "settings/link_key_dialog.h"
 #include "settings/settings.h"
 #include "settings/settings_dialog.h"
 
@@ -122,7 +123,13 @@ void onCreate(HWND window)
     placeBottomRight(window, app.mainWidth, app.mainHeight);
     app.controlState = STATE_LOCAL;
 
-    loadSettings();
+    // All four settings are loaded, defaults included, when the dialog of a
+    // first setup opens; its OK loads them again. A first setup confirmed with
+    // OK also starts the program with Windows from then on, once: the user may
+    // turn that off in the tray menu.
+    const bool firstSetup = loadSettings();
+    loadLinkKey();
+    if (firstSetup && runSettingsDialog()) startWithWindowsAfterSetup();
     removeReceivedFiles(true);  // files an earlier run received are pasted by now, or never will be
     SetTimer(window, TIMER_RECEIVED_FILES, 60 * 60 * 1000, nullptr);
     takeOver();  // a copy restarted with administrator rights links once the old one is gone
@@ -230,6 +237,7 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
 
 HWND startMainWindow(HINSTANCE instance, int showCommand)
 {
+    useWindowsFrontEnd();
     HICON mainIcon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_MAINICON));
     app.smallIcon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_SMALLICON));
     app.legacyTrayIcon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_LEGACYTRAYICON));

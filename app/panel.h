@@ -24,3 +24,6 @@ void showStatusText(HWND label, const char* text);
 // The tray tip shows how far files crossing the clipboard have come
 // ("Skiprail - files: 45%"); below 0, the usual tip again.
 void showTransferTip(int32_t percent);
+
+// Points the core's `frontEnd` at the panel, the tray tip and the main window.
+void useWindowsFrontEnd();

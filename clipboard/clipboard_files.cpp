@@ -6,7 +6,7 @@
 #include <cstring>
 #include <cwchar>
 
-#include "app/panel.h"
+#include "app/front_end.h"
 
 namespace {
 
@@ -99,12 +99,12 @@ void showProgress(DWORD* started, int32_t* shown, uint64_t done, uint64_t total)
     const int32_t percent = static_cast<int32_t>(done / (total / 100 + 1));
     if (percent == *shown) return;
     *shown = percent < 100 ? percent : 99;
-    showTransferTip(*shown);
+    frontEnd.filesProgress(*shown);
 }
 
 void endProgress(DWORD* started, int32_t* shown)
 {
-    if (*shown >= 0) showTransferTip(-1);
+    if (*shown >= 0) frontEnd.filesProgress(-1);
     *shown = -1;
     *started = 0;
 }

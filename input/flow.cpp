@@ -1,6 +1,6 @@
 #include "input/flow.h"
 
-#include "app/panel.h"
+#include "app/front_end.h"
 #include "input/edge.h"
 #include "input/key_rules.h"
 #include "link/link.h"
@@ -12,7 +12,7 @@ namespace {
 // panel rather than left to wonder.
 void sayRefused(const char* what)
 {
-    showStatusText(app.statusLabel4, what);
+    frontEnd.statusText(4, what);
 }
 
 void postToMain(UINT message, const Link& link)
@@ -36,6 +36,70 @@ void onWheel(const MSLLHOOKSTRUCT* record)
     }
 }
 
+// The link that has control when it takes the middle and side buttons and the
+// sideways wheel; to any other partner they are never sent (the hooks keep
+// them from this PC's programs all the same).
+Link* linkTakingMoreButtons()
+{
+    if (app.controlState == STATE_LOCAL || !app.controlLink) return nullptr;
+    return (app.controlLink->partnerInput & INPUT_CAN_MORE_BUTTONS) ? app.controlLink : nullptr;
+}
+
+// WM_HOOK_MOUSE, the sideways wheel (not named in the Windows 2000 headers):
+// as the wheel, to a partner that takes it; turns that find a packet awaiting
+// its answer add up for the next.
+constexpr WPARAM WM_MOUSEHWHEEL_MESSAGE = 0x020E;
+
+void onSideWheel(const MSLLHOOKSTRUCT* record)
+{
+    Link* link = linkTakingMoreButtons();
+    if (!link) return;
+    const int16_t delta = static_cast<int16_t>(HIWORD(record->mouseData));
+    if (link->peerReady == 1) {
+        sendWheelPacket(app.mainWindow, *link, PKT_HWHEEL, delta);
+        packetSent(*link);
+    } else {
+        addWheel(&link->pendingSideWheel, delta);
+    }
+}
+
+// WM_HOOK_MOUSE, the middle and side buttons, to a partner that takes them:
+// queued as the left and right are. A release goes only where its press
+// went: one pressed on this PC, or on a PC that has lost control since (it
+// let go of it then), is not sent.
+struct MoreButton {
+    int32_t down, up;
+    const char* downText;
+    const char* upText;
+};
+const MoreButton MORE_BUTTONS[] = {
+    {EV_MIDDLE_DOWN, EV_MIDDLE_UP, "MDOWN", "MUP"},
+    {EV_X1_DOWN, EV_X1_UP, "X1DOWN", "X1UP"},
+    {EV_X2_DOWN, EV_X2_UP, "X2DOWN", "X2UP"},
+};
+const Link* pressedOn[3];
+
+void onMoreButton(WPARAM message, const MSLLHOOKSTRUCT* record)
+{
+    const bool xButton = message == WM_XBUTTONDOWN || message == WM_XBUTTONUP;
+    if (!xButton && message != WM_MBUTTONDOWN && message != WM_MBUTTONUP) return;
+    const int32_t i = !xButton ? 0 : HIWORD(record->mouseData) == XBUTTON2 ? 2 : 1;
+    const MoreButton& button = MORE_BUTTONS[i];
+    const Link* link = linkTakingMoreButtons();
+    if (message == WM_MBUTTONDOWN || message == WM_XBUTTONDOWN) {
+        pressedOn[i] = link;
+        if (!link) return;
+        frontEnd.statusText(1, button.downText);
+        queueButton(button.down);
+        return;
+    }
+    const bool pressedThere = link && pressedOn[i] == link;
+    pressedOn[i] = nullptr;
+    if (!pressedThere) return;
+    frontEnd.statusText(1, button.upText);
+    queueButton(button.up);
+}
+
 // WM_HOOK_MOUSE, buttons: the held flags in either state, the queue in remote.
 void onButton(WPARAM message)
 {
@@ -48,10 +112,10 @@ void onButton(WPARAM message)
     }
     if (app.controlState == STATE_LOCAL || !app.controlLink) return;
     switch (message) {
-    case WM_LBUTTONDOWN: showStatusText(app.statusLabel1, "LDOWN"); queueButton(EV_LEFT_DOWN); break;
-    case WM_LBUTTONUP:   showStatusText(app.statusLabel1, "LUP"); queueButton(EV_LEFT_UP); break;
-    case WM_RBUTTONDOWN: showStatusText(app.statusLabel1, "RDOWN"); queueButton(EV_RIGHT_DOWN); break;
-    case WM_RBUTTONUP:   showStatusText(app.statusLabel1, "RUP"); queueButton(EV_RIGHT_UP); break;
+    case WM_LBUTTONDOWN: frontEnd.statusText(1, "LDOWN"); queueButton(EV_LEFT_DOWN); break;
+    case WM_LBUTTONUP:   frontEnd.statusText(1, "LUP"); queueButton(EV_LEFT_UP); break;
+    case WM_RBUTTONDOWN: frontEnd.statusText(1, "RDOWN"); queueButton(EV_RIGHT_DOWN); break;
+    case WM_RBUTTONUP:   frontEnd.statusText(1, "RUP"); queueButton(EV_RIGHT_UP); break;
     default: break;
     }
 }
@@ -76,8 +140,10 @@ void modifiersStayBehind()
 void onHookMouse(WPARAM message, const MSLLHOOKSTRUCT* record)
 {
     if (message == WM_MOUSEWHEEL) onWheel(record);
+    if (message == WM_MOUSEHWHEEL_MESSAGE) onSideWheel(record);
     if (message == WM_MOUSEMOVE) handleMouseMove(record);
     onButton(message);
+    onMoreButton(message, record);
 }
 
 void onHookKeyboard(WPARAM message, const KBDLLHOOKSTRUCT* record)
@@ -89,8 +155,8 @@ void onHookKeyboard(WPARAM message, const KBDLLHOOKSTRUCT* record)
     const bool stays = up && releaseStays[vk];
     releaseStays[vk] = 0;
     if (app.controlState == STATE_LOCAL || !app.controlLink || stays) return;
-    if (message == WM_KEYDOWN) showStatusText(app.statusLabel5, "KEYDOWN");
-    if (message == WM_KEYUP) showStatusText(app.statusLabel5, "KEYUP");
+    if (message == WM_KEYDOWN) frontEnd.statusText(5, "KEYDOWN");
+    if (message == WM_KEYUP) frontEnd.statusText(5, "KEYUP");
     KeyEvent key;
     if (keyEventFor(static_cast<uint32_t>(message), record->vkCode, record->scanCode, flags, &key))
         queueKey(key.key, key.event);
@@ -127,6 +193,11 @@ namespace {
 
 enum class Next { Sent, Posted, Nothing };
 
+bool sideWheelPending(const Link& link)
+{
+    return link.pendingSideWheel != 0 && (link.partnerInput & INPUT_CAN_MORE_BUTTONS);
+}
+
 // Sends the link's next pending packet: buttons before keys, then the wheel
 // turns that added up, then where the pointer rests now.
 // The pointer's position goes along only to the link that has control: a
@@ -143,7 +214,7 @@ Next sendNext(Link& link)
         sendButtonPacket(app.mainWindow, link, PKT_INPUT, x, y);
     } else if (hasPending(link.keyQueue)) {
         sendKeyPacket(app.mainWindow, link, PKT_INPUT, x, y);
-    } else if (inControl && link.pendingWheel != 0) {
+    } else if (inControl && (link.pendingWheel != 0 || sideWheelPending(link))) {
         postToMain(WM_SEND_WHEEL, link);  // its failure raises a box: not inside the read
         return Next::Posted;
     } else if (inControl && !lastSentPositionIs(link, app.cursorX, app.cursorY)) {
@@ -192,13 +263,19 @@ void onPeerReady(Link& link)
 
 void sendPendingWheel(HWND window, Link& link)
 {
-    sendWheelPacket(window, link, PKT_WHEEL, takeWheelStep(&link.pendingWheel));
+    // The sideways turns once the wheel's have gone, and only to a partner
+    // that takes them; everything else is the wheel's, as it always was.
+    if (link.pendingWheel == 0 && sideWheelPending(link))
+        sendWheelPacket(window, link, PKT_HWHEEL, takeWheelStep(&link.pendingSideWheel));
+    else
+        sendWheelPacket(window, link, PKT_WHEEL, takeWheelStep(&link.pendingWheel));
     if (link.window.size > 1) fillWindow(link);
 }
 
 void forgetPendingInput(Link& link)
 {
     link.pendingWheel = 0;
+    link.pendingSideWheel = 0;
     clearBacklog(link.buttonBacklog);
 }
 

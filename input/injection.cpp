@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "app/panel.h"
+#include "app/front_end.h"
 #include "clipboard/clipboard.h"
 #include "input/flow.h"
 #include "input/desktop_math.h"
@@ -37,12 +37,17 @@ struct InputBatch {
     }
 };
 
-void addMouseFlags(InputBatch& batch, DWORD flags)
+void addMouseFlags(InputBatch& batch, DWORD flags, DWORD data = 0)
 {
     INPUT& input = batch.add();
     input.type = INPUT_MOUSE;
     input.mi.dwFlags = flags;
+    input.mi.mouseData = data;
 }
+
+// The sideways wheel, not named in the Windows 2000 headers (Windows before
+// Vista ignores it).
+constexpr DWORD MOUSEEVENTF_HWHEEL_FLAG = 0x01000;
 
 // The key as the Master's keyboard gave it: its virtual key (which still
 // decides the character), scan code and extended bit. A key that came
@@ -106,11 +111,18 @@ void addAbsoluteMove(InputBatch& batch, const Link& link, int32_t x, int32_t y, 
 
 void addButton(InputBatch& batch, int32_t code)
 {
+    noteButton(held, code);
     switch (code) {
-    case EV_LEFT_DOWN:  held.leftButton = 1;  addMouseFlags(batch, MOUSEEVENTF_LEFTDOWN); break;
-    case EV_LEFT_UP:    held.leftButton = 0;  addMouseFlags(batch, MOUSEEVENTF_LEFTUP); break;
-    case EV_RIGHT_DOWN: held.rightButton = 1; addMouseFlags(batch, MOUSEEVENTF_RIGHTDOWN); break;
-    case EV_RIGHT_UP:   held.rightButton = 0; addMouseFlags(batch, MOUSEEVENTF_RIGHTUP); break;
+    case EV_LEFT_DOWN:   addMouseFlags(batch, MOUSEEVENTF_LEFTDOWN); break;
+    case EV_LEFT_UP:     addMouseFlags(batch, MOUSEEVENTF_LEFTUP); break;
+    case EV_RIGHT_DOWN:  addMouseFlags(batch, MOUSEEVENTF_RIGHTDOWN); break;
+    case EV_RIGHT_UP:    addMouseFlags(batch, MOUSEEVENTF_RIGHTUP); break;
+    case EV_MIDDLE_DOWN: addMouseFlags(batch, MOUSEEVENTF_MIDDLEDOWN); break;
+    case EV_MIDDLE_UP:   addMouseFlags(batch, MOUSEEVENTF_MIDDLEUP); break;
+    case EV_X1_DOWN:     addMouseFlags(batch, MOUSEEVENTF_XDOWN, XBUTTON1); break;
+    case EV_X1_UP:       addMouseFlags(batch, MOUSEEVENTF_XUP, XBUTTON1); break;
+    case EV_X2_DOWN:     addMouseFlags(batch, MOUSEEVENTF_XDOWN, XBUTTON2); break;
+    case EV_X2_UP:       addMouseFlags(batch, MOUSEEVENTF_XUP, XBUTTON2); break;
     default: break;
     }
 }
@@ -120,18 +132,18 @@ void addButton(InputBatch& batch, int32_t code)
 // records go to the system together, in that order.
 void replayInput(const Link& link, const InputPacket& packet)
 {
-    showStatusValue(app.statusLabel1, packet.x);
-    showStatusValue(app.statusLabel2, packet.y);
-    showStatusValue(app.statusLabel3, packet.button);
+    frontEnd.statusValue(1, packet.x);
+    frontEnd.statusValue(2, packet.y);
+    frontEnd.statusValue(3, packet.button);
 
     InputBatch batch;
     const bool extended = (packet.keyFlags & KEY_FLAG_EXTENDED) != 0;
     if (packet.keyCode != 0) {
         if (packet.keyEvent == EV_KEY_UP) {
-            showStatusValue(app.statusLabel5, packet.keyCode);
+            frontEnd.statusValue(5, packet.keyCode);
             if (warmupGatePasses()) addKey(batch, packet.keyCode, EV_KEY_UP, packet.keyScan, extended);
         } else if (packet.keyEvent == EV_KEY_DOWN) {
-            showStatusValue(app.statusLabel5, packet.keyCode * 10);
+            frontEnd.statusValue(5, packet.keyCode * 10);
             if (warmupGatePasses()) addKey(batch, packet.keyCode, EV_KEY_DOWN, packet.keyScan, extended);
         }
     }
@@ -141,18 +153,9 @@ void replayInput(const Link& link, const InputPacket& packet)
     // pointer may have moved since the packet's read notice was posted (the
     // position "already there" is judged by), and a click must land on the
     // packet's point.
-    const bool button = packet.button >= EV_LEFT_UP && packet.button <= EV_RIGHT_DOWN;
+    const bool button = isButtonEvent(packet.button);
     if (warmupGatePasses()) addAbsoluteMove(batch, link, packet.x, packet.y, !button);
-
-    switch (packet.button) {
-    case EV_LEFT_DOWN:
-    case EV_LEFT_UP:
-    case EV_RIGHT_UP:
-    case EV_RIGHT_DOWN:
-        if (warmupGatePasses()) addButton(batch, packet.button);
-        break;
-    default: break;
-    }
+    if (button && warmupGatePasses()) addButton(batch, packet.button);
     batch.send();
 }
 
@@ -199,6 +202,10 @@ void dispatchPacket(HWND window, Link& link, const InputPacket& packet, bool sup
         injectWheel(wheelDelta(packet));  // not gated
         answerReady(window, link);
         break;
+    case PKT_HWHEEL:
+        injectWheel(wheelDelta(packet), true);
+        answerReady(window, link);
+        break;
     case PKT_LEAVE:
         // Control goes back to the Master: nothing the replay pressed may stay
         // down here, since its release will happen on the Master.
@@ -226,17 +233,13 @@ void injectAbsoluteMove(const Link& link, int32_t x, int32_t y)
     batch.send();
 }
 
-void injectWheel(int16_t delta)
+void injectWheel(int16_t delta, bool sideways)
 {
     InputBatch batch;
-    INPUT& input = batch.add();
-    input.type = INPUT_MOUSE;
-    input.mi.mouseData = static_cast<DWORD>(static_cast<int32_t>(delta));
-    input.mi.dwFlags = MOUSEEVENTF_WHEEL;
+    addMouseFlags(batch, sideways ? MOUSEEVENTF_HWHEEL_FLAG : MOUSEEVENTF_WHEEL,
+                  static_cast<DWORD>(static_cast<int32_t>(delta)));
     batch.send();
 }
-
-namespace {
 
 void injectButton(int32_t code)
 {
@@ -244,13 +247,6 @@ void injectButton(int32_t code)
     addButton(batch, code);
     batch.send();
 }
-
-}  // namespace
-
-void injectLeftDown()  { injectButton(EV_LEFT_DOWN); }
-void injectLeftUp()    { injectButton(EV_LEFT_UP); }
-void injectRightDown() { injectButton(EV_RIGHT_DOWN); }
-void injectRightUp()   { injectButton(EV_RIGHT_UP); }
 
 void injectKey(int32_t vk, int32_t keyEvent)
 {
@@ -261,10 +257,9 @@ void injectKey(int32_t vk, int32_t keyEvent)
 
 void releaseInjectedInput()
 {
-    int32_t vks[256];
-    int32_t left = 0, right = 0;
-    const int32_t n = takeHeld(held, vks, &left, &right);
+    int32_t vks[256], ups[HELD_BUTTONS];
+    int32_t buttons = 0;
+    const int32_t n = takeHeld(held, vks, ups, &buttons);
     for (int32_t i = 0; i < n; ++i) injectKey(vks[i], EV_KEY_UP);
-    if (left) injectLeftUp();
-    if (right) injectRightUp();
+    for (int32_t i = 0; i < buttons; ++i) injectButton(ups[i]);
 }

@@ -16,11 +16,10 @@ bool warmupGatePasses();
 
 // A point in the coordinates of the screen the partner knows this PC by.
 void injectAbsoluteMove(const Link& link, int32_t x, int32_t y);
-void injectWheel(int16_t delta);
-void injectLeftDown();
-void injectLeftUp();
-void injectRightDown();
-void injectRightUp();
+// The wheel, or with `sideways` the sideways wheel (positive to the right).
+void injectWheel(int16_t delta, bool sideways = false);
+// A button's press or release, EV_LEFT_DOWN ... EV_X2_UP.
+void injectButton(int32_t code);
 void injectKey(int32_t vk, int32_t keyEvent);
 
 // Releases every key and button the replay pressed and has not released:

@@ -123,7 +123,7 @@ void unpark(EventBacklog& backlog, int32_t releaseEvent)
 
 bool isRelease(int32_t code)
 {
-    return code == EV_LEFT_UP || code == EV_RIGHT_UP;
+    return code == EV_LEFT_UP || code == EV_RIGHT_UP || code == EV_MIDDLE_UP || code == EV_X1_UP || code == EV_X2_UP;
 }
 
 // Behind a non-empty backlog an event waits its turn; a press that finds the

@@ -39,7 +39,7 @@ inline bool hasPending(const KeyQueue& queue) { return queue.readIndex < queue.c
 // button, and goes out before anything queued after it: whatever went down on
 // the Slave comes up again, however long the Slave was silent.
 struct ReleaseOverflow {
-    int32_t codes[256] = {};  // VK codes, or EV_LEFT_UP / EV_RIGHT_UP
+    int32_t codes[256] = {};  // VK codes, or the buttons' release codes (EV_LEFT_UP ...)
     int32_t count = 0;
 };
 

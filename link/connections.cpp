@@ -6,6 +6,7 @@
 // sockets themselves are made, matched and closed in link/sockets.cpp.
 #include "link/connections.h"
 
+#include "app/front_end.h"
 #include "clipboard/clipboard.h"
 #include "input/edge.h"
 #include "input/flow.h"
@@ -61,13 +62,6 @@ bool anyLinked()
     for (int32_t i = 0; i < linkCount(); ++i)
         if (links[i].controlLinked) return true;
     return false;
-}
-
-// The tray and the panel are told by a message, not called: they call into
-// the links themselves, and what they show can wait until this message is done.
-void showDeskStateLater()
-{
-    PostMessageA(app.mainWindow, WM_DESK_STATE, 0, 0);
 }
 
 // The Master's next try, a little later each time up to a few seconds. No box
@@ -196,7 +190,7 @@ void controlLinkLost(HWND window, Link& link, SOCKET socket)
     forgetClosedSocket(socket, &link.controlSocket);
     link.retryDelay = 0;
     scheduleRetry(link);
-    showDeskStateLater();
+    frontEnd.deskChanged();
 }
 
 // The clipboard connection is gone: this side listens for the next one.
@@ -311,7 +305,7 @@ void connectOrListen()
             tryPartnerAgain(link);
         }
     }
-    showDeskStateLater();
+    frontEnd.deskChanged();
 }
 
 void onControlLinkBroken(HWND window, SOCKET socket)
@@ -334,7 +328,7 @@ void reconnectNow()
         link.retryDelay = 0;
         tryPartnerAgain(link);
     }
-    showDeskStateLater();
+    frontEnd.deskChanged();
 }
 
 void onHostFound(HANDLE lookup, LPARAM result)
@@ -387,7 +381,7 @@ void onLinkUp(HWND window, Link& link)
         reportScreenSize(window);
     }
     announce(window, link);
-    showDeskStateLater();
+    frontEnd.deskChanged();
 }
 
 // The Slave tells its Master the size of its whole desktop, all monitors

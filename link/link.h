@@ -65,6 +65,7 @@ struct Link {
     KeyQueue keyQueue;
     EventBacklog keyBacklog, buttonBacklog;
     int32_t pendingWheel = 0;
+    int32_t pendingSideWheel = 0;  // only for a partner that takes the sideways wheel
     int32_t partnerInput = 0;   // what the partner announced it takes of input (INPUT_CAN_ bits)
     bool partnerDriving = false;  // on a Slave: the Master has entered and not left
 

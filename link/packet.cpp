@@ -35,11 +35,14 @@ InputPacket makeWheelPacket(int32_t type, int32_t delta)
     return packet;
 }
 
+bool isButtonEvent(int32_t code)
+{
+    return (code >= EV_LEFT_UP && code <= EV_RIGHT_DOWN) || (code >= EV_MIDDLE_UP && code <= EV_X2_DOWN);
+}
+
 bool isMoveOnly(const InputPacket& packet)
 {
-    // The further buttons count too: a middle click is never passed over as a move.
-    const bool button = (packet.button >= EV_LEFT_UP && packet.button <= EV_RIGHT_DOWN) ||
-                        (packet.button >= EV_MIDDLE_UP && packet.button <= EV_X2_DOWN);
+    const bool button = isButtonEvent(packet.button);
     const bool key = packet.keyCode != 0 && (packet.keyEvent == EV_KEY_UP || packet.keyEvent == EV_KEY_DOWN);
     return packet.type == PKT_INPUT && !button && !key;
 }

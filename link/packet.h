@@ -12,7 +12,7 @@
 // (PKT_CLIPBOARD_CAPS) offset 12 says what the sender takes of input
 // (INPUT_CAN_ bits).
 //
-// A wheel packet keeps its signed 16-bit delta in bytes 4 and 5 and zero in
+// A wheel packet (PKT_WHEEL, PKT_HWHEEL) keeps its signed 16-bit delta in bytes 4 and 5 and zero in
 // bytes 6 to 55: the same layout with x holding the delta's 16 bits
 // zero-extended, so one codec serves every type.
 //
@@ -38,13 +38,15 @@ struct InputPacket {
 constexpr int32_t INPUT_CAN_SCAN_CODES = 1;  // keyScan and keyFlags with each key
 constexpr int32_t INPUT_CAN_WINDOW = 2;      // packets under way without awaiting each READY
 constexpr int32_t INPUT_CAN_MORE_BUTTONS = 4;  // middle and side buttons (EV_MIDDLE_*, EV_X*), PKT_HWHEEL
-constexpr int32_t INPUT_WE_TAKE = INPUT_CAN_SCAN_CODES | INPUT_CAN_WINDOW;
+constexpr int32_t INPUT_WE_TAKE = INPUT_CAN_SCAN_CODES | INPUT_CAN_WINDOW | INPUT_CAN_MORE_BUTTONS;
 constexpr int32_t KEY_FLAG_EXTENDED = 1;
 
-// The wheel delta of a PKT_WHEEL: bytes 4 and 5 as a signed 16-bit value.
+// The wheel delta of a PKT_WHEEL or PKT_HWHEEL: bytes 4 and 5 as a signed 16-bit value.
 int16_t wheelDelta(const InputPacket& packet);
 InputPacket makeWheelPacket(int32_t type, int32_t delta);
 
+// A button's press or release: EV_LEFT_UP ... EV_RIGHT_DOWN, EV_MIDDLE_UP ... EV_X2_DOWN.
+bool isButtonEvent(int32_t code);
 // A PKT_INPUT that carries only the pointer's position: no button, no key.
 bool isMoveOnly(const InputPacket& packet);
 

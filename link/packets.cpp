@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "app/panel.h"
+#include "app/front_end.h"
 #include "clipboard/clipboard.h"
 #include "input/edge.h"
 #include "input/injection.h"
@@ -30,7 +30,8 @@ bool sendPacket(Link& link, const InputPacket& packet)
     // of them starts the clock; so does one the socket could not take for a
     // full buffer: a partner that goes on answering stops it, a link that is
     // dead in silence is ended when it runs out.
-    const bool asksForReady = packet.type == PKT_INPUT || packet.type == PKT_ENTER || packet.type == PKT_WHEEL;
+    const bool asksForReady = packet.type == PKT_INPUT || packet.type == PKT_ENTER || packet.type == PKT_WHEEL ||
+                              packet.type == PKT_HWHEEL;
     if (sent && asksForReady) windowSent(link.window, GetTickCount());
     if (!sent && WSAGetLastError() == WSAEWOULDBLOCK && !link.stalled) {
         link.stalled = true;
@@ -83,8 +84,8 @@ void sendKeyPacket(HWND window, Link& link, int32_t type, int32_t x, int32_t y)
     packet.type = type;
     packet.x = x;
     packet.y = y;
-    showStatusValue(app.statusLabel1, link.keyQueue.count);
-    showStatusValue(app.statusLabel2, link.keyQueue.readIndex);
+    frontEnd.statusValue(1, link.keyQueue.count);
+    frontEnd.statusValue(2, link.keyQueue.readIndex);
     int32_t key = 0;
     takeKey(link.keyQueue, &key, &packet.keyEvent);
     packet.keyCode = keyWordVk(key);
@@ -94,8 +95,8 @@ void sendKeyPacket(HWND window, Link& link, int32_t type, int32_t x, int32_t y)
         packet.keyScan = keyWordScan(key);
         packet.keyFlags = keyWordExtended(key) ? KEY_FLAG_EXTENDED : 0;
     }
-    showStatusValue(app.statusLabel1, link.keyQueue.count);
-    showStatusValue(app.statusLabel2, link.keyQueue.readIndex);
+    frontEnd.statusValue(1, link.keyQueue.count);
+    frontEnd.statusValue(2, link.keyQueue.readIndex);
     notePosition(link, type, x, y);
     if (!sendPacket(link, packet)) sendFailed(window, link);
 }

@@ -5,13 +5,10 @@
 #include <initializer_list>
 
 #include "app/appstate.h"
-#include "app/panel.h"
-#include "app/startup.h"
+#include "app/front_end.h"
 #include "input/hooks.h"
 #include "link/link.h"
-#include "settings/link_key_dialog.h"
 #include "settings/port_text.h"
-#include "settings/settings_dialog.h"
 
 const char SETTINGS_KEY[] = "Software\\Tamberlode\\Skiprail";
 
@@ -263,12 +260,12 @@ void loadHotkeys()
     // A lock whose key was just turned off could never be let go.
     if (app.crossingLocked && !app.hotkeys[HOTKEY_LOCK]) {
         app.crossingLocked = 0;
-        showDeskState();
+        frontEnd.deskChanged();
     }
     applyHotkeys(true);
 }
 
-void loadSettings()
+bool loadSettings()
 {
     chooseHive();
 
@@ -313,11 +310,5 @@ void loadSettings()
     loadMoreSlaves();
     followDesk();
     loadHotkeys();
-    loadLinkKey();
-
-    // All four are loaded, defaults included, when the dialog opens; its OK
-    // loads them again.
-    // A first setup confirmed with OK also starts the program with Windows
-    // from then on, once: the user may turn that off in the tray menu.
-    if (wroteDefault && runSettingsDialog()) startWithWindowsAfterSetup();
+    return wroteDefault;
 }

@@ -38,5 +38,6 @@ void loadHotkeys();
 
 // Copies the four values into AppState, writing the default of any that is
 // missing first, and the settings of Slaves 2 to 4 into app.moreSlaves (they
-// have no defaults); after writing a default it opens the settings dialog.
-void loadSettings();
+// have no defaults). True when it wrote a default: a first setup, for which
+// the settings dialog is to open.
+bool loadSettings();

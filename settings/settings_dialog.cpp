@@ -9,6 +9,7 @@
 #include "resources/resource.h"
 #include "settings/desk_dialog.h"
 #include "settings/keys_dialog.h"
+#include "settings/link_key_dialog.h"
 #include "settings/port_text.h"
 #include "settings/settings.h"
 
@@ -209,6 +210,7 @@ bool runSettingsDialog()
     openDialog = nullptr;
     if (result == IDOK) {
         loadSettings();
+        loadLinkKey();
         if (connectionHeld && isUsablePort(app.port)) {
             connectionHeld = false;
             connectOrListen();

@@ -441,7 +441,7 @@ class ClipboardOnTheWire(SystemTest):
         time.sleep(1)
         self.assertEqual(partner.clipboard.data, P.clipboard_bytes("Grüße"))
         self.assertEqual(partner.control.take(1) + partner.control.quiet(0.1), [P.Packet(P.PKT_SCREEN_SIZE, 1024, 768)])
-        self.assertEqual(partner.control.announcements, [P.Packet(P.PKT_CLIPBOARD_CAPS, 1, 15, 3)])
+        self.assertEqual(partner.control.announcements, [P.Packet(P.PKT_CLIPBOARD_CAPS, 1, 15, 7)])
         # One that announces all but files gets the text beside them, and not a byte of them.
         partner.control.send_packet(P.Packet(P.PKT_CLIPBOARD_CAPS, 1, 7))
         files = make_files(os.path.join(rig.root, "plain"), {"f.txt": 10, "dir/g.txt": 20})

@@ -16,6 +16,7 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
+import peer as P  # noqa: E402
 from peer import unwide, wide  # noqa: E402
 from rig import (ALT, CTRL, F1, F2, SCROLL_LOCK, Rig, connections_to, free_port_pair, make_files, press,  # noqa: E402
                  scaled, screen_of, tree, wait_following, wait_stepping, wait_until)
@@ -325,6 +326,46 @@ class Pointer(MasterTest):
         time.sleep(0.5)
         self.assertEqual(sum(b.drive.json("keys")["wheel"]), -6000)
         self.leave(a, b, "right")
+
+    def test_middle_and_side_buttons_and_the_sideways_wheel_reach_a_slave_that_takes_them_and_no_plain_one(self):
+        self.link(a, b, "right")
+        self.cross_and_warm_up(a, b)
+        self.assertEqual(b.drive("focus"), "ok")
+        b.drive("clear")
+        time.sleep(0.3)
+        for command in ("click middle", "click x1", "hwheel 120", "click left", "click x2", "hwheel -240"):
+            self.assertEqual(a.drive(command), "ok")
+        order = ["mdown", "mup", "x1down", "x1up", "ldown", "lup", "x2down", "x2up"]
+        wait_until(lambda: b.drive.json("keys")["buttons"] == order, 5, "the clicks on the Slave, in order")
+        wait_until(lambda: sum(b.drive.json("keys")["hwheel"]) == -120, 5, "the sideways turns on the Slave")
+        # One held as control goes back is let go of on the Slave.
+        a.drive("button middle down")
+        wait_until(lambda: b.drive.json("keys")["buttons"][-1:] == ["mdown"], 5, "the press on the Slave")
+        self.leave(a, b, "right")
+        wait_until(lambda: b.drive.json("keys")["buttons"][-1:] == ["mup"], 5, "the release on the Slave")
+        a.drive("button middle up")
+
+        # A partner of the plain protocol gets none of them, and the rest as ever.
+        for pc in (a, b):
+            pc.kill()
+        peer = P.Peer(self.port, auto_ready=True).listen()
+        self.addCleanup(peer.close)
+        a.settings(master=True, position="right", port=self.port)
+        a.start()
+        self.assertTrue(peer.accept(), "the Master links to the peer")
+        peer.control.send_packet(P.Packet(P.PKT_SCREEN_SIZE, 1024, 768))
+        time.sleep(0.3)
+        start, push = edge_start("right", screen_of(a))
+        a.put(*start)
+        a.move(*push)
+        self.assertIsNotNone(peer.control.wait_for(P.PKT_ENTER), "the crossing to the peer")
+        for command in ("click middle", "click x1", "hwheel 120", "click left", "click x2", "click right"):
+            self.assertEqual(a.drive(command), "ok")
+        peer.control.wait(lambda: any(p.button == P.EV_RIGHT_UP for p in peer.control.packets), 5)
+        time.sleep(0.5)
+        self.assertEqual([p.button for p in peer.control.packets if p.button],
+                         [P.EV_LEFT_DOWN, P.EV_LEFT_UP, P.EV_RIGHT_DOWN, P.EV_RIGHT_UP])
+        self.assertEqual({p.type for p in peer.control.packets}, {P.PKT_ENTER, P.PKT_INPUT})
 
     def test_the_slaves_pointer_rests_exactly_where_the_masters_stopped(self):
         self.link(a, b, "right")

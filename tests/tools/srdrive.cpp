@@ -15,9 +15,10 @@
 //                         with that scan code and, given e, extended  [ok]
 //   type TEXT             key downs and ups for each character  [ok]
 //   type-every US TEXT    the same, one character every US microseconds  [ok]
-//   click left|right      button down and up  [ok]
-//   button left|right down|up  [ok]
+//   click BUTTON          button down and up (left, right, middle, x1, x2)  [ok]
+//   button BUTTON down|up  [ok]
 //   wheel DELTA [TIMES]   TIMES wheel turns of DELTA, back to back  [ok]
+//   hwheel DELTA          a sideways wheel turn (positive to the right)  [ok]
 //   focus                 makes (once) a visible window covering the screen
 //                         that records its input, and gives it the focus
 //                         [ok | fail]
@@ -268,8 +269,19 @@ DWORD buttonFlag(const std::string& button, bool up)
 {
     if (button == "left") return up ? MOUSEEVENTF_LEFTUP : MOUSEEVENTF_LEFTDOWN;
     if (button == "right") return up ? MOUSEEVENTF_RIGHTUP : MOUSEEVENTF_RIGHTDOWN;
+    if (button == "middle") return up ? MOUSEEVENTF_MIDDLEUP : MOUSEEVENTF_MIDDLEDOWN;
+    if (button == "x1" || button == "x2") return up ? MOUSEEVENTF_XUP : MOUSEEVENTF_XDOWN;
     return 0;
 }
+
+DWORD buttonData(const std::string& button)
+{
+    return button == "x1" ? XBUTTON1 : button == "x2" ? XBUTTON2 : 0;
+}
+
+// Not named in the Windows 2000 headers.
+constexpr DWORD HWHEEL_FLAG = 0x01000;
+constexpr UINT HWHEEL_MESSAGE = 0x020E;
 
 // ---------------------------------------------------------------- recorder
 
@@ -278,7 +290,7 @@ struct Recorder {
     std::string chars;
     std::vector<unsigned> downs, ups;
     std::vector<std::string> buttons;
-    std::vector<int> wheel;
+    std::vector<int> wheel, hwheel;
     std::vector<std::string> clicks;  // "X,Y" of each button press
     std::vector<std::string> strokes, raw;  // quoted already
 
@@ -292,6 +304,7 @@ struct Recorder {
         ups.clear();
         buttons.clear();
         wheel.clear();
+        hwheel.clear();
     }
 
     std::string json() const
@@ -300,7 +313,7 @@ struct Recorder {
         for (const auto& b : buttons) quoted.push_back(jsonString(b));
         for (const auto& c : clicks) pressedAt.push_back(jsonString(c));
         return "{\"chars\":" + jsonString(chars) + ",\"down\":" + jsonList(downs) + ",\"up\":" + jsonList(ups) +
-               ",\"buttons\":" + jsonList(quoted) + ",\"wheel\":" + jsonList(wheel) + ",\"clicks\":" + jsonList(pressedAt) + ",\"strokes\":" + jsonList(strokes) +
+               ",\"buttons\":" + jsonList(quoted) + ",\"wheel\":" + jsonList(wheel) + ",\"hwheel\":" + jsonList(hwheel) + ",\"clicks\":" + jsonList(pressedAt) + ",\"strokes\":" + jsonList(strokes) +
                ",\"raw\":" + jsonList(raw) + "}";
     }
 } recorder;
@@ -347,6 +360,11 @@ LRESULT CALLBACK recorderProc(HWND window, UINT message, WPARAM wParam, LPARAM l
     case WM_LBUTTONUP: recorder.buttons.push_back("lup"); break;
     case WM_RBUTTONDOWN: recorder.buttons.push_back("rdown"); break;
     case WM_RBUTTONUP: recorder.buttons.push_back("rup"); break;
+    case WM_MBUTTONDOWN: recorder.buttons.push_back("mdown"); break;
+    case WM_MBUTTONUP: recorder.buttons.push_back("mup"); break;
+    case WM_XBUTTONDOWN: recorder.buttons.push_back(HIWORD(wParam) == XBUTTON2 ? "x2down" : "x1down"); break;
+    case WM_XBUTTONUP: recorder.buttons.push_back(HIWORD(wParam) == XBUTTON2 ? "x2up" : "x1up"); break;
+    case HWHEEL_MESSAGE: recorder.hwheel.push_back(static_cast<short>(HIWORD(wParam))); break;
     default: break;
     }
     return DefWindowProcA(window, message, wParam, lParam);
@@ -1017,17 +1035,17 @@ std::string run(const std::string& line, bool* quit)
     if (command == "click") {
         std::string button;
         in >> button;
-        if (!buttonFlag(button, false)) return "err usage: click left|right";
-        sendMouse(buttonFlag(button, false));
-        sendMouse(buttonFlag(button, true));
+        if (!buttonFlag(button, false)) return "err usage: click left|right|middle|x1|x2";
+        sendMouse(buttonFlag(button, false), 0, 0, buttonData(button));
+        sendMouse(buttonFlag(button, true), 0, 0, buttonData(button));
         return "ok";
     }
     if (command == "button") {
         std::string button, direction;
         in >> button >> direction;
         if (!buttonFlag(button, false) || (direction != "down" && direction != "up"))
-            return "err usage: button left|right down|up";
-        sendMouse(buttonFlag(button, direction == "up"));
+            return "err usage: button left|right|middle|x1|x2 down|up";
+        sendMouse(buttonFlag(button, direction == "up"), 0, 0, buttonData(button));
         return "ok";
     }
     if (command == "wheel") {
@@ -1035,6 +1053,12 @@ std::string run(const std::string& line, bool* quit)
         if (!(in >> delta)) return "err usage: wheel DELTA [TIMES]";
         in >> times;
         for (long i = 0; i < times; ++i) sendMouse(MOUSEEVENTF_WHEEL, 0, 0, static_cast<DWORD>(delta));
+        return "ok";
+    }
+    if (command == "hwheel") {
+        long delta = 0;
+        if (!(in >> delta)) return "err usage: hwheel DELTA";
+        sendMouse(HWHEEL_FLAG, 0, 0, static_cast<DWORD>(delta));
         return "ok";
     }
     if (command == "focus") return focusRecorder() ? "ok" : "fail";
