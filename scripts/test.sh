@@ -96,25 +96,6 @@ check_zip() {
     fi
 }
 
-# check_installers: the installer of each build is made as the release makes
-# it (the system tests install the 64-bit one under Wine).
-check_installers() {
-    local bits dir msi
-    for bits in 64 32; do
-        dir="$BUILD/windows"
-        [ "$bits" = 32 ] && dir="$BUILD/windows32"
-        msi="$BUILD/skiprail-$bits-bit.msi"
-        rm -f "$msi"
-        if bash scripts/make_msi.sh "$dir" "$bits" "$msi" >/dev/null && [ -s "$msi" ]; then
-            echo "== installer ($bits-bit): $(stat -c %s "$msi") bytes"
-            passed=$((passed + 1))
-        else
-            echo "the $bits-bit installer could not be made"
-            failed=$((failed + 1)); failures+=("installer ($bits-bit)")
-        fi
-    done
-}
-
 # The same sources as a 64-bit and as a 32-bit program, each tested under Wine
 # (the 32-bit one in the same prefix, through Wine's 32-bit loader).
 for arch in x86_64 i686; do
@@ -138,7 +119,6 @@ for arch in x86_64 i686; do
 done
 
 check_zip
-check_installers
 
 # The previous release's program and hook library (64-bit), for the system
 # test of a pair across releases: built once from its commit, in a folder of

@@ -50,8 +50,7 @@
 //   regset NAME dword N | regset NAME sz TEXT
 //                         a value of the program's machine-wide settings key
 //                         [ok | fail]
-//   regclear              that key and its per-user twin deleted, with their
-//                         subkeys  [ok | fail]
+//   regclear              that key and its per-user twin deleted  [ok | fail]
 //   regget hklm|hkcu NAME a value of either  [JSON number or string; null]
 //   reglock read|none|off the machine-wide key (made if missing) readable
 //                         only, closed to everyone, or open again, as a
@@ -709,22 +708,6 @@ bool storeLinkKey(const std::string& text)
     return stored;
 }
 
-// A key with what lies under it (the program's note for /reopen, say):
-// RegDeleteKey leaves a key that has subkeys.
-LONG deleteTree(HKEY parent, const char* path)
-{
-    HKEY key = nullptr;
-    const LONG opened = RegOpenKeyExA(parent, path, 0, KEY_READ | KEY_WRITE, &key);
-    if (opened != ERROR_SUCCESS) return opened;
-    char name[256];
-    DWORD size = sizeof name;
-    while (RegEnumKeyExA(key, 0, name, &size, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
-           deleteTree(key, name) == ERROR_SUCCESS)
-        size = sizeof name;
-    RegCloseKey(key);
-    return RegDeleteKeyA(parent, path);
-}
-
 bool regClear()
 {
     regLock("off");
@@ -736,7 +719,8 @@ bool regClear()
     }
     bool cleared = true;
     for (HKEY hive : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
-        const LONG status = deleteTree(hive, SETTINGS_KEY);
+        RegDeleteKeyA(hive, "Software\\Tamberlode\\Skiprail\\Reopen");  // the program's note for /reopen
+        const LONG status = RegDeleteKeyA(hive, SETTINGS_KEY);
         cleared = cleared && (status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND);
     }
     return cleared;
