@@ -20,8 +20,7 @@ HWND nextCopy()
         GetWindowTextA(window, caption, sizeof caption);
         DWORD processId = 0;
         GetWindowThreadProcessId(window, &processId);
-        if (std::strncmp(caption, "Skiprail ", 9) == 0 && processId != 0 &&
-            processId != GetCurrentProcessId())
+        if (std::strncmp(caption, "Skiprail ", 9) == 0 && processId != 0 && processId != GetCurrentProcessId())
             return window;
     }
     return nullptr;
@@ -45,10 +44,11 @@ bool endCopy(HWND window)
 int closeRunningCopies()
 {
     int ended = 0;
+    bool stuck = false;
     // A bound, in case a window that looks like ours keeps coming back.
-    for (HWND window = nextCopy(); window && ended < 16; window = nextCopy()) {
-        if (!endCopy(window)) return 1;
-        ++ended;
+    for (HWND window = nextCopy(); window && !stuck && ended < 16; window = nextCopy()) {
+        if (endCopy(window)) ++ended;
+        else stuck = true;
     }
     if (ended > 0) {
         HKEY note = nullptr;
@@ -56,7 +56,7 @@ int closeRunningCopies()
                             &note, nullptr) == ERROR_SUCCESS)
             RegCloseKey(note);
     }
-    return nextCopy() ? 1 : 0;
+    return stuck || nextCopy() ? 1 : 0;
 }
 
 bool takeReopenNote()
