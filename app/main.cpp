@@ -1,3 +1,4 @@
+#include "app/close_command.h"
 #include "app/mainwindow.h"
 #include "app/startup.h"
 #include "app/system_library.h"
@@ -6,10 +7,20 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR arguments, int showComma
 {
     keepDllsToSystemFolder();
     // With no argument the program runs; /startup only sets the start with
-    // Windows and ends, whether a copy runs or not.
+    // Windows and ends, whether a copy runs or not. /close ends the copies
+    // that run, and /reopen runs only where /close ended one.
     const CommandLine commandLine = parseCommandLine(arguments);
-    if (commandLine.command == COMMAND_TAKE_OVER) noteTakeOver(commandLine.window);
-    else if (commandLine.command != COMMAND_NONE) return runStartCommand(commandLine.command);
+    switch (commandLine.command) {
+    case COMMAND_TAKE_OVER: noteTakeOver(commandLine.window); break;
+    case COMMAND_NONE:  // a copy started by hand since /close: /reopen starts no second one
+        takeReopenNote();
+        break;
+    case COMMAND_CLOSE: return closeRunningCopies();
+    case COMMAND_REOPEN:
+        if (!takeReopenNote()) return 0;
+        break;
+    default: return runStartCommand(commandLine.command);
+    }
     if (!startMainWindow(instance, showCommand)) return 0;
     return runMessageLoop();
 }

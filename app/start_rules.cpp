@@ -6,7 +6,8 @@ const char START_COMMAND_USAGE[] =
     "Skiprail takes one of these:\n\n"
     "skiprail.exe /startup admin\tstarts Skiprail with administrator rights when you log on\n"
     "skiprail.exe /startup user\tstarts Skiprail when you log on, as you\n"
-    "skiprail.exe /startup off\tdoes not start Skiprail with Windows";
+    "skiprail.exe /startup off\tdoes not start Skiprail with Windows\n"
+    "skiprail.exe /close\tends the Skiprail that runs";
 
 namespace {
 
@@ -78,6 +79,8 @@ CommandLine parseCommandLine(const char* arguments)
         if (sameWord(words[1], "user")) result.command = COMMAND_START_USER;
         if (sameWord(words[1], "off")) result.command = COMMAND_START_OFF;
     }
+    if (count == 1 && isSwitch(words[0], "close")) result.command = COMMAND_CLOSE;
+    if (count == 1 && isSwitch(words[0], "reopen")) result.command = COMMAND_REOPEN;
     if (count == 2 && isSwitch(words[0], "takeover") && readNumber(words[1], &result.window))
         result.command = COMMAND_TAKE_OVER;
     return result;

@@ -12,6 +12,8 @@ enum StartCommand : int32_t {
     COMMAND_START_USER,      // /startup user: the user's Run value
     COMMAND_START_OFF,       // /startup off: neither
     COMMAND_TAKE_OVER,       // /takeover WINDOW: this copy replaces the one whose main window that is
+    COMMAND_CLOSE,           // /close: the running copies end (the installer's first step)
+    COMMAND_REOPEN,          // /reopen: runs if /close ended a copy (the installer's last step)
     COMMAND_BAD,             // anything else
 };
 

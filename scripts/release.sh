@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds the release: the 64-bit and the 32-bit program, stripped and linked
 # statically (no runtime DLL beside them), each pair in a folder of its own
-# with the user guide, in out/skiprail-<version>-windows.zip (compressed).
+# with the user guide, in out/skiprail-<version>-windows.zip (compressed);
+# and beside it the installers for all users, one per build:
+# out/skiprail-<version>-64-bit.msi and out/skiprail-<version>-32-bit.msi.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
@@ -14,6 +16,7 @@ NAME="skiprail-$VERSION-windows"
 mkdir -p "$OUT"
 
 builds=()
+installers=()
 for arch in i686 x86_64; do
     folder=32-bit
     [ "$arch" = x86_64 ] && folder=64-bit
@@ -22,6 +25,7 @@ for arch in i686 x86_64; do
         -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-$arch.cmake" -DSKIPRAIL_TESTS=OFF >/dev/null
     ninja -C "$dir" skiprail srhook >/dev/null
     builds+=("$folder=$dir")
+    installers+=("$dir:${folder%-bit}:$OUT/skiprail-$VERSION-$folder.msi")
     echo "$folder: $(stat -c %s "$dir/skiprail.exe") + $(stat -c %s "$dir/hook/srhook.dll") bytes;" \
         "imports listed in $dir/imports-skiprail.exe.txt and imports-srhook.dll.txt"
 done
@@ -30,3 +34,8 @@ rm -f "$OUT/$NAME.zip"
 size=$(python3 scripts/pack_release.py "$OUT/$NAME.zip" "$NAME" docs/user-guide.txt "${builds[@]}")
 python3 -m zipfile -l "$OUT/$NAME.zip"
 echo "release: $OUT/$NAME.zip ($size bytes)"
+for installer in "${installers[@]}"; do
+    IFS=: read -r dir bits msi <<<"$installer"
+    bash scripts/make_msi.sh "$dir" "$bits" "$msi" >/dev/null
+    echo "installer: $msi ($(stat -c %s "$msi") bytes)"
+done

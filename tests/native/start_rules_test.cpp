@@ -13,9 +13,12 @@ TEST(StartRules, TheCommandLineSetsTheStartOrIsRefused)
     EXPECT_EQ(parseCommandLine("/startup admin").command, COMMAND_START_ADMIN);
     EXPECT_EQ(parseCommandLine("  -STARTUP  \"User\" ").command, COMMAND_START_USER);
     EXPECT_EQ(parseCommandLine("/Startup off").command, COMMAND_START_OFF);
+    EXPECT_EQ(parseCommandLine("/close").command, COMMAND_CLOSE);
+    EXPECT_EQ(parseCommandLine("-Reopen").command, COMMAND_REOPEN);
     for (const char* bad : {"/startup", "/startup on", "/startup admin now", "startup admin", "/startupadmin",
                             "/startup adminxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx", "/takeover 0",
-                            "/takeover 12x", "/takeover 99999999999999999999999", "/?"})
+                            "/takeover 12x", "/takeover 99999999999999999999999", "/?",
+                            "/close now", "/reopen /close"})
         EXPECT_EQ(parseCommandLine(bad).command, COMMAND_BAD) << bad;
     const CommandLine takeOver = parseCommandLine("/takeover 4195362");
     EXPECT_EQ(takeOver.command, COMMAND_TAKE_OVER);

@@ -737,6 +737,7 @@ bool regClear()
     }
     bool cleared = true;
     for (HKEY hive : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
+        RegDeleteKeyA(hive, "Software\\Tamberlode\\Skiprail\\Reopen");  // the program's note for /reopen
         const LONG status = RegDeleteKeyA(hive, SETTINGS_KEY);
         cleared = cleared && (status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND);
     }
