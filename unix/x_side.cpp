@@ -26,6 +26,7 @@ bool monitorsKnown = false;  // RandR 1.5: the monitors as the desktop arranges 
 int xkbEventBase = -1;
 
 Desktop desktop;
+bool desktopStale = false;  // RandR told of a change not yet read
 bool desktopChanged = false;
 
 // The display went away (the server ended, the session closed). Xlib ends
@@ -45,12 +46,18 @@ int onError(Display*, XErrorEvent*) { return 0; }
 
 Desktop readDesktop()
 {
-    Screen* screen = DefaultScreenOfDisplay(xDisplay);
-    const int32_t width = WidthOfScreen(screen), height = HeightOfScreen(screen);
+    // The server's size, not Xlib's copy: a change of the monitors may be
+    // told before the change of the screen's size.
+    const Window root = DefaultRootWindow(xDisplay);
+    Window parent = 0;
+    int x = 0, y = 0;
+    unsigned w = 0, h = 0, border = 0, depth = 0;
+    XGetGeometry(xDisplay, root, &parent, &x, &y, &w, &h, &border, &depth);
+    const int32_t width = static_cast<int32_t>(w), height = static_cast<int32_t>(h);
     Desktop d = {};
     if (monitorsKnown) {
         int count = 0;
-        XRRMonitorInfo* monitors = XRRGetMonitors(xDisplay, RootWindowOfScreen(screen), True, &count);
+        XRRMonitorInfo* monitors = XRRGetMonitors(xDisplay, root, True, &count);
         for (int i = 0; monitors && i < count; ++i) {
             const XRRMonitorInfo& m = monitors[i];
             addMonitor(d, {std::max(m.x, 0), std::max(m.y, 0), std::min(m.x + m.width, width),
@@ -63,9 +70,26 @@ Desktop readDesktop()
     return d;
 }
 
-void onDesktopChange()
+bool sameDesktop(const Desktop& a, const Desktop& b)
 {
-    desktop = readDesktop();
+    const auto same = [](const Rect& p, const Rect& q) {
+        return p.left == q.left && p.top == q.top && p.right == q.right && p.bottom == q.bottom;
+    };
+    if (a.count != b.count || !same(a.bounds, b.bounds)) return false;
+    for (int32_t i = 0; i < a.count; ++i)
+        if (!same(a.monitors[i], b.monitors[i])) return false;
+    return true;
+}
+
+// After the pump's notices of RandR: one reading for them all, and a change
+// only when the screen or a monitor did change (an output's property
+// changing is none).
+void readDesktopAgain()
+{
+    desktopStale = false;
+    const Desktop now = readDesktop();
+    if (sameDesktop(now, desktop)) return;
+    desktop = now;
     inputDesktopChanged(desktop);
     desktopChanged = true;
 }
@@ -75,9 +99,9 @@ void handle(XEvent& event)
     if (clipboardEvent(event)) return;
     if (randrEventBase >= 0 && event.type == randrEventBase + RRScreenChangeNotify) {
         XRRUpdateConfiguration(&event);  // the screen's size as Xlib keeps it
-        onDesktopChange();
+        desktopStale = true;
     } else if (randrEventBase >= 0 && event.type == randrEventBase + RRNotify) {
-        onDesktopChange();
+        desktopStale = true;
     } else if (xkbEventBase >= 0 && event.type == xkbEventBase) {
         const int kind = reinterpret_cast<const XkbAnyEvent&>(event).xkb_type;
         if (kind == XkbNewKeyboardNotify || kind == XkbNamesNotify) {
@@ -146,7 +170,7 @@ bool xOpen(const char* name, void (*lost)())
     inputOpen();
     desktop = readDesktop();
     inputDesktopChanged(desktop);
-    desktopChanged = false;
+    desktopStale = desktopChanged = false;
     XFlush(display);
     return true;
 }
@@ -164,16 +188,21 @@ void xClose()
 
 int xFd() { return xDisplay ? ConnectionNumber(xDisplay) : -1; }
 
+// Writing to the server may read what it sent meanwhile into the
+// connection's queue, where a poll no longer sees it: the last call before
+// the loop polls is XPending, which sends what waits and then looks.
 void xPump()
 {
     if (!xDisplay) return;
-    while (XPending(xDisplay) > 0) {
-        XEvent event;
-        XNextEvent(xDisplay, &event);
-        handle(event);
-    }
-    clipboardTimeouts();
-    XFlush(xDisplay);
+    do {
+        while (XPending(xDisplay) > 0) {
+            XEvent event;
+            XNextEvent(xDisplay, &event);
+            handle(event);
+        }
+        if (desktopStale) readDesktopAgain();
+        clipboardTimeouts();
+    } while (XPending(xDisplay) > 0);
 }
 
 int32_t xWaitMs() { return xDisplay ? clipboardWaitMs() : -1; }
