@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds the release: the 64-bit and the 32-bit program, stripped and linked
 # statically (no runtime DLL beside them), each pair in a folder of its own
-# with the user guide, in out/skiprail-<version>-windows.zip (compressed).
+# with the user guide, in out/skiprail-<version>-windows.zip (compressed);
+# and beside it the Linux program, built Release by a plain native configure,
+# as the Debian package out/skiprail_<version>_amd64.deb.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
@@ -30,3 +32,11 @@ rm -f "$OUT/$NAME.zip"
 size=$(python3 scripts/pack_release.py "$OUT/$NAME.zip" "$NAME" docs/user-guide.txt "${builds[@]}")
 python3 -m zipfile -l "$OUT/$NAME.zip"
 echo "release: $OUT/$NAME.zip ($size bytes)"
+
+linux="$BUILD/release-linux"
+cmake -S . -B "$linux" -G Ninja -DCMAKE_BUILD_TYPE=Release -DSKIPRAIL_TESTS=OFF >/dev/null
+ninja -C "$linux" skiprail >/dev/null
+package=$(bash scripts/pack_deb.sh "$linux" "$OUT")
+dpkg-deb -I "$package"
+dpkg-deb -c "$package"
+echo "release: $package ($(stat -c %s "$package") bytes)"
