@@ -1,10 +1,12 @@
 // xfloor: the least a Linux Slave of the same mechanism can do, for the
-// benchmark to hold the Linux program's figures against. It listens on PORT,
-// takes the Master's control connection, tells it the X screen's size
-// (PKT_SCREEN_SIZE, which is all a Master needs of a Slave of the plain wire)
-// and, for every 56 bytes that arrive, replays the packet through XTest (a key
-// by its virtual key's letter or digit, else a move to the packet's point)
-// and answers READY. One thread, poll over the socket; nothing else.
+// benchmark to hold the Linux program's figures against. It listens on PORT
+// and the next port up, takes the Master's control connection, tells it the
+// X screen's size (PKT_SCREEN_SIZE, which is all a Master needs of a Slave of
+// the plain wire) and, for every 56 bytes that arrive, replays the packet
+// through XTest (a key by its virtual key's letter or digit, else a move to
+// the packet's point) and answers READY. The clipboard connection, which a
+// Master wants up before it crosses, is taken and what comes on it dropped.
+// One thread, poll over the sockets; nothing else.
 //   xfloor PORT
 // Prints "ready" once it listens; ends when the connection closes.
 #include <X11/Xlib.h>
@@ -72,6 +74,21 @@ void replay(const char* packet)
 
 }  // namespace
 
+int listenOn(int port)
+{
+    const int listener = socket(AF_INET, SOCK_STREAM, 0);
+    const int on = 1;
+    setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(listener, 1) != 0) {
+        std::perror("xfloor: listen");
+        std::exit(1);
+    }
+    return listener;
+}
+
 int main(int argc, char** argv)
 {
     if (argc < 2) {
@@ -83,27 +100,35 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "xfloor: cannot open the display\n");
         return 1;
     }
-    const int listener = socket(AF_INET, SOCK_STREAM, 0);
-    const int on = 1;
-    setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(std::atoi(argv[1])));
-    if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(listener, 1) != 0) {
-        std::perror("xfloor: listen");
-        return 1;
-    }
+    const int port = std::atoi(argv[1]);
+    // The two listeners, then the control and the clipboard connection.
+    pollfd fds[4] = {{listenOn(port), POLLIN, 0}, {listenOn(port + 1), POLLIN, 0}, {-1, POLLIN, 0}, {-1, POLLIN, 0}};
     std::printf("ready\n");
     std::fflush(stdout);
-    control = accept(listener, nullptr, nullptr);
-    close(listener);
-    setsockopt(control, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    const Screen* screen = DefaultScreenOfDisplay(display);
-    sendPacket(PKT_SCREEN_SIZE, screen->width, screen->height);
 
     std::vector<char> inbox;
     char buffer[65536];
     for (;;) {
+        if (poll(fds, 4, -1) < 0) continue;
+        for (int i = 0; i < 2; ++i) {
+            if (!(fds[i].revents & POLLIN)) continue;
+            if (fds[i + 2].fd >= 0) close(fds[i + 2].fd);
+            fds[i + 2].fd = accept(fds[i].fd, nullptr, nullptr);
+            fds[i + 2].revents = 0;
+            if (i == 0) {
+                control = fds[2].fd;
+                const int on = 1;
+                setsockopt(control, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+                const Screen* screen = DefaultScreenOfDisplay(display);
+                sendPacket(PKT_SCREEN_SIZE, screen->width, screen->height);
+                inbox.clear();
+            }
+        }
+        if (fds[3].fd >= 0 && fds[3].revents && recv(fds[3].fd, buffer, sizeof buffer, 0) <= 0) {
+            close(fds[3].fd);
+            fds[3].fd = -1;
+        }
+        if (control < 0 || !fds[2].revents) continue;
         const ssize_t n = recv(control, buffer, sizeof buffer, 0);
         if (n <= 0) break;
         inbox.insert(inbox.end(), buffer, buffer + n);

@@ -15,9 +15,11 @@
 //                         with that scan code and, given e, extended  [ok]
 //   type TEXT             key downs and ups for each character  [ok]
 //   type-every US TEXT    the same, one character every US microseconds  [ok]
-//   click left|right      button down and up  [ok]
-//   button left|right down|up  [ok]
-//   wheel DELTA [TIMES]   TIMES wheel turns of DELTA, back to back  [ok]
+//   click BUTTON          button down and up; BUTTON is left, right,
+//                         middle, x1 (back) or x2 (forward)  [ok]
+//   button BUTTON down|up  [ok]
+//   wheel DELTA [TIMES] [side]  TIMES wheel turns of DELTA, back to back;
+//                         with side, of the sideways wheel  [ok]
 //   focus                 makes (once) a visible window covering the screen
 //                         that records its input, and gives it the focus
 //                         [ok | fail]
@@ -268,7 +270,15 @@ DWORD buttonFlag(const std::string& button, bool up)
 {
     if (button == "left") return up ? MOUSEEVENTF_LEFTUP : MOUSEEVENTF_LEFTDOWN;
     if (button == "right") return up ? MOUSEEVENTF_RIGHTUP : MOUSEEVENTF_RIGHTDOWN;
+    if (button == "middle") return up ? MOUSEEVENTF_MIDDLEUP : MOUSEEVENTF_MIDDLEDOWN;
+    if (button == "x1" || button == "x2") return up ? MOUSEEVENTF_XUP : MOUSEEVENTF_XDOWN;
     return 0;
+}
+
+// Which side button, in mouseData with MOUSEEVENTF_XDOWN and XUP.
+DWORD buttonData(const std::string& button)
+{
+    return button == "x1" ? XBUTTON1 : (button == "x2" ? XBUTTON2 : 0);
 }
 
 // ---------------------------------------------------------------- recorder
@@ -1017,24 +1027,27 @@ std::string run(const std::string& line, bool* quit)
     if (command == "click") {
         std::string button;
         in >> button;
-        if (!buttonFlag(button, false)) return "err usage: click left|right";
-        sendMouse(buttonFlag(button, false));
-        sendMouse(buttonFlag(button, true));
+        if (!buttonFlag(button, false)) return "err usage: click left|right|middle|x1|x2";
+        sendMouse(buttonFlag(button, false), 0, 0, buttonData(button));
+        sendMouse(buttonFlag(button, true), 0, 0, buttonData(button));
         return "ok";
     }
     if (command == "button") {
         std::string button, direction;
         in >> button >> direction;
         if (!buttonFlag(button, false) || (direction != "down" && direction != "up"))
-            return "err usage: button left|right down|up";
-        sendMouse(buttonFlag(button, direction == "up"));
+            return "err usage: button left|right|middle|x1|x2 down|up";
+        sendMouse(buttonFlag(button, direction == "up"), 0, 0, buttonData(button));
         return "ok";
     }
     if (command == "wheel") {
         long delta = 0, times = 1;
-        if (!(in >> delta)) return "err usage: wheel DELTA [TIMES]";
-        in >> times;
-        for (long i = 0; i < times; ++i) sendMouse(MOUSEEVENTF_WHEEL, 0, 0, static_cast<DWORD>(delta));
+        std::string side;
+        if (!(in >> delta)) return "err usage: wheel DELTA [TIMES] [side]";
+        in >> times >> side;
+        // MOUSEEVENTF_HWHEEL, which headers for Windows 2000 lack.
+        const DWORD flag = side == "side" ? 0x1000 : MOUSEEVENTF_WHEEL;
+        for (long i = 0; i < times; ++i) sendMouse(flag, 0, 0, static_cast<DWORD>(delta));
         return "ok";
     }
     if (command == "focus") return focusRecorder() ? "ok" : "fail";
