@@ -37,7 +37,9 @@ InputPacket makeWheelPacket(int32_t type, int32_t delta)
 
 bool isMoveOnly(const InputPacket& packet)
 {
-    const bool button = packet.button >= EV_LEFT_UP && packet.button <= EV_RIGHT_DOWN;
+    // The further buttons count too: a middle click is never passed over as a move.
+    const bool button = (packet.button >= EV_LEFT_UP && packet.button <= EV_RIGHT_DOWN) ||
+                        (packet.button >= EV_MIDDLE_UP && packet.button <= EV_X2_DOWN);
     const bool key = packet.keyCode != 0 && (packet.keyEvent == EV_KEY_UP || packet.keyEvent == EV_KEY_DOWN);
     return packet.type == PKT_INPUT && !button && !key;
 }

@@ -126,6 +126,8 @@ TEST(PacketBytes, OnlyAPlainMoveIsMoveOnly)
     EXPECT_TRUE(isMoveOnly(packetOf(PKT_INPUT, 5, 6)));
     EXPECT_TRUE(isMoveOnly(packetOf(PKT_INPUT, 5, 6, 0, 65, 0)));  // no key event: no key
     EXPECT_FALSE(isMoveOnly(packetOf(PKT_INPUT, 5, 6, EV_LEFT_UP)));
+    EXPECT_FALSE(isMoveOnly(packetOf(PKT_INPUT, 5, 6, EV_MIDDLE_DOWN)));
+    EXPECT_FALSE(isMoveOnly(packetOf(PKT_INPUT, 5, 6, EV_X2_UP)));
     EXPECT_FALSE(isMoveOnly(packetOf(PKT_INPUT, 5, 6, 0, 65, EV_KEY_UP)));
     EXPECT_FALSE(isMoveOnly(packetOf(PKT_ENTER, 5, 6)));
 }

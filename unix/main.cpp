@@ -1,0 +1,184 @@
+// The Linux program's entry: the settings from the configuration file and
+// the command line, then the Slave's link over the X display in one event
+// loop, until a signal ends it (every key and button released first) or the
+// display goes away.
+#include <poll.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "resources/version.h"
+#include "unix/log.h"
+#include "unix/loop.h"
+#include "unix/options.h"
+#include "unix/setup.h"
+#include "unix/slave.h"
+#include "unix/x_side.h"
+
+namespace {
+
+constexpr int EXIT_CANNOT_RUN = 1;  // no display, a Wayland session, the display gone
+constexpr int EXIT_BAD_SETTING = 2;
+
+int badSetting(const std::string& error)
+{
+    fprintf(stderr, "skiprail: %s\n", error.c_str());
+    return EXIT_BAD_SETTING;
+}
+
+// The configuration file's text; empty when there is none.
+bool readFile(const std::string& path, std::string* text, std::string* error)
+{
+    FILE* file = fopen(path.c_str(), "r");
+    if (!file) {
+        if (errno == ENOENT) return true;
+        *error = "cannot read " + path + ": " + strerror(errno);
+        return false;
+    }
+    char block[4096];
+    for (size_t n; (n = fread(block, 1, sizeof block, file)) > 0;) text->append(block, n);
+    fclose(file);
+    return true;
+}
+
+// The display went away: the Master is let go at once (it sees both
+// connections close), and the program ends rather than replay into nothing.
+void onDisplayLost()
+{
+    endLink();
+    logLine("the X display went away: Skiprail ends");
+    std::_Exit(EXIT_CANNOT_RUN);
+}
+
+void checkDesktop()
+{
+    if (xDesktopChanged()) announceDesktop();
+}
+
+void onDisplay(int, short, void*)
+{
+    xPump();
+    checkDesktop();
+}
+
+// Events already read from the X connection are handled before each wait.
+int32_t beforeWait()
+{
+    xPump();
+    checkDesktop();
+    return xWaitMs();
+}
+
+void onSignal(int fd, short, void*)
+{
+    signalfd_siginfo info = {};
+    if (read(fd, &info, sizeof info) != static_cast<ssize_t>(sizeof info)) return;
+    logLine("ending on %s; every key and button released", strsignal(static_cast<int>(info.ssi_signo)));
+    loopEnd(0);
+}
+
+int signalsAsEvents()
+{
+    sigset_t ending;
+    sigemptyset(&ending);
+    for (int signal : {SIGTERM, SIGINT, SIGHUP, SIGQUIT}) sigaddset(&ending, signal);
+    if (sigprocmask(SIG_BLOCK, &ending, nullptr) != 0) return -1;
+    ::signal(SIGPIPE, SIG_IGN);
+    return signalfd(-1, &ending, SFD_NONBLOCK | SFD_CLOEXEC);
+}
+
+int run(const Options& options)
+{
+    if (waylandSession()) {
+        fprintf(stderr, "skiprail: this is a Wayland session, which is not supported yet: the Master's keys and "
+                        "pointer would reach X programs alone. Log in to an X11 (Xorg) session to use Skiprail.\n");
+        return EXIT_CANNOT_RUN;
+    }
+    uint8_t stretched[LINK_KEY_STRETCHED];
+    std::string error;
+    if (!options.keyFile.empty()) {
+        if (!loadKeyFile(options.keyFile, stretched, &error)) return badSetting(error);
+        connSetKey(stretched);
+    }
+    setVerbose(options.verbose);
+    installLogFrontEnd();
+    const int signals = signalsAsEvents();
+    if (signals < 0) {
+        fprintf(stderr, "skiprail: cannot take the ending signals: %s\n", strerror(errno));
+        return EXIT_CANNOT_RUN;
+    }
+    if (!xOpen(nullptr, onDisplayLost)) return EXIT_CANNOT_RUN;
+    xDesktopChanged();  // the desktop as it is now is the one first announced
+    logLine("Skiprail %s runs as the Slave of %s, port %d%s", SKIPRAIL_VERSION_TEXT, options.partner.c_str(),
+            options.port, options.keyFile.empty() ? "" : ", with a link key");
+    watchFd(signals, POLLIN, onSignal, nullptr);
+    watchFd(xFd(), POLLIN, onDisplay, nullptr);
+    setBeforeWait(beforeWait);
+    startLink(options.partner, options.port);
+    const int code = runLoop();
+    xClose();  // every key and button up, then the display let go
+    endLink();
+    return code;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    // The command line alone first: --help and --version work whatever the file holds.
+    Options options;
+    std::string error;
+    if (!readCommandLine(argc, argv, options, &error)) return badSetting(error);
+    switch (options.action) {
+    case Action::Help: fputs(usageText(), stdout); return 0;
+    case Action::Version: printf("skiprail %s\n", SKIPRAIL_VERSION_TEXT); return 0;
+    case Action::NewKey: {
+        const std::string key = newLinkKey();
+        if (key.empty()) return badSetting("no random bytes could be had for a key");
+        printf("%s\n", key.c_str());
+        return 0;
+    }
+    default: break;
+    }
+    const std::string home = configHome(getenv("XDG_CONFIG_HOME"), getenv("HOME"));
+    const std::string configPath = home.empty() ? "" : home + "/skiprail/skiprail.conf";
+    Options settings;
+    std::string text;
+    if (!configPath.empty() && (!readFile(configPath, &text, &error) || !readConfigText(text, configPath, settings, &error)))
+        return badSetting(error);
+    if (!readCommandLine(argc, argv, settings, &error)) return badSetting(error);
+    if (settings.action == Action::Autostart && !settings.autostartOn) {
+        std::string done;
+        if (!removeAutostart(home, &done, &error)) return badSetting(error);
+        printf("%s\n", done.c_str());
+        return 0;
+    }
+    if (!checkRunnable(settings, configPath, &error)) return badSetting(error);
+    if (settings.action == Action::Autostart) {
+        // Only an entry that would start fully set up is written.
+        uint8_t stretched[LINK_KEY_STRETCHED];
+        if (!settings.keyFile.empty() && !loadKeyFile(settings.keyFile, stretched, &error)) return badSetting(error);
+        // A key file named relative to here is named wholly: the session starts elsewhere.
+        std::vector<std::string> arguments = settings.given;
+        for (size_t i = 0; i + 1 < arguments.size(); ++i) {
+            if (arguments[i] != "--key-file" || arguments[i + 1][0] == '/' || arguments[i + 1][0] == '~') continue;
+            if (char* whole = realpath(arguments[i + 1].c_str(), nullptr)) {
+                arguments[i + 1] = whole;
+                free(whole);
+            }
+        }
+        std::string done;
+        if (home.empty() || !writeAutostart(home, arguments, &done, &error))
+            return badSetting(home.empty() ? "no home folder to write the autostart entry in" : error);
+        printf("%s\n", done.c_str());
+        return 0;
+    }
+    return run(settings);
+}
