@@ -648,6 +648,11 @@ class Watch:
             except (OSError, subprocess.TimeoutExpired):
                 _kill_pid(self.process.pid)
                 self.process.wait(5)
+        for pipe in (self.process.stdin, self.process.stdout):
+            try:
+                pipe.close()
+            except OSError:
+                pass
 
 
 class LinuxPC:
@@ -753,6 +758,15 @@ class LinuxPC:
     def typed(self):
         """The text the focused window got from the keys pressed since clear()."""
         return "".join(e["text"] for e in self.watch.events if e["ev"] == "key" and e["down"])
+
+    def clean_up(self):
+        """After a test: the program ended (as at log-off), nothing held
+        down, the US layout and xwatch's window in focus."""
+        if self.running():
+            self.stop()
+        self.watch("release")
+        self.layout("us")
+        self.watch("focus")
 
     def layout(self, *args):
         """The keyboard layout, as `setxkbmap` sets it."""

@@ -15,10 +15,13 @@
 //   keymap    [{"ev":"keymap","down":[KEYCODE,...]}] what the server holds down
 //   screen    [{"ev":"screen","w":W,"h":H}]
 //   focus     [{"ev":"focus","ok":B}] the window takes the focus again
+//   release   [{"ev":"release"}] every key and button the server holds down
+//             goes up (XTest), so a test that failed leaves none to the next
 //   quit      the process ends
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -144,6 +147,21 @@ void onCommand(const std::string& command)
     } else if (command == "screen") {
         const Screen* screen = DefaultScreenOfDisplay(display);
         std::snprintf(line, sizeof line, "{\"ev\":\"screen\",\"w\":%d,\"h\":%d}", screen->width, screen->height);
+    } else if (command == "release") {
+        char keys[32];
+        XQueryKeymap(display, keys);
+        for (int code = 8; code < 256; ++code) {
+            if (keys[code / 8] & (1 << (code % 8))) XTestFakeKeyEvent(display, code, False, 0);
+        }
+        Window root, child;
+        int x, y, wx, wy;
+        unsigned mask;
+        XQueryPointer(display, DefaultRootWindow(display), &root, &child, &x, &y, &wx, &wy, &mask);
+        for (unsigned button = 1; button <= 5; ++button) {
+            if (mask & (Button1Mask << (button - 1))) XTestFakeButtonEvent(display, button, False, 0);
+        }
+        XSync(display, False);
+        std::snprintf(line, sizeof line, "{\"ev\":\"release\"}");
     } else if (command == "focus") {
         std::snprintf(line, sizeof line, "{\"ev\":\"focus\",\"ok\":%s}", takeFocus() ? "true" : "false");
     } else {
