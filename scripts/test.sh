@@ -35,7 +35,7 @@ record() {
 echo "== native build (clang, sanitizers)"
 cmake -S . -B "$BUILD/native" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_COMPILER=clang \
     -DCMAKE_CXX_COMPILER=clang++ -DSKIPRAIL_TESTS=ON -DGTEST_SOURCE_DIR=/usr/src/googletest >/dev/null || exit 1
-ninja -C "$BUILD/native" core_tests packet_fuzz queue_fuzz clipboard_fuzz record_fuzz xwatch xfloor || exit 1
+ninja -C "$BUILD/native" core_tests x_side_test packet_fuzz queue_fuzz clipboard_fuzz record_fuzz xwatch xfloor || exit 1
 # The Linux program, once its front end is there: the system tests run it on
 # a Linux PC of the rig.
 if [ -f unix/main.cpp ]; then
@@ -44,6 +44,9 @@ if [ -f unix/main.cpp ]; then
 fi
 "$BUILD/native/tests/native/core_tests" 2>&1 | tee "$BUILD/core_tests.log"
 record core_tests "${PIPESTATUS[0]}" "$BUILD/core_tests.log"
+# The Linux program's X side against an Xvfb of its own.
+timeout 300 "$BUILD/native/tests/unix/x_side_test" 2>&1 | tee "$BUILD/x_side_test.log"
+record x_side_test "${PIPESTATUS[0]}" "$BUILD/x_side_test.log"
 
 for fuzzer in packet_fuzz queue_fuzz clipboard_fuzz record_fuzz; do
     mkdir -p "$BUILD/corpus/$fuzzer"

@@ -38,6 +38,9 @@ void xKey(int32_t inputCode, bool down);
 // The pointer to a pixel of the whole screen; a point off every monitor goes
 // to the nearest one.
 void xMoveTo(int32_t x, int32_t y);
+// Whether the replay last put the pointer on the pixel a move to (x, y)
+// would: such a move can be left out. (The server is not asked: that would
+// cost a round trip, more than the move.)
 bool xPointerAt(int32_t x, int32_t y);
 // A button event by its wire code (EV_LEFT_DOWN ... and the further buttons).
 void xButton(int32_t eventCode);
@@ -54,7 +57,13 @@ void xOwnClipboard(const char* utf8, int32_t n);
 // Whether the selection is still the text that came over (no program has
 // taken it since): then it need not travel back.
 bool xClipboardStillOurs();
+// A number that changes whenever the selection gets a new owner (text taken
+// by xOwnClipboard included, at once) or loses it: the same number as when
+// the text was last sent or placed means nothing new to send.
+uint32_t xClipboardSerial();
 // Asks the selection's owner for its text; `done` is called from xPump with
 // the text (UTF-8), or with nullptr and 0 when there is none or the owner
-// does not answer in time.
+// does not answer in time (a second of silence). A request while one is under
+// way joins it: `done` (the latest) is called once. With the selection ours,
+// the answer is our own text, from the next xPump (xWaitMs is then 0).
 void xRequestClipboard(void (*done)(const char* utf8, int32_t n));

@@ -1,0 +1,298 @@
+// The X side against a real X server: an Xvfb of its own (or the one
+// SKIPRAIL_TEST_DISPLAY names), a window of the test's that sees what a
+// program on the Slave would, and xclip as the other program on the desk.
+#include <gtest/gtest.h>
+
+#include <X11/Xutil.h>
+#include <linux/input-event-codes.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "app/constants.h"
+#include "unix/x_side.h"
+
+namespace {
+
+Display* probe = nullptr;  // the test's own connection
+Window window = 0;         // the whole screen, focused
+pid_t server = 0;
+
+// What the test's window saw.
+struct Seen {
+    std::string text;
+    int presses = 0, releases = 0;
+    std::vector<unsigned> buttons;  // pressed, in order
+};
+
+// Gathers events for up to `ms`, or until `enough` says so.
+template <typename Enough> Seen watch(int ms, Enough enough)
+{
+    Seen seen;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (!enough(seen) && std::chrono::steady_clock::now() < end) {
+        if (XPending(probe) == 0) {
+            pollfd fd = {ConnectionNumber(probe), POLLIN, 0};
+            poll(&fd, 1, 10);
+            continue;
+        }
+        XEvent e;
+        XNextEvent(probe, &e);
+        if (e.type == KeyPress) {
+            char text[16];
+            const int n = XLookupString(&e.xkey, text, sizeof text, nullptr, nullptr);
+            seen.text.append(text, static_cast<size_t>(n > 0 ? n : 0));
+            ++seen.presses;
+        }
+        if (e.type == KeyRelease) ++seen.releases;
+        if (e.type == ButtonPress) seen.buttons.push_back(e.xbutton.button);
+        if (e.type == MappingNotify) XRefreshKeyboardMapping(&e.xmapping);
+    }
+    return seen;
+}
+Seen watch(int ms) { return watch(ms, [](const Seen&) { return false; }); }
+
+std::string typed(std::initializer_list<std::pair<int32_t, bool>> keys)
+{
+    for (const auto& [code, down] : keys) xKey(code, down);
+    xFlush();
+    const size_t presses = std::count_if(keys.begin(), keys.end(), [](const auto& k) { return k.second; });
+    return watch(2000, [&](const Seen& s) { return s.presses == static_cast<int>(presses); }).text;
+}
+
+// Runs a command on the display while the X side is pumped: its output.
+std::string run(std::vector<const char*> argv)
+{
+    int out[2];
+    if (pipe(out) != 0) return "";
+    const pid_t child = fork();
+    if (child == 0) {
+        dup2(out[1], 1);
+        close(out[0]), close(out[1]);
+        argv.push_back(nullptr);
+        execvp(argv[0], const_cast<char* const*>(argv.data()));
+        _exit(127);
+    }
+    close(out[1]);
+    std::string output;
+    for (ssize_t n = 1; n > 0;) {
+        pollfd fds[2] = {{xFd(), POLLIN, 0}, {out[0], POLLIN, 0}};
+        poll(fds, 2, 50);
+        xPump();
+        char buffer[65536];
+        if (fds[1].revents & (POLLIN | POLLHUP)) n = read(out[0], buffer, sizeof buffer);
+        if ((fds[1].revents & (POLLIN | POLLHUP)) && n > 0) output.append(buffer, static_cast<size_t>(n));
+    }
+    close(out[0]);
+    waitpid(child, nullptr, 0);
+    return output;
+}
+
+// xclip takes the selection with this text, and keeps it in the background.
+void xclipOwns(const std::string& text)
+{
+    char name[] = "/tmp/x_side_test.XXXXXX";
+    const int fd = mkstemp(name);
+    ASSERT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+    close(fd);
+    EXPECT_EQ(system(("xclip -i -selection clipboard " + std::string(name) + " >/dev/null").c_str()), 0);
+    unlink(name);
+}
+
+// Text in several scripts, numbered so that a piece out of place shows.
+std::string bigText(size_t size)
+{
+    std::string text;
+    for (int i = 0; text.size() < size; ++i) text += std::to_string(i) + " Grüße, мир, 世界, 😀\n";
+    return text;
+}
+
+// What xRequestClipboard gave, or "(none)".
+std::string requested()
+{
+    static std::string* text = nullptr;
+    std::string got;
+    text = &got;
+    xRequestClipboard([](const char* utf8, int32_t n) { *text = utf8 ? std::string(utf8, n) : "(none)", text = nullptr; });
+    for (int i = 0; i < 100 && text; ++i) {
+        pollfd fd = {xFd(), POLLIN, 0};
+        poll(&fd, 1, 100);
+        xPump();
+    }
+    return got;
+}
+
+class XServer : public testing::Environment {
+public:
+    void SetUp() override
+    {
+        std::string display = getenv("SKIPRAIL_TEST_DISPLAY") ? getenv("SKIPRAIL_TEST_DISPLAY") : "";
+        for (int n = 90; display.empty() && n < 200; ++n) {
+            if (access(("/tmp/.X11-unix/X" + std::to_string(n)).c_str(), F_OK) == 0 ||
+                access(("/tmp/.X" + std::to_string(n) + "-lock").c_str(), F_OK) == 0)
+                continue;
+            display = ":" + std::to_string(n);
+            server = fork();
+            if (server == 0) {
+                prctl(PR_SET_PDEATHSIG, SIGTERM);  // a test that dies takes its server along
+                execlp("Xvfb", "Xvfb", display.c_str(), "-noreset", "-screen", "0", "1280x1024x24", "-nolisten",
+                       "tcp", static_cast<char*>(nullptr));
+                _exit(127);
+            }
+        }
+        setenv("DISPLAY", display.c_str(), 1);
+        for (int i = 0; i < 100 && !probe; ++i, usleep(50000)) probe = XOpenDisplay(display.c_str());
+        ASSERT_NE(probe, nullptr) << "no X server on " << display;
+        window = XCreateSimpleWindow(probe, DefaultRootWindow(probe), 0, 0, 1280, 1024, 0, 0, 0);
+        XSelectInput(probe, window, KeyPressMask | KeyReleaseMask | ButtonPressMask | StructureNotifyMask);
+        XMapRaised(probe, window);
+        for (XEvent e; XWindowEvent(probe, window, StructureNotifyMask, &e), e.type != MapNotify;) {}
+        XSetInputFocus(probe, window, RevertToParent, CurrentTime);
+        XSync(probe, False);
+        ASSERT_TRUE(xOpen(nullptr, [] { fprintf(stderr, "the X display went away\n"); }));
+    }
+    void TearDown() override
+    {
+        xClose();
+        if (probe) XCloseDisplay(probe);
+        if (server > 0) kill(server, SIGTERM), waitpid(server, nullptr, 0);
+    }
+};
+testing::Environment* const xServer = testing::AddGlobalTestEnvironment(new XServer);
+
+// The key's place decides, the Slave's layout the character: US, then German
+// (Y and Z swapped, AltGr+Q is @).
+TEST(XSide, KeysByPlaceUnderTheSlavesLayout)
+{
+    EXPECT_EQ(typed({{KEY_Y, true}, {KEY_Y, false}, {KEY_Z, true}, {KEY_Z, false}}), "yz");
+    EXPECT_EQ(typed({{KEY_LEFTSHIFT, true}, {KEY_A, true}, {KEY_A, false}, {KEY_LEFTSHIFT, false}}), "A");
+    ASSERT_EQ(system("setxkbmap de"), 0);
+    watch(300);  // the new keymap's notices
+    EXPECT_EQ(typed({{KEY_Y, true}, {KEY_Y, false}, {KEY_Z, true}, {KEY_Z, false}}), "zy");
+    EXPECT_EQ(typed({{KEY_RIGHTALT, true}, {KEY_Q, true}, {KEY_Q, false}, {KEY_RIGHTALT, false}}), "@");
+    ASSERT_EQ(system("setxkbmap us"), 0);
+    watch(300);
+}
+
+// A key held 1.5 s is one press: the server adds no repeats of its own, and
+// the Master's repeats arrive as they are. Afterwards the key repeats again
+// for the keyboard on this PC.
+TEST(XSide, AHeldKeyRepeatsAtTheMastersPaceOnly)
+{
+    xKey(KEY_A, true);
+    xFlush();
+    Seen held = watch(1500);
+    xKey(KEY_A, false);
+    xFlush();
+    const Seen released = watch(1000, [](const Seen& s) { return s.releases == 1; });
+    printf("a key held 1.5 s: %d press(es)\n", held.presses);
+    EXPECT_EQ(held.presses, 1);
+    EXPECT_EQ(held.releases + released.releases, 1);
+
+    for (int i = 0; i < 3; ++i) xKey(KEY_B, true);
+    xFlush();
+    Seen repeated = watch(1500);
+    EXPECT_EQ(repeated.text, "bbb");
+    printf("3 presses, then held 1.5 s: %d presses\n", repeated.presses);
+    xKey(KEY_B, false);
+    xFlush();
+
+    XKeyboardState state;
+    XGetKeyboardControl(probe, &state);
+    EXPECT_TRUE(state.auto_repeats[(KEY_A + 8) / 8] & (1 << ((KEY_A + 8) % 8)));
+}
+
+// The far corner, the five buttons and the wheel both ways as X buttons,
+// remainders carried; and nothing left down after xReleaseAll.
+TEST(XSide, PointerButtonsWheelAndRelease)
+{
+    const Desktop desktop = xDesktop();
+    EXPECT_EQ(desktop.count, 1);
+    EXPECT_EQ(desktop.bounds.right, 1280);
+    EXPECT_EQ(desktop.bounds.bottom, 1024);
+    xMoveTo(5000, 5000);
+    xFlush();
+    EXPECT_TRUE(xPointerAt(1279, 1023));
+    Window root, child;
+    int x = 0, y = 0, wx, wy;
+    unsigned mask = 0;
+    watch(100);
+    XQueryPointer(probe, window, &root, &child, &x, &y, &wx, &wy, &mask);
+    EXPECT_EQ(x, 1279);
+    EXPECT_EQ(y, 1023);
+
+    xMoveTo(640, 512);
+    for (int32_t code : {EV_LEFT_DOWN, EV_LEFT_UP, EV_MIDDLE_DOWN, EV_MIDDLE_UP, EV_RIGHT_DOWN, EV_RIGHT_UP, EV_X1_DOWN,
+                         EV_X1_UP, EV_X2_DOWN, EV_X2_UP})
+        xButton(code);
+    xWheel(120, false);
+    xWheel(-240, false);
+    xWheel(60, false);
+    xWheel(60, false);
+    xWheel(-120, true);
+    xWheel(200, true);
+    xFlush();
+    const Seen clicks = watch(2000, [](const Seen& s) { return s.buttons.size() >= 11; });
+    EXPECT_EQ(clicks.buttons, (std::vector<unsigned>{1, 2, 3, 8, 9, 4, 5, 5, 4, 6, 7}));
+
+    xKey(KEY_LEFTCTRL, true);
+    xKey(KEY_RIGHTALT, true);
+    xKey(KEY_VOLUMEUP, true);
+    xButton(EV_LEFT_DOWN);
+    xButton(EV_X2_DOWN);
+    xReleaseAll();
+    watch(200);
+    char keys[32];
+    XQueryKeymap(probe, keys);
+    EXPECT_EQ(std::string(keys, 32), std::string(32, '\0'));
+    XQueryPointer(probe, window, &root, &child, &x, &y, &wx, &wy, &mask);
+    EXPECT_EQ(mask & (Button1Mask | Button2Mask | Button3Mask | Button4Mask | Button5Mask), 0u);
+}
+
+// Text both ways with another program: what we own read by xclip in each
+// form (5 MB by INCR), and what xclip owns read back (5 MB by INCR too).
+TEST(XSide, ClipboardBothWaysWithAnotherProgram)
+{
+    const std::string small = "Grüße ✓ €";
+    const uint32_t before = xClipboardSerial();
+    xOwnClipboard(small.data(), static_cast<int32_t>(small.size()));
+    EXPECT_TRUE(xClipboardStillOurs());
+    EXPECT_NE(xClipboardSerial(), before);
+    EXPECT_EQ(run({"xclip", "-o", "-selection", "clipboard", "-t", "UTF8_STRING"}), small);
+    EXPECT_EQ(run({"xclip", "-o", "-selection", "clipboard", "-t", "STRING"}), "Gr\xFC\xDF" "e ? ?");
+    EXPECT_EQ(run({"xclip", "-o", "-selection", "clipboard", "-t", "text/plain;charset=utf-8"}), small);
+    EXPECT_NE(run({"xclip", "-o", "-selection", "clipboard", "-t", "TARGETS"}).find("UTF8_STRING"), std::string::npos);
+    EXPECT_EQ(requested(), small);  // our own, without a round trip
+
+    const std::string big = bigText(5u << 20);
+    xOwnClipboard(big.data(), static_cast<int32_t>(big.size()));
+    auto start = std::chrono::steady_clock::now();
+    const auto seconds = [&] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(); };
+    EXPECT_TRUE(run({"xclip", "-o", "-selection", "clipboard", "-t", "UTF8_STRING"}) == big);
+    printf("5 MB owned here, read by xclip: %.2f s\n", seconds());
+
+    const uint32_t ours = xClipboardSerial();
+    const std::string other = "from xclip: ½ ∑ 😀";
+    xclipOwns(other);
+    watch(100);
+    xPump();
+    EXPECT_FALSE(xClipboardStillOurs());
+    EXPECT_NE(xClipboardSerial(), ours);
+    EXPECT_EQ(requested(), other);
+
+    const std::string bigOther = bigText((5u << 20) + 12345);
+    xclipOwns(bigOther);
+    start = std::chrono::steady_clock::now();
+    const std::string read = requested();
+    printf("5 MB owned by xclip, read here: %.2f s\n", seconds());
+    EXPECT_TRUE(read == bigOther) << read.size() << " bytes";
+    xOwnClipboard("", 0);  // xclip lets go and ends
+}
+
+}  // namespace
