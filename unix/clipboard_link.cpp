@@ -93,6 +93,8 @@ void onSelectionRead(const char* utf8, int32_t n)
         outgoing.number = ++slave.lastTransfer;
         outgoing.offset = 0;
         outgoing.active = true;
+        slave.sentSerial = slave.readSerial;
+        slave.sentKnown = true;
         logVerbose("clipboard sent: %zu bytes of text (in chunks)", text.size());
         continueClipboardSend();
         return;
@@ -121,6 +123,7 @@ void clipboardConnectionUp()
     assemblyClear(slave.parts);
     dropFiles(slave.files, noFiles);
     slave.outgoing = OutgoingText();
+    slave.sentKnown = false;  // what the partner holds is not known across a new connection
     if (slave.live[CHANNEL_CLIPBOARD] && !slave.live[CHANNEL_CLIPBOARD]->connecting)
         logVerbose("clipboard connection up");
 }
@@ -165,7 +168,15 @@ void continueClipboardSend()
     Conn* conn = clipboardConn();
     OutgoingText& outgoing = slave.outgoing;
     if (!conn || (conn->keyed && !conn->proven)) return;
-    while (outgoing.active && connPending(*conn) < SEND_AHEAD) {
+    // Chunks go until the socket is full: it then says when it can take more.
+    while (outgoing.active) {
+        if (connPending(*conn) >= SEND_AHEAD) {
+            if (!connFlush(*conn)) {
+                clipboardBroken();
+                return;
+            }
+            if (connPending(*conn) > 0) return;
+        }
         const size_t size = outgoing.text.size();
         const size_t left = size - outgoing.offset;
         const int32_t n = left < static_cast<size_t>(CLIPBOARD_CHUNK_DATA) ? static_cast<int32_t>(left)
@@ -182,10 +193,13 @@ void continueClipboardSend()
 }
 
 // Control left: the selection's text goes to the Master, unless the
-// selection still holds what the Master sent (the Master has that already).
+// selection still holds what the Master sent, or (to a Master that takes the
+// word) what went to it last time: the Master has that already, and a copy
+// made there meanwhile is not overwritten.
 void pushClipboardBack()
 {
-    if (xClipboardStillOurs()) {
+    const bool sentAlready = slave.sentKnown && xClipboardSerial() == slave.sentSerial;
+    if (xClipboardStillOurs() || (sentAlready && (slave.partnerTakes & CLIP_CAN_UNCHANGED))) {
         Conn* conn = clipboardConn();
         if (conn && (slave.partnerTakes & CLIP_CAN_UNCHANGED)) {
             OutgoingText& outgoing = slave.outgoing;
@@ -195,10 +209,11 @@ void pushClipboardBack()
             queueChunk(*conn, CLIP_FORMAT_UNCHANGED, 0, 0, nullptr, 0);
             flushClipboard(*conn);
         }
-        logVerbose("clipboard unchanged since it came: not sent back");
+        logVerbose("clipboard unchanged: not sent back");
         return;
     }
     if (slave.readingClipboard) return;  // the read under way answers for this leave too
     slave.readingClipboard = true;
+    slave.readSerial = xClipboardSerial();
     xRequestClipboard(onSelectionRead);
 }

@@ -81,7 +81,7 @@ Conn* connNew(int fd, int channel, FdHandler handler, void* context)
     conn->fd = fd;
     conn->channel = channel;
     conn->handler = handler;
-    conn->context = context;
+    conn->context = context ? context : conn;
     connWatch(*conn);
     return conn;
 }

@@ -36,7 +36,8 @@ struct Conn {
 void connSetKey(const uint8_t* stretched);
 bool connHaveKey();
 
-// A connection on a socket already made; its events go to the handler.
+// A connection on a socket already made; its events go to the handler, with
+// `context` (the connection itself when null).
 Conn* connNew(int fd, int channel, FdHandler handler, void* context);
 // Closes the socket and forgets everything, the session's keys first.
 void connFree(Conn* conn);

@@ -65,6 +65,11 @@ struct Slave {
     OutgoingText outgoing;
     uint32_t lastTransfer = 0;
     bool readingClipboard = false;  // the selection's owner has been asked
+    uint32_t readSerial = 0;        // the selection's serial when it was asked
+    // The selection's serial when its text last went to the Master, for the
+    // word "unchanged" instead of the text again; forgotten with the connection.
+    uint32_t sentSerial = 0;
+    bool sentKnown = false;
 };
 
 extern Slave slave;

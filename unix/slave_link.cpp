@@ -69,8 +69,12 @@ void controlLost(const char* why)
     slave.live[CHANNEL_CONTROL] = nullptr;
     timerStop(slave.clipboardRetry);
     slave.clipboardRetryDelay = 0;
-    if (wasLinked) logLine("link with %s lost (%s); every key and button released", slave.partner.c_str(), why);
-    else logVerbose("control connection ended (%s)", why);
+    // A Master that asks for a link key this side lacks links for a moment at
+    // each of its tries: that was said once, and is not said again each time.
+    if (wasLinked && !slave.plainNoticeGiven)
+        logLine("link with %s lost (%s); every key and button released", slave.partner.c_str(), why);
+    else
+        logVerbose("control connection ended (%s)", why);
     listenOn(CHANNEL_CONTROL);
     listenOn(CHANNEL_CLIPBOARD);
     scheduleReconnect();
@@ -104,8 +108,9 @@ void refuse(Conn* conn)
         logLine("the partner did not prove the link key, so Skiprail does not link with it: both PCs need the "
                 "same key (the Master's \"Link Key...\" dialog, and --key-file here)");
     }
-    if (channel == CHANNEL_CONTROL) controlLost("the link key was not proven");
-    else clipboardLost("the link key was not proven");
+    const char* why = conn->proven ? "a record failed its check" : "the link key was not proven";
+    if (channel == CHANNEL_CONTROL) controlLost(why);
+    else clipboardLost(why);
 }
 
 void onDeadline(void* context)
@@ -128,8 +133,8 @@ void linkUp()
     timerStop(slave.reconnect);
     slave.reconnectDelay = 0;
     Conn& control = *slave.live[CHANNEL_CONTROL];
-    logLine("linked with %s on port %d%s", slave.partner.c_str(), slave.port,
-            control.keyed ? ", protected by the link key" : "");
+    (slave.plainNoticeGiven ? logVerbose : logLine)("linked with %s on port %d%s", slave.partner.c_str(), slave.port,
+                                                    control.keyed ? ", protected by the link key" : "");
     announceLink();
 }
 
@@ -160,7 +165,6 @@ void connectClipboard()
         return;
     }
     Conn* conn = connNew(fd, CHANNEL_CLIPBOARD, onConnEvent, nullptr);
-    conn->context = conn;
     conn->connecting = true;
     connWatch(*conn);
     slave.live[CHANNEL_CLIPBOARD] = conn;
@@ -216,7 +220,6 @@ void connectControl()
         return;
     }
     Conn* conn = connNew(fd, CHANNEL_CONTROL, onConnEvent, nullptr);
-    conn->context = conn;
     conn->connecting = true;
     connWatch(*conn);
     slave.live[CHANNEL_CONTROL] = conn;
@@ -260,7 +263,6 @@ void takeOver(int channel)
 void acceptPartner(int channel, int fd)
 {
     Conn* conn = connNew(fd, channel, onConnEvent, nullptr);
-    conn->context = conn;
     Conn* live = slave.live[channel];
     if (live && live->keyed && live->proven) {
         connFree(slave.newcomers[channel]);  // one still unproven gives way to the latest
@@ -317,14 +319,18 @@ void listenOn(int channel)
         logVerbose("listening on port %d (%s)", port, channelName(channel));
         return;
     }
-    if (errno == EACCES && port < LOWEST_OPEN_PORT)
+    static bool lowPortSaid = false;  // one line for both ports
+    if (errno == EACCES && port < LOWEST_OPEN_PORT) {
+        if (lowPortSaid) return;
+        lowPortSaid = true;
         logLine("cannot listen on port %d: a normal user may not listen below 1024. Install the skiprail package "
                 "(it grants the program cap_net_bind_service), or set the same port above 1023 on both PCs "
                 "(--port). Meanwhile this PC links by connecting to its Master.",
                 port);
-    else
+    } else {
         logLine("cannot listen on port %d: %s%s", port, strerror(errno),
                 errno == EADDRINUSE ? " (is skiprail running already?)" : "");
+    }
 }
 
 void readFrom(Conn* conn)
