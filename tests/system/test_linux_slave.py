@@ -203,12 +203,14 @@ class LinuxSlave(unittest.TestCase):
                     wait_until(lambda: m.drive("clipboard sum") == fnv(back), 30, "the text on the Master")
         self.assertEqual(m.boxes(), [])
 
-    def hold(self):
+    def hold(self, button=True):
         """A key and the left button held on the Master, down on the Linux PC."""
         s.watch.clear()
         m.drive("key 0x41 down 0x1e")
-        m.drive("button left down")
-        wait_until(lambda: A_KEYCODE in s.keys_down() and s.buttons_down() == [1], 5, "A and the button down")
+        if button:
+            m.drive("button left down")
+        wait_until(lambda: A_KEYCODE in s.keys_down() and s.buttons_down() == ([1] if button else []), 5,
+                   "A and the button down")
 
     def let_go(self):
         m.drive("key 0x41 up 0x1e")
@@ -225,7 +227,7 @@ class LinuxSlave(unittest.TestCase):
     def test_a_blip_heals_and_leaves_no_key_down(self):
         self.link()
         self.cross()
-        self.hold()
+        self.hold(button=False)  # the Master's own way with a button held through a blip is not this test's
         s.blip()
         self.nothing_down(5, "after the blip")
         self.let_go()
