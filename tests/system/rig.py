@@ -695,7 +695,7 @@ class LinuxPC:
 
     def start(self, *args):
         """Starts `skiprail` with these arguments and --verbose, its output to
-        the log; returns at once (wait_log waits for what it says)."""
+        the log (said() reads it); returns at once."""
         if self.running():
             raise RigError("%s: the program is running already" % self.name)
         with open(self.log, "ab") as log:
@@ -710,13 +710,6 @@ class LinuxPC:
         with open(self.log, "rb") as log:
             log.seek(getattr(self, "log_start", 0))
             return log.read().decode("utf-8", "replace")
-
-    def wait_log(self, pattern, timeout=15):
-        """Waits until a line of the log since the start matches the regular
-        expression; returns the match."""
-        import re
-        return wait_until(lambda: re.search(pattern, self.said(), re.M), timeout,
-                          "%s to say /%s/ (it said: %r)" % (self.name, pattern, self.said()[-400:]))
 
     def running(self):
         return self.process is not None and self.process.poll() is None

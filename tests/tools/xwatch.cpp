@@ -13,7 +13,6 @@
 //   pointer   [{"ev":"pointer","x":X,"y":Y,"mask":M}] M: the buttons and
 //             modifiers held, as XQueryPointer gives them
 //   keymap    [{"ev":"keymap","down":[KEYCODE,...]}] what the server holds down
-//   screen    [{"ev":"screen","w":W,"h":H}]
 //   focus     [{"ev":"focus","ok":B}] the window takes the focus again
 //   release   [{"ev":"release"}] every key and button the server holds down
 //             goes up (XTest), so a test that failed leaves none to the next
@@ -144,9 +143,6 @@ void onCommand(const std::string& command)
             if (keys[code / 8] & (1 << (code % 8))) down += (down.empty() ? "" : ",") + std::to_string(code);
         }
         std::snprintf(line, sizeof line, "{\"ev\":\"keymap\",\"down\":[%s]}", down.c_str());
-    } else if (command == "screen") {
-        const Screen* screen = DefaultScreenOfDisplay(display);
-        std::snprintf(line, sizeof line, "{\"ev\":\"screen\",\"w\":%d,\"h\":%d}", screen->width, screen->height);
     } else if (command == "release") {
         char keys[32];
         XQueryKeymap(display, keys);
