@@ -188,17 +188,21 @@ void xClose()
 
 int xFd() { return xDisplay ? ConnectionNumber(xDisplay) : -1; }
 
+// Writing to the server may read what it sent meanwhile into the
+// connection's queue, where a poll no longer sees it: the last call before
+// the loop polls is XPending, which sends what waits and then looks.
 void xPump()
 {
     if (!xDisplay) return;
-    while (XPending(xDisplay) > 0) {
-        XEvent event;
-        XNextEvent(xDisplay, &event);
-        handle(event);
-    }
-    if (desktopStale) readDesktopAgain();
-    clipboardTimeouts();
-    XFlush(xDisplay);
+    do {
+        while (XPending(xDisplay) > 0) {
+            XEvent event;
+            XNextEvent(xDisplay, &event);
+            handle(event);
+        }
+        if (desktopStale) readDesktopAgain();
+        clipboardTimeouts();
+    } while (XPending(xDisplay) > 0);
 }
 
 int32_t xWaitMs() { return xDisplay ? clipboardWaitMs() : -1; }
