@@ -639,20 +639,7 @@ class Watch:
                                % (timeout, what, self.pc.name, self.events[-20:]))
             return list(self.events)
 
-    def close(self):
-        if self.process.poll() is None:
-            try:
-                self.process.stdin.write("quit\n")
-                self.process.stdin.flush()
-                self.process.wait(5)
-            except (OSError, subprocess.TimeoutExpired):
-                _kill_pid(self.process.pid)
-                self.process.wait(5)
-        for pipe in (self.process.stdin, self.process.stdout):
-            try:
-                pipe.close()
-            except OSError:
-                pass
+    close = Drive.close
 
 
 class LinuxPC:
@@ -683,7 +670,7 @@ class LinuxPC:
         self.watch = None
         self.clip_owner = None  # the xclip that holds text set here
 
-    cmd, blip, cable = PC.cmd, PC.blip, PC.cable
+    cmd, blip, cable, running, exit_code, kill = PC.cmd, PC.blip, PC.cable, PC.running, PC.exit_code, PC.kill
 
     def net_pid(self):
         return self.watch.process.pid
@@ -711,12 +698,6 @@ class LinuxPC:
             log.seek(getattr(self, "log_start", 0))
             return log.read().decode("utf-8", "replace")
 
-    def running(self):
-        return self.process is not None and self.process.poll() is None
-
-    def exit_code(self):
-        return None if self.process is None else self.process.poll()
-
     def stop(self, sig=signal.SIGTERM, timeout=10):
         """Signals the program (SIGTERM: as at log-off) and returns its exit code."""
         if not self.running():
@@ -727,11 +708,6 @@ class LinuxPC:
         except subprocess.TimeoutExpired:
             self.kill()
             raise RigError("%s: the program did not end within %s s of signal %d" % (self.name, timeout, sig))
-
-    def kill(self):
-        if self.running():
-            _kill_pid(self.process.pid)
-            self.process.wait(10)
 
     # ---- reading and driving the X display
 

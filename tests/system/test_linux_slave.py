@@ -1,14 +1,12 @@
 """The Linux program as the Slave of the Windows Master: the Master under
 Wine at 1280x1024 (192.0.2.1) and the Linux PC, an Xvfb display of 1024x768
 (192.0.2.2), each a host of its own, linked on port 447. What arrives is read
-where an X program would see it (xwatch's focused window) and from the X
-server itself (the keys and buttons it holds down, the pointer, the
-CLIPBOARD selection).
-
-Needs SKIPRAIL_LINUX_BUILD, the native build folder with unix/skiprail and
-tests/tools/xwatch; skipped without it.
+in xwatch's focused window and from the X server (keys and buttons held
+down, the pointer, the CLIPBOARD). Needs SKIPRAIL_LINUX_BUILD, the native
+build folder with unix/skiprail and tests/tools/xwatch; skipped without it.
 """
 
+import functools
 import glob
 import os
 import signal
@@ -26,7 +24,6 @@ from rig import (ALT, CTRL, Rig, connections_to, cross_back, cross_sideways, lis
 PORT = 447
 KEY = "K7QF-2MXD-9PZR-4TWA-3HNB-6YCE"
 SCRIPTS = "Grüße · Καλημέρα · Привет · こんにちは · 你好 · שלום · नमस्ते · 😀 · e\u0301"
-A_KEYCODE = 38  # X keycode of the key A (evdev: its input code 30, plus 8)
 
 rig = None
 m = None  # the Windows Master
@@ -57,10 +54,8 @@ def pattern(n):
 
 
 def fnv(text):
-    h = 2166136261
-    for c in text.encode("latin-1"):
-        h = ((h ^ c) * 16777619) & 0xFFFFFFFF
-    return "%d %d" % (len(text), h)
+    digest = functools.reduce(lambda h, c: ((h ^ c) * 16777619) & 0xFFFFFFFF, text.encode("latin-1"), 2166136261)
+    return "%d %d" % (len(text), digest)
 
 
 class LinuxSlave(unittest.TestCase):
@@ -71,20 +66,17 @@ class LinuxSlave(unittest.TestCase):
         # Ended of itself by a signal (a crash) is a failure whatever the test saw; -9 is the rig's own kill.
         died = s.exit_code() if not s.running() and (s.exit_code() or 0) < 0 and s.exit_code() != -9 else None
         s.cable(True)
-        # As hold() left them, if it did; and no text to carry into the next test's crossing.
-        for command in ("key 0x41 up 0x1e", "button left up", "clipboard empty"):
-            m.drive(command)
+        self.let_go()  # as hold() left them, if it did; and no text to carry into the next crossing:
+        m.drive("clipboard empty")
         m.clean_up()
         s.clean_up()
         self.assertIsNone(died, "the Linux program died of signal %s" % (died and -died))
 
     def run(self, result=None):
-        """What the Linux program said goes with a failure."""
-        try:
-            return super().run(result)
-        finally:
-            if s and result and any(getattr(t, "test_case", t) is self for t, _ in result.failures + result.errors):
-                print("\n--- %s's log:\n%s" % (s.name, s.said()[-3000:]), file=sys.stderr)
+        failed = len(result.failures + result.errors) if result else 0
+        super().run(result)
+        if s and result and len(result.failures + result.errors) > failed:  # what the Linux program said goes with it
+            print("\n--- %s's log:\n%s" % (s.name, s.said()[-3000:]), file=sys.stderr)
 
     def link(self, key_file=None, key=None):
         """The Linux Slave started and listening, then the Master, each with its link key if given."""
@@ -147,19 +139,22 @@ class LinuxSlave(unittest.TestCase):
                 self.assertEqual(downs, [(k, True) for k in expected] + [(k, False) for k in reversed(expected)])
         self.assertEqual((s.keys_down(), m.boxes()), ([], []))
 
-    def test_left_and_right_buttons_and_the_wheel(self):
+    def clicks(self, commands, expected):
+        """srdrive's buttons and wheel on the Master: the Linux window gets these X buttons, nothing more."""
         self.link()
         self.cross()
         s.watch.clear()
-        for command in ("click left", "click right", "wheel 120", "wheel -120 2", "wheel 60 2"):
+        for command in commands:
             m.drive(command)
+        s.watch.wait(lambda e: len(e) >= len(expected), 5, "the buttons")
+        time.sleep(0.3)
+        self.assertEqual(([e["button"] for e in s.watch.events], s.buttons_down()), (expected, []))
+
+    def test_left_and_right_buttons_and_the_wheel(self):
         # X gives each notch of the wheel as a press and release of button 4
         # (away from the user) or 5; two half notches make one.
-        expected = [1, 1, 3, 3, 4, 4, 5, 5, 5, 5, 4, 4]
-        events = s.watch.wait(lambda e: len(e) >= len(expected), 5, "the buttons")
-        time.sleep(0.3)
-        self.assertEqual([e["button"] for e in s.watch.events], expected)
-        self.assertEqual(s.buttons_down(), [])
+        self.clicks(("click left", "click right", "wheel 120", "wheel -120 2", "wheel 60 2"),
+                    [1, 1, 3, 3, 4, 4, 5, 5, 5, 5, 4, 4])
 
     def test_middle_and_side_buttons_and_the_sideways_wheel(self):
         def sends(path):
@@ -169,20 +164,14 @@ class LinuxSlave(unittest.TestCase):
         if not any(sends(f) for folder in ("app", "input", "link") for f in glob.glob(os.path.join(HERE, "..", "..",
                                                                                                    folder, "*.cpp"))):
             self.skipTest("this tree's Windows Master does not send the middle and side buttons yet")
-        self.link()
-        self.cross()
-        s.watch.clear()
-        for command in ("click middle", "click x1", "click x2", "wheel 120 1 side", "wheel -240 1 side"):
-            m.drive(command)
-        expected = [2, 2, 8, 8, 9, 9, 7, 7, 6, 6, 6, 6]
-        s.watch.wait(lambda e: len(e) >= len(expected), 5, "the buttons")
-        time.sleep(0.3)
-        self.assertEqual([e["button"] for e in s.watch.events], expected)
-        self.assertEqual(s.buttons_down(), [])
+        # The sideways wheel: 7 to the right, 6 to the left.
+        self.clicks(("click middle", "click x1", "click x2", "wheel 120 1 side", "wheel -240 1 side"),
+                    [2, 2, 8, 8, 9, 9, 7, 7, 6, 6, 6, 6])
 
     def test_clipboard_text_in_every_script_both_ways_and_five_megabytes(self):
         self.link()
-        for there, back in ((SCRIPTS, SCRIPTS[::-1]), (pattern(4999995), pattern(4999995)[::-1])):
+        large = pattern(4999995)
+        for there, back in ((SCRIPTS, SCRIPTS[::-1]), (large, large[::-1])):
             with self.subTest(size=len(there)):
                 if len(there) < 1000:
                     m.drive("clipboard wide " + wide(there))
@@ -199,25 +188,23 @@ class LinuxSlave(unittest.TestCase):
         self.assertEqual(m.boxes(), [])
 
     def hold(self, button=True):
-        """A key and the left button held on the Master, down on the Linux PC."""
+        """A key (A, X keycode 38) and the left button held on the Master, down on the Linux PC."""
         s.watch.clear()
         m.drive("key 0x41 down 0x1e")
         if button:
             m.drive("button left down")
-        wait_until(lambda: A_KEYCODE in s.keys_down() and s.buttons_down() == ([1] if button else []), 5,
+        wait_until(lambda: 38 in s.keys_down() and s.buttons_down() == ([1] if button else []), 5,
                    "A and the button down")
 
     def let_go(self):
-        m.drive("key 0x41 up 0x1e")
-        m.drive("button left up")
+        for command in ("key 0x41 up 0x1e", "button left up"):
+            m.drive(command)
 
     def nothing_down(self, timeout, what):
-        held = []
         try:
-            wait_until(lambda: not held.append((s.keys_down(), s.buttons_down())) and held[-1] == ([], []), timeout,
-                       "nothing held down " + what)
+            wait_until(lambda: (s.keys_down(), s.buttons_down()) == ([], []), timeout, "nothing held down " + what)
         except AssertionError as error:
-            raise AssertionError("%s; keys and buttons still down: %s" % (error, held[-1])) from None
+            raise AssertionError("%s; keys and buttons down: %s" % (error, (s.keys_down(), s.buttons_down()))) from None
 
     def test_a_blip_heals_and_leaves_no_key_down(self):
         self.link()

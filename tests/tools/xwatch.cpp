@@ -1,23 +1,17 @@
 // xwatch: what an X program on a Linux PC of the system tests gets, and what
-// the X server holds. A window covering the screen takes the focus and
-// reports every key and button event on stdout, one JSON line each, stamped
-// with the host's monotonic clock (CLOCK_MONOTONIC_RAW, which Wine's
-// QueryPerformanceCounter reads too, so a Windows PC's tools stamp on the same
-// clock). One command per line on stdin is answered by one JSON line.
-//
-// Events:
-//   {"ev":"ready"}                                   the window has the focus
+// the X server holds. A focused window covering the screen reports each key
+// and button event on stdout, one JSON line each, stamped with the host's
+// monotonic clock (CLOCK_MONOTONIC_RAW, which Wine's QueryPerformanceCounter
+// reads too, so a Windows PC's tools stamp on the same clock):
+//   {"ev":"ready"} once it has the focus
 //   {"ev":"key","down":B,"code":N,"sym":"NAME","text":"UTF-8","t":US}
-//   {"ev":"button","down":B,"button":N,"t":US}      (4 to 7: the wheel's turns)
-// Commands (answers in brackets):
-//   pointer   [{"ev":"pointer","x":X,"y":Y,"mask":M}] M: the buttons and
-//             modifiers held, as XQueryPointer gives them
-//   keymap    [{"ev":"keymap","down":[KEYCODE,...]}] what the server holds down
-//   focus     [{"ev":"focus","ok":B}] the window takes the focus again
-//   release   [{"ev":"release"}] every key and button the server holds down
-//             goes up (XTest), so a test that failed leaves none to the next
-//   quit      the process ends
-#include <X11/XKBlib.h>
+//   {"ev":"button","down":B,"button":N,"t":US}  (4 to 7: the wheels' notches)
+// and answers one command per line on stdin with one line:
+//   pointer   {"ev":"pointer","x":X,"y":Y,"mask":M}  (M as XQueryPointer gives it)
+//   keymap    {"ev":"keymap","down":[KEYCODE,...]}   what the server holds down
+//   focus     {"ev":"focus","ok":B}  the window takes the focus again
+//   release   {"ev":"release"}  every key and button held goes up (XTest), so
+//             a test that failed leaves none to the next; quit ends it
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
@@ -70,27 +64,19 @@ void emit(const std::string& line)
 }
 
 // The text a program gets for the key: through the input context in UTF-8,
-// or, without one, the Latin-1 of XLookupString made UTF-8.
+// or, without one, what XLookupString gives (Latin-1, ASCII alike).
 std::string keyText(XKeyEvent* key)
 {
     char buffer[64];
+    int n;
     if (inputContext && key->type == KeyPress) {
         Status status;
-        const int n = Xutf8LookupString(inputContext, key, buffer, sizeof buffer, nullptr, &status);
-        return status == XLookupChars || status == XLookupBoth ? std::string(buffer, n > 0 ? n : 0) : "";
+        n = Xutf8LookupString(inputContext, key, buffer, sizeof buffer, nullptr, &status);
+        if (status != XLookupChars && status != XLookupBoth) n = 0;
+    } else {
+        n = XLookupString(key, buffer, sizeof buffer, nullptr, nullptr);
     }
-    const int n = XLookupString(key, buffer, sizeof buffer, nullptr, nullptr);
-    std::string out;
-    for (int i = 0; i < n; ++i) {
-        const unsigned char c = static_cast<unsigned char>(buffer[i]);
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
+    return std::string(buffer, n > 0 ? n : 0);
 }
 
 void onKey(XKeyEvent* key)
