@@ -5,6 +5,12 @@ as a ratio. Runs on the two-PC rig (tests/system/rig.py): a Master at
 
     python3 bench/bench.py --build BUILD/windows [--only NAMES] [--results FILE]
 
+The "linux" section adds a Linux PC to the rig (an Xvfb display of 1024x768)
+and measures the Linux program as the Master's Slave beside the Windows
+Slave and beside bench/xfloor, a bare receiver that injects through XTest;
+it needs --linux-build, the native build folder (unix/skiprail,
+tests/tools/xwatch, bench/xfloor).
+
 The "slowlink" section runs on a second rig whose PCs are hosts of their own,
 joined through a relay that holds every chunk 2 ms each way
 (tests/system/relay.py): both programs, then the floor programs, through it.
@@ -31,12 +37,12 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "system"))
 
-from rig import (Rig, free_port_pair, screen_of, wait_following, wait_linked, wait_until,  # noqa: E402
-                 wine_loader)
+from rig import (Rig, connections_to, cross_back, cross_sideways, free_port_pair, listening, screen_of,  # noqa: E402
+                 wait_following, wait_linked, wait_until, wine_loader)
 
 NOTES_HEADING = "## Notes"
 SECTIONS = ["slave", "master", "flood", "crossing", "e2e", "pointer", "idle", "clipboard", "files", "linkkey", "desk",
-            "hotkeys", "slowlink"]
+            "hotkeys", "slowlink", "linux"]
 # The link key the "linkkey" section gives both sides.
 LINK_KEY = "K7QF-2MXD-9PZR-4TWA-3HNB-6YCE"
 PACKET_SIZE = 56
@@ -109,8 +115,10 @@ def combine_runs(passes):
 
 
 class Bench:
-    def __init__(self, build, sections):
+    def __init__(self, build, sections, linux_build=None):
         self.build = os.path.abspath(build)
+        self.linux_build = linux_build and os.path.abspath(linux_build)
+        self.linux = None  # the Linux PC, made at first use
         self.tools = os.path.join(self.build, "bench")
         self.sections = sections
         self.figures = []
@@ -337,10 +345,15 @@ class Bench:
 
     # ---- 3. end to end
 
-    def type_and_record(self, paced, burst, pace_us=10000, slave=None):
-        recorder = self.spawn(slave or self.slave, "srbench.exe", "record", paced + burst, 240)
-        if self.wait_ready(recorder) != "ready":
-            raise RuntimeError("the recorder could not take the focus")
+    def type_and_record(self, paced, burst, pace_us=10000, slave=None, linux=None):
+        """Typed on the Master, recorded by a focused window of the Slave's:
+        srbench's, or xwatch's on a Linux PC."""
+        if linux is None:
+            recorder = self.spawn(slave or self.slave, "srbench.exe", "record", paced + burst, 240)
+            if self.wait_ready(recorder) != "ready":
+                raise RuntimeError("the recorder could not take the focus")
+        else:
+            linux.watch.clear()
         phases = []
         for n, pace in ((paced, pace_us), (burst, 0)):
             if n:
@@ -349,7 +362,7 @@ class Bench:
                 time.sleep(1.0)
             else:
                 phases.append([])
-        keys = self.result(recorder, timeout=300)["keys"]
+        keys = self.result(recorder, timeout=300)["keys"] if linux is None else self.watched_keys(linux, paced + burst)
         if os.environ.get("BENCH_DUMP"):
             with open(os.environ["BENCH_DUMP"], "a") as dump:
                 json.dump({"phases": phases, "keys": keys}, dump)
@@ -372,6 +385,24 @@ class Bench:
                 result["burst_s"] = (downs[-1][1] - burst_start) / 1e6
                 result["rate"] = matched / result["burst_s"]
         return result
+
+    @staticmethod
+    def watched_keys(linux, n):
+        """The keys xwatch got, as srbench's recorder gives them ([vk, up,
+        t]), once n have gone down and none came for 0.5 s, or none for 5 s."""
+        def downs():
+            return sum(1 for e in linux.watch.events if e["down"])
+
+        seen = [downs(), time.monotonic()]
+
+        def quiet():
+            if downs() != seen[0]:
+                seen[:] = [downs(), time.monotonic()]
+            return time.monotonic() - seen[1] > (0.5 if seen[0] >= n else 5)
+
+        wait_until(quiet, 300, "the keys on the Linux PC", interval=0.1)
+        return [[ord(e["sym"].upper()) if len(e["sym"]) == 1 else 0, 0 if e["down"] else 1, e["t"]]
+                for e in linux.watch.events if e["ev"] == "key"]
 
     def type_to_floor(self, master_mode, paced, burst):
         """Types to the floor Slave linked with the floor Master of that mode."""
@@ -1028,6 +1059,78 @@ class Bench:
                         statistics.median(lags) / 1000 <= one_way + 1,
                         "floor column: one way, half the echo's round trip; %d positions" % len(lags)))
 
+    # ---- the Linux Slave: the Linux program beside the Windows Slave and beside xfloor
+
+    def linux_pc(self):
+        if self.linux is None:
+            if not self.linux_build:
+                raise RuntimeError("the Linux Slave needs --linux-build, the native build folder")
+            self.rig.linux_build = os.path.abspath(self.linux_build)
+            self.linux, = self.rig.add_pcs(("linux", "1024x768", "linux"))
+        return self.linux
+
+    def link_linux(self, start):
+        """The Master linked with what start(port) starts on the Linux PC,
+        control on the Linux PC; returns what start returned."""
+        linux, port = self.linux_pc(), free_port_pair()
+        started = start(port)
+        wait_until(lambda: listening(port) and listening(port + 1), 10, "the Linux Slave to listen")
+        self.start_program(self.master, True, port)
+        wait_until(lambda: connections_to(port) >= 1 and connections_to(port + 1) >= 1, 30, "both connections")
+        cross_sideways(self.master, linux, "right")
+        wait_following(self.master, linux, self.master.move(150, 100))
+        return started
+
+    def start_xfloor(self, port):
+        floor = subprocess.Popen([os.path.join(self.linux_build, "bench", "xfloor"), str(port)], env=self.linux.env,
+                                 stdout=subprocess.PIPE, text=True, start_new_session=True)
+        self.wait_ready(floor)
+        return floor
+
+    def section_linux(self, paced=int(os.environ.get("BENCH_PACED", 1000)), burst=1000, idle=60):
+        linux = self.linux_pc()
+        args = ("--slave", "--partner", "127.0.0.1", "--position", "right", "--port")
+        self.link_linux(lambda port: linux.start(*args, port))
+        try:
+            ours = self.type_and_record(paced, burst, linux=linux)
+            cross_back(self.master)
+            time.sleep(2)
+            pid = linux.process.pid
+            used = self.cpu_seconds(pid)
+            time.sleep(idle)
+            used = self.cpu_seconds(pid) - used
+            cpu = used * 60 / idle
+            rss = self.rss_mb(pid)
+        finally:
+            linux.stop()
+            self.end_programs()
+        floor_process = self.link_linux(self.start_xfloor)
+        try:
+            floor = self.type_and_record(paced, burst, linux=linux)
+        finally:
+            self.end(floor_process)
+            self.end_programs()
+        self.link_remote()
+        windows = self.type_and_record(paced, 0)
+        self.end_programs()
+
+        def ms(samples, p=None):
+            return (percentile(samples, p) if p else statistics.median(samples)) / 1000 if samples else float("nan")
+
+        self.latency("linux", "Linux Slave: key typed on the Master until the X program has it (paced)",
+                     ours["latency"], floor["latency"], "<= 1.2x", 1.2,
+                     "floor: xfloor, a bare XTest receiver, under the same Master; the Windows Slave: %.2f ms, "
+                     "p99 %.2f ms" % (ms(windows["latency"]), ms(windows["latency"], 99)))
+        whole = ours["lost"] + ours["doubled"] == 0
+        self.add(Figure("linux", "Linux Slave: %s keys at once, until the last arrives" % format(burst, ","), "s",
+                        ours["burst_s"], None, floor["burst_s"], None, "all, in order", whole,
+                        "lost %d, doubled %d (xfloor: lost %d, doubled %d), all typing"
+                        % (ours["lost"], ours["doubled"], floor["lost"], floor["doubled"])))
+        self.add(Figure("linux", "Linux Slave: idle, linked, CPU seconds per minute", "s", cpu, None, None, None,
+                        "< 0.05", cpu < 0.05, "%.3f CPU seconds in %d s, control back on the Master" % (used, idle)))
+        self.add(Figure("linux", "Linux Slave: resident memory after it all", "MB", rss, None, None, None, None, None,
+                        "VmRSS of skiprail at the end of the idle minute"))
+
     # ---- running
 
     def run(self, runs=3):
@@ -1105,8 +1208,9 @@ def main():
     parser.add_argument("--only", default=",".join(SECTIONS), help="sections: " + ",".join(SECTIONS))
     parser.add_argument("--results", default=None, help="Markdown file for the table")
     parser.add_argument("--runs", type=int, default=3, help="runs of every section; each figure is their median")
+    parser.add_argument("--linux-build", default=None, help="the native build folder, for the Linux Slave")
     arguments = parser.parse_args()
-    bench = Bench(arguments.build, arguments.only.split(","))
+    bench = Bench(arguments.build, arguments.only.split(","), arguments.linux_build)
     try:
         bench.run(max(1, arguments.runs))
         if arguments.results:

@@ -2,8 +2,10 @@
 # Builds the release: the 64-bit and the 32-bit program, stripped and linked
 # statically (no runtime DLL beside them), each pair in a folder of its own
 # with the user guide, in out/skiprail-<version>-windows.zip (compressed);
-# and beside it the installers for all users, one per build:
-# out/skiprail-<version>-64-bit.msi and out/skiprail-<version>-32-bit.msi.
+# and beside it the installers for all users, one per build
+# (out/skiprail-<version>-64-bit.msi and -32-bit.msi), and the Linux program,
+# built Release by a plain native configure, as the Debian package
+# out/skiprail_<version>_amd64.deb.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
@@ -39,3 +41,11 @@ for installer in "${installers[@]}"; do
     bash scripts/make_msi.sh "$dir" "$bits" "$msi" >/dev/null
     echo "installer: $msi ($(stat -c %s "$msi") bytes)"
 done
+
+linux="$BUILD/release-linux"
+cmake -S . -B "$linux" -G Ninja -DCMAKE_BUILD_TYPE=Release -DSKIPRAIL_TESTS=OFF >/dev/null
+ninja -C "$linux" skiprail >/dev/null
+package=$(bash scripts/pack_deb.sh "$linux" "$OUT")
+dpkg-deb -I "$package"
+dpkg-deb -c "$package"
+echo "release: $package ($(stat -c %s "$package") bytes)"

@@ -5,8 +5,9 @@
 #   2. the Windows tests under Wine on Xvfb displays, for the 64-bit and the
 #      32-bit build, and the release's imports and zipped size;
 #   3. the two-PC system tests (64-bit build, beside the previous release's
-#      program for a pair across releases), and the 32-bit pair linked on
-#      the rig once.
+#      program for a pair across releases, and the Linux program as a Slave
+#      of it), and the 32-bit pair linked on the rig once;
+#   and, once the Linux program is there, its Debian package.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
@@ -34,7 +35,13 @@ record() {
 echo "== native build (clang, sanitizers)"
 cmake -S . -B "$BUILD/native" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_COMPILER=clang \
     -DCMAKE_CXX_COMPILER=clang++ -DSKIPRAIL_TESTS=ON -DGTEST_SOURCE_DIR=/usr/src/googletest >/dev/null || exit 1
-ninja -C "$BUILD/native" core_tests x_side_test packet_fuzz queue_fuzz clipboard_fuzz record_fuzz || exit 1
+ninja -C "$BUILD/native" core_tests x_side_test packet_fuzz queue_fuzz clipboard_fuzz record_fuzz xwatch xfloor || exit 1
+# The Linux program, once its front end is there: the system tests run it on
+# a Linux PC of the rig.
+if [ -f unix/main.cpp ]; then
+    ninja -C "$BUILD/native" skiprail || exit 1
+    export SKIPRAIL_LINUX_BUILD="$BUILD/native"
+fi
 "$BUILD/native/tests/native/core_tests" 2>&1 | tee "$BUILD/core_tests.log"
 record core_tests "${PIPESTATUS[0]}" "$BUILD/core_tests.log"
 # The Linux program's X side against an Xvfb of its own.
@@ -50,6 +57,24 @@ for fuzzer in packet_fuzz queue_fuzz clipboard_fuzz record_fuzz; do
         failed=$((failed + 1)); failures+=("$fuzzer"); tail -30 "$BUILD/$fuzzer.log"
     fi
 done
+
+# check_deb: the Debian package builds from a Release build of a plain native
+# configure and holds the program, the libraries it needs, and the
+# capability to listen below port 1024 granted on installation.
+check_deb() {
+    local dir="$BUILD/linux-release" package info
+    cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DSKIPRAIL_TESTS=OFF >/dev/null &&
+        ninja -C "$dir" skiprail >/dev/null &&
+        package=$(bash scripts/pack_deb.sh "$dir" "$BUILD/deb-check") || package=""
+    info=$([ -n "$package" ] && dpkg-deb -I "$package" control postinst; [ -n "$package" ] && dpkg-deb -c "$package")
+    if grep -qE ' \./usr/bin/skiprail$' <<<"$info" && grep -q 'setcap cap_net_bind_service=+ep /usr/bin/skiprail' <<<"$info" &&
+        grep -qE '^Depends:.*libx11-6.*' <<<"$info" && grep -qE '^Depends:.*libssl3' <<<"$info"; then
+        passed=$((passed + 1)); echo "== Debian package: $(basename "$package"), $(stat -c %s "$package") bytes"
+    else
+        failed=$((failed + 1)); failures+=("Debian package"); echo "== Debian package: not as it should be"; echo "$info"
+    fi
+}
+[ -f unix/main.cpp ] && check_deb
 
 source scripts/wine_env.sh
 trap cleanup_wine EXIT
@@ -140,7 +165,7 @@ fi
 
 echo "== System tests: two PCs under Wine"
 SYSTEM_LOG="$BUILD/system_tests.log"
-timeout 1200 bash tests/system/run_system_tests.sh "$BUILD/windows" >"$SYSTEM_LOG" 2>&1
+timeout 1500 bash tests/system/run_system_tests.sh "$BUILD/windows" >"$SYSTEM_LOG" 2>&1
 system_status=$?
 cat "$SYSTEM_LOG"
 system_ran=$(grep -oE '^Ran [0-9]+ test' "$SYSTEM_LOG" | grep -oE '[0-9]+' | tail -1)

@@ -99,13 +99,13 @@ def _tcp_table(pid=None):
 def listening(port, pc=None):
     """Whether a socket listens on the port (Wine's sockets are Linux
     sockets), on the loopback or on the PC of a networked rig."""
-    return any(local == port and state == "0A" for local, _, state in _tcp_table(pc and pc.drive.process.pid))
+    return any(local == port and state == "0A" for local, _, state in _tcp_table(pc and pc.net_pid()))
 
 
 def connections_to(port, pc=None):
     """How many established connections have `port` as their server side,
     counted once (loopback lists both ends); on a networked rig, those of pc."""
-    return sum(1 for local, remote, state in _tcp_table(pc and pc.drive.process.pid)
+    return sum(1 for local, remote, state in _tcp_table(pc and pc.net_pid())
                if state == "01" and (local == port or (pc is not None and remote == port)))
 
 
@@ -341,6 +341,10 @@ class PC:
     def cmd(self, args):
         """A command line of this PC: inside its network namespace, if it has one."""
         return (["ip", "netns", "exec", self.netns] if self.netns else []) + list(args)
+
+    def net_pid(self):
+        """A process of the PC's own that lives in its network."""
+        return self.drive.process.pid
 
     def blip(self, port=None):
         """A network blip: every TCP connection of this PC is reset, or only
@@ -579,14 +583,206 @@ class PC:
             _kill_pid(pid)
 
 
+class Watch:
+    """The xwatch process of a Linux PC: a focused window covering its screen
+    that reports each key and button event (kept in `events`), and answers
+    one command line with one line (see tests/tools/xwatch.cpp)."""
+
+    def __init__(self, pc):
+        self.pc = pc
+        self.events = []
+        self.answers = []
+        self.changed = threading.Condition()
+        self.process = subprocess.Popen(pc.cmd([os.path.join(pc.rig.linux_build, "tests", "tools", "xwatch")]),
+                                        stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                                        env=pc.env, text=True, bufsize=1, start_new_session=True)
+        threading.Thread(target=self._read, daemon=True).start()
+        first = self._answer(20)
+        if first.get("ev") != "ready":
+            raise RigError("xwatch on %s did not take the focus: %r" % (pc.name, first))
+
+    def _read(self):
+        for line in self.process.stdout:
+            item = json.loads(line)
+            with self.changed:
+                (self.events if item["ev"] in ("key", "button") else self.answers).append(item)
+                self.changed.notify_all()
+        with self.changed:
+            self.answers.append({"ev": "ended"})
+            self.changed.notify_all()
+
+    def _answer(self, timeout):
+        with self.changed:
+            if not self.changed.wait_for(lambda: self.answers, timeout):
+                raise RigError("xwatch on %s gave no answer in %s s" % (self.pc.name, timeout))
+            return self.answers.pop(0)
+
+    def __call__(self, command, timeout=10):
+        if self.process.poll() is not None:
+            raise RigError("xwatch on %s has ended" % self.pc.name)
+        self.process.stdin.write(command + "\n")
+        self.process.stdin.flush()
+        answer = self._answer(timeout)
+        if answer["ev"] != command:
+            raise RigError("xwatch on %s: %s -> %r" % (self.pc.name, command, answer))
+        return answer
+
+    def clear(self):
+        with self.changed:
+            del self.events[:]
+
+    def wait(self, predicate, timeout, what):
+        """Waits until predicate(events) holds; returns the events."""
+        with self.changed:
+            if not self.changed.wait_for(lambda: predicate(self.events), timeout):
+                raise RigError("timed out after %.1f s waiting for %s on %s; it has %s"
+                               % (timeout, what, self.pc.name, self.events[-20:]))
+            return list(self.events)
+
+    close = Drive.close
+
+
+class LinuxPC:
+    """A Linux PC: an Xvfb display of its own (started with -noreset, so a
+    layout set with setxkbmap stays), a home folder for the program's
+    settings, and on a networked rig a namespace of its own; the Linux
+    `skiprail` (the native build's unix/skiprail) and an xwatch process that
+    reads what an X program gets."""
+
+    def __init__(self, rig, name, size):
+        if not rig.linux_build:
+            raise RigError("a Linux PC needs the native build (SKIPRAIL_LINUX_BUILD)")
+        self.rig, self.name, self.size = rig, name, size
+        self.program = os.path.join(rig.linux_build, "unix", "skiprail")
+        for path in (self.program, os.path.join(rig.linux_build, "tests", "tools", "xwatch")):
+            if not os.path.isfile(path):
+                raise RigError("missing %s: build the native targets first" % path)
+        self.netns = None
+        self.address = "127.0.0.1"
+        self.display = rig.start_display(size, noreset=True)
+        self.home = os.path.join(rig.root, name, "home")
+        os.makedirs(os.path.join(self.home, ".config"))
+        self.env = dict(os.environ, DISPLAY=self.display, HOME=self.home,
+                        XDG_CONFIG_HOME=os.path.join(self.home, ".config"))
+        self.env.pop("WAYLAND_DISPLAY", None)
+        self.log = os.path.join(rig.root, name, "program.log")
+        self.process = None
+        self.watch = None
+        self.clip_owner = None  # the xclip that holds text set here
+
+    cmd, blip, cable, running, exit_code, kill = PC.cmd, PC.blip, PC.cable, PC.running, PC.exit_code, PC.kill
+
+    def net_pid(self):
+        return self.watch.process.pid
+
+    def boot(self):
+        self.watch = Watch(self)
+
+    # ---- the program
+
+    def start(self, *args):
+        """Starts `skiprail` with these arguments and --verbose, its output to
+        the log (said() reads it); returns at once."""
+        if self.running():
+            raise RigError("%s: the program is running already" % self.name)
+        with open(self.log, "ab") as log:
+            self.log_start = log.tell()
+            self.process = subprocess.Popen(self.cmd([self.program, "--verbose"] + [str(a) for a in args]),
+                                            env=self.env, stdin=subprocess.DEVNULL, stdout=log, stderr=log,
+                                            start_new_session=True)
+        return self
+
+    def said(self):
+        """What the program wrote since its last start."""
+        with open(self.log, "rb") as log:
+            log.seek(getattr(self, "log_start", 0))
+            return log.read().decode("utf-8", "replace")
+
+    def stop(self, sig=signal.SIGTERM, timeout=10):
+        """Signals the program (SIGTERM: as at log-off) and returns its exit code."""
+        if not self.running():
+            return self.exit_code()
+        self.process.send_signal(sig)
+        try:
+            return self.process.wait(timeout)
+        except subprocess.TimeoutExpired:
+            self.kill()
+            raise RigError("%s: the program did not end within %s s of signal %d" % (self.name, timeout, sig))
+
+    # ---- reading and driving the X display
+
+    def cursor(self):
+        at = self.watch("pointer")
+        return at["x"], at["y"]
+
+    def keys_down(self):
+        """The X keycodes the server holds down."""
+        return self.watch("keymap")["down"]
+
+    def buttons_down(self):
+        """The pointer buttons the server holds down (1 to 5)."""
+        mask = self.watch("pointer")["mask"]
+        return [n for n in range(1, 6) if mask & (1 << (7 + n))]
+
+    def typed(self):
+        """The text the focused window got from the keys pressed since clear()."""
+        return "".join(e["text"] for e in self.watch.events if e["ev"] == "key" and e["down"])
+
+    def clean_up(self):
+        """After a test: the program ended (as at log-off), nothing held
+        down, the US layout and xwatch's window in focus."""
+        if self.running():
+            self.stop()
+        self.watch("release")
+        self.layout("us")
+        self.watch("focus")
+
+    def layout(self, *args):
+        """The keyboard layout, as `setxkbmap` sets it."""
+        subprocess.run(["setxkbmap", "-display", self.display] + list(args), check=True, timeout=20)
+
+    def _xclip(self, *args):
+        return ["xclip", "-display", self.display, "-selection", "clipboard"] + list(args)
+
+    def clipboard_set(self, text):
+        """Text owned as the CLIPBOARD selection by an xclip of the rig's."""
+        self.clip_release()
+        self.clip_owner = subprocess.Popen(self._xclip("-quiet", "-i", "-target", "UTF8_STRING"),
+                                           stdin=subprocess.PIPE, stdout=subprocess.DEVNULL,
+                                           stderr=subprocess.DEVNULL, start_new_session=True)
+        self.clip_owner.stdin.write(text.encode("utf-8"))
+        self.clip_owner.stdin.close()
+        wait_until(lambda: self.clipboard_get() == text, 10, "%s's selection to hold the text" % self.name)
+
+    def clip_release(self):
+        if self.clip_owner is not None and self.clip_owner.poll() is None:
+            _kill_pid(self.clip_owner.pid)
+            self.clip_owner.wait(5)
+        self.clip_owner = None
+
+    def clipboard_get(self, timeout=10):
+        """The CLIPBOARD selection's text (UTF-8), or None when no one owns it."""
+        got = subprocess.run(self._xclip("-o", "-target", "UTF8_STRING"), capture_output=True, timeout=timeout)
+        return got.stdout.decode("utf-8", "replace") if got.returncode == 0 else None
+
+    def close(self):
+        self.kill()
+        self.clip_release()
+        if self.watch:
+            self.watch.close()
+            self.watch = None
+
+
 _rigs = []  # every rig of this process, all closed on SIGTERM
 
 
 class Rig:
     """The PCs of one test run; make them once and reuse them across tests."""
 
-    def __init__(self, build_dir, network=False):
+    def __init__(self, build_dir, network=False, linux_build=None):
         self.build_dir = os.path.abspath(build_dir)
+        # The native build, for Linux PCs: unix/skiprail and tests/tools/xwatch.
+        self.linux_build = linux_build and os.path.abspath(linux_build)
         self.network = network
         self._namespaces = []
         self.program = os.path.join(self.build_dir, "skiprail.exe")
@@ -604,14 +800,16 @@ class Rig:
         _rigs.append(self)
         signal.signal(signal.SIGTERM, lambda *_: ([rig.close() for rig in _rigs], os._exit(143)))
 
-    def start_display(self, size):
-        """Starts Xvfb on the first free display from DISPLAY_BASE up."""
+    def start_display(self, size, noreset=False):
+        """Starts Xvfb on the first free display from DISPLAY_BASE up; with
+        noreset, one that keeps its keymap when its last client leaves."""
         n = DISPLAY_BASE
         while n < DISPLAY_BASE + 100:
             if _display_taken(n):
                 n += 1
                 continue
-            xvfb = _start_server(["Xvfb", ":%d" % n, "-screen", "0", "%sx24" % size, "-nolisten", "tcp"], n)
+            xvfb = _start_server(["Xvfb", ":%d" % n, "-screen", "0", "%sx24" % size, "-nolisten", "tcp"] +
+                                 (["-noreset"] if noreset else []), n)
             if xvfb:
                 self._displays.append((xvfb, ":%d" % n))
                 return ":%d" % n
@@ -677,8 +875,9 @@ class Rig:
         return relay
 
     def add_pcs(self, *specs):
-        """Makes PCs from (name, "WxH") pairs, booting their prefixes side by side."""
-        pcs = [PC(self, name, size) for name, size in specs]
+        """Makes PCs from (name, "WxH") pairs, booting their prefixes side by
+        side; (name, "WxH", "linux") makes a Linux PC."""
+        pcs = [LinuxPC(self, *spec[:2]) if spec[2:] == ("linux",) else PC(self, *spec) for spec in specs]
         self.pcs.extend(pcs)
         if self.network:
             self._make_network(pcs)

@@ -15,9 +15,11 @@
 //                         with that scan code and, given e, extended  [ok]
 //   type TEXT             key downs and ups for each character  [ok]
 //   type-every US TEXT    the same, one character every US microseconds  [ok]
-//   click BUTTON          button down and up (left, right, middle, x1, x2)  [ok]
+//   click BUTTON          button down and up; BUTTON is left, right,
+//                         middle, x1 (back) or x2 (forward)  [ok]
 //   button BUTTON down|up  [ok]
-//   wheel DELTA [TIMES]   TIMES wheel turns of DELTA, back to back  [ok]
+//   wheel DELTA [TIMES] [side]  TIMES wheel turns of DELTA, back to back;
+//                         with side, of the sideways wheel  [ok]
 //   hwheel DELTA          a sideways wheel turn (positive to the right)  [ok]
 //   focus                 makes (once) a visible window covering the screen
 //                         that records its input, and gives it the focus
@@ -1051,9 +1053,11 @@ std::string run(const std::string& line, bool* quit)
     }
     if (command == "wheel") {
         long delta = 0, times = 1;
-        if (!(in >> delta)) return "err usage: wheel DELTA [TIMES]";
-        in >> times;
-        for (long i = 0; i < times; ++i) sendMouse(MOUSEEVENTF_WHEEL, 0, 0, static_cast<DWORD>(delta));
+        std::string side;
+        if (!(in >> delta)) return "err usage: wheel DELTA [TIMES] [side]";
+        in >> times >> side;
+        const DWORD flag = side == "side" ? HWHEEL_FLAG : MOUSEEVENTF_WHEEL;
+        for (long i = 0; i < times; ++i) sendMouse(flag, 0, 0, static_cast<DWORD>(delta));
         return "ok";
     }
     if (command == "hwheel") {

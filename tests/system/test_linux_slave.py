@@ -1,0 +1,260 @@
+"""The Linux program as the Slave of the Windows Master: the Master under
+Wine at 1280x1024 (192.0.2.1) and the Linux PC, an Xvfb display of 1024x768
+(192.0.2.2), each a host of its own, linked on port 447. What arrives is read
+in xwatch's focused window and from the X server (keys and buttons held
+down, the pointer, the CLIPBOARD). Needs SKIPRAIL_LINUX_BUILD, the native
+build folder with unix/skiprail and tests/tools/xwatch; skipped without it.
+"""
+
+import functools
+import glob
+import os
+import signal
+import sys
+import time
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+
+from peer import unwide, wide  # noqa: E402
+from rig import (ALT, CTRL, Rig, connections_to, cross_back, cross_sideways, listening, press,  # noqa: E402
+                 wait_following, wait_until)
+
+PORT = 447
+KEY = "K7QF-2MXD-9PZR-4TWA-3HNB-6YCE"
+SCRIPTS = "Grüße · Καλημέρα · Привет · こんにちは · 你好 · שלום · नमस्ते · 😀 · e\u0301"
+
+rig = None
+m = None  # the Windows Master
+s = None  # the Linux Slave, on the Master's right
+
+
+def setUpModule():
+    global rig, m, s
+    linux = os.environ.get("SKIPRAIL_LINUX_BUILD")
+    if not linux:
+        raise unittest.SkipTest("SKIPRAIL_LINUX_BUILD (the native build holding unix/skiprail) is not given")
+    rig = Rig(os.environ.get("SKIPRAIL_BUILD", "build/windows"), network=True, linux_build=linux)
+    m, s = rig.add_pcs(("m", "1280x1024"), ("s", "1024x768", "linux"))
+
+
+def tearDownModule():
+    if rig:
+        rig.close()
+
+
+def pattern(n):
+    """srdrive's `clipboard fill` text; fnv() is its `clipboard sum`."""
+    out, state = bytearray(n), 2166136261
+    for i in range(n):
+        state = (state * 1103515245 + 12345) & 0xFFFFFFFF
+        out[i] = 32 + (state >> 16) % 95
+    return out.decode("ascii")
+
+
+def fnv(text):
+    digest = functools.reduce(lambda h, c: ((h ^ c) * 16777619) & 0xFFFFFFFF, text.encode("latin-1"), 2166136261)
+    return "%d %d" % (len(text), digest)
+
+
+class LinuxSlave(unittest.TestCase):
+    def setUp(self):
+        self.addCleanup(self.end_programs)
+
+    def end_programs(self):
+        # Ended of itself by a signal (a crash) is a failure whatever the test saw; -9 is the rig's own kill.
+        died = s.exit_code() if not s.running() and (s.exit_code() or 0) < 0 and s.exit_code() != -9 else None
+        s.cable(True)
+        self.let_go()  # as hold() left them, if it did; and no text to carry into the next crossing:
+        m.drive("clipboard empty")
+        m.clean_up()
+        s.clean_up()
+        self.assertIsNone(died, "the Linux program died of signal %s" % (died and -died))
+
+    def run(self, result=None):
+        failed = len(result.failures + result.errors) if result else 0
+        super().run(result)
+        if s and result and len(result.failures + result.errors) > failed:  # what the Linux program said goes with it
+            print("\n--- %s's log:\n%s" % (s.name, s.said()[-3000:]), file=sys.stderr)
+
+    def link(self, key_file=None, key=None):
+        """The Linux Slave started and listening, then the Master, each with its link key if given."""
+        s.start("--slave", "--partner", m.address, "--port", PORT, "--position", "right",
+                *(["--key-file", key_file] if key_file else []))
+        wait_until(lambda: listening(PORT, s) or not s.running(), 10, "the Linux Slave to listen")
+        self.assertTrue(s.running(), s.said())
+        m.settings(master=True, position="right", partner=s.address, port=PORT)
+        if key:
+            self.assertEqual(m.drive("linkkey-store " + key), "ok")
+        m.start()
+        self.wait_linked(30)
+
+    @staticmethod
+    def wait_linked(timeout):
+        wait_until(lambda: connections_to(PORT, m) == 1 and connections_to(PORT + 1, m) == 1, timeout,
+                   "the two connections")
+
+    def cross(self):
+        """Into the Linux PC, until its pointer follows the Master's hand."""
+        self.assertEqual(cross_sideways(m, s, "right"), (1, 384))
+        return wait_following(m, s, m.move(150, 100))
+
+    def test_link_cross_moves_one_to_one_to_the_far_corner_and_back(self):
+        self.link()
+        x, y = self.cross()
+        # On, to the top left pixel short of the exit edge, to the far corner.
+        for step, target in (((300, 200), (x + 300, y + 200)), ((1 - x - 300, -2000), (1, 0)),
+                             ((5000, 5000), (1023, 767))):
+            self.assertEqual(m.move(*step), target)
+            wait_until(lambda: s.cursor() == target, 5, "the Linux pointer at %s" % (target,))
+        self.assertGreater(cross_back(m)[0], 640)
+        self.assertEqual((m.boxes(), s.keys_down(), s.buttons_down()), ([], [], []))
+
+    def test_typing_by_key_position_in_the_linux_layout_with_ctrl_and_alt(self):
+        self.link()
+        self.cross()
+        s.watch.clear()
+        m.drive("type Hello, World 123!")
+        s.watch.wait(lambda e: "Hello, World 123!" in s.typed(), 10, "the typed text")
+        self.assertEqual(s.typed(), "Hello, World 123!")
+
+        # A German layout: the keys at Y and Z (by scan code, and by virtual
+        # key alone as a Master that sends none) swap; AltGr+Q gives @.
+        s.layout("de")
+        s.watch.clear()
+        for key in ("0x59 down 0x15", "0x59 up 0x15", "0x5a down 0x2c", "0x5a up 0x2c", "0xa5 down 0x38 e",
+                    "0x51 down 0x10", "0x51 up 0x10", "0xa5 up 0x38 e", "0x59 down", "0x59 up"):
+            m.drive("key " + key)
+        s.watch.wait(lambda e: len(e) >= 10, 5, "the keys")
+        self.assertEqual(s.typed(), "zy@z")
+
+        for keys, expected in (((CTRL, 0x43), ["Control_L", "c"]), ((ALT, 0x46), ["Alt_L", "f"]),
+                               ((CTRL, ALT, 0x54), ["Control_L", "Alt_L", "t"])):
+            with self.subTest(keys=keys):
+                s.watch.clear()
+                press(m, *keys)
+                events = s.watch.wait(lambda e: len(e) >= 2 * len(keys), 5, "the combination")
+                downs = [(e["sym"], e["down"]) for e in events if e["ev"] == "key"]
+                self.assertEqual(downs, [(k, True) for k in expected] + [(k, False) for k in reversed(expected)])
+        self.assertEqual((s.keys_down(), m.boxes()), ([], []))
+
+    def clicks(self, commands, expected):
+        """srdrive's buttons and wheel on the Master: the Linux window gets these X buttons, nothing more."""
+        self.link()
+        self.cross()
+        s.watch.clear()
+        for command in commands:
+            m.drive(command)
+        s.watch.wait(lambda e: len(e) >= len(expected), 5, "the buttons")
+        time.sleep(0.3)
+        self.assertEqual(([e["button"] for e in s.watch.events], s.buttons_down()), (expected, []))
+
+    def test_left_and_right_buttons_and_the_wheel(self):
+        # X gives each notch of the wheel as a press and release of button 4
+        # (away from the user) or 5; two half notches make one.
+        self.clicks(("click left", "click right", "wheel 120", "wheel -120 2", "wheel 60 2"),
+                    [1, 1, 3, 3, 4, 4, 5, 5, 5, 5, 4, 4])
+
+    def test_middle_and_side_buttons_and_the_sideways_wheel(self):
+        def sends(path):
+            with open(path, encoding="utf-8", errors="replace") as source:
+                return "EV_MIDDLE_DOWN" in source.read()
+
+        if not any(sends(f) for folder in ("app", "input", "link") for f in glob.glob(os.path.join(HERE, "..", "..",
+                                                                                                   folder, "*.cpp"))):
+            self.skipTest("this tree's Windows Master does not send the middle and side buttons yet")
+        # The sideways wheel: 7 to the right, 6 to the left.
+        self.clicks(("click middle", "click x1", "click x2", "wheel 120 1 side", "wheel -240 1 side"),
+                    [2, 2, 8, 8, 9, 9, 7, 7, 6, 6, 6, 6])
+
+    def test_clipboard_text_in_every_script_both_ways_and_five_megabytes(self):
+        self.link()
+        large = pattern(4999995)
+        for there, back in ((SCRIPTS, SCRIPTS[::-1]), (large, large[::-1])):
+            with self.subTest(size=len(there)):
+                if len(there) < 1000:
+                    m.drive("clipboard wide " + wide(there))
+                else:
+                    m.drive("clipboard fill %d" % len(there))
+                self.cross()
+                wait_until(lambda: s.clipboard_get() == there, 30, "the Master's text on the Linux PC")
+                s.clipboard_set(back)
+                cross_back(m)
+                if len(back) < 1000:
+                    wait_until(lambda: unwide(m.drive("clipboard bytes 13")) == back, 10, "the text on the Master")
+                else:
+                    wait_until(lambda: m.drive("clipboard sum") == fnv(back), 30, "the text on the Master")
+        self.assertEqual(m.boxes(), [])
+
+    def hold(self, button=True):
+        """A key (A, X keycode 38) and the left button held on the Master, down on the Linux PC."""
+        s.watch.clear()
+        m.drive("key 0x41 down 0x1e")
+        if button:
+            m.drive("button left down")
+        wait_until(lambda: 38 in s.keys_down() and s.buttons_down() == ([1] if button else []), 5,
+                   "A and the button down")
+
+    def let_go(self):
+        for command in ("key 0x41 up 0x1e", "button left up"):
+            m.drive(command)
+
+    def nothing_down(self, timeout, what):
+        try:
+            wait_until(lambda: (s.keys_down(), s.buttons_down()) == ([], []), timeout, "nothing held down " + what)
+        except AssertionError as error:
+            raise AssertionError("%s; keys and buttons down: %s" % (error, (s.keys_down(), s.buttons_down()))) from None
+
+    def test_a_blip_heals_and_leaves_no_key_down(self):
+        self.link()
+        self.cross()
+        self.hold(button=False)  # the Master's own way with a button held through a blip is not this test's
+        s.blip()
+        self.nothing_down(5, "after the blip")
+        self.let_go()
+        self.wait_linked(20)
+        self.cross()
+        s.watch.clear()
+        m.drive("type healed")
+        s.watch.wait(lambda e: s.typed() == "healed", 10, "typing after the link healed")
+
+    def test_a_pulled_cable_and_sigterm_leave_no_key_down_and_held_keys_do_not_repeat(self):
+        self.link()
+        self.cross()
+        self.hold()
+        time.sleep(1.5)  # X would repeat a key held this long: the Master's repeats alone count
+        self.assertEqual(sum(1 for e in s.watch.events if e["ev"] == "key" and e["down"]), 1)
+        s.cable(False)
+        self.nothing_down(15, "after the cable was pulled")
+        self.let_go()
+        s.cable(True)
+        self.wait_linked(30)
+        self.cross()
+        self.hold()
+        self.assertIsNotNone(s.stop(signal.SIGTERM))
+        self.nothing_down(1, "after SIGTERM")
+        self.let_go()
+
+    def test_a_keyed_link_with_the_masters_key_and_a_key_file_others_can_read_is_refused(self):
+        key_file = os.path.join(s.home, "link.key")
+        with open(key_file, "w") as f:
+            f.write(KEY + "\n")
+        os.chmod(key_file, 0o644)
+        s.start("--slave", "--partner", m.address, "--port", PORT, "--key-file", key_file)
+        self.assertNotEqual(wait_until(lambda: s.exit_code() is not None, 10, "the refusal") and s.exit_code(), 0)
+        self.assertIn(key_file, s.said())
+
+        os.chmod(key_file, 0o600)
+        self.link(key_file, KEY.lower().replace("-", " "))  # typed another way on the Master, the same key
+        m.drive("clipboard wide " + wide(SCRIPTS))
+        self.cross()
+        s.watch.clear()
+        m.drive("type protected 123")
+        s.watch.wait(lambda e: s.typed() == "protected 123", 10, "the typing over the protected link")
+        wait_until(lambda: s.clipboard_get() == SCRIPTS, 10, "the clipboard text over the protected link")
+        self.assertEqual(m.boxes(), [])
+
+
+if __name__ == "__main__":
+    unittest.main()
