@@ -15,6 +15,19 @@ void handHotkeys()
     SetHotkeys(hotkeysOff ? 0 : WM_HOOK_HOTKEY, combinations, hotkeysOff ? 0 : HOTKEY_COUNT);
 }
 
+// While no hooks were installed (the link was down), a button the hook saw
+// pressed may have been let go unseen: without this it would count as held,
+// and control would not cross until the next click. The system's own state
+// of the buttons counts instead (it reads the physical buttons, so a swapped
+// pair is swapped back to what the hook reports).
+void heldButtonsAsTheyAre()
+{
+    const bool swapped = GetSystemMetrics(SM_SWAPBUTTON) != 0;
+    const bool physicalLeft = GetAsyncKeyState(VK_LBUTTON) < 0, physicalRight = GetAsyncKeyState(VK_RBUTTON) < 0;
+    app.leftHeld = (swapped ? physicalRight : physicalLeft) ? 1 : 0;
+    app.rightHeld = (swapped ? physicalLeft : physicalRight) ? 1 : 0;
+}
+
 }  // namespace
 
 int installHooks(HWND window)
@@ -29,6 +42,7 @@ int installHooks(HWND window)
         installed = 0;
     }
     handHotkeys();
+    heldButtonsAsTheyAre();
     return installed;
 }
 

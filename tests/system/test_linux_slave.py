@@ -209,7 +209,7 @@ class LinuxSlave(unittest.TestCase):
     def test_a_blip_heals_and_leaves_no_key_down(self):
         self.link()
         self.cross()
-        self.hold(button=False)  # the Master's own way with a button held through a blip is not this test's
+        self.hold()  # a button let go while the link is down does not keep control from crossing again
         s.blip()
         self.nothing_down(5, "after the blip")
         self.let_go()

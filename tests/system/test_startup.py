@@ -182,7 +182,10 @@ class StartTest(unittest.TestCase):
         user = "srtest"
         if subprocess.run(["id", user], capture_output=True).returncode:
             subprocess.run(["useradd", "--create-home", user], check=True, timeout=30)
-        folder, home = tempfile.mkdtemp(dir=rig.build_dir), tempfile.mkdtemp(prefix="skiprail-user.")
+        # A folder of root's own, where no checkout or temporary folder lies
+        # under one that others may change.
+        folder = tempfile.mkdtemp(prefix="skiprail-rig.", dir="/var/lib")
+        home = tempfile.mkdtemp(prefix="skiprail-user.")
         for made in (folder, home):
             self.addCleanup(shutil.rmtree, made, True)
             os.chmod(made, 0o755)
