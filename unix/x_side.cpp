@@ -9,12 +9,8 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <ctime>
 
 #include "unix/x_display.h"
-
-Display* xDisplay = nullptr;
-Window xWindow = 0;
 
 namespace {
 
@@ -112,13 +108,6 @@ void handle(XEvent& event)
 }
 
 }  // namespace
-
-int64_t xNowMs()
-{
-    timespec now = {};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-}
 
 bool xOpen(const char* name, void (*lost)())
 {
