@@ -9,7 +9,7 @@
 #include "clipboard/file_list.h"
 #include "link/link.h"
 #include "link/link_key.h"
-#include "link/packets.h"
+#include "link/sockets.h"
 
 namespace {
 

@@ -3,15 +3,11 @@
 #include <algorithm>
 
 #include "app/front_end.h"
-#include "clipboard/clipboard.h"
-#include "input/flow.h"
 #include "input/desktop_math.h"
-#include "input/edge.h"
 #include "input/inject_math.h"
 #include "input/key_rules.h"
 #include "input/held_input.h"
 #include "link/link.h"
-#include "link/packets.h"
 
 namespace {
 
@@ -127,6 +123,8 @@ void addButton(InputBatch& batch, int32_t code)
     }
 }
 
+}  // namespace
+
 // The PKT_INPUT steps: key first, then the move, then the button, each
 // behind the warm-up gate; labels change even for a dropped action. The
 // records go to the system together, in that order.
@@ -157,68 +155,6 @@ void replayInput(const Link& link, const InputPacket& packet)
     if (warmupGatePasses()) addAbsoluteMove(batch, link, packet.x, packet.y, !button);
     if (button && warmupGatePasses()) addButton(batch, packet.button);
     batch.send();
-}
-
-// The READY goes out as soon as the packet is replayed: posted, it would wait
-// behind whatever the window's queue holds.
-void answerReady(HWND window, Link& link)
-{
-    sendButtonPacket(window, link, PKT_READY, 0, 0);
-}
-
-}  // namespace
-
-void dispatchPacket(HWND window, Link& link, const InputPacket& packet, bool superseded)
-{
-    switch (packet.type) {
-    case PKT_ENTER:
-        injectAbsoluteMove(link, packet.x, packet.y);  // not gated
-        answerReady(window, link);
-        link.partnerDriving = true;
-        // A program run as administrator in front would keep the replay out: the tray may say so.
-        PostMessageA(window, WM_MASTER_ENTERED, 0, 0);
-        break;
-    case PKT_INPUT:
-        if (!superseded) replayInput(link, packet);
-        answerReady(window, link);
-        break;
-    case PKT_READY:
-        onPeerReady(link);
-        break;
-    case PKT_SCREEN_SIZE:
-        // A size that is not positive could only ever be divided by: ignore it.
-        if (packet.x > 0 && packet.y > 0) {
-            const bool changed = packet.x != link.remoteWidth || packet.y != link.remoteHeight;
-            link.remoteWidth = packet.x;
-            link.remoteHeight = packet.y;
-            link.remoteSizeFromPartner = 1;
-            // The Slave's desktop changed while it has control: the pointer
-            // is confined to the new size at once. (The same size again, as
-            // after a relink, leaves the confinement as it is.)
-            if (changed && app.controlState == STATE_REMOTE && app.controlLink == &link) refitRemote();
-        }
-        break;
-    case PKT_WHEEL:
-        injectWheel(wheelDelta(packet));  // not gated
-        answerReady(window, link);
-        break;
-    case PKT_HWHEEL:
-        injectWheel(wheelDelta(packet), true);
-        answerReady(window, link);
-        break;
-    case PKT_LEAVE:
-        // Control goes back to the Master: nothing the replay pressed may stay
-        // down here, since its release will happen on the Master.
-        releaseInjectedInput();
-        link.partnerDriving = false;
-        pushClipboard(app.mainWindow, link);
-        break;
-    case PKT_CLIPBOARD_CAPS:
-        notePartnerTakes(link, packet);
-        break;
-    default:
-        break;  // unknown types, 0 included, are dropped
-    }
 }
 
 bool warmupGatePasses()

@@ -1,5 +1,4 @@
-// Replaying the partner's input with SendInput, and the dispatch of each
-// received packet by its type.
+// Replaying the partner's input with SendInput.
 #pragma once
 
 #include "app/appstate.h"
@@ -7,9 +6,8 @@
 
 struct Link;
 
-// A packet that came on the link's control connection. A superseded move
-// (a newer one follows at once) is answered, not placed.
-void dispatchPacket(HWND window, Link& link, const InputPacket& packet, bool superseded = false);
+// A PKT_INPUT from the link's partner: its key, move and button.
+void replayInput(const Link& link, const InputPacket& packet);
 
 // The gate that holds back the first two gated injections after start-up.
 bool warmupGatePasses();

@@ -15,6 +15,7 @@
 #include "link/link.h"
 #include "link/link_key.h"
 #include "link/packets.h"
+#include "link/receive.h"
 #include "link/sockets.h"
 
 namespace {

@@ -1,14 +1,12 @@
 #include "link/packets.h"
 
-#include <cstdio>
-
 #include "app/front_end.h"
 #include "clipboard/clipboard.h"
 #include "input/edge.h"
-#include "input/injection.h"
 #include "input/key_rules.h"
 #include "link/link.h"
 #include "link/link_key.h"
+#include "link/sockets.h"
 
 namespace {
 
@@ -128,71 +126,6 @@ void announce(HWND window, Link& link)
     if (!sendPacket(link, packet)) linkBroken(window, link.controlSocket, WSAGetLastError());
 }
 
-void notePartnerTakes(Link& link, const InputPacket& announcement)
-{
-    notePartnerClipboard(link, announcement.x, announcement.y);
-    link.partnerInput = announcement.button & INPUT_WE_TAKE;
-    // Between two that both take it, packets go under way without waiting
-    // for each READY. Those already under way are answered as ever; a READY
-    // for one of them counts like any other.
-    if ((link.partnerInput & INPUT_CAN_WINDOW) && link.window.size == 1) {
-        link.window.size = WINDOW_PACKETS;
-        // Each packet goes at once: with several under way, the system would
-        // otherwise hold a small one back until the one before is
-        // acknowledged, a whole round trip.
-        const BOOL on = TRUE;
-        setsockopt(link.controlSocket, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
-    }
-}
-
-namespace {
-
-// From a Master that sends a window of packets, moves read together with
-// nothing between them are placed once, at the newest: a backlog never
-// replays stale positions. Each is still answered.
-bool supersededMove(const Link& link, const InputPacket& packet)
-{
-    if (!(link.partnerInput & INPUT_CAN_WINDOW) || !isMoveOnly(packet) || link.inbox.filled != 0 ||
-        link.batchEnd - link.batchBegin < PACKET_SIZE)
-        return false;
-    return isMoveOnly(decodePacket(link.batch + link.batchBegin));
-}
-
-}  // namespace
-
-void receiveControlPacket(HWND window, Link& link)
-{
-    // One receive per read event takes what the socket holds, up to a batch,
-    // and the batch is split into packets; a packet begun in one batch and
-    // finished in the next waits in the inbox. When more waits, the socket
-    // reports again, and whatever was posted meanwhile is handled in
-    // between. Each packet leaves the batch before it is dispatched, so a
-    // handler that runs a nested message loop (a message box) and gets here
-    // again first carries on with the rest of the batch, in order.
-    bool received = false;
-    for (;;) {
-        while (link.batchBegin < link.batchEnd) {
-            InputPacket packet;
-            bool complete = false;
-            link.batchBegin += inboxFeed(link.inbox, link.batch + link.batchBegin, link.batchEnd - link.batchBegin,
-                                         &packet, &complete);
-            if (complete) dispatchPacket(window, link, packet, supersededMove(link, packet));
-        }
-        if (received) return;
-        received = true;
-        const int n = linkRecv(link, LINK_CONTROL, link.controlSocket, reinterpret_cast<char*>(link.batch),
-                               sizeof link.batch);
-        if (n == SOCKET_ERROR) {
-            const int error = WSAGetLastError();
-            if (error != WSAEWOULDBLOCK) reportSocketError(error, "recv ()", window);
-            return;
-        }
-        if (n == 0) return;  // the partner closed; FD_CLOSE follows
-        link.batchBegin = 0;
-        link.batchEnd = n;
-    }
-}
-
 bool lastSentPositionIs(const Link& link, int32_t x, int32_t y)
 {
     return x == link.lastSentX && y == link.lastSentY;
@@ -216,17 +149,4 @@ void forgetUnanswered(Link& link)
 {
     link.stalled = false;
     windowReset(link.window, 1);
-}
-
-void resetControlInbox(Link& link)
-{
-    inboxReset(link.inbox);
-    link.batchBegin = link.batchEnd = 0;
-}
-
-void reportSocketError(int code, const char* call, HWND owner)
-{
-    char text[92] = {};
-    _snprintf(text, sizeof text - 1, "Call to %s returned error %d!", call, code);  // msvcrt's own, on every Windows
-    MessageBoxA(owner, text, "Socket Error", MB_OK);
 }

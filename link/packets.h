@@ -1,4 +1,4 @@
-// Sending and receiving InputPackets on the control connection.
+// Sending InputPackets on the control connection; link/receive.cpp reads them.
 #pragma once
 
 #include "app/appstate.h"
@@ -18,14 +18,9 @@ void sendPlainPacket(HWND window, Link& link, int32_t type, int32_t a, int32_t b
 // The announcement, sent once as each control connection comes up (on the
 // Slave after PKT_SCREEN_SIZE): what this side takes of the clipboard's
 // richer transfers (x the version, y) and of input (offset 12). A partner
-// that does not know the type ignores it; notePartnerTakes reads the
+// that does not know the type ignores it; link/receive.cpp reads the
 // partner's.
 void announce(HWND window, Link& link);
-void notePartnerTakes(Link& link, const InputPacket& announcement);
-
-// Reads what has arrived on the link's control connection and dispatches each
-// whole packet by type; a packet split across reads waits until all 56 bytes are in.
-void receiveControlPacket(HWND window, Link& link);
 
 // Whether (x, y) is the pointer position last sent to the link in a PKT_INPUT or PKT_ENTER.
 bool lastSentPositionIs(const Link& link, int32_t x, int32_t y);
@@ -38,9 +33,3 @@ bool lastSentPositionIs(const Link& link, int32_t x, int32_t y);
 DWORD unansweredFor(const Link& link);
 bool noteReady(Link& link);
 void forgetUnanswered(Link& link);
-
-// Forgets the bytes of a partly received packet and of a batch not yet
-// dispatched: a new connection starts on a packet boundary.
-void resetControlInbox(Link& link);
-
-void reportSocketError(int code, const char* call, HWND owner);

@@ -5,12 +5,12 @@
 // leaves behind are passed over until the last of them has come round.
 #include "link/sockets.h"
 
+#include <cstdio>
 #include <mstcpip.h>
 
 #include "link/connections.h"
 #include "link/link.h"
 #include "link/link_key.h"
-#include "link/packets.h"
 
 namespace {
 
@@ -311,4 +311,11 @@ int startConnect(Link& link, const char* host, int32_t port, UINT message, SOCKE
     link.address = *reinterpret_cast<const in_addr*>(entry->h_addr_list[0]);
     link.addressKnown = true;
     return connectTo(link.address, port, message, socketSlot);
+}
+
+void reportSocketError(int code, const char* call, HWND owner)
+{
+    char text[92] = {};
+    _snprintf(text, sizeof text - 1, "Call to %s returned error %d!", call, code);  // msvcrt's own, on every Windows
+    MessageBoxA(owner, text, "Socket Error", MB_OK);
 }

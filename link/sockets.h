@@ -1,5 +1,6 @@
 // The sockets beneath the links, as the links' life (link/connections.cpp)
-// uses them. Internal to link/: everything else goes through connections.h.
+// uses them. Internal to link/: everything else goes through connections.h,
+// but for the box that reports a failed socket call.
 #pragma once
 
 #include "app/appstate.h"
@@ -35,3 +36,5 @@ AppState::PortListeners* listenersOf(const Link& link);
 void listenOnBothPorts(const Link& link);
 // Whether `address` is one of this PC's own.
 bool isOwnAddress(in_addr address);
+// A box that says which socket call failed, and with what error.
+void reportSocketError(int code, const char* call, HWND owner);
