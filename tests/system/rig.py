@@ -874,10 +874,10 @@ class Rig:
         self.extra_processes.append(relay.process)
         return relay
 
-    def add_pcs(self, *specs):
+    def add_pcs(self, *wanted):
         """Makes PCs from (name, "WxH") pairs, booting their prefixes side by
         side; (name, "WxH", "linux") makes a Linux PC."""
-        pcs = [LinuxPC(self, *spec[:2]) if spec[2:] == ("linux",) else PC(self, *spec) for spec in specs]
+        pcs = [LinuxPC(self, *pc[:2]) if pc[2:] == ("linux",) else PC(self, *pc) for pc in wanted]
         self.pcs.extend(pcs)
         if self.network:
             self._make_network(pcs)
