@@ -94,3 +94,11 @@ int32_t inboxFeed(PacketInbox& inbox, const uint8_t* data, int32_t n, InputPacke
     *complete = inboxCommit(inbox, take, out);
     return take;
 }
+
+bool supersededMove(int32_t partnerInput, const InputPacket& packet, const PacketInbox& inbox, const uint8_t* rest,
+                    int32_t restBytes)
+{
+    if (!(partnerInput & INPUT_CAN_WINDOW) || !isMoveOnly(packet) || inbox.filled != 0 || restBytes < PACKET_SIZE)
+        return false;
+    return isMoveOnly(decodePacket(rest));
+}

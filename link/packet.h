@@ -73,3 +73,10 @@ bool inboxCommit(PacketInbox& inbox, int32_t n, InputPacket* out);
 int32_t inboxFeed(PacketInbox& inbox, const uint8_t* data, int32_t n, InputPacket* out, bool* complete);
 
 inline void inboxReset(PacketInbox& inbox) { inbox.filled = 0; }
+
+// From a partner that sends a window of packets (partnerInput holds
+// INPUT_CAN_WINDOW), a bare move read together with a bare move after it,
+// nothing between them, is answered but not placed: a backlog never replays
+// stale positions. `rest` is what was read after `packet`, `restBytes` long.
+bool supersededMove(int32_t partnerInput, const InputPacket& packet, const PacketInbox& inbox, const uint8_t* rest,
+                    int32_t restBytes);

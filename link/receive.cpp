@@ -11,17 +11,6 @@
 
 namespace {
 
-// From a Master that sends a window of packets, moves read together with
-// nothing between them are placed once, at the newest: a backlog never
-// replays stale positions. Each is still answered.
-bool supersededMove(const Link& link, const InputPacket& packet)
-{
-    if (!(link.partnerInput & INPUT_CAN_WINDOW) || !isMoveOnly(packet) || link.inbox.filled != 0 ||
-        link.batchEnd - link.batchBegin < PACKET_SIZE)
-        return false;
-    return isMoveOnly(decodePacket(link.batch + link.batchBegin));
-}
-
 // The READY goes out as soon as the packet is replayed: posted, it would wait
 // behind whatever the window's queue holds.
 void answerReady(HWND window, Link& link)
@@ -121,7 +110,10 @@ void receiveControlPacket(HWND window, Link& link)
             bool complete = false;
             link.batchBegin += inboxFeed(link.inbox, link.batch + link.batchBegin, link.batchEnd - link.batchBegin,
                                          &packet, &complete);
-            if (complete) dispatchPacket(window, link, packet, supersededMove(link, packet));
+            if (complete)
+                dispatchPacket(window, link, packet,
+                               supersededMove(link.partnerInput, packet, link.inbox, link.batch + link.batchBegin,
+                                              link.batchEnd - link.batchBegin));
         }
         if (received) return;
         received = true;

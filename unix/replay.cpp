@@ -40,11 +40,6 @@ void answerReady()
     queuePacket(ready);
 }
 
-bool isButton(int32_t code)
-{
-    return (code >= EV_LEFT_UP && code <= EV_RIGHT_DOWN) || (code >= EV_MIDDLE_UP && code <= EV_X2_DOWN);
-}
-
 // The key first, then the move unless the pointer stands there already
 // (never left out for a button: a click lands on its own point), then the
 // button.
@@ -55,7 +50,7 @@ void replayInput(const InputPacket& packet)
         if (code != 0) xKey(code, packet.keyEvent == EV_KEY_DOWN);
         else logVerbose("no key here for virtual key %d, scan code %d", packet.keyCode, packet.keyScan);
     }
-    const bool button = isButton(packet.button);
+    const bool button = isButtonEvent(packet.button);
     if (button || !xPointerAt(packet.x, packet.y)) xMoveTo(packet.x, packet.y);
     if (button) xButton(packet.button);
 }
@@ -153,10 +148,7 @@ void onControlBytes(const std::string& plain)
         bool complete = false;
         at += inboxFeed(slave.inbox, data + at, n - at, &packet, &complete);
         if (!complete) continue;
-        const bool superseded = (slave.partnerInput & INPUT_CAN_WINDOW) && isMoveOnly(packet) &&
-                                slave.inbox.filled == 0 && n - at >= PACKET_SIZE &&
-                                isMoveOnly(decodePacket(data + at));
-        dispatch(packet, superseded);
+        dispatch(packet, supersededMove(slave.partnerInput, packet, slave.inbox, data + at, n - at));
     }
     xFlush();
     flushControl();

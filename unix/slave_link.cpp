@@ -155,6 +155,16 @@ bool begin(Conn* conn, LinkRole role)
     return false;
 }
 
+// A connection going out on a channel, given CONNECT_DEADLINE_MS to come through.
+void goOut(int fd, ConnChannel channel)
+{
+    Conn* conn = connNew(fd, channel, onConnEvent, nullptr);
+    conn->connecting = true;
+    connWatch(*conn);
+    slave.live[channel] = conn;
+    timerStart(conn->deadline, CONNECT_DEADLINE_MS, onDeadline, conn);
+}
+
 void connectClipboard()
 {
     timerStop(slave.clipboardRetry);
@@ -164,11 +174,7 @@ void connectClipboard()
         scheduleClipboardRetry();
         return;
     }
-    Conn* conn = connNew(fd, CHANNEL_CLIPBOARD, onConnEvent, nullptr);
-    conn->connecting = true;
-    connWatch(*conn);
-    slave.live[CHANNEL_CLIPBOARD] = conn;
-    timerStart(conn->deadline, CONNECT_DEADLINE_MS, onDeadline, conn);
+    goOut(fd, CHANNEL_CLIPBOARD);
 }
 
 void retryClipboard(void*)
@@ -204,26 +210,20 @@ void controlConnected(Conn* conn)
 void connectControl()
 {
     if (slave.live[CHANNEL_CONTROL]) return;
-    if (!resolvePartner(slave.partner, &slave.address)) {
+    int fd = -1;
+    if (resolvePartner(slave.partner, &slave.address)) {
+        slave.addressKnown = true;
+        fd = startConnectTo(slave.address, slave.port);
+    } else {
         logVerbose("the partner %s cannot be looked up now", slave.partner.c_str());
-        listenOn(CHANNEL_CONTROL);
-        listenOn(CHANNEL_CLIPBOARD);
-        scheduleReconnect();
-        return;
     }
-    slave.addressKnown = true;
-    const int fd = startConnectTo(slave.address, slave.port);
     if (fd < 0) {
         listenOn(CHANNEL_CONTROL);
         listenOn(CHANNEL_CLIPBOARD);
         scheduleReconnect();
         return;
     }
-    Conn* conn = connNew(fd, CHANNEL_CONTROL, onConnEvent, nullptr);
-    conn->connecting = true;
-    connWatch(*conn);
-    slave.live[CHANNEL_CONTROL] = conn;
-    timerStart(conn->deadline, CONNECT_DEADLINE_MS, onDeadline, conn);
+    goOut(fd, CHANNEL_CONTROL);
 }
 
 void reconnectNow(void*)

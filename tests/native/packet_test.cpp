@@ -132,4 +132,22 @@ TEST(PacketBytes, OnlyAPlainMoveIsMoveOnly)
     EXPECT_FALSE(isMoveOnly(packetOf(PKT_ENTER, 5, 6)));
 }
 
+// Of moves read together from a windowed partner only the newest is placed;
+// a click, a part-read packet or a plain partner keeps every one.
+TEST(PacketBytes, AMoveIsPassedOverOnlyForAnotherMoveReadWithIt)
+{
+    const InputPacket move = packetOf(PKT_INPUT, 5, 6);
+    const std::vector<uint8_t> nextMove = bytesOf(packetOf(PKT_INPUT, 7, 8));
+    const std::vector<uint8_t> nextClick = bytesOf(packetOf(PKT_INPUT, 7, 8, EV_LEFT_DOWN));
+    PacketInbox inbox;
+    EXPECT_TRUE(supersededMove(INPUT_CAN_WINDOW, move, inbox, nextMove.data(), PACKET_SIZE));
+    EXPECT_FALSE(supersededMove(INPUT_CAN_SCAN_CODES, move, inbox, nextMove.data(), PACKET_SIZE));
+    EXPECT_FALSE(supersededMove(INPUT_CAN_WINDOW, move, inbox, nextClick.data(), PACKET_SIZE));
+    EXPECT_FALSE(supersededMove(INPUT_CAN_WINDOW, move, inbox, nextMove.data(), PACKET_SIZE - 1));
+    EXPECT_FALSE(supersededMove(INPUT_CAN_WINDOW, packetOf(PKT_INPUT, 5, 6, EV_LEFT_UP), inbox, nextMove.data(),
+                                PACKET_SIZE));
+    inbox.filled = 3;
+    EXPECT_FALSE(supersededMove(INPUT_CAN_WINDOW, move, inbox, nextMove.data(), PACKET_SIZE));
+}
+
 }  // namespace
