@@ -24,16 +24,21 @@ void postToMain(UINT message, const Link& link)
 // control a turn that finds a packet awaiting its answer adds to the next.
 // In local state the first Slave's link, as with a single Slave: a turn goes
 // out whenever it is ready.
-void onWheel(const MSLLHOOKSTRUCT* record)
+void turnWheel(Link& link, int32_t type, int32_t* pending, const MSLLHOOKSTRUCT* record)
 {
     const int16_t delta = static_cast<int16_t>(HIWORD(record->mouseData));
-    Link& link = app.controlLink ? *app.controlLink : links[0];
     if (link.peerReady == 1) {
-        sendWheelPacket(app.mainWindow, link, PKT_WHEEL, delta);
+        sendWheelPacket(app.mainWindow, link, type, delta);
         packetSent(link);
     } else if (app.controlState == STATE_REMOTE) {
-        addWheel(&link.pendingWheel, delta);
+        addWheel(pending, delta);
     }
+}
+
+void onWheel(const MSLLHOOKSTRUCT* record)
+{
+    Link& link = app.controlLink ? *app.controlLink : links[0];
+    turnWheel(link, PKT_WHEEL, &link.pendingWheel, record);
 }
 
 // The link that has control when it takes the middle and side buttons and the
@@ -52,15 +57,7 @@ constexpr WPARAM WM_MOUSEHWHEEL_MESSAGE = 0x020E;
 
 void onSideWheel(const MSLLHOOKSTRUCT* record)
 {
-    Link* link = linkTakingMoreButtons();
-    if (!link) return;
-    const int16_t delta = static_cast<int16_t>(HIWORD(record->mouseData));
-    if (link->peerReady == 1) {
-        sendWheelPacket(app.mainWindow, *link, PKT_HWHEEL, delta);
-        packetSent(*link);
-    } else {
-        addWheel(&link->pendingSideWheel, delta);
-    }
+    if (Link* link = linkTakingMoreButtons()) turnWheel(*link, PKT_HWHEEL, &link->pendingSideWheel, record);
 }
 
 // WM_HOOK_MOUSE, the middle and side buttons, to a partner that takes them:
