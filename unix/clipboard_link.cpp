@@ -29,10 +29,11 @@ public:
 };
 NoFiles noFiles;
 
-Conn* clipboardConn()
+// Whether the clipboard connection is there to take bytes (with a key they
+// wait for the proof).
+bool clipboardOpen()
 {
-    Conn* conn = slave.live[CHANNEL_CLIPBOARD];
-    return conn && !conn->connecting && !conn->failed ? conn : nullptr;
+    return partnerOpen(LINK_CLIPBOARD);
 }
 
 void own(const std::string& utf8, const char* how)
@@ -54,17 +55,17 @@ void placeParts()
     logVerbose("clipboard received: nothing this side takes");
 }
 
-void queueChunk(Conn& conn, uint32_t format, uint32_t total, uint32_t offset, const char* data, int32_t n)
+void queueChunk(uint32_t format, uint32_t total, uint32_t offset, const char* data, int32_t n)
 {
     uint8_t header[CLIPBOARD_CHUNK_HEADER];
     frameClipboardChunkHeader(header, slave.outgoing.number, format, total, offset, n);
-    connQueue(conn, header, sizeof header);
-    if (n > 0) connQueue(conn, data, static_cast<size_t>(n));
+    partnerQueue(LINK_CLIPBOARD, header, sizeof header);
+    if (n > 0) partnerQueue(LINK_CLIPBOARD, data, static_cast<size_t>(n));
 }
 
-void flushClipboard(Conn& conn)
+void flushClipboard()
 {
-    if (!connFlush(conn)) clipboardBroken();
+    partnerFlush(LINK_CLIPBOARD);  // a failed send ends the connection as a close would
 }
 
 // The selection's text, read when control left.
@@ -75,8 +76,7 @@ void onSelectionRead(const char* utf8, int32_t n)
         logVerbose("clipboard: no text here to send");
         return;
     }
-    Conn* conn = clipboardConn();
-    if (!conn) {
+    if (!clipboardOpen()) {
         logVerbose("clipboard: no clipboard connection, the text stays here");
         return;
     }
@@ -88,7 +88,7 @@ void onSelectionRead(const char* utf8, int32_t n)
         }
         // A transfer still going out gives way, at the end of its last chunk.
         OutgoingText& outgoing = slave.outgoing;
-        if (outgoing.active) queueChunk(*conn, CLIP_FORMAT_END, 0, 0, nullptr, 0);
+        if (outgoing.active) queueChunk(CLIP_FORMAT_END, 0, 0, nullptr, 0);
         outgoing.text = text;
         outgoing.number = ++slave.lastTransfer;
         outgoing.offset = 0;
@@ -108,10 +108,10 @@ void onSelectionRead(const char* utf8, int32_t n)
     const uint32_t length = static_cast<uint32_t>(plain.size() + 1);
     const uint8_t prefix[4] = {static_cast<uint8_t>(length), static_cast<uint8_t>(length >> 8),
                                static_cast<uint8_t>(length >> 16), static_cast<uint8_t>(length >> 24)};
-    connQueue(*conn, prefix, sizeof prefix);
-    connQueue(*conn, plain.c_str(), plain.size() + 1);
+    partnerQueue(LINK_CLIPBOARD, prefix, sizeof prefix);
+    partnerQueue(LINK_CLIPBOARD, plain.c_str(), plain.size() + 1);
     logVerbose("clipboard sent: %zu bytes of text (plain)", plain.size());
-    flushClipboard(*conn);
+    flushClipboard();
 }
 
 }  // namespace
@@ -124,25 +124,24 @@ void clipboardConnectionUp()
     dropFiles(slave.files, noFiles);
     slave.outgoing = OutgoingText();
     slave.sentKnown = false;  // what the partner holds is not known across a new connection
-    if (slave.live[CHANNEL_CLIPBOARD] && !slave.live[CHANNEL_CLIPBOARD]->connecting)
-        logVerbose("clipboard connection up");
+    if (clipboardOpen()) logVerbose("clipboard connection up");
 }
 
-void onClipboardBytes(const std::string& plain)
+void onClipboardBytes(const uint8_t* data, size_t size)
 {
     ClipboardBuffer& buffer = slave.incoming;
     if (!buffer.allocated && !clipboardReset(buffer)) return;
     size_t at = 0;
-    while (at < plain.size()) {
+    while (at < size) {
         const int32_t room = clipboardRoom(buffer);
         uint8_t* space = clipboardSpace(buffer);
-        const size_t left = plain.size() - at;
+        const size_t left = size - at;
         const int32_t n = left < static_cast<size_t>(room) ? static_cast<int32_t>(left) : room;
         if (n <= 0) {
             clipboardReset(buffer);  // never reached: a transfer too long is passed over as it comes
             continue;
         }
-        std::memcpy(space, plain.data() + at, static_cast<size_t>(n));
+        std::memcpy(space, data + at, static_cast<size_t>(n));
         at += static_cast<size_t>(n);
         for (ClipboardStep step = clipboardCommit(buffer, n); step != ClipboardStep::NeedMore;
              step = clipboardConsume(buffer)) {
@@ -165,31 +164,27 @@ void onClipboardBytes(const std::string& plain)
 
 void continueClipboardSend()
 {
-    Conn* conn = clipboardConn();
     OutgoingText& outgoing = slave.outgoing;
-    if (!conn || (conn->keyed && !conn->proven)) return;
+    if (!partnerUp(LINK_CLIPBOARD)) return;
     // Chunks go until the socket is full: it then says when it can take more.
     while (outgoing.active) {
-        if (connPending(*conn) >= SEND_AHEAD) {
-            if (!connFlush(*conn)) {
-                clipboardBroken();
-                return;
-            }
-            if (connPending(*conn) > 0) return;
+        if (partnerPending(LINK_CLIPBOARD) >= SEND_AHEAD) {
+            if (!partnerFlush(LINK_CLIPBOARD)) return;
+            if (partnerPending(LINK_CLIPBOARD) > 0) return;
         }
         const size_t size = outgoing.text.size();
         const size_t left = size - outgoing.offset;
         const int32_t n = left < static_cast<size_t>(CLIPBOARD_CHUNK_DATA) ? static_cast<int32_t>(left)
                                                                             : CLIPBOARD_CHUNK_DATA;
-        queueChunk(*conn, CLIP_FORMAT_TEXT, static_cast<uint32_t>(size), static_cast<uint32_t>(outgoing.offset),
+        queueChunk(CLIP_FORMAT_TEXT, static_cast<uint32_t>(size), static_cast<uint32_t>(outgoing.offset),
                    outgoing.text.data() + outgoing.offset, n);
         outgoing.offset += static_cast<size_t>(n);
         if (outgoing.offset == size) {
-            queueChunk(*conn, CLIP_FORMAT_END, 1, 0, nullptr, 0);
+            queueChunk(CLIP_FORMAT_END, 1, 0, nullptr, 0);
             outgoing = OutgoingText{std::string(), outgoing.number, 0, false};
         }
     }
-    flushClipboard(*conn);
+    flushClipboard();
 }
 
 // Control left: the selection's text goes to the Master, unless the
@@ -200,14 +195,13 @@ void pushClipboardBack()
 {
     const bool sentAlready = slave.sentKnown && xClipboardSerial() == slave.sentSerial;
     if (xClipboardStillOurs() || (sentAlready && (slave.partnerTakes & CLIP_CAN_UNCHANGED))) {
-        Conn* conn = clipboardConn();
-        if (conn && (slave.partnerTakes & CLIP_CAN_UNCHANGED)) {
+        if (clipboardOpen() && (slave.partnerTakes & CLIP_CAN_UNCHANGED)) {
             OutgoingText& outgoing = slave.outgoing;
-            if (outgoing.active) queueChunk(*conn, CLIP_FORMAT_END, 0, 0, nullptr, 0);
+            if (outgoing.active) queueChunk(CLIP_FORMAT_END, 0, 0, nullptr, 0);
             outgoing = OutgoingText();
             outgoing.number = ++slave.lastTransfer;
-            queueChunk(*conn, CLIP_FORMAT_UNCHANGED, 0, 0, nullptr, 0);
-            flushClipboard(*conn);
+            queueChunk(CLIP_FORMAT_UNCHANGED, 0, 0, nullptr, 0);
+            flushClipboard();
         }
         logVerbose("clipboard unchanged: not sent back");
         return;

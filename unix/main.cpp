@@ -73,7 +73,9 @@ int32_t beforeWait()
 {
     xPump();
     checkDesktop();
-    return xWaitMs();
+    const int32_t x = xWaitMs();
+    const int32_t link = linkWaitMs();
+    return x < 0 ? link : link < 0 ? x : x < link ? x : link;
 }
 
 void onSignal(int fd, short, void*)
@@ -103,10 +105,7 @@ int run(const Options& options)
     }
     uint8_t stretched[LINK_KEY_STRETCHED];
     std::string error;
-    if (!options.keyFile.empty()) {
-        if (!loadKeyFile(options.keyFile, stretched, &error)) return badSetting(error);
-        connSetKey(stretched);
-    }
+    if (!options.keyFile.empty() && !loadKeyFile(options.keyFile, stretched, &error)) return badSetting(error);
     setVerbose(options.verbose);
     installLogFrontEnd();
     const int signals = signalsAsEvents();
@@ -121,7 +120,7 @@ int run(const Options& options)
     watchFd(signals, POLLIN, onSignal, nullptr);
     watchFd(xFd(), POLLIN, onDisplay, nullptr);
     setBeforeWait(beforeWait);
-    startLink(options.partner, options.port);
+    startLink(options.partner, options.port, options.keyFile.empty() ? nullptr : stretched);
     const int code = runLoop();
     xClose();  // every key and button up, then the display let go
     endLink();

@@ -7,6 +7,7 @@
 #include "input/scan_codes.h"
 #include "unix/log.h"
 #include "unix/slave.h"
+#include "unix/sockets.h"
 #include "unix/x_side.h"
 
 namespace {
@@ -15,22 +16,21 @@ namespace {
 // "SRLK", as a type no packet has.
 constexpr int32_t GREETING_AS_TYPE = 0x4B4C5253;
 
-Conn* control()
+bool control()
 {
-    return slave.controlLinked ? slave.live[CHANNEL_CONTROL] : nullptr;
+    return partnerUp(LINK_CONTROL);
 }
 
 void queuePacket(const InputPacket& packet)
 {
     uint8_t bytes[PACKET_SIZE];
     encodePacket(packet, bytes);
-    if (Conn* conn = control()) connQueue(*conn, bytes, PACKET_SIZE);
+    if (control()) partnerQueue(LINK_CONTROL, bytes, PACKET_SIZE);
 }
 
 void flushControl()
 {
-    Conn* conn = control();
-    if (conn && !connFlush(*conn)) controlBroken();
+    if (control()) partnerFlush(LINK_CONTROL);  // a failed send ends the link as a close would
 }
 
 void answerReady()
@@ -61,7 +61,7 @@ void notePartner(const InputPacket& announcement)
     const bool window = (announcement.button & INPUT_CAN_WINDOW) && !(slave.partnerInput & INPUT_CAN_WINDOW);
     slave.partnerInput = announcement.button & SLAVE_TAKES_INPUT;
     // Between two that keep a window of packets under way, each goes at once.
-    if (window && control()) sendAtOnce(control()->fd);
+    if (window && control()) sendAtOnce(controlFd());
     logVerbose("the Master takes clipboard %d, input %d", slave.partnerTakes, slave.partnerInput);
 }
 
@@ -139,10 +139,9 @@ void announceDesktop()
 // Master hear of them once: the injected input first, then every READY.
 // From a Master that keeps a window under way, a move followed at once by
 // another is answered but not placed.
-void onControlBytes(const std::string& plain)
+void onControlBytes(const uint8_t* data, size_t size)
 {
-    const uint8_t* data = reinterpret_cast<const uint8_t*>(plain.data());
-    const int32_t n = static_cast<int32_t>(plain.size());
+    const int32_t n = static_cast<int32_t>(size);
     for (int32_t at = 0; at < n && control();) {
         InputPacket packet;
         bool complete = false;

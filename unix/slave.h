@@ -3,16 +3,13 @@
 // control connection's reader and the clipboard's transfers both ways.
 #pragma once
 
-#include <netinet/in.h>
-
 #include <cstdint>
 #include <string>
 
 #include "clipboard/clipboard_buffer.h"
 #include "clipboard/file_list.h"
 #include "link/packet.h"
-#include "unix/conn.h"
-#include "unix/loop.h"
+#include "link/link_life.h"
 
 // What this side takes: of the richer clipboard transfers text alone (and
 // the word that the Master's clipboard is unchanged), of input everything.
@@ -30,27 +27,7 @@ struct OutgoingText {
 struct Slave {
     std::string partner;
     int32_t port = 447;
-    in_addr address = {};           // the partner, as the control connect found it
-    bool addressKnown = false;
-
-    // The listeners, each started once; a port that cannot be listened on
-    // leaves this side linking by connecting out.
-    int listeners[2] = {-1, -1};
-    bool listenTried[2] = {false, false};
-    Timer reconnect;                // connecting out again, for a side that cannot listen
-    int32_t reconnectDelay = 0;
-
-    // The live connections (connecting, in their handshake, or up), and a
-    // newcomer from the partner that must prove the key before it may take
-    // a proven one's place.
-    Conn* live[2] = {nullptr, nullptr};
-    Conn* newcomers[2] = {nullptr, nullptr};
-    bool controlLinked = false;
-    bool clipboardConnector = false;  // this side made the clipboard connection
-    Timer clipboardRetry;
-    int32_t clipboardRetryDelay = 0;
-    bool keyNoticeGiven = false;
-    bool plainNoticeGiven = false;
+    bool plainNoticeGiven = false;  // the Master asked for a link key this side lacks
 
     // The control connection's reader and what the Master announced.
     PacketInbox inbox;
@@ -74,21 +51,32 @@ struct Slave {
 
 extern Slave slave;
 
-// unix/slave_link.cpp: the connections' life.
-void startLink(const std::string& partner, int32_t port);
+// unix/slave_link.cpp: the connections, run by the link engine.
+// `stretched`: the link key, or null for the plain wire.
+void startLink(const std::string& partner, int32_t port, const uint8_t* stretched);
 void endLink();
-// The control connection failed under a send: it ends as a close would.
-void controlBroken();
+// Before each wait: the engine's timers that are due, and how long the wait
+// may last (ms, -1 for as long as it likes).
+int32_t linkWaitMs();
+// Bytes for the Master on a channel: queued, then written by partnerFlush
+// (false when the connection is not up, or failed and ended).
+bool partnerQueue(int channel, const void* data, size_t n);
+bool partnerFlush(int channel);
+size_t partnerPending(int channel);
+// Whether the connection of the channel is up (proven, with a key), and
+// whether it is there to queue for at all (with a key, until the proof).
+bool partnerUp(int channel);
+bool partnerOpen(int channel);
+// The control connection's socket, or -1.
+int controlFd();
 
 // unix/replay.cpp: what the control connection carries.
 void announceLink();
-void onControlBytes(const std::string& plain);
+void onControlBytes(const uint8_t* data, size_t n);
 void announceDesktop();
 
 // unix/clipboard_link.cpp: what the clipboard connection carries.
 void clipboardConnectionUp();
-void onClipboardBytes(const std::string& plain);
+void onClipboardBytes(const uint8_t* data, size_t n);
 void continueClipboardSend();
 void pushClipboardBack();
-// The clipboard connection failed under a send.
-void clipboardBroken();
