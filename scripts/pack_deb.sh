@@ -6,7 +6,8 @@
 # The binary goes to /usr/bin, stripped; the libraries it needs become its
 # Depends (dpkg-shlibdeps); the package's postinst grants it the capability
 # to listen on ports below 1024 (the default port is 447), which a program
-# started by a normal user lacks otherwise.
+# started by a normal user lacks otherwise. Beside it: the manual page
+# (unix/skiprail.1).
 set -euo pipefail
 if [ $# -ne 2 ] || [ ! -x "$1/unix/skiprail" ]; then
     echo "usage: $0 BUILD_DIR OUT_DIR (BUILD_DIR holding unix/skiprail)" >&2
@@ -27,6 +28,9 @@ umask 022
 
 install -D -m 0755 "$BUILD_DIR/unix/skiprail" "$root/usr/bin/skiprail"
 strip --strip-unneeded --remove-section=.comment --remove-section=.note "$root/usr/bin/skiprail"
+
+install -d "$root/usr/share/man/man1"
+gzip -9n <unix/skiprail.1 >"$root/usr/share/man/man1/skiprail.1.gz"
 
 doc=$root/usr/share/doc/skiprail
 install -d "$doc"
