@@ -7,7 +7,8 @@
 # Depends (dpkg-shlibdeps); the package's postinst grants it the capability
 # to listen on ports below 1024 (the default port is 447), which a program
 # started by a normal user lacks otherwise. Beside it: the manual page
-# (unix/skiprail.1).
+# (unix/skiprail.1), the desktop menu's entry (unix/skiprail.desktop) and its
+# icon, drawn from the program's icon with ImageMagick's convert.
 set -euo pipefail
 if [ $# -ne 2 ] || [ ! -x "$1/unix/skiprail" ]; then
     echo "usage: $0 BUILD_DIR OUT_DIR (BUILD_DIR holding unix/skiprail)" >&2
@@ -31,6 +32,16 @@ strip --strip-unneeded --remove-section=.comment --remove-section=.note "$root/u
 
 install -d "$root/usr/share/man/man1"
 gzip -9n <unix/skiprail.1 >"$root/usr/share/man/man1/skiprail.1.gz"
+install -D -m 0644 unix/skiprail.desktop "$root/usr/share/applications/skiprail.desktop"
+# The icon's squares lie on a grid of 16: scaled by whole pixels it stays
+# sharp. No time stamps in the PNG, so the same sources pack the same.
+for size in 48 128; do
+    icons=$root/usr/share/icons/hicolor/${size}x${size}/apps
+    install -d "$icons"
+    convert resources/main.ico -filter point -resize "${size}x${size}" -strip \
+        -define png:exclude-chunks=date,time "png32:$icons/skiprail.png"
+    chmod 0644 "$icons/skiprail.png"
+done
 
 doc=$root/usr/share/doc/skiprail
 install -d "$doc"
