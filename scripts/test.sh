@@ -78,11 +78,17 @@ check_deb() {
     for file in "$page" "$entry" "$out"/root/usr/share/icons/hicolor/{48x48,128x128}/apps/skiprail.png; do
         [ -s "$file" ] || problems+="no ${file#"$out/root"}"$'\n'
     done
-    [ -s "$page" ] && problems+=$(LC_ALL=C.UTF-8 MANROFFSEQ='' MANWIDTH=80 man --warnings -E UTF-8 -l "$page" 2>&1 >/dev/null)
-    [ -s "$entry" ] && problems+=$(desktop-file-validate "$entry" 2>&1)
-    local lint
-    if [ -n "$package" ] && ! lint=$(lintian --fail-on error,warning "$package" 2>&1); then
-        problems+="lintian:"$'\n'"$lint"$'\n'
+    local said
+    if [ -s "$page" ]; then
+        said=$(LC_ALL=C.UTF-8 MANROFFSEQ='' MANWIDTH=80 man --warnings -E UTF-8 -l "$page" 2>&1 >/dev/null)
+        [ -n "$said" ] && problems+="$said"$'\n'
+    fi
+    if [ -s "$entry" ]; then
+        said=$(desktop-file-validate "$entry" 2>&1)
+        [ -n "$said" ] && problems+="$said"$'\n'
+    fi
+    if [ -n "$package" ] && ! said=$(lintian --fail-on error,warning "$package" 2>&1); then
+        problems+="lintian:"$'\n'"$said"$'\n'
     fi
     if [ -n "$package" ] && [ -z "$problems" ]; then
         passed=$((passed + 1)); echo "== Debian package: $(basename "$package"), $(stat -c %s "$package") bytes"
