@@ -6,7 +6,9 @@
 # The binary goes to /usr/bin, stripped; the libraries it needs become its
 # Depends (dpkg-shlibdeps); the package's postinst grants it the capability
 # to listen on ports below 1024 (the default port is 447), which a program
-# started by a normal user lacks otherwise.
+# started by a normal user lacks otherwise. Beside it: the manual page
+# (unix/skiprail.1), the desktop menu's entry (unix/skiprail.desktop) and its
+# icon, drawn from the program's icon with ImageMagick's convert.
 set -euo pipefail
 if [ $# -ne 2 ] || [ ! -x "$1/unix/skiprail" ]; then
     echo "usage: $0 BUILD_DIR OUT_DIR (BUILD_DIR holding unix/skiprail)" >&2
@@ -28,6 +30,27 @@ umask 022
 install -D -m 0755 "$BUILD_DIR/unix/skiprail" "$root/usr/bin/skiprail"
 strip --strip-unneeded --remove-section=.comment --remove-section=.note "$root/usr/bin/skiprail"
 
+install -d "$root/usr/share/man/man1"
+gzip -9n <unix/skiprail.1 >"$root/usr/share/man/man1/skiprail.1.gz"
+install -D -m 0644 unix/skiprail.desktop "$root/usr/share/applications/skiprail.desktop"
+# The icon's squares lie on a grid of 16: scaled by whole pixels it stays
+# sharp. No time stamps in the PNG, so the same sources pack the same.
+for size in 48 128; do
+    icons=$root/usr/share/icons/hicolor/${size}x${size}/apps
+    install -d "$icons"
+    convert resources/main.ico -filter point -resize "${size}x${size}" -strip \
+        -define png:exclude-chunks=date,time "png32:$icons/skiprail.png"
+    chmod 0644 "$icons/skiprail.png"
+done
+
+# The release's date is the last commit's, so the same sources pack the same;
+# the copyright's years run from the first commit's to it.
+date=$(git log -1 --format=%cD 2>/dev/null || date -R)
+last=$(date -d "$date" +%Y)
+first=$(git log --max-parents=0 --format=%cd --date=format:%Y 2>/dev/null | sort -n | sed -n 1p || true)
+years=${first:-$last}
+[ "$years" = "$last" ] || years="$years-$last"
+
 doc=$root/usr/share/doc/skiprail
 install -d "$doc"
 cat >"$doc/copyright" <<EOF
@@ -36,12 +59,13 @@ Upstream-Name: Skiprail
 Upstream-Contact: $MAINTAINER
 
 Files: *
-Copyright: Tamberlode Ltd
+Copyright: $years Tamberlode Ltd
 License: proprietary
- Copyright (C) Tamberlode Ltd. All rights reserved.
+ Copyright (C) $years Tamberlode Ltd. All rights reserved.
+ .
+ Skiprail is proprietary software, not free software: it may be used,
+ copied and passed on only as Tamberlode Ltd's licence for it allows.
 EOF
-# The release's date is the last commit's, so the same sources pack the same.
-date=$(git log -1 --format=%cD 2>/dev/null || date -R)
 printf 'skiprail (%s) stable; urgency=medium\n\n  * Skiprail %s: a Linux PC as a Slave under X11.\n\n -- %s  %s\n' \
     "$VERSION" "$VERSION" "$MAINTAINER" "$date" | gzip -9n >"$doc/changelog.gz"
 
@@ -87,6 +111,11 @@ exit 0
 EOF
 chmod 0755 "$root/DEBIAN/postinst"
 
+# Every file's checksum, for dpkg --verify and debsums.
+(cd "$root" && find usr -type f -print0 | LC_ALL=C sort -z | xargs -0 md5sum) >"$root/DEBIAN/md5sums"
+chmod 0644 "$root/DEBIAN/md5sums"
+
 package="$OUT_DIR/skiprail_${VERSION}_${ARCH}.deb"
-dpkg-deb --build --root-owner-group "$root" "$package" >/dev/null
+# Its files dated no later than the release, as the changelog has it.
+SOURCE_DATE_EPOCH=$(date -d "$date" +%s) dpkg-deb --build --root-owner-group "$root" "$package" >/dev/null
 echo "$package"

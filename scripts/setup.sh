@@ -19,8 +19,10 @@ PACKAGES=(
     # The Linux program: X11 (XTest, RandR, XFixes) and OpenSSL 3's libcrypto;
     # its tests type and read back through xdotool, xclip and setxkbmap.
     pkg-config libx11-dev libxtst-dev libxrandr-dev libxfixes-dev libssl-dev x11-xkb-utils
-    # Its Debian package: the capability to listen below port 1024.
-    dpkg-dev libcap2-bin
+    # Its Debian package: the capability to listen below port 1024; lintian
+    # and desktop-file-validate judge the package, man renders its manual
+    # page, and ImageMagick (above) draws its menu icon.
+    dpkg-dev libcap2-bin lintian desktop-file-utils man-db
     # The Windows installer.
     wixl msitools
 )

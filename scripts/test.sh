@@ -60,18 +60,40 @@ done
 
 # check_deb: the Debian package builds from a Release build of a plain native
 # configure and holds the program, the libraries it needs, and the
-# capability to listen below port 1024 granted on installation.
+# capability to listen below port 1024 granted on installation; its manual
+# page renders without a warning, its menu entry is valid with its icon
+# beside it, and lintian finds no error and no warning in it.
 check_deb() {
-    local dir="$BUILD/linux-release" package info
+    local dir="$BUILD/linux-release" out="$BUILD/deb-check" package info problems=""
     cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DSKIPRAIL_TESTS=OFF >/dev/null &&
         ninja -C "$dir" skiprail >/dev/null &&
-        package=$(bash scripts/pack_deb.sh "$dir" "$BUILD/deb-check") || package=""
+        package=$(bash scripts/pack_deb.sh "$dir" "$out") || package=""
     info=$([ -n "$package" ] && dpkg-deb -I "$package" control postinst; [ -n "$package" ] && dpkg-deb -c "$package")
-    if grep -qE ' \./usr/bin/skiprail$' <<<"$info" && grep -q 'setcap cap_net_bind_service=+ep /usr/bin/skiprail' <<<"$info" &&
-        grep -qE '^Depends:.*libx11-6.*' <<<"$info" && grep -qE '^Depends:.*libssl3' <<<"$info"; then
+    grep -qE ' \./usr/bin/skiprail$' <<<"$info" && grep -q 'setcap cap_net_bind_service=+ep /usr/bin/skiprail' <<<"$info" &&
+        grep -qE '^Depends:.*libx11-6.*' <<<"$info" && grep -qE '^Depends:.*libssl3' <<<"$info" ||
+        problems+="the program, its Depends or its postinst missing"$'\n'
+    rm -rf "$out/root"
+    [ -n "$package" ] && dpkg-deb -x "$package" "$out/root"
+    local page=$out/root/usr/share/man/man1/skiprail.1.gz entry=$out/root/usr/share/applications/skiprail.desktop
+    for file in "$page" "$entry" "$out"/root/usr/share/icons/hicolor/{48x48,128x128}/apps/skiprail.png; do
+        [ -s "$file" ] || problems+="no ${file#"$out/root"}"$'\n'
+    done
+    local said
+    if [ -s "$page" ]; then
+        said=$(LC_ALL=C.UTF-8 MANROFFSEQ='' MANWIDTH=80 man --warnings -E UTF-8 -l "$page" 2>&1 >/dev/null)
+        [ -n "$said" ] && problems+="$said"$'\n'
+    fi
+    if [ -s "$entry" ]; then
+        said=$(desktop-file-validate "$entry" 2>&1)
+        [ -n "$said" ] && problems+="$said"$'\n'
+    fi
+    if [ -n "$package" ] && ! said=$(lintian --fail-on error,warning "$package" 2>&1); then
+        problems+="lintian:"$'\n'"$said"$'\n'
+    fi
+    if [ -n "$package" ] && [ -z "$problems" ]; then
         passed=$((passed + 1)); echo "== Debian package: $(basename "$package"), $(stat -c %s "$package") bytes"
     else
-        failed=$((failed + 1)); failures+=("Debian package"); echo "== Debian package: not as it should be"; echo "$info"
+        failed=$((failed + 1)); failures+=("Debian package"); echo "== Debian package: not as it should be"; echo "$problems"; echo "$info"
     fi
 }
 [ -f unix/main.cpp ] && check_deb
