@@ -110,6 +110,14 @@ bool writeAutostart(const std::string& configHome, const std::vector<std::string
     }
     std::string exec = execWord(self);
     for (const std::string& argument : arguments) exec += " " + execWord(argument);
+    // A line break or other control character would end the Exec line and
+    // make the rest of the word a line of its own.
+    for (const char c : exec) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
+            *error = "a setting holds a line break or another control character, which an autostart entry cannot carry";
+            return false;
+        }
+    }
     const std::string folder = configHome + "/autostart";
     const std::string path = folder + "/skiprail.desktop";
     const std::string entry = "[Desktop Entry]\n"
