@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <tuple>
 
 #include "app/constants.h"
 #include "settings/desk_rules.h"
@@ -48,25 +49,22 @@ TEST(DeskRules, AFivePcDeskStands)
     EXPECT_TRUE(standsOn(desk, 1, 2));
 }
 
-// Each rule names the Slave to correct and, for two that clash, the other.
+// Each rule names the Slave to correct and, for two that clash, the other
+// and both ports.
 TEST(DeskRules, EachFaultNamesItsSlave)
 {
-    DeskProblem p = checkDesk(deskOf({{"pc-two", 447, POS_LEFT, 1}}));  // onto the Master's cell
-    EXPECT_EQ(p.rule, DeskRule::SameCell);
-    EXPECT_EQ(p.slave, 2);
-    p = checkDesk(deskOf({{"pc-two", 450, POS_LEFT, 0}, {"pc-three", 452, POS_LEFT, 4}}));  // Slave 4 is not there
-    EXPECT_EQ(p.rule, DeskRule::NotJoined);
-    EXPECT_EQ(p.slave, 3);
-    p = checkDesk(deskOf({{"pc-two", 450, POS_LEFT, 3}, {"pc-three", 452, POS_RIGHT, 2}}));  // only each other
-    EXPECT_EQ(p.rule, DeskRule::NotJoined);
-    p = checkDesk(deskOf({{"pc-two", 450, POS_LEFT, 0}, {"Pc-One", 447, POS_BELOW, 0}}));
-    EXPECT_EQ(p.rule, DeskRule::SamePartner);
-    EXPECT_EQ(p.slave, 3);
-    EXPECT_EQ(p.other, 1);
-    p = checkDesk(deskOf({{"pc-two", 450, POS_LEFT, 0}, {"pc-three", 449, POS_BELOW, 0}}));
-    EXPECT_EQ(p.rule, DeskRule::PortsNextTo);
-    EXPECT_EQ(p.slave, 3);
-    EXPECT_EQ(p.other, 2);
-    EXPECT_EQ(p.otherPort, 450);
-    EXPECT_EQ(p.port, 449);
+    const auto said = [](std::initializer_list<Slave> more) {
+        const DeskProblem p = checkDesk(deskOf(more));
+        return std::make_tuple(p.rule, p.slave, p.other, p.otherPort, p.port);
+    };
+    // Onto the Master's cell; next to a Slave not there; two next to each other alone.
+    EXPECT_EQ(said({{"pc-two", 447, POS_LEFT, 1}}), std::make_tuple(DeskRule::SameCell, 2, 0, 0, 0));
+    EXPECT_EQ(said({{"pc-two", 450, POS_LEFT, 0}, {"pc-three", 452, POS_LEFT, 4}}),
+              std::make_tuple(DeskRule::NotJoined, 3, 0, 0, 0));
+    EXPECT_EQ(said({{"pc-two", 450, POS_LEFT, 3}, {"pc-three", 452, POS_RIGHT, 2}}),
+              std::make_tuple(DeskRule::NotJoined, 2, 0, 0, 0));
+    EXPECT_EQ(said({{"pc-two", 450, POS_LEFT, 0}, {"Pc-One", 447, POS_BELOW, 0}}),
+              std::make_tuple(DeskRule::SamePartner, 3, 1, 447, 447));
+    EXPECT_EQ(said({{"pc-two", 450, POS_LEFT, 0}, {"pc-three", 449, POS_BELOW, 0}}),
+              std::make_tuple(DeskRule::PortsNextTo, 3, 2, 450, 449));
 }
