@@ -5,31 +5,13 @@
 
 #include "app/appstate.h"
 #include "resources/resource.h"
-#include "settings/port_text.h"
+#include "settings/desk_rules.h"
 #include "settings/settings.h"
 #include "settings/settings_dialog.h"
 
 namespace {
 
-// Slaves 2 to 4, as the settings dialog and its More Slaves dialog edit
-// them. One is there once it has a name or a place.
-struct DeskSlave {
-    char host[TEXT_AREA];
-    char port[TEXT_AREA];
-    int32_t position;  // POS_*, or 0: not placed
-    int32_t nextTo;    // 0 the Master, 1 to 3 the Slave of that number
-};
-
-const int32_t MORE = MAX_SLAVES - 1;
-
-struct DeskCopy {
-    DeskSlave more[MORE];
-    // Slave 1 as the settings dialog's fields have it when More Slaves opens
-    // or OK is pressed.
-    char host1[TEXT_AREA];
-    char port1[TEXT_AREA];
-    int32_t position1;  // or 0
-};
+const int32_t MORE = MORE_SLAVES;
 
 // The settings dialog's copy, taken from AppState when it opens and written
 // by its OK; More Slaves edits a copy of it, given back on its own OK.
@@ -37,17 +19,6 @@ DeskCopy deskCopy = {};
 DeskCopy editing = {};
 int32_t selected = 1;  // in `editing`: the desk index (1 for Slave 2) of the chosen Slave
 bool filling = false;  // the fields are being filled, not typed in
-
-bool isThere(const DeskSlave& slave)
-{
-    return slave.host[0] != '\0' || slave.position != 0;
-}
-
-void clearSlave(DeskSlave* slave)
-{
-    *slave = DeskSlave{};
-    std::strcpy(slave->port, "447");
-}
 
 void copyText(char* to, const char* from)
 {
@@ -61,91 +32,6 @@ void takeSlaveOne(HWND settings, int32_t position, DeskCopy* desk)
     GetDlgItemTextA(settings, IDC_PARTNER, desk->host1, TEXT_AREA);
     GetDlgItemTextA(settings, IDC_PORT, desk->port1, TEXT_AREA);
     desk->position1 = position != 0 ? position : app.screenPosition;
-}
-
-void deskPlaces(const DeskCopy& desk, SlavePlace places[MAX_SLAVES])
-{
-    places[0] = SlavePlace{1, desk.position1, 0};
-    for (int32_t i = 0; i < MORE; ++i)
-        places[i + 1] = SlavePlace{isThere(desk.more[i]) ? 1 : 0, desk.more[i].position, desk.more[i].nextTo};
-}
-
-// The cell of every Slave that can be placed, as far as its neighbours can,
-// without the desk's checks: a picture of a desk that is not right yet.
-struct Cells {
-    bool placed[MAX_SLAVES];
-    int32_t x[MAX_SLAVES], y[MAX_SLAVES];
-};
-
-// The neighbour of a cell at (dx, dy) from it, and the side of that
-// neighbour the cell is on.
-const struct Around {
-    int32_t dx, dy;
-    int32_t side;
-} AROUND[] = {{1, 0, POS_LEFT}, {-1, 0, POS_RIGHT}, {0, 1, POS_ABOVE}, {0, -1, POS_BELOW}};
-
-Cells cellsOf(const DeskCopy& desk)
-{
-    SlavePlace places[MAX_SLAVES];
-    deskPlaces(desk, places);
-    Cells cells = {};
-    for (bool progress = true; progress;) {
-        progress = false;
-        for (int32_t i = 0; i < MAX_SLAVES; ++i) {
-            const SlavePlace& place = places[i];
-            if (!place.present || cells.placed[i] || place.nextTo < 0 || place.nextTo > MORE) continue;
-            const int32_t anchor = place.nextTo - 1;
-            if (anchor == i || (anchor >= 0 && !cells.placed[anchor])) continue;
-            for (const Around& around : AROUND) {
-                if (around.side != place.position) continue;
-                cells.placed[i] = true;
-                cells.x[i] = (anchor >= 0 ? cells.x[anchor] : 0) - around.dx;
-                cells.y[i] = (anchor >= 0 ? cells.y[anchor] : 0) - around.dy;
-                progress = true;
-            }
-        }
-    }
-    return cells;
-}
-
-// DESK_MASTER, a Slave's index or DESK_NONE.
-int32_t whoIsAt(const Cells& cells, int32_t x, int32_t y)
-{
-    if (x == 0 && y == 0) return DESK_MASTER;
-    for (int32_t i = 0; i < MAX_SLAVES; ++i)
-        if (cells.placed[i] && cells.x[i] == x && cells.y[i] == y) return i;
-    return DESK_NONE;
-}
-
-// What Slave `self` in cell (x, y) stands next to: the Master when it
-// touches it, else the lowest-numbered of Slaves 1 to 3 it touches (no Slave
-// stands next to Slave 4). False when it touches none of them.
-bool anchorFor(const Cells& cells, int32_t self, int32_t x, int32_t y, int32_t* position, int32_t* nextTo)
-{
-    for (int32_t who = DESK_MASTER; who < MORE; ++who) {
-        if (who == self || (who >= 0 && !cells.placed[who])) continue;
-        const int32_t whoX = who >= 0 ? cells.x[who] : 0, whoY = who >= 0 ? cells.y[who] : 0;
-        for (const Around& around : AROUND) {
-            if (x + around.dx != whoX || y + around.dy != whoY) continue;
-            *position = around.side;
-            *nextTo = who + 1;
-            return true;
-        }
-    }
-    return false;
-}
-
-// Whether Slave `index` stands, through the Slaves it stands next to, next to
-// Slave `on`: it then moves with it.
-bool standsOn(const DeskCopy& desk, int32_t index, int32_t on)
-{
-    for (int32_t step = 0; step < MAX_SLAVES && index > 0; ++step) {
-        const int32_t nextTo = desk.more[index - 1].nextTo;
-        if (nextTo < 0 || nextTo > MORE) return false;
-        index = nextTo - 1;
-        if (index == on) return true;
-    }
-    return false;
 }
 
 // Slave `index` of `desk` and the Slaves that stand on it taken to the cells
@@ -206,98 +92,66 @@ const char* sideWords(int32_t position)
 }
 
 // A desk that cannot be used: which Slave (1 to 4), the field to correct
-// (0 for its place) and why.
-struct DeskProblem {
+// (0 for its place) and why, in the dialog's words.
+struct DeskNote {
     int32_t slave;
     int field;
     char text[400];
 };
 
-// Two Slaves clash when they are one partner (one computer, one port), or
-// when the port of one is the other's clipboard port: a Master listens on
-// the ports of every Slave it has not reached, whatever its computer.
-bool portsClash(const char* hostA, int32_t portA, const char* hostB, int32_t portB, DeskProblem* problem, int32_t a,
-                int32_t b)
+bool checkDeskNote(const DeskCopy& desk, DeskNote* note)
 {
-    const bool onePartner = portA == portB && lstrcmpiA(hostA, hostB) == 0;
-    if (!onePartner && portA - portB != 1 && portB - portA != 1) return false;
-    if (onePartner)
-        _snprintf(problem->text, sizeof problem->text - 1,
+    *note = DeskNote{};
+    const DeskProblem problem = checkDesk(desk);
+    const int slave = static_cast<int>(problem.slave);
+    note->slave = problem.slave;
+    const int room = sizeof note->text - 1;
+    switch (problem.rule) {
+    case DeskRule::Fine: return true;
+    case DeskRule::NoHost:
+        note->field = IDC_DESK_PARTNER;
+        _snprintf(note->text, room, "Type the ComputerName or IP Address of Slave %d, or remove it.", slave);
+        break;
+    case DeskRule::BadPort:
+        note->field = IDC_DESK_PORT;
+        _snprintf(note->text, room,
+                  "The port of Slave %d must be a number from 1 to 65534. Skiprail connects on this port and "
+                  "on the next one up, for the clipboard.",
+                  slave);
+        break;
+    case DeskRule::NoPlace:
+        _snprintf(note->text, room,
+                  "Slave %d has no place yet: click an empty cell next to the Master or another Slave.", slave);
+        break;
+    case DeskRule::SamePartner:
+        note->field = IDC_DESK_PORT;
+        _snprintf(note->text, room,
                   "Slave %d and Slave %d have the same computer and port. Give each Slave its own computer or "
                   "port.",
-                  static_cast<int>(a), static_cast<int>(b));
-    else
-        _snprintf(problem->text, sizeof problem->text - 1,
+                  static_cast<int>(problem.other), slave);
+        break;
+    case DeskRule::PortsNextTo:
+        note->field = IDC_DESK_PORT;
+        _snprintf(note->text, room,
                   "Slave %d and Slave %d use ports %d and %d. Each Slave takes its port and the next one up, for "
                   "the clipboard, so the ports of two Slaves must not lie next to each other.",
-                  static_cast<int>(a), static_cast<int>(b), static_cast<int>(portA), static_cast<int>(portB));
-    problem->slave = b;
-    problem->field = IDC_DESK_PORT;
-    return true;
-}
-
-// Every Slave there has a name, a port the connections can use and a place;
-// no two clash; and the desk stands. Slave 1's own port is
-// the settings dialog's to check.
-bool checkDesk(const DeskCopy& desk, DeskProblem* problem)
-{
-    *problem = DeskProblem{};
-    for (int32_t i = 0; i < MORE; ++i) {
-        const DeskSlave& slave = desk.more[i];
-        const int number = static_cast<int>(i + 2);
-        problem->slave = i + 2;
-        if (!isThere(slave)) continue;
-        if (!slave.host[0]) {
-            problem->field = IDC_DESK_PARTNER;
-            _snprintf(problem->text, sizeof problem->text - 1,
-                      "Type the ComputerName or IP Address of Slave %d, or remove it.", number);
-            return false;
-        }
-        if (!isUsablePortText(slave.port)) {
-            problem->field = IDC_DESK_PORT;
-            _snprintf(problem->text, sizeof problem->text - 1,
-                      "The port of Slave %d must be a number from 1 to 65534. Skiprail connects on this port and "
-                      "on the next one up, for the clipboard.",
-                      number);
-            return false;
-        }
-        if (!slave.position) {
-            _snprintf(problem->text, sizeof problem->text - 1,
-                      "Slave %d has no place yet: click an empty cell next to the Master or another Slave.", number);
-            return false;
-        }
-    }
-    for (int32_t b = 0; b < MORE; ++b) {
-        if (!isThere(desk.more[b])) continue;
-        const int32_t portB = parsePortText(desk.more[b].port);
-        if (isUsablePortText(desk.port1) &&
-            portsClash(desk.host1, parsePortText(desk.port1), desk.more[b].host, portB, problem, 1, b + 2))
-            return false;
-        for (int32_t a = 0; a < b; ++a)
-            if (isThere(desk.more[a]) && portsClash(desk.more[a].host, parsePortText(desk.more[a].port),
-                                                     desk.more[b].host, portB, problem, a + 2, b + 2))
-                return false;
-    }
-    SlavePlace places[MAX_SLAVES];
-    deskPlaces(desk, places);
-    Desk built;
-    int32_t culprit = -1;
-    const DeskFault fault = buildDesk(places, &built, &culprit);
-    if (fault == DeskFault::None) return true;
-    problem->slave = culprit + 1;
-    problem->field = 0;
-    if (culprit == 0)
-        _snprintf(problem->text, sizeof problem->text - 1, "Choose the position of the slave PC.");
-    else if (fault == DeskFault::SameCell)
-        _snprintf(problem->text, sizeof problem->text - 1,
+                  static_cast<int>(problem.other), slave, static_cast<int>(problem.otherPort),
+                  static_cast<int>(problem.port));
+        break;
+    case DeskRule::SlaveOneUnplaced: _snprintf(note->text, room, "Choose the position of the slave PC."); break;
+    case DeskRule::SameCell:
+        _snprintf(note->text, room,
                   "Slave %d stands in the same cell as another PC. Two PCs cannot stand in one cell: place it in "
                   "an empty cell.",
-                  static_cast<int>(culprit + 1));
-    else
-        _snprintf(problem->text, sizeof problem->text - 1,
+                  slave);
+        break;
+    case DeskRule::NotJoined:
+        _snprintf(note->text, room,
                   "Slave %d does not stand next to a PC that leads to the Master: place it in an empty cell next "
                   "to the Master or another Slave.",
-                  static_cast<int>(culprit + 1));
+                  slave);
+        break;
+    }
     return false;
 }
 
@@ -464,8 +318,8 @@ void onDeskRemove(HWND dialog)
 
 void onDeskOk(HWND dialog)
 {
-    DeskProblem problem;
-    if (!checkDesk(editing, &problem)) {
+    DeskNote problem;
+    if (!checkDeskNote(editing, &problem)) {
         noteAbout(dialog, "%s", problem.text);
         if (problem.slave >= 2) {
             selected = problem.slave - 1;
@@ -557,8 +411,8 @@ bool checkDeskOnOk(HWND settings, int32_t mode, int32_t position)
     bool more = false;
     for (const DeskSlave& slave : deskCopy.more) more = more || isThere(slave);
     if (!more || mode == MODE_SLAVE) return true;
-    DeskProblem problem;
-    if (checkDesk(deskCopy, &problem)) return true;
+    DeskNote problem;
+    if (checkDeskNote(deskCopy, &problem)) return true;
     noteAbout(settings, "%s\n\nChoose another Screen Position, or change Slaves 2 to 4 with More Slaves...",
               problem.text);
     return false;

@@ -5,8 +5,7 @@
 #include <winsock2.h>
 #include <windows.h>
 
-// The partner and port texts of the dialogs: 254 characters and the terminator.
-constexpr int TEXT_AREA = 255;
+#include "settings/desk_rules.h"  // TEXT_AREA
 
 // Runs the dialog modally, owned by the main window; true when it ended with
 // OK, after the settings were loaded again. While it is open, a second call

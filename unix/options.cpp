@@ -1,9 +1,12 @@
 #include "unix/options.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "app/constants.h"
 #include "settings/port_text.h"
+#include "unix/key_names.h"
 
 namespace {
 
@@ -37,42 +40,90 @@ int32_t positionOf(const std::string& word)
     return 0;
 }
 
+// The settings of each hotkey, in HotkeyAction order.
+const char* const KEY_SETTINGS[HOTKEY_COUNT] = {"key-master", "key-slave1", "key-slave2",
+                                                "key-slave3", "key-slave4", "key-lock"};
+
+bool setPartner(std::string* partner, const std::string& name, const std::string& value, std::string* why)
+{
+    if (validPartner(value)) {
+        *partner = value;
+        return true;
+    }
+    *why = name + " is a computer's name or address, not \"" + value + "\"";
+    return false;
+}
+
+bool setPort(int32_t* port, const std::string& name, const std::string& value, std::string* why)
+{
+    if (isUsablePortText(value.c_str())) {
+        *port = parsePortText(value.c_str());
+        return true;
+    }
+    *why = name + " is a number from 1 to 65534 (the clipboard uses the next one up), not \"" + value + "\"";
+    return false;
+}
+
+bool setPosition(int32_t* position, const std::string& name, const std::string& value, std::string* why)
+{
+    if (const int32_t side = positionOf(value)) {
+        *position = side;
+        return true;
+    }
+    *why = name + " is left, right, above or below, not \"" + value + "\"";
+    return false;
+}
+
+bool noSuchSetting(const std::string& name, std::string* why)
+{
+    *why = "there is no setting \"" + name + "\" (see skiprail --help)";
+    return false;
+}
+
+// partner2 to next-to4: Slave 2 to 4's.
+bool setMoreSlave(Options& options, const std::string& name, const std::string& value, std::string* why)
+{
+    const char last = name.empty() ? 0 : name.back();
+    if (last < '2' || last > '4') return noSuchSetting(name, why);
+    MoreSlave& slave = options.more[last - '2'];
+    const std::string base = name.substr(0, name.size() - 1);
+    if (base == "partner") return setPartner(&slave.partner, name, value, why);
+    if (base == "port") return setPort(&slave.port, name, value, why);
+    if (base == "position") return setPosition(&slave.position, name, value, why);
+    if (base != "next-to") return noSuchSetting(name, why);
+    if (value == "master" || (value.size() == 1 && value[0] >= '1' && value[0] <= '3')) {
+        slave.nextTo = value == "master" ? 0 : value[0] - '0';
+        return true;
+    }
+    *why = name + " is master, 1, 2 or 3: the PC Slave " + last + " stands next to, not \"" + value + "\"";
+    return false;
+}
+
+bool setSwitch(int32_t* setting, int32_t onValue, const std::string& name, const std::string& value,
+               std::string* why)
+{
+    if (value == "on" || value == "off") {
+        *setting = value == "on" ? onValue : 0;
+        return true;
+    }
+    *why = name + " is on or off, not \"" + value + "\"";
+    return false;
+}
+
 // One setting by its name, from either place; false with the reason in *why.
 bool setValue(Options& options, const std::string& name, const std::string& value, std::string* why)
 {
     if (name == "mode") {
-        if (value == "slave") {
-            options.mode = MODE_SLAVE;
+        if (value == "slave" || value == "master") {
+            options.mode = value == "slave" ? MODE_SLAVE : MODE_MASTER;
             return true;
         }
-        *why = value == "master" ? "this Linux version runs as a Slave only; a Linux Master is not supported yet"
-                                 : "mode is slave (or, later, master), not \"" + value + "\"";
+        *why = "mode is slave or master, not \"" + value + "\"";
         return false;
     }
-    if (name == "partner") {
-        if (validPartner(value)) {
-            options.partner = value;
-            return true;
-        }
-        *why = "partner is a computer's name or address, not \"" + value + "\"";
-        return false;
-    }
-    if (name == "port") {
-        if (isUsablePortText(value.c_str())) {
-            options.port = parsePortText(value.c_str());
-            return true;
-        }
-        *why = "port is a number from 1 to 65534 (the clipboard uses the next one up), not \"" + value + "\"";
-        return false;
-    }
-    if (name == "position") {
-        if (const int32_t position = positionOf(value)) {
-            options.position = position;
-            return true;
-        }
-        *why = "position is left, right, above or below, not \"" + value + "\"";
-        return false;
-    }
+    if (name == "partner") return setPartner(&options.partner, name, value, why);
+    if (name == "port") return setPort(&options.port, name, value, why);
+    if (name == "position") return setPosition(&options.position, name, value, why);
     if (name == "key-file") {
         if (!value.empty()) {
             options.keyFile = value;
@@ -81,7 +132,121 @@ bool setValue(Options& options, const std::string& name, const std::string& valu
         *why = "key-file needs the path of a file that holds the link key";
         return false;
     }
-    *why = "there is no setting \"" + name + "\" (mode, partner, port, position, key-file)";
+    for (int32_t i = 0; i < HOTKEY_COUNT; ++i) {
+        if (name != KEY_SETTINGS[i]) continue;
+        if (const char* wrong = parseCombination(value, &options.hotkeys[i])) {
+            *why = name + " cannot be \"" + value + "\": " + wrong;
+            return false;
+        }
+        return true;
+    }
+    if (name == "switch-delay") return setSwitch(&options.guards.delayMs, DEFAULT_SWITCH_DELAY_MS, name, value, why);
+    if (name == "double-tap") return setSwitch(&options.guards.doubleTap, 1, name, value, why);
+    if (name == "dead-corners") return setSwitch(&options.guards.corner, DEFAULT_DEAD_CORNER, name, value, why);
+    if (name == "file-limit") {
+        char* end = nullptr;
+        const unsigned long long mb = std::strtoull(value.c_str(), &end, 10);
+        if (!value.empty() && value.size() <= 10 && value[0] >= '0' && value[0] <= '9' && *end == '\0' &&
+            mb <= UINT32_MAX) {
+            options.fileLimitMB = static_cast<uint32_t>(mb);
+            return true;
+        }
+        *why = "file-limit is the most that copied files may add up to, in MB (0: none), not \"" + value + "\"";
+        return false;
+    }
+    return setMoreSlave(options, name, value, why);
+}
+
+// Two hotkeys on one combination: the later line is refused.
+bool hotkeysDiffer(const Options& options, const std::string& path, std::string* error)
+{
+    for (int32_t j = 1; j < HOTKEY_COUNT; ++j) {
+        for (int32_t i = 0; i < j; ++i) {
+            if (!options.hotkeys[i] || options.hotkeys[i] != options.hotkeys[j]) continue;
+            const auto lineI = options.lines.find(KEY_SETTINGS[i]), lineJ = options.lines.find(KEY_SETTINGS[j]);
+            const bool iLater = lineJ == options.lines.end() ||
+                                (lineI != options.lines.end() && lineI->second > lineJ->second);
+            *error = path + ", line " + std::to_string((iLater ? lineI : lineJ)->second) + ": " +
+                     KEY_SETTINGS[iLater ? i : j] + " is already the key of " + KEY_SETTINGS[iLater ? j : i] +
+                     ": give each its own, or none";
+            return false;
+        }
+    }
+    return true;
+}
+
+// The line of the configuration file named in an error about a setting there.
+std::string at(const Options& options, const std::string& where, const std::vector<std::string>& names)
+{
+    int line = 0;
+    for (const std::string& name : names) {
+        const auto found = options.lines.find(name);
+        if (found != options.lines.end() && found->second > line) line = found->second;
+    }
+    return line ? where + ", line " + std::to_string(line) + ": " : where + ": ";
+}
+
+// A Master's desk by the rules the Windows settings keep, each fault named at
+// the line of the Slave's setting that makes it.
+bool deskStands(const Options& options, const std::string& where, std::string* error)
+{
+    DeskCopy desk = {};
+    std::snprintf(desk.host1, sizeof desk.host1, "%s", options.partner.c_str());
+    std::snprintf(desk.port1, sizeof desk.port1, "%d", static_cast<int>(options.port));
+    desk.position1 = options.position ? options.position : POS_RIGHT;
+    for (int32_t i = 0; i < MORE_SLAVES; ++i) {
+        const MoreSlave& slave = options.more[i];
+        const std::string n = std::to_string(i + 2);
+        clearSlave(&desk.more[i]);
+        if (slave.partner.empty()) {
+            for (const char* base : {"port", "position", "next-to"}) {
+                if (!options.lines.count(base + n)) continue;
+                *error = at(options, where, {base + n}) + base + n + " is set, but Slave " + n +
+                         " has no partner" + n + ": name its computer, or remove its settings";
+                return false;
+            }
+            continue;
+        }
+        std::snprintf(desk.more[i].host, sizeof desk.more[i].host, "%s", slave.partner.c_str());
+        std::snprintf(desk.more[i].port, sizeof desk.more[i].port, "%d", static_cast<int>(slave.port));
+        desk.more[i].position = slave.position;
+        desk.more[i].nextTo = slave.nextTo;
+    }
+    const DeskProblem problem = checkDesk(desk);
+    const std::string n = std::to_string(problem.slave), other = std::to_string(problem.other);
+    const std::string slave = "Slave " + n;
+    switch (problem.rule) {
+    case DeskRule::Fine: return true;
+    case DeskRule::NoPlace:
+        *error = at(options, where, {"partner" + n}) + slave + " has no position" + n +
+                 ": left, right, above or below the PC it stands next to";
+        break;
+    case DeskRule::SamePartner:
+        *error = at(options, where, {"partner" + n, "port" + n}) + slave + " has the same computer and port as " +
+                 "Slave " + other + ": give each Slave its own computer or port";
+        break;
+    case DeskRule::PortsNextTo:
+        *error = at(options, where, {"partner" + n, "port" + n}) + "Slave " + other + " and " + slave +
+                 " use ports " + std::to_string(problem.otherPort) + " and " + std::to_string(problem.port) +
+                 ": each Slave also takes the next port up, for the clipboard, so the ports of two Slaves must "
+                 "not lie next to each other";
+        break;
+    case DeskRule::SameCell:
+        *error = at(options, where, {"position" + n, "next-to" + n}) + slave +
+                 " stands in the same cell as another PC: two PCs cannot stand in one cell";
+        break;
+    default:  // NotJoined; the rest the settings' own checks rule out
+        *error = at(options, where, {"position" + n, "next-to" + n}) + slave +
+                 " stands next to no PC that leads to the Master: next-to" + n +
+                 " names the Master or a Slave that is there";
+        break;
+    }
+    return false;
+}
+
+bool fail(std::string* error, const std::string& why)
+{
+    *error = why;
     return false;
 }
 
@@ -115,12 +280,15 @@ bool readConfigText(const std::string& text, const std::string& path, Options& o
                 const size_t slash = path.rfind('/');
                 if (slash != std::string::npos) value = path.substr(0, slash + 1) + value;
             }
-            if (setValue(options, name, value, &why)) continue;
+            if (setValue(options, name, value, &why)) {
+                options.lines[name] = line;
+                continue;
+            }
         }
         *error = path + ", line " + std::to_string(line) + ": " + why;
         return false;
     }
-    return true;
+    return hotkeysDiffer(options, path, error);
 }
 
 bool readCommandLine(int argc, const char* const* argv, Options& options, std::string* error)
@@ -188,14 +356,16 @@ bool readCommandLine(int argc, const char* const* argv, Options& options, std::s
 bool checkRunnable(const Options& options, const std::string& configPath, std::string* error)
 {
     const std::string where = configPath.empty() ? "the configuration file" : configPath;
-    if (options.mode != MODE_SLAVE) {
-        *error = "no mode is set: give --slave, or mode = slave in " + where;
-        return false;
-    }
-    if (options.partner.empty()) {
-        *error = "no partner is set: give --partner HOST, or partner = HOST in " + where;
-        return false;
-    }
+    if (options.mode != MODE_SLAVE && options.mode != MODE_MASTER)
+        return fail(error, "no mode is set: give --slave or --master, or mode = slave or master in " + where);
+    if (options.partner.empty())
+        return fail(error, std::string(options.mode == MODE_MASTER ? "no Slave is named" : "no partner is set") +
+                               ": give --partner HOST, or partner = HOST in " + where);
+    if (options.mode == MODE_MASTER && !deskStands(options, where, error)) return false;
+    // The Linux Master is being built: its settings are read and checked in
+    // full above, and running as one is refused here alone. Remove this line
+    // once it runs.
+    if (options.mode == MODE_MASTER) return fail(error, "a Linux Master is not supported yet: run as a Slave");
     return true;
 }
 
@@ -210,16 +380,21 @@ const char* usageText()
 {
     return "Usage: skiprail --slave --partner HOST [--port N] [--position left|right|above|below]\n"
            "                [--key-file FILE] [--verbose]\n"
+           "       skiprail --master --partner HOST [--port N] [--position WHERE]\n"
+           "                [--key-file FILE] [--verbose]\n"
            "       skiprail --new-key | --autostart on|off | --help | --version\n"
            "\n"
-           "Lets the keyboard and mouse of a Windows PC (the Master) run this PC, the Slave,\n"
-           "in an X11 session: the pointer crosses over at the edge of the Master's screen.\n"
+           "Lets the keyboard and mouse of one PC (the Master) run up to four others (its\n"
+           "Slaves): the pointer crosses over at the edge of the Master's screen. This PC\n"
+           "runs as a Slave in an X11 session; a Linux Master's settings are checked, but\n"
+           "it does not run yet.\n"
            "\n"
            "  --slave            run as the Slave of the Master named by --partner\n"
-           "  --partner HOST     the Master's computer name or address; only it may link\n"
-           "  --port N           the control port, as set on the Master (default 447);\n"
+           "  --master           run as the Master of the Slave named by --partner (Slave 1)\n"
+           "  --partner HOST     the other PC's computer name or address; only it may link\n"
+           "  --port N           the control port, the same on both PCs (default 447);\n"
            "                     the clipboard uses N+1\n"
-           "  --position WHERE   where this PC stands, seen from the Master\n"
+           "  --position WHERE   the Slave's side of the Master (default right)\n"
            "  --key-file FILE    a file holding the link key typed on the Master\n"
            "                     (readable by its owner alone)\n"
            "  --verbose          say what happens: links, entries, clipboard sizes\n"
@@ -228,6 +403,20 @@ const char* usageText()
            "  --autostart off    no longer start with the session\n"
            "\n"
            "The same settings may stand in ~/.config/skiprail/skiprail.conf (or under\n"
-           "$XDG_CONFIG_HOME), one a line: mode = slave, partner = HOST, port = N,\n"
-           "position = WHERE, key-file = FILE; # starts a comment. The command line wins.\n";
+           "$XDG_CONFIG_HOME), one a line: mode = slave or master, partner = HOST,\n"
+           "port = N, position = WHERE, key-file = FILE; # starts a comment. The command\n"
+           "line wins. A Master's file may also hold:\n"
+           "  partner2, port2, position2, next-to2   Slave 2, next to master (the default),\n"
+           "                     1, 2 or 3; the same for Slaves 3 and 4\n"
+           "  key-master, key-slave1 ... key-slave4, key-lock\n"
+           "                     the keys that move control: ctrl, alt, shift, super and an\n"
+           "                     X key name, such as ctrl+alt+shift+F1, or none. Default:\n"
+           "                     ctrl+alt+shift+F1 to the Master, F2 to F5 to Slaves 1 to\n"
+           "                     4, Scroll_Lock to lock (ctrl+alt+F1 to F12 switch to\n"
+           "                     consoles under X)\n"
+           "  switch-delay, double-tap, dead-corners = on or off (default off): cross only\n"
+           "                     after 250 ms against the edge, on a second push within\n"
+           "                     500 ms, or not within 40 pixels of a corner\n"
+           "  file-limit = MB    the most that copied files may add up to (default 2048;\n"
+           "                     0 lets none across)\n";
 }
