@@ -197,6 +197,7 @@ void onListener(int fd, short, void*)
         in_addr peer = {};
         const int accepted = acceptFrom(fd, &peer);
         if (accepted < 0) return;
+        watchFd(accepted, POLLIN, onConnEvent, nullptr);  // a stranger's is closed, and forgotten, at once
         lifeAccepted(engine, fd, accepted, peer.s_addr, nowMs());
     }
 }
