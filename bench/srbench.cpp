@@ -58,7 +58,7 @@
 #include <vector>
 
 #include "link/record_layer.h"
-#include "link/system_cipher.h"
+#include "windows/link/system_cipher.h"
 #include "settings/key_text.h"
 
 namespace {

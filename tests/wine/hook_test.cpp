@@ -2,7 +2,7 @@
 // a tag in dwExtraInfo, so the notifications can be matched to what was sent.
 // Needs a 1280x1024 screen and no other input source.
 #include "app/constants.h"
-#include "hook/srhook.h"
+#include "windows/hook/srhook.h"
 
 #include <gtest/gtest.h>
 

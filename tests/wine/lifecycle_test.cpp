@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "link/link.h"
-#include "app/mainwindow.h"
+#include "windows/link/link.h"
+#include "windows/app/mainwindow.h"
 #include "tests/wine/wine_support.h"
 
 namespace {

@@ -5,10 +5,10 @@
 #include <cstring>
 #include <string>
 
-#include "link/link_key.h"
+#include "windows/link/link_key.h"
 #include "settings/key_text.h"
-#include "settings/link_key_dialog.h"
-#include "settings/settings.h"
+#include "windows/settings/link_key_dialog.h"
+#include "windows/settings/settings.h"
 
 namespace {
 

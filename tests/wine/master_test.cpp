@@ -6,12 +6,12 @@
 #include <cstdlib>
 #include <string>
 
-#include "link/link.h"
-#include "app/mainwindow.h"
-#include "input/edge.h"
-#include "link/connections.h"
-#include "link/packets.h"
-#include "settings/settings.h"
+#include "windows/link/link.h"
+#include "windows/app/mainwindow.h"
+#include "windows/input/edge.h"
+#include "windows/link/connections.h"
+#include "windows/link/packets.h"
+#include "windows/settings/settings.h"
 #include "tests/wine/wine_support.h"
 
 namespace {

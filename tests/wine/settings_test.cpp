@@ -11,10 +11,10 @@
 #include <thread>
 #include <vector>
 
-#include "link/link.h"
-#include "app/mainwindow.h"
+#include "windows/link/link.h"
+#include "windows/app/mainwindow.h"
 #include "resources/resource.h"
-#include "settings/settings.h"
+#include "windows/settings/settings.h"
 #include "tests/wine/wine_support.h"
 
 #include <sddl.h>  // after <windows.h>

@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "link/link.h"
-#include "app/mainwindow.h"
-#include "app/panel.h"
-#include "app/pictures.h"
+#include "windows/link/link.h"
+#include "windows/app/mainwindow.h"
+#include "windows/app/panel.h"
+#include "windows/app/pictures.h"
 #include "tests/wine/wine_support.h"
 
 namespace {

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "link/link.h"
-#include "app/mainwindow.h"
-#include "app/panel.h"
+#include "windows/link/link.h"
+#include "windows/app/mainwindow.h"
+#include "windows/app/panel.h"
 #include "link/packet.h"
 #include "tests/wine/wine_support.h"
 

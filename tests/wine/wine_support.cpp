@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "settings/settings.h"
+#include "windows/settings/settings.h"
 
 bool pumpUntil(const std::function<bool()>& done, DWORD timeoutMs)
 {

@@ -1,0 +1,141 @@
+// One link per partner: on a Master, one for each Slave of the desk; on a
+// Slave, the one to its Master. A link holds everything the program keeps for
+// its partner: the two connections and their healing, the partner's desktop,
+// READY and the queues, the packets half read, the clipboard transfers. The
+// application state keeps only what belongs to this PC, and which link has
+// control. The code that serves one partner serves each, given its link.
+#pragma once
+
+#include "windows/app/appstate.h"
+#include "clipboard/clipboard_buffer.h"
+#include "windows/clipboard/clipboard_files.h"
+#include "input/queues.h"
+#include "link/packet.h"
+#include "link/send_window.h"
+
+// A richer clipboard transfer going out: its parts, copied off the
+// clipboard, live until its END has gone (or it is given up), and go out a
+// chunk at a time through the outbox.
+struct OutgoingTransfer {
+    struct Part {
+        uint32_t format;
+        uint8_t* data;
+        uint32_t size;
+    } parts[CLIPBOARD_MAX_PARTS] = {};
+    int32_t count = 0;
+    int32_t part = 0;      // the part whose next chunk goes next
+    uint32_t offset = 0;   // where in it
+    uint32_t number = 0;   // the transfer number
+    bool active = false;   // chunks of it remain, END included
+    bool underWay = false; // the socket has taken bytes of it
+    OutgoingFiles files;   // after the parts: its files and folders, read as they go
+};
+
+struct Link {
+    int32_t index = 0;    // 0: Slave 1, or a Slave's Master; 1 to 3: Slaves 2 to 4
+    int32_t present = 0;  // a partner is set up for it
+    char host[256] = {};  // the partner's computer name or address
+    int32_t port = 0;     // its control port; the clipboard's is the next one up
+
+    // The connections, and how they heal.
+    SOCKET controlSocket = 0, clipboardSocket = 0;
+    int32_t connectFailed = 0, clipboardConnectFailed = 0;
+    in_addr address = {};          // the partner as the control connect resolved it
+    bool addressKnown = false;
+    bool controlLinked = false;    // a control connection is up
+    bool connecting = false;       // a connect of the control connection is under way
+    UINT retryDelay = 0;           // the wait before the Master's next try, 0 before the first
+    bool clipboardConnector = false;  // this side made the clipboard connection
+    bool clipboardRetrying = false;   // the connect under way is a retry: no box if it fails
+    UINT clipboardRetryDelay = 0;
+    HANDLE lookup = nullptr;      // the Master's lookup of the partner's name under way
+    char hostEntry[MAXGETHOSTSTRUCT] = {};  // where its answer lands
+
+    // The partner's desktop, as far as known: this PC's own until it tells.
+    int32_t remoteLeft = 0, remoteTop = 0;
+    int32_t remoteWidth = 0, remoteHeight = 0;
+    int32_t remoteSizeFromPartner = 0;  // 1 once a PKT_SCREEN_SIZE was taken
+
+    // READY and the queues: one packet at a time awaits the partner's READY,
+    // or a window of them with a partner that announced it. peerReady: the
+    // next event may go at once.
+    int32_t peerReady = 0;
+    SendWindow window;
+    ButtonQueue buttonQueue;
+    KeyQueue keyQueue;
+    EventBacklog keyBacklog, buttonBacklog;
+    int32_t pendingWheel = 0;
+    int32_t pendingSideWheel = 0;  // only for a partner that takes the sideways wheel
+    int32_t partnerInput = 0;   // what the partner announced it takes of input (INPUT_CAN_ bits)
+    bool partnerDriving = false;  // on a Slave: the Master has entered and not left
+
+    // The control connection's reader, and what was last sent.
+    PacketInbox inbox;
+    uint8_t batch[64 * 1024] = {};
+    int32_t batchBegin = 0, batchEnd = 0;
+    int32_t lastSentX = 0, lastSentY = 0;
+    bool sendFailed = false;    // the last packet sent did not go
+    bool stalled = false;       // the socket could not take a packet
+    DWORD stalledSince = 0;
+
+    // The clipboard transfers, both ways.
+    ClipboardBuffer clipboardBuffer;
+    ClipboardOutbox outbox;
+    OutgoingTransfer outgoing;
+    ClipboardAssembly incoming;
+    FileReceiver incomingFiles;  // the files and folders of the transfer coming in
+    DiskSink disk;               // and where they land
+    uint32_t lastTransfer = 0;
+    int32_t partnerTakes = 0;   // what the partner announced it takes in chunks; 0: plain text only
+    bool loading = false;       // the clipboard is being read for it (its boxes run a message loop)
+    bool pushWaiting = false;   // a push came while a transfer was still going out
+    bool receiving = false;     // its receive is running
+    long staleNotices = 0;      // read notifications already answered
+    // This PC's clipboard sequence number when it last sent its clipboard to
+    // the partner, and right after it last placed the partner's; 0: unknown.
+    DWORD sentSequence = 0, placedSequence = 0;
+};
+
+extern Link links[MAX_SLAVES];
+
+// The links set up now: on a Slave only the first; on a Master one per Slave.
+inline int32_t linkCount()
+{
+    return app.mode == MODE_MASTER ? MAX_SLAVES : 1;
+}
+
+// The link of an index a message carries; the first for any other number.
+inline Link& linkAt(WPARAM index)
+{
+    return links[index < static_cast<WPARAM>(MAX_SLAVES) ? index : 0];
+}
+
+// Timers are the main window's, one of each kind per link: the first link
+// uses the base id itself.
+inline UINT linkTimer(UINT base, const Link& link)
+{
+    return base + 100u * static_cast<UINT>(link.index);
+}
+// The link a timer id belongs to, and its base id; null when it is no link's.
+Link* linkOfTimer(UINT_PTR id, UINT* base);
+
+// Fills the links from the settings: Slave 1 (or this Slave's Master) from
+// the four values, Slaves 2 to 4 beside them. Returns a mask of the links
+// whose partner or port changed, which must be made again.
+int32_t linksFromSettings();
+
+// Places the Slaves on the desk from the settings: at every load of them, so
+// that a setting loaded takes effect at the next move.
+void followDesk();
+
+// How many Slaves are set up: on a Master the links present, on a Slave 0.
+inline int32_t slavesSetUp()
+{
+    if (app.mode != MODE_MASTER) return 0;
+    int32_t n = 0;
+    for (const Link& link : links) n += link.present ? 1 : 0;
+    return n;
+}
+
+// What the user calls the PC at the other end: "Slave 2", or on a Slave "the Master".
+const char* linkName(const Link& link);

@@ -1,0 +1,137 @@
+#include "windows/link/receive.h"
+
+#include "windows/clipboard/clipboard.h"
+#include "windows/input/edge.h"
+#include "windows/input/flow.h"
+#include "windows/input/injection.h"
+#include "windows/link/link.h"
+#include "windows/link/link_key.h"
+#include "windows/link/packets.h"
+#include "windows/link/sockets.h"
+
+namespace {
+
+// The READY goes out as soon as the packet is replayed: posted, it would wait
+// behind whatever the window's queue holds.
+void answerReady(HWND window, Link& link)
+{
+    sendButtonPacket(window, link, PKT_READY, 0, 0);
+}
+
+// The partner's announcement: what it takes of the clipboard's richer
+// transfers and of input.
+void notePartnerTakes(Link& link, const InputPacket& announcement)
+{
+    notePartnerClipboard(link, announcement.x, announcement.y);
+    link.partnerInput = announcement.button & INPUT_WE_TAKE;
+    // Between two that both take it, packets go under way without waiting
+    // for each READY. Those already under way are answered as ever; a READY
+    // for one of them counts like any other.
+    if ((link.partnerInput & INPUT_CAN_WINDOW) && link.window.size == 1) {
+        link.window.size = WINDOW_PACKETS;
+        // Each packet goes at once: with several under way, the system would
+        // otherwise hold a small one back until the one before is
+        // acknowledged, a whole round trip.
+        const BOOL on = TRUE;
+        setsockopt(link.controlSocket, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
+    }
+}
+
+// A packet that came on the link's control connection. A superseded move
+// (a newer one follows at once) is answered, not placed.
+void dispatchPacket(HWND window, Link& link, const InputPacket& packet, bool superseded)
+{
+    switch (packet.type) {
+    case PKT_ENTER:
+        injectAbsoluteMove(link, packet.x, packet.y);  // not gated
+        answerReady(window, link);
+        link.partnerDriving = true;
+        // A program run as administrator in front would keep the replay out: the tray may say so.
+        PostMessageA(window, WM_MASTER_ENTERED, 0, 0);
+        break;
+    case PKT_INPUT:
+        if (!superseded) replayInput(link, packet);
+        answerReady(window, link);
+        break;
+    case PKT_READY:
+        onPeerReady(link);
+        break;
+    case PKT_SCREEN_SIZE:
+        // A size that is not positive could only ever be divided by: ignore it.
+        if (packet.x > 0 && packet.y > 0) {
+            const bool changed = packet.x != link.remoteWidth || packet.y != link.remoteHeight;
+            link.remoteWidth = packet.x;
+            link.remoteHeight = packet.y;
+            link.remoteSizeFromPartner = 1;
+            // The Slave's desktop changed while it has control: the pointer
+            // is confined to the new size at once. (The same size again, as
+            // after a relink, leaves the confinement as it is.)
+            if (changed && app.controlState == STATE_REMOTE && app.controlLink == &link) refitRemote();
+        }
+        break;
+    case PKT_WHEEL:
+        injectWheel(wheelDelta(packet));  // not gated
+        answerReady(window, link);
+        break;
+    case PKT_HWHEEL:
+        injectWheel(wheelDelta(packet), true);
+        answerReady(window, link);
+        break;
+    case PKT_LEAVE:
+        // Control goes back to the Master: nothing the replay pressed may stay
+        // down here, since its release will happen on the Master.
+        releaseInjectedInput();
+        link.partnerDriving = false;
+        pushClipboard(app.mainWindow, link);
+        break;
+    case PKT_CLIPBOARD_CAPS:
+        notePartnerTakes(link, packet);
+        break;
+    default:
+        break;  // unknown types, 0 included, are dropped
+    }
+}
+
+}  // namespace
+
+void receiveControlPacket(HWND window, Link& link)
+{
+    // One receive per read event takes what the socket holds, up to a batch,
+    // and the batch is split into packets; a packet begun in one batch and
+    // finished in the next waits in the inbox. When more waits, the socket
+    // reports again, and whatever was posted meanwhile is handled in
+    // between. Each packet leaves the batch before it is dispatched, so a
+    // handler that runs a nested message loop (a message box) and gets here
+    // again first carries on with the rest of the batch, in order.
+    bool received = false;
+    for (;;) {
+        while (link.batchBegin < link.batchEnd) {
+            InputPacket packet;
+            bool complete = false;
+            link.batchBegin += inboxFeed(link.inbox, link.batch + link.batchBegin, link.batchEnd - link.batchBegin,
+                                         &packet, &complete);
+            if (complete)
+                dispatchPacket(window, link, packet,
+                               supersededMove(link.partnerInput, packet, link.inbox, link.batch + link.batchBegin,
+                                              link.batchEnd - link.batchBegin));
+        }
+        if (received) return;
+        received = true;
+        const int n = linkRecv(link, LINK_CONTROL, link.controlSocket, reinterpret_cast<char*>(link.batch),
+                               sizeof link.batch);
+        if (n == SOCKET_ERROR) {
+            const int error = WSAGetLastError();
+            if (error != WSAEWOULDBLOCK) reportSocketError(error, "recv ()", window);
+            return;
+        }
+        if (n == 0) return;  // the partner closed; FD_CLOSE follows
+        link.batchBegin = 0;
+        link.batchEnd = n;
+    }
+}
+
+void resetControlInbox(Link& link)
+{
+    inboxReset(link.inbox);
+    link.batchBegin = link.batchEnd = 0;
+}
