@@ -126,15 +126,20 @@ const LinkEngine::Listener* listenerOf(const LinkEngine& engine, int32_t port)
 
 // Each port is listened on once; a port that cannot be had leaves this side
 // linking by connecting out.
+void listenOn(LinkEngine& engine, const LinkLife& link, int channel)
+{
+    const int32_t port = portOf(link, channel);
+    if (listenerOf(engine, port) || engine.listenerCount >= 2 * LIFE_MAX_LINKS) return;
+    LinkEngine::Listener& entry = engine.listeners[engine.listenerCount++];
+    entry.port = port;
+    entry.channel = channel;
+    entry.handle = engine.host->listenOn(port);
+}
+
 void listenOnBoth(LinkEngine& engine, const LinkLife& link)
 {
-    for (int channel = 0; channel < 2; ++channel) {
-        const int32_t port = portOf(link, channel);
-        if (listenerOf(engine, port) || engine.listenerCount >= 2 * LIFE_MAX_LINKS) continue;
-        LinkEngine::Listener& entry = engine.listeners[engine.listenerCount++];
-        entry.port = port;
-        entry.handle = engine.host->listenOn(port);
-    }
+    listenOn(engine, link, LINK_CONTROL);
+    listenOn(engine, link, LINK_CLIPBOARD);
 }
 
 bool controlListening(const LinkEngine& engine, const LinkLife& link)
@@ -192,7 +197,7 @@ void clipboardLost(LinkEngine& engine, LinkLife& link, const char* why)
 {
     freeConn(engine, link.live[LINK_CLIPBOARD]);
     engine.host->note(LinkNote::ClipboardEnded, &link, why);
-    listenOnBoth(engine, link);
+    listenOn(engine, link, LINK_CLIPBOARD);
     scheduleClipboardRetry(engine, link);
     engine.host->clipboardFresh(link);  // what was half sent or half received goes with it
 }
@@ -241,8 +246,12 @@ bool startSession(LinkEngine& engine, LifeConn& conn, LinkRole role)
 bool begin(LinkEngine& engine, LinkLife& link, int channel, LinkRole role)
 {
     if (!engine.keySet) {
-        if (channel == LINK_CONTROL) linkUp(engine, link);
-        else engine.host->clipboardFresh(link);
+        if (channel == LINK_CONTROL) {
+            linkUp(engine, link);
+        } else {
+            link.clipboardWasUp = true;
+            engine.host->clipboardFresh(link);
+        }
         return true;
     }
     if (startSession(engine, link.live[channel], role)) return true;
@@ -316,6 +325,7 @@ void controlConnected(LinkEngine& engine, LinkLife& link)
     engine.host->note(LinkNote::Connected, &link, nullptr);
     freeConn(engine, link.live[LINK_CLIPBOARD]);
     link.clipboardConnector = true;
+    link.clipboardWasUp = false;
     link.clipboardRetryDelay = 0;
     link.clipboardRetryAt = -1;
     if (begin(engine, link, LINK_CONTROL, LinkRole::Connector)) connectClipboard(engine, link);
@@ -422,6 +432,32 @@ void lifeStop(LinkEngine& engine, int32_t index, int64_t now)
     }
 }
 
+void lifeCut(LinkEngine& engine, int32_t index, const char* why, int64_t now)
+{
+    engine.now = now;
+    if (index < 0 || index >= LIFE_MAX_LINKS) return;
+    LinkLife& link = engine.links[index];
+    freeConn(engine, link.newcomer[LINK_CONTROL]);
+    freeConn(engine, link.newcomer[LINK_CLIPBOARD]);
+    if (link.live[LINK_CLIPBOARD].handle != NO_CONN) clipboardLost(engine, link, why);
+    if (link.live[LINK_CONTROL].handle != NO_CONN) controlLost(engine, link, why);
+}
+
+void lifeListen(LinkEngine& engine, int32_t index)
+{
+    if (index >= 0 && index < LIFE_MAX_LINKS) listenOnBoth(engine, engine.links[index]);
+}
+
+bool lifeListener(const LinkEngine& engine, ConnHandle handle, int* channel)
+{
+    for (int32_t i = 0; i < engine.listenerCount; ++i) {
+        if (handle == NO_CONN || engine.listeners[i].handle != handle) continue;
+        *channel = engine.listeners[i].channel;
+        return true;
+    }
+    return false;
+}
+
 void lifeEnd(LinkEngine& engine)
 {
     if (!engine.host) return;
@@ -447,6 +483,12 @@ void lifeConnected(LinkEngine& engine, ConnHandle handle, int error, const char*
     if (!link || newcomer || !link->live[channel].connecting) return;
     if (error != 0) {
         link->live[channel].connecting = false;
+        if (channel == LINK_CLIPBOARD && !link->clipboardWasUp && !engine.retryFirstClipboard) {
+            // Said once; control goes on without a clipboard connection.
+            freeConn(engine, link->live[LINK_CLIPBOARD]);
+            engine.host->note(LinkNote::ClipboardFailed, link, why);
+            return;
+        }
         engine.host->note(LinkNote::ConnectFailed, link, why);
         lost(engine, *link, channel, why);
         return;
@@ -467,8 +509,9 @@ void lifeAccepted(LinkEngine& engine, ConnHandle listener, ConnHandle handle, ui
 {
     engine.now = now;
     int32_t port = 0;
+    int listened = LINK_CONTROL;
     for (int32_t i = 0; i < engine.listenerCount; ++i)
-        if (engine.listeners[i].handle == listener) port = engine.listeners[i].port;
+        if (engine.listeners[i].handle == listener) port = engine.listeners[i].port, listened = engine.listeners[i].channel;
     // Several partners may share a port (on separate computers): the
     // partner's address says whose connection it is.
     for (LinkLife& link : engine.links) {
@@ -480,6 +523,16 @@ void lifeAccepted(LinkEngine& engine, ConnHandle listener, ConnHandle handle, ui
             acceptPartner(engine, link, channel, handle);
             return;
         }
+    }
+    // With one partner its address alone counts: a listener keeps the port
+    // it was started on when the settings name another.
+    int32_t present = 0;
+    LinkLife* only = nullptr;
+    for (LinkLife& link : engine.links)
+        if (link.present) ++present, only = &link;
+    if (present == 1 && port != 0 && engine.host->isPartner(*only, peer)) {
+        acceptPartner(engine, *only, listened, handle);
+        return;
     }
     // Before it can type on this PC, or say anything.
     engine.host->closeConn(handle);
@@ -525,6 +578,7 @@ void lifeReceived(LinkEngine& engine, ConnHandle handle, const uint8_t* data, si
     if (proven) {
         conn->deadline = -1;
         engine.host->note(LinkNote::KeyProven, &link, channelName(channel));
+        if (channel == LINK_CLIPBOARD) link.clipboardWasUp = true;
         if (newcomer) takeOver(engine, link, channel);
         else if (channel == LINK_CONTROL) linkUp(engine, link);
         else engine.host->clipboardFresh(link);

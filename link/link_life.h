@@ -67,6 +67,7 @@ struct LinkLife {
     LifeConn newcomer[2];     // the partner's newcomer, proving the key beside a proven live one
     bool linked = false;      // the control connection is up
     bool clipboardConnector = false;  // this side made the clipboard connection
+    bool clipboardWasUp = false;      // since the control connection came through
 
     int64_t reconnectAt = -1;
     int32_t reconnectDelay = 0;
@@ -87,6 +88,7 @@ enum class LinkNote {
     KeyNotProven,   // the partner did not prove it (said once)
     ClipboardEnded, // the clipboard connection ended; detail says why
     ConnectFailed,  // a connect failed; detail says why
+    ClipboardFailed,  // the first clipboard connect failed, and is not tried again
 };
 
 // What the engine may ask of the front end that runs it.
@@ -132,11 +134,16 @@ protected:
 struct LinkEngine {
     LinkHost* host = nullptr;
     bool master = false;
+    // Whether a clipboard connect that fails before the connection was ever
+    // up is tried again (after 1, 2, 4, 8 s), or said once (ClipboardFailed)
+    // and left: this side then links without a clipboard.
+    bool retryFirstClipboard = true;
     bool keySet = false;
     uint8_t key[LINK_KEY_STRETCHED] = {};
     LinkLife links[LIFE_MAX_LINKS];
     struct Listener {
         int32_t port = 0;
+        int channel = LINK_CONTROL;  // what it was opened for
         ConnHandle handle = NO_CONN;
     } listeners[2 * LIFE_MAX_LINKS];
     int32_t listenerCount = 0;
@@ -152,6 +159,12 @@ void lifeSetKey(LinkEngine& engine, const uint8_t* stretched);
 void lifeStart(LinkEngine& engine, int32_t index, const std::string& host, int32_t port, int64_t now);
 // Ends a link's connections and tries, as a close would; it is tried no more.
 void lifeStop(LinkEngine& engine, int32_t index, int64_t now);
+// Ends a link's connections as a close would; it heals as after any close.
+void lifeCut(LinkEngine& engine, int32_t index, const char* why, int64_t now);
+// Listens on a link's two ports, if not yet.
+void lifeListen(LinkEngine& engine, int32_t index);
+// Whether `conn` is one of the engine's listeners, and what it was opened for.
+bool lifeListener(const LinkEngine& engine, ConnHandle conn, int* channel);
 // Ends every connection and listener, at exit.
 void lifeEnd(LinkEngine& engine);
 

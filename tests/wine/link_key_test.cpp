@@ -6,6 +6,7 @@
 #include <string>
 
 #include "windows/link/link_key.h"
+#include "windows/link/system_cipher.h"
 #include "settings/key_text.h"
 #include "windows/settings/link_key_dialog.h"
 #include "windows/settings/settings.h"

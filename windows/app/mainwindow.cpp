@@ -167,13 +167,7 @@ void onTimer(HWND window, WPARAM id)
         KillTimer(window, TIMER_SPLASH_HIDE);
         fadeSplashOut();
     }
-    UINT base = 0;
-    if (linkOfTimer(id, &base)) {
-        if (base == TIMER_RECONNECT || base == TIMER_LINK_WATCH || base == TIMER_CLIPBOARD_RETRY)
-            onLinkTimer(window, id);
-        else
-            onHandshakeTimer(window, id);
-    }
+    if (id == TIMER_LINK_ENGINE) onLinkTimer(window);
     if (id == TIMER_PLACEMENT_CHECK) checkPlacement(window);
     if (id == TIMER_CROSS_GUARD) checkCrossingGuard(window);
     if (id == TIMER_CLIPBOARD_STORE) onClipboardTimer();
@@ -213,8 +207,6 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_SEND_WHEEL:       sendPendingWheel(window, linkAt(wParam)); return 0;
     case WM_LINK_BROKEN:      onControlLinkBroken(window, static_cast<SOCKET>(wParam)); return 0;
     case WM_SOCKET_GONE:      onSocketGone(static_cast<SOCKET>(wParam)); return 0;
-    case WM_LINK_PROVEN:      onLinkProven(window, static_cast<SOCKET>(wParam), lParam); return 0;
-    case WM_LINK_REFUSED:     onLinkRefused(window, static_cast<SOCKET>(wParam), lParam); return 0;
     case WM_LINK_KEY_NOTICE:  showLinkKeyNotice(window); return 0;
     case WM_HOST_FOUND:       onHostFound(reinterpret_cast<HANDLE>(wParam), lParam); return 0;
     case WM_ELEVATED_DONE:    onElevatedDone(wParam); return 0;
@@ -222,8 +214,8 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_MASTER_ENTERED:   lookAtForeground(); return 0;
     case WM_DESK_STATE:       showDeskState(); return 0;
     case WM_SET_CURSOR:       placePointer(window, static_cast<int32_t>(wParam), static_cast<int32_t>(lParam)); return 0;
-    case WM_CONTROL_SOCKET:   onControlSocketEvent(window, static_cast<SOCKET>(wParam), lParam); return 0;
-    case WM_CLIPBOARD_SOCKET: onClipboardSocketEvent(window, static_cast<SOCKET>(wParam), lParam); return 0;
+    case WM_CONTROL_SOCKET:
+    case WM_CLIPBOARD_SOCKET: onSocketEvent(window, static_cast<SOCKET>(wParam), lParam); return 0;
     case WM_TRAY_NOTIFY:      onTrayNotify(window, lParam); return 0;
     default:                  break;
     }

@@ -7,8 +7,8 @@
 #include <initializer_list>
 
 #include "clipboard/file_list.h"
+#include "windows/link/connections.h"
 #include "windows/link/link.h"
-#include "windows/link/link_key.h"
 #include "windows/link/sockets.h"
 
 namespace {
@@ -17,6 +17,9 @@ constexpr int32_t WE_TAKE = CLIP_CAN_TEXT | CLIP_CAN_PICTURE | CLIP_CAN_UNCHANGE
 
 // Chunks sent in one go before the thread turns to other messages: 4 MB.
 constexpr int32_t SEND_CHUNKS_AT_ONCE = 16;
+// What may wait for the socket before the next chunk is read: a megabyte,
+// so a long transfer goes in few large writes without piling up in memory.
+constexpr size_t SEND_AHEAD = 1024 * 1024;
 
 // A transfer from one Slave that the Slave in the next cell, which has
 // control now, gets as its entry push once it is on this PC's clipboard.
@@ -362,7 +365,7 @@ void resetClipboardBuffer(Link& link)
     assemblyClear(link.incoming);
     dropFiles(link.incomingFiles, link.disk);  // a list cut off is never placed: its folder goes
     link.pushWaiting = false;
-    link.staleNotices = 0;
+    link.heldBack.clear();
 }
 
 void onClipboardTimer()
@@ -418,10 +421,9 @@ void loadClipboardText(Link& link)
 void sendClipboardBuffer(HWND window, Link& link)
 {
     if (link.outbox.length == 0) {
-        // Nothing loaded: nothing goes over the wire, but a send of no bytes
-        // still tells whether there is a clipboard connection at all.
-        if (send(link.clipboardSocket, "", 0, 0) == SOCKET_ERROR)
-            reportSocketError(WSAGetLastError(), "sendbuffer ()", window);
+        // Nothing loaded: nothing goes over the wire, but whether there is
+        // a clipboard connection at all is still said.
+        if (!linkOpen(link, LINK_CLIPBOARD)) reportSocketError(WSAENOTSOCK, "sendbuffer ()", window);
         sendDone(window, link);
         return;
     }
@@ -432,6 +434,10 @@ void continueClipboardSend(HWND window, Link& link)
 {
     if (link.loading) return;  // a box of the push under way runs a message loop: the push sends
     ClipboardOutbox& outbox = link.outbox;
+    // With a link key, what goes waits for the partner's proof: the proof says when.
+    if ((outbox.sent < outbox.length || link.outgoing.active) && linkOpen(link, LINK_CLIPBOARD) &&
+        !linkUpNow(link, LINK_CLIPBOARD))
+        return;
     int32_t chunks = 0;
     while (outbox.sent < outbox.length || nextChunk(link)) {
         if (outbox.sent == 0 && ++chunks > SEND_CHUNKS_AT_ONCE) {
@@ -440,24 +446,26 @@ void continueClipboardSend(HWND window, Link& link)
             PostMessageA(window, WM_CLIPBOARD_SOCKET, link.clipboardSocket, WSAMAKESELECTREPLY(FD_WRITE, 0));
             return;
         }
-        const int n = linkSend(link, LINK_CLIPBOARD, link.clipboardSocket,
-                               reinterpret_cast<const char*>(outbox.storage + outbox.sent), outbox.length - outbox.sent);
-        if (n == SOCKET_ERROR) {
-            const int error = WSAGetLastError();
-            if (error == WSAEWOULDBLOCK) return;  // the rest goes when the socket drains
-            // A connection reset in the middle of a transfer heals as any
-            // blip does, with no box in the user's way; the partner drops
-            // what it half holds. One that never took a byte is reported.
-            const bool cut = (outbox.sent > 0 || link.outgoing.underWay) &&
-                             (error == WSAECONNRESET || error == WSAECONNABORTED);
+        if (linkPending(link, LINK_CLIPBOARD) >= SEND_AHEAD) {
+            // The rest goes when the socket drains; a connection that broke
+            // meanwhile has ended, and heals as any blip does.
+            if (!linkFlushNow(link, LINK_CLIPBOARD) || linkPending(link, LINK_CLIPBOARD) > 0) return;
+        }
+        if (!linkQueue(link, LINK_CLIPBOARD, outbox.storage + outbox.sent,
+                       static_cast<size_t>(outbox.length - outbox.sent))) {
+            // No connection to send on: one that was cut in the middle of a
+            // transfer heals with no box in the user's way; the partner drops
+            // what it half holds. Without one at all, the push says so.
+            const bool cut = outbox.sent > 0 || link.outgoing.underWay;
             outbox.length = outbox.sent = 0;
             freeOutgoing(link);
-            if (!cut) reportSocketError(error, "sendbuffer ()", window);
+            if (!cut) reportSocketError(WSAENOTSOCK, "sendbuffer ()", window);
             break;
         }
-        outbox.sent += n;
-        if (n > 0) link.outgoing.underWay = true;
+        if (outbox.length > outbox.sent) link.outgoing.underWay = true;
+        outbox.sent = outbox.length;
     }
+    linkFlushNow(link, LINK_CLIPBOARD);
     freeOutgoing(link);
     sendDone(window, link);
 }
@@ -491,67 +499,57 @@ void pushClipboard(HWND window, Link& link)
     else sendClipboardBuffer(window, link);
 }
 
-void receiveClipboardData(Link& link)
+void receiveClipboardBytes(Link& link, const uint8_t* data, size_t n)
 {
-    if (link.receiving) return;
-    u_long waiting = 0;
-    if (linkWaiting(link, LINK_CLIPBOARD, link.clipboardSocket, &waiting) != 0) {
-        errorBox("ioctlsocket failed.");
-        return;
-    }
-    if (waiting == 0) {
-        // A protected link reads ahead of its notifications: one that finds
-        // nothing left there is no one's failure.
-        if (link.staleNotices > 0) --link.staleNotices;
-        else if (!linkKeyed(link, LINK_CLIPBOARD, link.clipboardSocket))
-            MessageBoxA(nullptr, "Receive Complete.", "Info", MB_OK);
+    // What arrives while a box of the last transfer runs its message loop
+    // waits its turn, in order.
+    if (link.receiving) {
+        link.heldBack.append(reinterpret_cast<const char*>(data), n);
         return;
     }
     ClipboardBuffer& buffer = link.clipboardBuffer;
     if (!buffer.allocated) clipboardReset(buffer);
     link.receiving = true;
-    // Reads what is waiting, in a bounded number of calls, so a partner that
-    // never stops sending cannot hold up everything else here.
-    int reads = 0;
-    for (int round = 0; round < 64; ++round) {
-        if (round > 0) {
-            // One read of the socket a notice: while it holds more it gives
-            // another, which waits its turn behind the control connection's.
-            // Read on only for plaintext a link key has read ahead into hand.
-            u_long raw = 0;
-            if (ioctlsocket(link.clipboardSocket, FIONREAD, &raw) != 0 || raw > 0) break;
-        }
-        static char scratch[65536];
-        const bool haveStorage = buffer.storage != nullptr;
-        char* space = haveStorage ? reinterpret_cast<char*>(clipboardSpace(buffer)) : scratch;
-        const int room = haveStorage ? clipboardRoom(buffer) : static_cast<int>(sizeof scratch);
-        const int n = linkRecv(link, LINK_CLIPBOARD, link.clipboardSocket, space, room);
-        if (n == SOCKET_ERROR) {
-            const int error = WSAGetLastError();
-            if (error != WSAEWOULDBLOCK) reportSocketError(error, "Receive Data Buffer ()", app.mainWindow);
-            break;
-        }
-        if (n == 0) break;  // the partner closed; FD_CLOSE follows
-        ++reads;
-        if (!haveStorage) continue;  // no storage to hold it: the text is lost, the stream read on
-        for (ClipboardStep step = clipboardCommit(buffer, n); step != ClipboardStep::NeedMore;
-             step = clipboardConsume(buffer)) {
-            if (step == ClipboardStep::Complete) {
-                storeClipboardText(link);
+    std::string more;
+    for (;;) {
+        while (n > 0) {
+            if (!buffer.storage) {
+                n = 0;  // no storage to hold it: the text is lost, the stream read on
+                break;
+            }
+            const size_t room = static_cast<size_t>(clipboardRoom(buffer));
+            if (room == 0) {
+                clipboardReset(buffer);  // never reached: a transfer too long is passed over as it comes
                 continue;
             }
-            link.incomingFiles.limit = fileLimit();
-            const TransferStep whole = takeChunk(link.incoming, link.incomingFiles, link.disk, clipboardChunk(buffer));
-            if (whole == TransferStep::Unchanged) {
-                passOn(&link);  // the partner keeps what it has, and so does this PC
-            } else if (whole == TransferStep::Whole) {
-                storeParts(link);
-                assemblyClear(link.incoming);  // its storage goes as soon as it is stored
-                filesPlaced(link.incomingFiles);
+            const size_t step = n < room ? n : room;
+            std::memcpy(clipboardSpace(buffer), data, step);
+            data += step;
+            n -= step;
+            for (ClipboardStep at = clipboardCommit(buffer, static_cast<int32_t>(step)); at != ClipboardStep::NeedMore;
+                 at = clipboardConsume(buffer)) {
+                if (at == ClipboardStep::Complete) {
+                    storeClipboardText(link);
+                    continue;
+                }
+                link.incomingFiles.limit = fileLimit();
+                const TransferStep whole =
+                    takeChunk(link.incoming, link.incomingFiles, link.disk, clipboardChunk(buffer));
+                if (whole == TransferStep::Unchanged) {
+                    passOn(&link);  // the partner keeps what it has, and so does this PC
+                } else if (whole == TransferStep::Whole) {
+                    storeParts(link);
+                    assemblyClear(link.incoming);  // its storage goes as soon as it is stored
+                    filesPlaced(link.incomingFiles);
+                }
             }
         }
+        if (link.heldBack.empty()) break;
+        more.swap(link.heldBack);
+        link.heldBack.clear();
+        data = reinterpret_cast<const uint8_t*>(more.data());
+        n = more.size();
     }
-    if (reads > 1) link.staleNotices += reads - 1;
     link.receiving = false;
 }
 

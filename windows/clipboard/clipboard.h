@@ -32,7 +32,7 @@ void pushClipboard(HWND window, Link& link);
 // FD_WRITE on the clipboard connection: the socket can take more.
 void continueClipboardSend(HWND window, Link& link);
 // FD_READ on the clipboard connection.
-void receiveClipboardData(Link& link);
+void receiveClipboardBytes(Link& link, const uint8_t* data, size_t n);
 // Puts the completed incoming transfer on this PC's clipboard.
 void storeClipboardText(Link& link);
 // Control went straight from the Slave `from` to the Slave `to`: what

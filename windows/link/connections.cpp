@@ -1,9 +1,8 @@
-// The links' life: a link comes up and is lost, and heals. A Master tries
-// its partner again, a little later each time, and watches each link for a
-// partner that stopped answering; a clipboard connection that ended alone is
-// made again; a newcomer that proves the link key takes over from the live
-// connection. The socket notices that drive all of it are handled here; the
-// sockets themselves are made, matched and closed in link/sockets.cpp.
+// The links' life on Windows: the link engine fed from the socket notices
+// Winsock posts to the main window, from the lookups of partners' names and
+// from one timer; the sockets themselves are made and closed in
+// windows/link/sockets.cpp. What the engine asks is answered here, and what
+// its links carry goes on to the packet and clipboard receivers.
 #include "windows/link/connections.h"
 
 #include "app/front_end.h"
@@ -17,15 +16,101 @@
 #include "windows/link/packets.h"
 #include "windows/link/receive.h"
 #include "windows/link/sockets.h"
+#include "windows/link/system_cipher.h"
 
 namespace {
 
-// No READY for this long to a packet that asks for one: the partner is gone.
-constexpr DWORD SILENT_PARTNER_MS = 8000;
+LinkEngine engine;
+bool engineStarted = false;
+// The first link's first try looks its partner's name up at once, as it
+// always did; later tries look up without waiting for the answer.
+bool lookUpAtOnce = false;
 
-bool isConnectFailure(int error)
+SOCKET asSocket(ConnHandle handle)
 {
-    return error == WSAETIMEDOUT || error == WSAECONNREFUSED || error == WSAHOST_NOT_FOUND;
+    return handle == NO_CONN ? 0 : static_cast<SOCKET>(handle);
+}
+
+ConnHandle asHandle(SOCKET socket)
+{
+    return socket == 0 || socket == INVALID_SOCKET ? NO_CONN : static_cast<ConnHandle>(socket);
+}
+
+// Milliseconds of a clock that does not wrap, from the tick count's steps.
+int64_t nowMs()
+{
+    static DWORD last = GetTickCount();
+    static int64_t total = 0;
+    const DWORD now = GetTickCount();
+    total += static_cast<DWORD>(now - last);
+    last = now;
+    return total;
+}
+
+bool isMaster()
+{
+    return app.mode == MODE_MASTER;
+}
+
+bool anyLinked()
+{
+    for (int32_t i = 0; i < linkCount(); ++i)
+        if (links[i].controlLinked) return true;
+    return false;
+}
+
+Link& linkOf(const LinkLife& life)
+{
+    return links[life.index >= 0 && life.index < MAX_SLAVES ? life.index : 0];
+}
+
+// When the engine's timer is set to go off; -1 when it is not set.
+int64_t armedFor = -1;
+
+// The sockets the rest of the program sees, and the timer for what the
+// engine waits for, after every turn of the engine. The timer is set again
+// only for something sooner: one that goes off early finds nothing due and
+// is set for what is, so a packet's send costs no timer call.
+void settle()
+{
+    for (Link& link : links) {
+        const LinkLife& life = lifeOf(link);
+        link.controlSocket = asSocket(life.live[LINK_CONTROL].handle);
+        link.clipboardSocket = asSocket(life.live[LINK_CLIPBOARD].handle);
+    }
+    // The listeners as the panel and the tests see them: a pair for each port.
+    for (int32_t i = 0; i < engine.listenerCount; ++i) {
+        const LinkEngine::Listener& listener = engine.listeners[i];
+        const int32_t port = listener.port - (listener.channel == LINK_CONTROL ? 0 : 1);
+        AppState::PortListeners* entry = nullptr;
+        for (AppState::PortListeners& candidate : app.listeners)
+            if (!entry && (candidate.port == port || (!candidate.controlListening && !candidate.clipboardListening)))
+                entry = &candidate;
+        if (!entry) continue;
+        entry->port = port;
+        if (listener.channel == LINK_CONTROL) {
+            entry->controlListening = 1;
+            entry->controlListener = asSocket(listener.handle);
+            entry->controlBound = listener.handle != NO_CONN ? 1 : 0;
+        } else {
+            entry->clipboardListening = 1;
+            entry->clipboardListener = asSocket(listener.handle);
+        }
+    }
+    if (!app.mainWindow) return;
+    const int64_t next = lifeNextWake(engine);
+    if (next < 0 || (armedFor >= 0 && armedFor <= next)) return;
+    const int64_t wait = next - nowMs();
+    SetTimer(app.mainWindow, TIMER_LINK_ENGINE, wait < 1 ? 1 : static_cast<UINT>(wait), nullptr);
+    armedFor = next;
+}
+
+// The end of a turn that began with a message: settled, and then the boxes of
+// what failed meanwhile (their message loops may start the next turn).
+void endTurn()
+{
+    settle();
+    showListenerFailures();
 }
 
 // Whether a connection said to be closed is open after all: a close notice
@@ -47,125 +132,28 @@ bool isStillOpen(SOCKET s, Reader readWaiting)
     return error == WSAEWOULDBLOCK || error == WSAENOTCONN;  // idle, or a connect under way
 }
 
-bool isMaster()
+// The link is up: the Master takes input, the Slave tells its desktop, and
+// both say what they take.
+void onLinkUp(HWND window, Link& link)
 {
-    return app.mode == MODE_MASTER;
-}
-
-bool usablePort(const Link& link)
-{
-    return link.port >= 1 && link.port <= 65534;
-}
-
-// Whether any link's control connection is up.
-bool anyLinked()
-{
-    for (int32_t i = 0; i < linkCount(); ++i)
-        if (links[i].controlLinked) return true;
-    return false;
-}
-
-// The Master's next try, a little later each time up to a few seconds. No box
-// and no trace for a try that fails: the partner may simply be off.
-void scheduleRetry(Link& link)
-{
-    if (!isMaster() || !link.present || link.controlLinked || link.connecting || !app.mainWindow) return;
-    link.retryDelay = link.retryDelay == 0 ? 1000 : link.retryDelay * 2 > 8000 ? 8000 : link.retryDelay * 2;
-    SetTimer(app.mainWindow, linkTimer(TIMER_RECONNECT, link), link.retryDelay, nullptr);
-}
-
-// The next try for a clipboard connection that ended alone: after 1, 2, 4
-// and then every 8 seconds, as the control connection's, silently.
-void scheduleClipboardRetry(Link& link)
-{
-    if (!link.controlLinked || !link.clipboardConnector || !app.mainWindow) return;
-    link.clipboardRetryDelay = link.clipboardRetryDelay == 0     ? 1000
-                               : link.clipboardRetryDelay * 2 > 8000 ? 8000
-                                                                     : link.clipboardRetryDelay * 2;
-    SetTimer(app.mainWindow, linkTimer(TIMER_CLIPBOARD_RETRY, link), link.clipboardRetryDelay, nullptr);
-}
-
-void stopClipboardRetries(Link& link)
-{
-    if (app.mainWindow) KillTimer(app.mainWindow, linkTimer(TIMER_CLIPBOARD_RETRY, link));
-    link.clipboardRetryDelay = 0;
-    link.clipboardRetrying = false;
-}
-
-void tryClipboardAgain(Link& link)
-{
-    KillTimer(app.mainWindow, linkTimer(TIMER_CLIPBOARD_RETRY, link));
-    if (!link.controlLinked || !link.clipboardConnector || link.clipboardSocket != 0 || !link.addressKnown) return;
-    link.clipboardConnectFailed = 0;  // a failure seen before belongs to an earlier try
-    link.clipboardRetrying = true;
-    if (!connectTo(link.address, link.port + 1, WM_CLIPBOARD_SOCKET, &link.clipboardSocket)) {
-        link.clipboardRetrying = false;
-        scheduleClipboardRetry(link);
+    resetControlInbox(link);
+    forgetUnanswered(link);
+    link.controlLinked = true;
+    if (isMaster()) {
+        installHooks(window);
+        app.masterLinked = 1;
+    } else {
+        reportScreenSize(window);
     }
-}
-
-// A try at the partner's address, unless it is this PC's own while this PC
-// listens on the port: a connect there would only reach this PC itself.
-void connectAgain(Link& link, in_addr address)
-{
-    const AppState::PortListeners* listening = listenersOf(link);
-    const bool bound = listening && listening->controlBound;
-    if (!(bound && isOwnAddress(address))) {
-        link.address = address;
-        link.addressKnown = true;
-        link.connectFailed = 0;  // a failure seen before belongs to an earlier try
-        if (connectTo(address, link.port, WM_CONTROL_SOCKET, &link.controlSocket)) {
-            link.connecting = true;
-            return;
-        }
-    }
-    scheduleRetry(link);
-}
-
-bool mayTryAgain(const Link& link)
-{
-    return isMaster() && link.present && !link.controlLinked && !link.connecting && usablePort(link);
-}
-
-// The Master's retries look the partner's name up without waiting for the
-// answer (WM_HOST_FOUND brings it): the lookup of a Slave that is off can
-// take seconds, and must not hold up the Slave that has control meanwhile.
-void tryPartnerAgain(Link& link)
-{
-    KillTimer(app.mainWindow, linkTimer(TIMER_RECONNECT, link));
-    if (!mayTryAgain(link) || link.lookup) return;
-    if (!startSocketLayer()) {
-        scheduleRetry(link);
-        return;
-    }
-    const unsigned long dotted = inet_addr(link.host);  // an address needs no lookup
-    if (dotted != INADDR_NONE) {
-        in_addr address = {};
-        address.s_addr = dotted;
-        connectAgain(link, address);
-        return;
-    }
-    link.lookup = WSAAsyncGetHostByName(app.mainWindow, WM_HOST_FOUND, link.host, link.hostEntry,
-                                        sizeof link.hostEntry);
-    if (!link.lookup) scheduleRetry(link);
-}
-
-void cancelLookup(Link& link)
-{
-    if (link.lookup) WSACancelAsyncRequest(link.lookup);
-    link.lookup = nullptr;
-}
-
-void startLinkWatch(HWND window, const Link& link)
-{
-    if (isMaster()) SetTimer(window, linkTimer(TIMER_LINK_WATCH, link), 1000, nullptr);
+    announce(window, link);
+    frontEnd.deskChanged();
 }
 
 // The control connection of a link is gone, closed by the partner, by the
 // network or by this PC. The user comes first: back to local control (when
 // that partner had it) and every key and button up before anything that may
 // be slow or raise a box. Every other link goes on as it was.
-void controlLinkLost(HWND window, Link& link, SOCKET socket)
+void onLinkLost(HWND window, Link& link)
 {
     link.controlLinked = false;
     link.partnerDriving = false;
@@ -178,211 +166,265 @@ void controlLinkLost(HWND window, Link& link, SOCKET socket)
     // the user typed ahead of a link that is gone is not typed later.
     releaseInjectedInput();
     forgetPendingKeys(link);
-    link.connecting = false;
-    KillTimer(window, linkTimer(TIMER_LINK_WATCH, link));
-    stopClipboardRetries(link);
-    linkEnd(link, LINK_CONTROL, socket);
-    if (closeConnection(socket)) {
-        AppState::PortListeners* entry = listenersOf(link);
-        if (entry && entry->controlListening == 0)
-            startListening(link.port, WM_CONTROL_SOCKET, &entry->controlListener, &entry->controlListening);
-        if (!anyLinked()) releaseHooks();
-    }
-    forgetClosedSocket(socket, &link.controlSocket);
-    link.retryDelay = 0;
-    scheduleRetry(link);
+    if (!anyLinked()) releaseHooks();
     frontEnd.deskChanged();
 }
 
-// The clipboard connection is gone: this side listens for the next one.
-void clipboardLinkLost(Link& link, SOCKET socket)
-{
-    linkEnd(link, LINK_CLIPBOARD, socket);
-    if (closeConnection(socket)) {
-        AppState::PortListeners* entry = listenersOf(link);
-        if (entry && entry->clipboardListening == 0)
-            startListening(link.port + 1, WM_CLIPBOARD_SOCKET, &entry->clipboardListener, &entry->clipboardListening);
+class WindowsHost final : public LinkHost {
+public:
+    ConnHandle connectTo(uint32_t address, int32_t port) override
+    {
+        if (!startSocketLayer()) return NO_CONN;
+        in_addr to = {};
+        to.s_addr = address;
+        return asHandle(openConnection(to, port));
     }
-    forgetClosedSocket(socket, &link.clipboardSocket);
-    resetClipboardBuffer(link);  // what was half sent or half received is gone with it
-    // Ended alone, with the control connection still up: made again.
-    if (link.clipboardSocket == 0) scheduleClipboardRetry(link);
-}
 
-// A newcomer beside the live connection: only its handshake is read here,
-// and the live connection's reader never sees its bytes.
-void onNewcomerEvent(Link& link, int channel, SOCKET socket, int event)
-{
-    if (event == FD_READ) {
-        char scratch[64];  // nothing comes out before the proof, and after it reading waits
-        linkRecv(link, channel, socket, scratch, sizeof scratch);
-    } else if (event == FD_WRITE) {
-        linkFlush(link, channel, socket);
-    } else if (event == FD_CLOSE) {
-        dropNewcomer(link, channel);
+    ConnHandle listenOn(int32_t port) override
+    {
+        return asHandle(openListener(port));
     }
+
+    int32_t write(ConnHandle conn, const uint8_t* data, int32_t n) override
+    {
+        const int sent = send(asSocket(conn), reinterpret_cast<const char*>(data), n, 0);
+        if (sent != SOCKET_ERROR) return sent;
+        if (WSAGetLastError() == WSAEWOULDBLOCK) return 0;  // the rest goes when the socket drains
+        // Broken for good: ended once the current message is done, as if the
+        // partner had closed it, so no sender finds its link gone under it.
+        PostMessageA(app.mainWindow, WM_LINK_BROKEN, asSocket(conn), 0);
+        return 0;
+    }
+
+    void waitWritable(ConnHandle, bool) override {}  // the socket says FD_WRITE once it drains
+
+    void closeConn(ConnHandle conn) override
+    {
+        closeForGood(asSocket(conn));
+    }
+
+    // The Master's retries look the partner's name up without waiting for the
+    // answer (WM_HOST_FOUND brings it): the lookup of a Slave that is off can
+    // take seconds, and must not hold up the Slave that has control meanwhile.
+    LookUp lookUp(LinkLife& life, uint32_t* address) override
+    {
+        Link& link = linkOf(life);
+        if (!startSocketLayer()) return LookUp::Failed;
+        const unsigned long dotted = inet_addr(link.host);  // an address needs no lookup
+        if (dotted != INADDR_NONE) {
+            *address = dotted;
+            return LookUp::Found;
+        }
+        if (lookUpAtOnce) {
+            const hostent* entry = gethostbyname(link.host);
+            if (!entry || entry->h_addrtype != AF_INET || !entry->h_addr_list[0]) return LookUp::Failed;
+            *address = reinterpret_cast<const in_addr*>(entry->h_addr_list[0])->s_addr;
+            return LookUp::Found;
+        }
+        if (link.lookup) WSACancelAsyncRequest(link.lookup);
+        link.lookup = WSAAsyncGetHostByName(app.mainWindow, WM_HOST_FOUND, link.host, link.hostEntry,
+                                            sizeof link.hostEntry);
+        return link.lookup ? LookUp::Later : LookUp::Failed;
+    }
+
+    bool isPartner(const LinkLife& life, uint32_t peer) override
+    {
+        in_addr from = {};
+        from.s_addr = peer;
+        return isPartnerAddress(linkOf(life).host, from);
+    }
+
+    bool isOwnAddress(uint32_t address) override
+    {
+        in_addr a = {};
+        a.s_addr = address;
+        return ::isOwnAddress(a);
+    }
+
+    // A PC with a key never falls back to the plain wire: without the
+    // system's cipher the connection is refused.
+    LinkCipher* newCipher() override
+    {
+        return systemCryptoAvailable() && linkKeyUsable() ? new SystemCipher() : nullptr;
+    }
+
+    void freeCipher(LinkCipher* cipher) override
+    {
+        delete static_cast<SystemCipher*>(cipher);
+    }
+
+    void linkUp(LinkLife& life) override
+    {
+        onLinkUp(app.mainWindow, linkOf(life));
+    }
+
+    void linkLost(LinkLife& life, const char*, bool) override
+    {
+        onLinkLost(app.mainWindow, linkOf(life));
+    }
+
+    void clipboardFresh(LinkLife& life) override
+    {
+        resetClipboardBuffer(linkOf(life));  // what was half sent or half received is gone with it
+    }
+
+    void received(LinkLife& life, int channel, const uint8_t* data, size_t n) override
+    {
+        if (channel == LINK_CONTROL) receiveControlBytes(app.mainWindow, linkOf(life), data, n);
+        else receiveClipboardBytes(linkOf(life), data, n);
+    }
+
+    void drained(LinkLife& life, int channel) override
+    {
+        if (channel == LINK_CLIPBOARD) continueClipboardSend(app.mainWindow, linkOf(life));
+    }
+
+    void note(LinkNote what, const LinkLife*, const char* detail) override
+    {
+        if (what == LinkNote::KeyNotProven) {
+            PostMessageA(app.mainWindow, WM_LINK_KEY_NOTICE, 0, 0);
+        } else if (what == LinkNote::ClipboardFailed) {
+            // The control connection works on; the clipboard stays on each PC.
+            if (detail) MessageBoxA(nullptr, "Could not connect Clipboard.", "Error", MB_OK | MB_ICONWARNING);
+            else MessageBoxA(app.mainWindow, "Could not initiate clipboard connect.", "Error", MB_OK | MB_ICONWARNING);
+        }
+    }
+};
+
+WindowsHost host;
+
+void startEngine()
+{
+    if (!engineStarted) {
+        lifeInit(engine, &host, isMaster());
+        // A clipboard connect refused at the first try is said once, and control goes on without it.
+        engine.retryFirstClipboard = false;
+        engineStarted = true;
+    }
+    engine.master = isMaster();
+    lifeSetKey(engine, haveLinkKey() ? stretchedLinkKey() : nullptr);
 }
 
-// The link whose live connection of `channel` is on `socket`; null when none.
-Link* linkWith(int channel, SOCKET socket)
+void startLink(int32_t index)
 {
-    if (socket == 0) return nullptr;
-    for (Link& link : links)
-        if (*slotOf(link, channel) == socket) return &link;
-    return nullptr;
+    const Link& link = links[index];
+    lifeStart(engine, index, link.host, link.port, nowMs());
 }
 
-// The link whose newcomer of `channel` is on `socket`; null when none.
-Link* newcomerLink(int channel, SOCKET socket)
+// One receive a notice: while the socket holds more, it says so again, and
+// whatever waits in the window's queue is handled in between.
+void readSocket(SOCKET socket, int channel, bool keyed)
 {
-    if (socket == 0 || isGone(socket)) return nullptr;
-    for (Link& link : links)
-        if (socket == linkNewcomer(link, channel)) return &link;
-    return nullptr;
-}
-
-// The newcomer proved the key: the partner came back (after a restart, or
-// over a link this side had not yet found dead). It takes the place of the
-// connection that was live, which is closed as a replaced one is.
-void takeOver(HWND window, Link& link, SOCKET socket, int channel)
-{
-    SOCKET* slot = slotOf(link, channel);
-    const SOCKET earlier = *slot;
-    linkTakeOver(link, channel);
-    *slot = socket;
-    if (earlier != 0 && earlier != socket) closeForGood(earlier);
-    link.clipboardConnector = false;  // the partner made this connection
-    stopClipboardRetries(link);
-    if (channel == LINK_CLIPBOARD) {
-        resetClipboardBuffer(link);
+    static uint8_t raw[1024 * 1024];
+    const int n = recv(socket, reinterpret_cast<char*>(raw), sizeof raw, 0);
+    if (n > 0) {
+        lifeReceived(engine, asHandle(socket), raw, static_cast<size_t>(n), nowMs());
         return;
     }
-    // What the partner that is gone held down, or was owed, goes with it.
-    if (isMaster() && (app.controlLink == &link || app.controlLink == nullptr)) dropToLocal(window);
-    releaseInjectedInput();
-    forgetPendingKeys(link);
+    if (n == 0) return;  // the partner closed; FD_CLOSE follows
+    const int error = WSAGetLastError();
+    if (error != WSAEWOULDBLOCK)
+        reportSocketError(error, channel == LINK_CONTROL ? "recv ()" : "Receive Data Buffer ()", app.mainWindow);
+    else if (channel == LINK_CLIPBOARD && !keyed)
+        MessageBoxA(nullptr, "Receive Complete.", "Info", MB_OK);
 }
 
-// Ends both connections of a link and its newcomers, as a close would.
-void endLink(HWND window, Link& link)
+// The link and channel of a live connection or newcomer on `socket`.
+bool channelOf(SOCKET socket, int* channel, bool* keyed)
 {
-    dropNewcomer(link, LINK_CONTROL);
-    dropNewcomer(link, LINK_CLIPBOARD);
-    if (link.clipboardSocket != 0) clipboardLinkLost(link, link.clipboardSocket);
-    if (link.controlSocket != 0) controlLinkLost(window, link, link.controlSocket);
-    link.connecting = false;
-    cancelLookup(link);
-    KillTimer(window, linkTimer(TIMER_RECONNECT, link));
-    KillTimer(window, linkTimer(TIMER_CLIPBOARD_RETRY, link));
+    for (Link& link : links) {
+        const LinkLife& life = lifeOf(link);
+        for (int c = 0; c < 2; ++c) {
+            if (asSocket(life.live[c].handle) == socket || asSocket(life.newcomer[c].handle) == socket) {
+                *channel = c;
+                *keyed = asSocket(life.live[c].handle) == socket ? life.live[c].keyed : true;
+                return true;
+            }
+        }
+    }
+    return false;
 }
 
-void connectOrListen(Link& link)
+void onAccept(HWND window, SOCKET listener, int channel)
 {
-    KillTimer(app.mainWindow, linkTimer(TIMER_RECONNECT, link));
-    link.retryDelay = 0;
-    link.connectFailed = 0;  // a failure seen before belongs to an earlier try
-    if (startConnect(link, link.host, link.port, WM_CONTROL_SOCKET, &link.controlSocket)) {
-        link.connecting = true;
+    sockaddr_in peer = {};
+    int peerLength = sizeof peer;
+    const SOCKET s = accept(listener, reinterpret_cast<sockaddr*>(&peer), &peerLength);
+    if (s == INVALID_SOCKET) {
+        const int error = WSAGetLastError();
+        // A connection that vanished before it was taken is no one's failure.
+        if (error == WSAEWOULDBLOCK) return;
+        reportSocketError(error, "accept ()", window);
+        MessageBoxA(window, channel == LINK_CONTROL ? "Accept Failed" : "CB Accept Failed", "Info",
+                    MB_OK | MB_ICONWARNING);
         return;
     }
-    listenOnBothPorts(link);
-    scheduleRetry(link);
+    keepAlive(s);
+    lifeAccepted(engine, asHandle(listener), asHandle(s), peer.sin_addr.s_addr, nowMs());
 }
 
 }  // namespace
 
+LinkLife& lifeOf(Link& link)
+{
+    return engine.links[link.index >= 0 && link.index < MAX_SLAVES ? link.index : 0];
+}
+
+const LinkLife& lifeOf(const Link& link)
+{
+    return engine.links[link.index >= 0 && link.index < MAX_SLAVES ? link.index : 0];
+}
+
 void connectOrListen()
 {
     linksFromSettings();
+    startEngine();
     for (int32_t i = 0; i < linkCount(); ++i) {
-        Link& link = links[i];
-        if (!link.present || link.controlLinked || link.connecting) continue;
+        const Link& link = links[i];
+        if (!link.present || link.controlLinked || lifeOf(link).live[LINK_CONTROL].handle != NO_CONN) continue;
         // Slave 1 (or this Slave's Master) as ever; the Master's further
         // Slaves are tried without waiting for their names to be looked up.
-        if (i == 0) {
-            connectOrListen(link);
-        } else {
-            link.retryDelay = 0;
-            tryPartnerAgain(link);
-        }
+        lookUpAtOnce = i == 0;
+        startLink(i);
+        lookUpAtOnce = false;
     }
     frontEnd.deskChanged();
+    endTurn();
 }
 
-void onControlLinkBroken(HWND window, SOCKET socket)
+void startListening(int32_t port)
 {
-    if (socket == 0 || isGone(socket)) return;
-    if (Link* link = linkWith(LINK_CONTROL, socket)) controlLinkLost(window, *link, socket);
+    startEngine();
+    LinkLife& life = engine.links[0];
+    if (life.port == 0) life.port = port;
+    lifeListen(engine, 0);
+    endTurn();
 }
 
 void reconnectNow()
 {
     const int32_t changed = linksFromSettings();
+    startEngine();
     for (int32_t i = 0; i < MAX_SLAVES; ++i) {
-        Link& link = links[i];
+        const Link& link = links[i];
         // A Slave taken off the desk, or given another partner, is let go.
         // The first Slave's live link stays until it ends: its new partner
         // and port are used by the next connect.
         const bool gone = i >= linkCount() || !link.present;
-        if (i > 0 && (gone || (changed & (1 << i)))) endLink(app.mainWindow, link);
+        if (i > 0 && (gone || (changed & (1 << i)))) lifeStop(engine, i, nowMs());
         if (gone) continue;
-        link.retryDelay = 0;
-        tryPartnerAgain(link);
+        engine.links[i].reconnectDelay = 0;
+        startLink(i);
     }
     frontEnd.deskChanged();
+    endTurn();
 }
 
-void onHostFound(HANDLE lookup, LPARAM result)
+void endLinkForNewKey(HWND)
 {
-    for (Link& link : links) {
-        if (link.lookup != lookup || !lookup) continue;
-        link.lookup = nullptr;
-        const hostent* entry = reinterpret_cast<const hostent*>(link.hostEntry);
-        if (!mayTryAgain(link)) return;
-        if (WSAGETASYNCERROR(result) == 0 && entry->h_addrtype == AF_INET && entry->h_addr_list && entry->h_addr_list[0])
-            connectAgain(link, *reinterpret_cast<const in_addr*>(entry->h_addr_list[0]));
-        else
-            scheduleRetry(link);
-        return;
-    }
-}
-
-void onLinkTimer(HWND window, UINT_PTR id)
-{
-    UINT base = 0;
-    Link* found = linkOfTimer(id, &base);
-    if (!found) return;
-    Link& link = *found;
-    if (base == TIMER_RECONNECT) {
-        tryPartnerAgain(link);
-    } else if (base == TIMER_CLIPBOARD_RETRY) {
-        tryClipboardAgain(link);
-    } else if (base == TIMER_LINK_WATCH) {
-        if (link.controlLinked && unansweredFor(link) > SILENT_PARTNER_MS) {
-            // The partner stopped answering without closing: it froze, slept
-            // or lost its network. This side ends the connection.
-            controlLinkLost(window, link, link.controlSocket);
-        }
-    }
-}
-
-void onLinkUp(HWND window, Link& link)
-{
-    resetControlInbox(link);
-    forgetUnanswered(link);
-    link.controlLinked = true;
-    link.connecting = false;
-    link.retryDelay = 0;
-    KillTimer(window, linkTimer(TIMER_RECONNECT, link));
-    startLinkWatch(window, link);
-    if (app.mode == MODE_MASTER) {
-        installHooks(window);
-        app.masterLinked = 1;
-    } else {
-        reportScreenSize(window);
-    }
-    announce(window, link);
-    frontEnd.deskChanged();
+    startEngine();
+    for (int32_t i = 0; i < MAX_SLAVES; ++i) lifeCut(engine, i, "the link key changed", nowMs());
+    endTurn();
 }
 
 // The Slave tells its Master the size of its whole desktop, all monitors
@@ -394,192 +436,143 @@ void reportScreenSize(HWND window)
     sendPlainPacket(window, link, PKT_SCREEN_SIZE, desktopWidth(app.desktop), desktopHeight(app.desktop));
 }
 
-void onControlSocketEvent(HWND window, SOCKET socket, LPARAM lParam)
+void onSocketEvent(HWND window, SOCKET socket, LPARAM lParam)
 {
+    // A notice of a socket closed since it was posted is a leftover of a
+    // connection that has been replaced or closed: it concerns nothing live,
+    // whatever holds its number now.
+    if (socket == 0 || isGone(socket)) return;
     const int event = WSAGETSELECTEVENT(lParam);
     const int error = WSAGETSELECTERROR(lParam);
-    if (Link* link = newcomerLink(LINK_CONTROL, socket)) {
-        onNewcomerEvent(*link, LINK_CONTROL, socket, event);
+    const ConnHandle handle = asHandle(socket);
+    int listened = LINK_CONTROL;
+    if (lifeListener(engine, handle, &listened)) {
+        if (event == FD_ACCEPT) onAccept(window, socket, listened);
+        endTurn();
         return;
     }
-    AppState::PortListeners* listener = listenerOfSocket(socket, true);
-    Link* found = listener ? nullptr : linkWith(LINK_CONTROL, socket);
-    // A notification of a socket no longer in a slot, or of one closed since
-    // it was posted, is a leftover of a connection that has been replaced or
-    // closed: it concerns nothing live, whatever holds its number now.
-    if ((!found && !listener) || isGone(socket)) return;
-    if (found && isConnectFailure(error)) found->connectFailed = 1;
-
-    if (listener) {
-        if (event != FD_ACCEPT) return;
-        Link* accepted = nullptr;
-        switch (acceptInto(socket, listener->port, window, LINK_CONTROL, &accepted)) {
-        case Accepted::Partner:
-            accepted->clipboardConnector = false;  // the partner makes the clipboard connection
-            stopClipboardRetries(*accepted);
-            if (linkBegin(*accepted, LINK_CONTROL, accepted->controlSocket, LinkRole::Acceptor))
-                onLinkUp(window, *accepted);
-            break;
-        case Accepted::Failed: MessageBoxA(window, "Accept Failed", "Info", MB_OK | MB_ICONWARNING); break;
-        case Accepted::Newcomer:
-        case Accepted::Stranger: break;
-        }
-        return;
-    }
-
-    Link& link = *found;
+    int channel = LINK_CONTROL;
+    bool keyed = false;
+    if (!channelOf(socket, &channel, &keyed)) return;
     switch (event) {
-    case FD_READ:
-        receiveControlPacket(window, link);
-        break;
-    case FD_WRITE:
-        linkFlush(link, LINK_CONTROL, socket);  // records sealed while the socket was full
-        break;
     case FD_CONNECT:
-        link.connecting = false;
         // Every error code means the connect failed, not only the usual three.
-        if (link.connectFailed == 1 || error != 0) {
-            link.connectFailed = 0;
-            // The failed attempt's socket is closed: retries must not pile them up.
-            closeForGood(socket);
-            forgetClosedSocket(socket, &link.controlSocket);
-            listenOnBothPorts(link);
-            scheduleRetry(link);
-        } else {
-            // With a link key the link is up once the partner has proved it;
-            // until then the handshake counts as part of the connect.
-            if (linkBegin(link, LINK_CONTROL, socket, LinkRole::Connector)) onLinkUp(window, link);
-            else link.connecting = true;
-            // A clipboard connection left from an earlier link gives way, and
-            // a failure that ended it says nothing about the new one.
-            if (link.clipboardSocket != 0) closeForGood(link.clipboardSocket);
-            link.clipboardSocket = 0;
-            link.clipboardConnectFailed = 0;
-            stopClipboardRetries(link);
-            link.clipboardConnector = true;
-            const int started =
-                link.addressKnown ? connectTo(link.address, link.port + 1, WM_CLIPBOARD_SOCKET, &link.clipboardSocket)
-                                  : 0;
-            if (!started)
-                MessageBoxA(window, "Could not initiate clipboard connect.", "Error", MB_OK | MB_ICONWARNING);
-        }
+        lifeConnected(engine, handle, error, "the partner did not take the connection", nowMs());
         break;
+    case FD_READ: readSocket(socket, channel, keyed); break;
+    case FD_WRITE: lifeWritable(engine, handle, nowMs()); break;
     case FD_CLOSE:
-        if (!isStillOpen(socket, [&] { receiveControlPacket(window, link); })) controlLinkLost(window, link, socket);
+        if (!isStillOpen(socket, [&] { readSocket(socket, channel, keyed); }) && lifeHolds(engine, handle))
+            lifeClosed(engine, handle, "the partner closed it", nowMs());
         break;
-    default:
-        break;
+    default: break;
     }
+    endTurn();
 }
 
-void onClipboardSocketEvent(HWND window, SOCKET socket, LPARAM lParam)
+void onSocketGone(SOCKET socket)
 {
-    const int event = WSAGETSELECTEVENT(lParam);
-    const int error = WSAGETSELECTERROR(lParam);
-    if (Link* link = newcomerLink(LINK_CLIPBOARD, socket)) {
-        onNewcomerEvent(*link, LINK_CLIPBOARD, socket, event);
+    forgetGone(socket);
+    // A socket that drew a closed one's number had its notices passed over
+    // until now: what it missed is said again.
+    const ConnHandle handle = asHandle(socket);
+    if (handle == NO_CONN || !lifeHolds(engine, handle)) return;
+    fd_set writable, failed;
+    FD_ZERO(&writable);
+    FD_ZERO(&failed);
+    FD_SET(socket, &writable);
+    FD_SET(socket, &failed);
+    timeval none = {0, 0};
+    if (lifeConnecting(engine, handle)) {
+        if (select(0, nullptr, &writable, &failed, &none) > 0)
+            PostMessageA(app.mainWindow, WM_CONTROL_SOCKET, socket,
+                         WSAMAKESELECTREPLY(FD_CONNECT, FD_ISSET(socket, &failed) ? WSAECONNREFUSED : 0));
         return;
     }
-    AppState::PortListeners* listener = listenerOfSocket(socket, false);
-    Link* found = listener ? nullptr : linkWith(LINK_CLIPBOARD, socket);
-    if ((!found && !listener) || isGone(socket)) return;
-    if (found && isConnectFailure(error)) found->clipboardConnectFailed = 1;
-
-    if (listener) {
-        if (event != FD_ACCEPT) return;
-        Link* accepted = nullptr;
-        // The clipboard listener is one port up from the control port its partners are known by.
-        switch (acceptInto(socket, listener->port, window, LINK_CLIPBOARD, &accepted)) {
-        case Accepted::Partner:
-            // The partner made it: any retries of this side's give way.
-            accepted->clipboardConnector = false;
-            stopClipboardRetries(*accepted);
-            resetClipboardBuffer(*accepted);
-            linkBegin(*accepted, LINK_CLIPBOARD, accepted->clipboardSocket, LinkRole::Acceptor);
-            break;
-        case Accepted::Failed: MessageBoxA(window, "CB Accept Failed", "Info", MB_OK | MB_ICONWARNING); break;
-        case Accepted::Newcomer:
-        case Accepted::Stranger: break;
-        }
-        return;
-    }
-
-    Link& link = *found;
-    switch (event) {
-    case FD_READ:
-        receiveClipboardData(link);
-        break;
-    case FD_WRITE:
-        // The socket drained: what was sealed goes first, then the rest of a transfer.
-        linkFlush(link, LINK_CLIPBOARD, socket);
-        continueClipboardSend(window, link);
-        break;
-    case FD_CONNECT:
-        if (link.clipboardConnectFailed == 1 || error != 0) {
-            if (link.clipboardRetrying) {
-                // A retry that failed says nothing: the next one follows.
-                link.clipboardRetrying = false;
-                closeForGood(socket);
-                forgetClosedSocket(socket, &link.clipboardSocket);
-                scheduleClipboardRetry(link);
-            } else {
-                MessageBoxA(nullptr, "Could not connect Clipboard.", "Error", MB_OK | MB_ICONWARNING);
-            }
-        } else {
-            link.clipboardRetrying = false;
-            link.clipboardRetryDelay = 0;
-            resetClipboardBuffer(link);
-            linkBegin(link, LINK_CLIPBOARD, socket, LinkRole::Connector);
-        }
-        break;
-    case FD_CLOSE:
-        if (isStillOpen(socket, [&] { receiveClipboardData(link); })) break;
-        clipboardLinkLost(link, socket);
-        break;
-    default:
-        break;
-    }
+    u_long waiting = 0;
+    if (ioctlsocket(socket, FIONREAD, &waiting) == 0 && waiting > 0)
+        PostMessageA(app.mainWindow, WM_CONTROL_SOCKET, socket, WSAMAKESELECTREPLY(FD_READ, 0));
+    for (Link& link : links)
+        for (int channel = 0; channel < 2; ++channel)
+            if (link.index >= 0 && asSocket(lifeOf(link).live[channel].handle) == socket && lifePending(lifeOf(link), channel) > 0)
+                PostMessageA(app.mainWindow, WM_CONTROL_SOCKET, socket, WSAMAKESELECTREPLY(FD_WRITE, 0));
 }
 
-void onLinkProven(HWND window, SOCKET socket, LPARAM notice)
+void onControlLinkBroken(HWND, SOCKET socket)
 {
-    const int channel = noticeChannel(notice);
-    const int32_t index = noticeLink(notice);
-    if (isGone(socket) || index < 0 || index >= MAX_SLAVES) return;  // the proof of a socket closed since
-    Link& link = links[index];
-    if (socket != 0 && socket == linkNewcomer(link, channel)) takeOver(window, link, socket, channel);
-    linkResume(link, channel);
-    if (channel == LINK_CONTROL && socket != 0 && socket == link.controlSocket) {
-        onLinkUp(window, link);
-        receiveControlPacket(window, link);  // the records that came with the proof
-    } else if (channel == LINK_CLIPBOARD && socket != 0 && socket == link.clipboardSocket) {
-        u_long waiting = 0;
-        if (linkWaiting(link, LINK_CLIPBOARD, socket, &waiting) == 0 && waiting > 0) receiveClipboardData(link);
-        continueClipboardSend(window, link);  // a transfer that waited for the handshake
-    }
+    if (socket == 0 || isGone(socket)) return;
+    lifeClosed(engine, asHandle(socket), "a send failed", nowMs());
+    endTurn();
 }
 
-void onLinkRefused(HWND window, SOCKET socket, LPARAM notice)
-{
-    const int channel = noticeChannel(notice);
-    const int32_t index = noticeLink(notice);
-    if (index < 0 || index >= MAX_SLAVES) return;
-    Link& link = links[index];
-    if (socket != 0 && socket == linkNewcomer(link, channel)) {
-        dropNewcomer(link, channel);  // the live connection beside it never knew of it
-        return;
-    }
-    if (channel == LINK_CONTROL) onControlLinkBroken(window, socket);
-    else if (channel == LINK_CLIPBOARD && socket != 0 && socket == link.clipboardSocket && !isGone(socket))
-        clipboardLinkLost(link, socket);
-}
-
-void endLinkForNewKey(HWND window)
+void onHostFound(HANDLE lookup, LPARAM result)
 {
     for (Link& link : links) {
-        dropNewcomer(link, LINK_CONTROL);
-        dropNewcomer(link, LINK_CLIPBOARD);
-        if (link.clipboardSocket != 0) clipboardLinkLost(link, link.clipboardSocket);
-        if (link.controlSocket != 0) controlLinkLost(window, link, link.controlSocket);
+        if (link.lookup != lookup || !lookup) continue;
+        link.lookup = nullptr;
+        const hostent* entry = reinterpret_cast<const hostent*>(link.hostEntry);
+        const bool found = WSAGETASYNCERROR(result) == 0 && entry->h_addrtype == AF_INET && entry->h_addr_list &&
+                           entry->h_addr_list[0];
+        lifeLookedUp(engine, link.index, found,
+                     found ? reinterpret_cast<const in_addr*>(entry->h_addr_list[0])->s_addr : 0, nowMs());
+        endTurn();
+        return;
     }
+}
+
+void onLinkTimer(HWND window)
+{
+    KillTimer(window, TIMER_LINK_ENGINE);
+    armedFor = -1;
+    lifeTick(engine, nowMs());
+    endTurn();
+}
+
+bool linkQueue(Link& link, int channel, const void* data, size_t n)
+{
+    return lifeQueue(engine, lifeOf(link), channel, data, n);
+}
+
+bool linkFlushNow(Link& link, int channel)
+{
+    const bool flushed = lifeFlush(engine, lifeOf(link), channel);
+    settle();
+    return flushed;
+}
+
+size_t linkPending(Link& link, int channel)
+{
+    return lifePending(lifeOf(link), channel);
+}
+
+bool linkUpNow(Link& link, int channel)
+{
+    return lifeUp(lifeOf(link), channel);
+}
+
+bool linkOpen(Link& link, int channel)
+{
+    const LifeConn& conn = lifeOf(link).live[channel];
+    return conn.handle != NO_CONN && !conn.connecting && !conn.failed;
+}
+
+void linkUnanswered(Link& link, bool waiting, uint32_t waited)
+{
+    LinkLife& life = lifeOf(link);
+    const int64_t since = waiting ? nowMs() - waited : -1;
+    if (since == life.unansweredSince) return;
+    life.unansweredSince = since;
+    settle();  // the watch's time
+}
+
+bool linkProtectedNow()
+{
+    bool up = false;
+    for (int32_t i = 0; i < linkCount(); ++i) {
+        const LinkLife& life = engine.links[i];
+        if (!life.linked) continue;
+        if (!(life.live[LINK_CONTROL].keyed && life.live[LINK_CONTROL].proven)) return false;
+        up = true;
+    }
+    return up;
 }

@@ -1,51 +1,54 @@
-// The two TCP connections to each partner: the control connection on its
-// port and the clipboard connection on the next one up. Each PC first tries to connect
-// to its partner and listens on both ports when that cannot start or fails.
-// A Master without a control connection tries its partner again every few
-// seconds; a Slave listens, so the two never race each other. Both
-// connections carry TCP keep-alives, and a Master whose packet draws no READY
-// for several seconds counts the link as lost: a partner that vanished
-// without closing frees the Master's user within about ten seconds.
+// The links' life on Windows: the portable link engine (link/link_life.h),
+// fed from the window messages Winsock posts for each socket, the lookups
+// of partners' names and one timer, and acting through the sockets of
+// windows/link/sockets.cpp. What the engine's links carry goes to the
+// receivers here; what the engine decides (connect first, then listen; only
+// the partner; the newcomer that proves the key; healing; the silent
+// partner) is the engine's, the same on every PC.
 #pragma once
 
 #include "windows/app/appstate.h"
+#include "link/link_life.h"
 
 struct Link;
 
 // Every partner set up links: a connect to each, or listening when that
 // cannot start or fails. The links are filled from the settings first.
 void connectOrListen();
-// The listener on `port` (into the slot and flag given), once: a listener
-// whose start failed is never tried again.
-int startListening(int32_t port, UINT message, SOCKET* listenerSlot, int32_t* listeningFlag);
-// The control listener of `port`, beside the listeners of every other port.
-int startListening(int32_t port);
-int startConnect(Link& link, const char* host, int32_t port, UINT message, SOCKET* socketSlot);
-void onLinkUp(HWND window, Link& link);
+// Listens on the first link's ports, as the diagnostic panel asks.
+void startListening(int32_t port);
 // A linked Slave sends the size of its desktop (PKT_SCREEN_SIZE).
 void reportScreenSize(HWND window);
 
-// Socket notifications; `socket` is the one the notification concerns, which
-// tells the link (or the listener) it belongs to.
-void onControlSocketEvent(HWND window, SOCKET socket, LPARAM lParam);
-void onClipboardSocketEvent(HWND window, SOCKET socket, LPARAM lParam);
+// Socket notifications, of the control and the clipboard connections and
+// their listeners alike: the engine knows which socket is which.
+void onSocketEvent(HWND window, SOCKET socket, LPARAM lParam);
 
-// WM_LINK_BROKEN: a send on the control socket failed for good.
+// WM_LINK_BROKEN: a send on `socket` failed for good; it ends as a close would.
 void onControlLinkBroken(HWND window, SOCKET socket);
 // WM_SOCKET_GONE: the notices of a closed socket have all come round; its
 // number may belong to a live socket again.
 void onSocketGone(SOCKET socket);
 // WM_HOST_FOUND: the lookup of a partner's name ended; a retry goes on with it.
 void onHostFound(HANDLE lookup, LPARAM result);
-// Each link's TIMER_RECONNECT, TIMER_LINK_WATCH and TIMER_CLIPBOARD_RETRY.
-void onLinkTimer(HWND window, UINT_PTR id);
-// WM_LINK_PROVEN: the partner proved the link key, the connection is up.
-void onLinkProven(HWND window, SOCKET socket, LPARAM notice);
-// WM_LINK_REFUSED: the connection failed the handshake or a record; it ends as
-// if the partner had closed it, and the link heals as after any close.
-void onLinkRefused(HWND window, SOCKET socket, LPARAM notice);
+// TIMER_LINK_ENGINE: what the engine waited for is due.
+void onLinkTimer(HWND window);
 // The link key changed: every connection ends, and is made again with it.
 void endLinkForNewKey(HWND window);
 // The settings changed: the links follow the Slaves now set up, and a Master
 // tries at once each partner it has no link with.
 void reconnectNow();
+
+// What the receivers and senders ask of a link's connections.
+LinkLife& lifeOf(Link& link);
+const LinkLife& lifeOf(const Link& link);
+bool linkQueue(Link& link, int channel, const void* data, size_t n);
+bool linkFlushNow(Link& link, int channel);
+size_t linkPending(Link& link, int channel);
+// Whether the connection of `channel` is up (proven, with a key), and whether
+// it is there at all (with a key, bytes wait for the proof).
+bool linkUpNow(Link& link, int channel);
+bool linkOpen(Link& link, int channel);
+// The Master's watch for a partner that stopped answering: whether a packet
+// awaits its READY, and how long the oldest has waited.
+void linkUnanswered(Link& link, bool waiting, uint32_t waited);

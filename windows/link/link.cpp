@@ -6,11 +6,6 @@ Link links[MAX_SLAVES];
 
 namespace {
 
-// The timers each link has one of.
-const UINT LINK_TIMERS[] = {TIMER_RECONNECT,         TIMER_LINK_WATCH,         TIMER_CLIPBOARD_RETRY,
-                            TIMER_HANDSHAKE_CONTROL, TIMER_HANDSHAKE_CLIPBOARD, TIMER_NEWCOMER_CONTROL,
-                            TIMER_NEWCOMER_CLIPBOARD};
-
 // Sets a link's partner; true when it changed.
 bool setPartner(Link& link, int32_t present, const char* host, int32_t port)
 {
@@ -24,17 +19,6 @@ bool setPartner(Link& link, int32_t present, const char* host, int32_t port)
 }
 
 }  // namespace
-
-Link* linkOfTimer(UINT_PTR id, UINT* base)
-{
-    for (Link& link : links)
-        for (UINT timer : LINK_TIMERS)
-            if (id == linkTimer(timer, link)) {
-                *base = timer;
-                return &link;
-            }
-    return nullptr;
-}
 
 void followDesk()
 {

@@ -6,6 +6,8 @@
 // control. The code that serves one partner serves each, given its link.
 #pragma once
 
+#include <string>
+
 #include "windows/app/appstate.h"
 #include "clipboard/clipboard_buffer.h"
 #include "windows/clipboard/clipboard_files.h"
@@ -37,18 +39,11 @@ struct Link {
     char host[256] = {};  // the partner's computer name or address
     int32_t port = 0;     // its control port; the clipboard's is the next one up
 
-    // The connections, and how they heal.
+    // The connections, as the link engine keeps them (link/link_life.h):
+    // their sockets, 0 when none, and whether the control connection is up.
     SOCKET controlSocket = 0, clipboardSocket = 0;
-    int32_t connectFailed = 0, clipboardConnectFailed = 0;
-    in_addr address = {};          // the partner as the control connect resolved it
-    bool addressKnown = false;
-    bool controlLinked = false;    // a control connection is up
-    bool connecting = false;       // a connect of the control connection is under way
-    UINT retryDelay = 0;           // the wait before the Master's next try, 0 before the first
-    bool clipboardConnector = false;  // this side made the clipboard connection
-    bool clipboardRetrying = false;   // the connect under way is a retry: no box if it fails
-    UINT clipboardRetryDelay = 0;
-    HANDLE lookup = nullptr;      // the Master's lookup of the partner's name under way
+    bool controlLinked = false;
+    HANDLE lookup = nullptr;      // the lookup of the partner's name under way
     char hostEntry[MAXGETHOSTSTRUCT] = {};  // where its answer lands
 
     // The partner's desktop, as far as known: this PC's own until it tells.
@@ -75,8 +70,6 @@ struct Link {
     int32_t batchBegin = 0, batchEnd = 0;
     int32_t lastSentX = 0, lastSentY = 0;
     bool sendFailed = false;    // the last packet sent did not go
-    bool stalled = false;       // the socket could not take a packet
-    DWORD stalledSince = 0;
 
     // The clipboard transfers, both ways.
     ClipboardBuffer clipboardBuffer;
@@ -90,7 +83,7 @@ struct Link {
     bool loading = false;       // the clipboard is being read for it (its boxes run a message loop)
     bool pushWaiting = false;   // a push came while a transfer was still going out
     bool receiving = false;     // its receive is running
-    long staleNotices = 0;      // read notifications already answered
+    std::string heldBack;       // what arrived while it ran, taken next
     // This PC's clipboard sequence number when it last sent its clipboard to
     // the partner, and right after it last placed the partner's; 0: unknown.
     DWORD sentSequence = 0, placedSequence = 0;
@@ -110,14 +103,6 @@ inline Link& linkAt(WPARAM index)
     return links[index < static_cast<WPARAM>(MAX_SLAVES) ? index : 0];
 }
 
-// Timers are the main window's, one of each kind per link: the first link
-// uses the base id itself.
-inline UINT linkTimer(UINT base, const Link& link)
-{
-    return base + 100u * static_cast<UINT>(link.index);
-}
-// The link a timer id belongs to, and its base id; null when it is no link's.
-Link* linkOfTimer(UINT_PTR id, UINT* base);
 
 // Fills the links from the settings: Slave 1 (or this Slave's Master) from
 // the four values, Slaves 2 to 4 beside them. Returns a mask of the links

@@ -5,10 +5,16 @@
 #include "windows/input/edge.h"
 #include "input/key_rules.h"
 #include "windows/link/link.h"
-#include "windows/link/link_key.h"
+#include "windows/link/connections.h"
 #include "windows/link/sockets.h"
 
 namespace {
+
+// The engine's watch for a partner that stopped answering follows the window.
+void watchUnanswered(Link& link)
+{
+    linkUnanswered(link, link.window.unanswered > 0, windowWaited(link.window, GetTickCount()));
+}
 
 void notePosition(Link& link, int32_t type, int32_t x, int32_t y)
 {
@@ -21,46 +27,32 @@ bool sendPacket(Link& link, const InputPacket& packet)
 {
     uint8_t bytes[PACKET_SIZE];
     encodePacket(packet, bytes);
-    const bool sent = linkSend(link, LINK_CONTROL, link.controlSocket, reinterpret_cast<const char*>(bytes),
-                               PACKET_SIZE) != SOCKET_ERROR;
+    // A packet the socket cannot take yet waits in the link's queue, in order.
+    const bool sent = linkQueue(link, LINK_CONTROL, bytes, PACKET_SIZE) && linkFlushNow(link, LINK_CONTROL);
     link.sendFailed = !sent;
+    if (!sent) WSASetLastError(WSAENOTSOCK);  // there is no connection to send on
     // A packet that asks for a READY joins those under way, and the oldest
-    // of them starts the clock; so does one the socket could not take for a
-    // full buffer: a partner that goes on answering stops it, a link that is
-    // dead in silence is ended when it runs out.
+    // of them starts the clock: a partner that goes on answering stops it, a
+    // link that is dead in silence is ended when it runs out.
     const bool asksForReady = packet.type == PKT_INPUT || packet.type == PKT_ENTER || packet.type == PKT_WHEEL ||
                               packet.type == PKT_HWHEEL;
-    if (sent && asksForReady) windowSent(link.window, GetTickCount());
-    if (!sent && WSAGetLastError() == WSAEWOULDBLOCK && !link.stalled) {
-        link.stalled = true;
-        link.stalledSince = GetTickCount();
+    if (sent && asksForReady) {
+        windowSent(link.window, GetTickCount());
+        watchUnanswered(link);
     }
     return sent;
-}
-
-// A send that failed for any reason but a full buffer has broken the
-// connection for good: it is ended as if the partner had closed it, once the
-// current message is done, so the link can be made again.
-void linkBroken(HWND window, SOCKET socket, int error)
-{
-    if (error != WSAEWOULDBLOCK && socket != 0 && socket != INVALID_SOCKET)
-        PostMessageA(window, WM_LINK_BROKEN, socket, 0);
 }
 
 // Control comes back when the link that has it fails; another link's
 // failure leaves the PC that has control alone.
 void sendFailed(HWND window, const Link& link)
 {
-    const int error = WSAGetLastError();
     if (app.controlLink == nullptr || app.controlLink == &link) dropToLocal(window);
-    linkBroken(window, link.controlSocket, error);
 }
 
-void sendReported(HWND window, const Link& link)
+void sendReported(HWND window, const Link&)
 {
-    const int error = WSAGetLastError();
-    linkBroken(window, link.controlSocket, error);
-    reportSocketError(error, "send ()", window);
+    reportSocketError(WSAGetLastError(), "send ()", window);
 }
 
 }  // namespace
@@ -123,7 +115,8 @@ void announce(HWND window, Link& link)
     packet.button = INPUT_WE_TAKE;
     // Only a partner of this program reads it: a failed send ends the link
     // as any broken send does, without a box.
-    if (!sendPacket(link, packet)) linkBroken(window, link.controlSocket, WSAGetLastError());
+    (void)window;
+    sendPacket(link, packet);
 }
 
 bool lastSentPositionIs(const Link& link, int32_t x, int32_t y)
@@ -133,20 +126,18 @@ bool lastSentPositionIs(const Link& link, int32_t x, int32_t y)
 
 DWORD unansweredFor(const Link& link)
 {
-    const DWORD now = GetTickCount();
-    const DWORD waited = windowWaited(link.window, now);
-    const DWORD stalled = link.stalled ? now - link.stalledSince : 0;
-    return waited > stalled ? waited : stalled;
+    return windowWaited(link.window, GetTickCount());
 }
 
 bool noteReady(Link& link)
 {
-    link.stalled = false;
-    return windowAnswered(link.window);
+    const bool answered = windowAnswered(link.window);
+    watchUnanswered(link);
+    return answered;
 }
 
 void forgetUnanswered(Link& link)
 {
-    link.stalled = false;
     windowReset(link.window, 1);
+    watchUnanswered(link);
 }

@@ -1,13 +1,13 @@
 #include "windows/link/receive.h"
 
+#include <cstring>
+
 #include "windows/clipboard/clipboard.h"
 #include "windows/input/edge.h"
 #include "windows/input/flow.h"
 #include "windows/input/injection.h"
 #include "windows/link/link.h"
-#include "windows/link/link_key.h"
 #include "windows/link/packets.h"
-#include "windows/link/sockets.h"
 
 namespace {
 
@@ -94,17 +94,26 @@ void dispatchPacket(HWND window, Link& link, const InputPacket& packet, bool sup
 
 }  // namespace
 
-void receiveControlPacket(HWND window, Link& link)
+void receiveControlBytes(HWND window, Link& link, const uint8_t* data, size_t n)
 {
-    // One receive per read event takes what the socket holds, up to a batch,
-    // and the batch is split into packets; a packet begun in one batch and
-    // finished in the next waits in the inbox. When more waits, the socket
-    // reports again, and whatever was posted meanwhile is handled in
-    // between. Each packet leaves the batch before it is dispatched, so a
-    // handler that runs a nested message loop (a message box) and gets here
-    // again first carries on with the rest of the batch, in order.
-    bool received = false;
-    for (;;) {
+    // What arrived joins the batch, which is split into packets; a packet
+    // begun in one batch and finished in the next waits in the inbox. Each
+    // packet leaves the batch before it is dispatched, so a handler that runs
+    // a nested message loop (a message box) and gets here again with more
+    // first carries on with the rest of the batch, in order.
+    while (n > 0) {
+        if (link.batchBegin == link.batchEnd) link.batchBegin = link.batchEnd = 0;
+        if (link.batchEnd == static_cast<int32_t>(sizeof link.batch) && link.batchBegin > 0) {
+            std::memmove(link.batch, link.batch + link.batchBegin, static_cast<size_t>(link.batchEnd - link.batchBegin));
+            link.batchEnd -= link.batchBegin;
+            link.batchBegin = 0;
+        }
+        const size_t room = sizeof link.batch - static_cast<size_t>(link.batchEnd);
+        const size_t step = n < room ? n : room;
+        std::memcpy(link.batch + link.batchEnd, data, step);
+        link.batchEnd += static_cast<int32_t>(step);
+        data += step;
+        n -= step;
         while (link.batchBegin < link.batchEnd) {
             InputPacket packet;
             bool complete = false;
@@ -115,18 +124,6 @@ void receiveControlPacket(HWND window, Link& link)
                                supersededMove(link.partnerInput, packet, link.inbox, link.batch + link.batchBegin,
                                               link.batchEnd - link.batchBegin));
         }
-        if (received) return;
-        received = true;
-        const int n = linkRecv(link, LINK_CONTROL, link.controlSocket, reinterpret_cast<char*>(link.batch),
-                               sizeof link.batch);
-        if (n == SOCKET_ERROR) {
-            const int error = WSAGetLastError();
-            if (error != WSAEWOULDBLOCK) reportSocketError(error, "recv ()", window);
-            return;
-        }
-        if (n == 0) return;  // the partner closed; FD_CLOSE follows
-        link.batchBegin = 0;
-        link.batchEnd = n;
     }
 }
 

@@ -7,9 +7,9 @@
 
 struct Link;
 
-// Reads what has arrived on the link's control connection and dispatches each
-// whole packet by type; a packet split across reads waits until all 56 bytes are in.
-void receiveControlPacket(HWND window, Link& link);
+// What arrived on the link's control connection: each whole packet is
+// dispatched by type; a packet split across reads waits until all 56 bytes are in.
+void receiveControlBytes(HWND window, Link& link, const uint8_t* data, size_t n);
 
 // Forgets the bytes of a partly received packet and of a batch not yet
 // dispatched: a new connection starts on a packet boundary.
