@@ -188,7 +188,10 @@ void controlLost(LinkEngine& engine, LinkLife& link, const char* why)
     freeConn(engine, link.live[LINK_CONTROL]);
     link.clipboardRetryAt = -1;
     link.clipboardRetryDelay = 0;
-    listenOnBoth(engine, link);
+    // The partner's next connections come here; a clipboard connection still
+    // up keeps its port until it ends too.
+    listenOn(engine, link, LINK_CONTROL);
+    if (link.live[LINK_CLIPBOARD].handle == NO_CONN) listenOn(engine, link, LINK_CLIPBOARD);
     scheduleReconnect(engine, link);
     engine.host->linkLost(link, why, wasUp);
 }

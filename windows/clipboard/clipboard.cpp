@@ -366,6 +366,7 @@ void resetClipboardBuffer(Link& link)
     dropFiles(link.incomingFiles, link.disk);  // a list cut off is never placed: its folder goes
     link.pushWaiting = false;
     link.heldBack.clear();
+    link.staleNotices = 0;
 }
 
 void onClipboardTimer()

@@ -311,6 +311,22 @@ void startLink(int32_t index)
     lifeStart(engine, index, link.host, link.port, nowMs());
 }
 
+// The link whose live connection is `socket`; null when none.
+Link* linkOfSocket(SOCKET socket)
+{
+    for (Link& link : links)
+        for (int channel = 0; channel < 2; ++channel)
+            if (asSocket(lifeOf(link).live[channel].handle) == socket) return &link;
+    return nullptr;
+}
+
+// A read made outside its own notice leaves that notice to find nothing: it
+// is passed over without a word.
+void readAhead(SOCKET socket)
+{
+    if (Link* link = linkOfSocket(socket)) ++link->staleNotices;
+}
+
 // One receive a notice: while the socket holds more, it says so again, and
 // whatever waits in the window's queue is handled in between.
 void readSocket(SOCKET socket, int channel, bool keyed)
@@ -325,6 +341,8 @@ void readSocket(SOCKET socket, int channel, bool keyed)
     const int error = WSAGetLastError();
     if (error != WSAEWOULDBLOCK)
         reportSocketError(error, channel == LINK_CONTROL ? "recv ()" : "Receive Data Buffer ()", app.mainWindow);
+    else if (Link* link = linkOfSocket(socket); link && link->staleNotices > 0)
+        --link->staleNotices;
     else if (channel == LINK_CLIPBOARD && !keyed)
         MessageBoxA(nullptr, "Receive Complete.", "Info", MB_OK);
 }
@@ -462,7 +480,7 @@ void onSocketEvent(HWND window, SOCKET socket, LPARAM lParam)
     case FD_READ: readSocket(socket, channel, keyed); break;
     case FD_WRITE: lifeWritable(engine, handle, nowMs()); break;
     case FD_CLOSE:
-        if (!isStillOpen(socket, [&] { readSocket(socket, channel, keyed); }) && lifeHolds(engine, handle))
+        if (!isStillOpen(socket, [&] { readAhead(socket); readSocket(socket, channel, keyed); }) && lifeHolds(engine, handle))
             lifeClosed(engine, handle, "the partner closed it", nowMs());
         break;
     default: break;
@@ -490,8 +508,10 @@ void onSocketGone(SOCKET socket)
         return;
     }
     u_long waiting = 0;
-    if (ioctlsocket(socket, FIONREAD, &waiting) == 0 && waiting > 0)
+    if (ioctlsocket(socket, FIONREAD, &waiting) == 0 && waiting > 0) {
+        readAhead(socket);  // its own notice may still come too
         PostMessageA(app.mainWindow, WM_CONTROL_SOCKET, socket, WSAMAKESELECTREPLY(FD_READ, 0));
+    }
     for (Link& link : links)
         for (int channel = 0; channel < 2; ++channel)
             if (link.index >= 0 && asSocket(lifeOf(link).live[channel].handle) == socket && lifePending(lifeOf(link), channel) > 0)

@@ -84,6 +84,7 @@ struct Link {
     bool pushWaiting = false;   // a push came while a transfer was still going out
     bool receiving = false;     // its receive is running
     std::string heldBack;       // what arrived while it ran, taken next
+    long staleNotices = 0;      // read notices whose bytes were read before they came
     // This PC's clipboard sequence number when it last sent its clipboard to
     // the partner, and right after it last placed the partner's; 0: unknown.
     DWORD sentSequence = 0, placedSequence = 0;
