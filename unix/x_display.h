@@ -6,6 +6,7 @@
 #include <X11/Xlib.h>
 
 #include <cstdint>
+#include <string>
 
 // The connection; nullptr while closed.
 extern Display* xDisplay;
@@ -22,6 +23,9 @@ int64_t xNowMs();
 void readKeymap();
 // 0 for an input code the keymap has no key for.
 int32_t keycodeOf(int32_t inputCode);
+// And back, for a key the Master's keyboard pressed: 0 for a keycode that
+// names no key of the evdev set.
+int32_t inputCodeOfKeycode(int32_t keycode);
 
 // The replay (x_input.cpp).
 void inputOpen();
@@ -31,6 +35,9 @@ void inputKeymapChanged();
 void inputDesktopChanged(const struct Desktop& desktop);
 
 // The selection (x_clipboard.cpp).
+// Text for STRING and the core fonts: characters beyond Latin-1, and bytes
+// that are no UTF-8, become '?'.
+std::string latin1FromUtf8(const std::string& utf8);
 bool clipboardOpen();
 // True when the event was the clipboard's.
 bool clipboardEvent(XEvent& event);
