@@ -45,3 +45,11 @@ bool clipboardEvent(XEvent& event);
 void clipboardTimeouts();
 int32_t clipboardWaitMs();
 void clipboardClose();
+
+// The Master's part (x_master.cpp): the edges, the capture and the notice.
+void masterOpen();
+void masterDesktopChanged(const struct Desktop& desktop);
+// True when the event was the Master's part's.
+bool masterEvent(XEvent& event);
+// Lets go of whatever the capture holds and destroys the part's windows.
+void masterClose();

@@ -87,12 +87,13 @@ void readDesktopAgain()
     if (sameDesktop(now, desktop)) return;
     desktop = now;
     inputDesktopChanged(desktop);
+    masterDesktopChanged(desktop);
     desktopChanged = true;
 }
 
 void handle(XEvent& event)
 {
-    if (clipboardEvent(event)) return;
+    if (clipboardEvent(event) || masterEvent(event)) return;
     if (randrEventBase >= 0 && event.type == randrEventBase + RRScreenChangeNotify) {
         XRRUpdateConfiguration(&event);  // the screen's size as Xlib keeps it
         desktopStale = true;
@@ -157,8 +158,10 @@ bool xOpen(const char* name, void (*lost)())
     }
     readKeymap();
     inputOpen();
+    masterOpen();
     desktop = readDesktop();
     inputDesktopChanged(desktop);
+    masterDesktopChanged(desktop);
     desktopStale = desktopChanged = false;
     XFlush(display);
     return true;
@@ -168,6 +171,7 @@ void xClose()
 {
     if (!xDisplay) return;
     xReleaseAll();
+    masterClose();
     clipboardClose();
     XDestroyWindow(xDisplay, xWindow);
     XCloseDisplay(xDisplay);
