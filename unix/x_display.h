@@ -14,6 +14,10 @@ extern Display* xDisplay;
 // properties.
 extern Window xWindow;
 
+// What the X side always hears of the root window itself (its size, and a
+// monitor a program set); the Master's part adds its own while it needs them.
+constexpr long ROOT_EVENTS = StructureNotifyMask;
+
 // Milliseconds of a clock that never goes back.
 int64_t xNowMs();
 
@@ -49,7 +53,7 @@ void clipboardClose();
 // The Master's part (x_master.cpp): the edges, the capture and the notice.
 void masterOpen();
 void masterDesktopChanged(const struct Desktop& desktop);
-// True when the event was the Master's part's.
-bool masterEvent(XEvent& event);
+// An event none of the other parts took.
+void masterEvent(XEvent& event);
 // Lets go of whatever the capture holds and destroys the part's windows.
 void masterClose();

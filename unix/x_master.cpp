@@ -91,7 +91,7 @@ const Strip* stripOf(Window window)
 // something to keep on top.
 void selectRoot()
 {
-    XSelectInput(xDisplay, root(), stripCount > 0 || noticeShown ? SubstructureNotifyMask : NoEventMask);
+    XSelectInput(xDisplay, root(), ROOT_EVENTS | (stripCount > 0 || noticeShown ? SubstructureNotifyMask : 0));
 }
 
 void raiseOurs()
@@ -401,33 +401,18 @@ void masterDesktopChanged(const Desktop& changed)
     if (noticeShown) placeNotice();
 }
 
-bool masterEvent(XEvent& event)
+void masterEvent(XEvent& event)
 {
-    if (capturing && event.xany.window == root() && captureEvent(event)) return true;
-    if (event.type == ButtonPress && event.xany.window == root() && clicksGrabbed) {
+    const bool toRoot = event.xany.window == root();
+    if (capturing && toRoot && captureEvent(event)) return;
+    if (event.type == ButtonPress && toRoot && clicksGrabbed) {
         passClick(event.xbutton);
-        return true;
-    }
-    if (const Strip* strip = stripOf(event.xany.window)) {
+    } else if (const Strip* strip = stripOf(event.xany.window)) {
         stripEvent(*strip, event);
-        return true;
-    }
-    if (notice && event.xany.window == notice) {
+    } else if (notice && event.xany.window == notice) {
         if (event.type == Expose && event.xexpose.count == 0) drawNotice();
-        return true;
-    }
-    switch (event.type) {
-    case CreateNotify: case ConfigureNotify: case CirculateNotify: case MapNotify: case UnmapNotify:
-    case DestroyNotify: case ReparentNotify: case GravityNotify:
-        // Substructure notices name the parent in `event`, the root.
-        if (event.xany.window == root()) {
-            rootEvent(event);
-            return true;
-        }
-        return false;
-    default:
-        // Input the grab sent on that came after it ended.
-        return event.xany.window == root() && event.type >= KeyPress && event.type <= MotionNotify;
+    } else if (toRoot) {
+        rootEvent(event);  // substructure notices name the root in `event`
     }
 }
 

@@ -93,11 +93,16 @@ void readDesktopAgain()
 
 void handle(XEvent& event)
 {
-    if (clipboardEvent(event) || masterEvent(event)) return;
+    if (clipboardEvent(event)) return;
     if (randrEventBase >= 0 && event.type == randrEventBase + RRScreenChangeNotify) {
         XRRUpdateConfiguration(&event);  // the screen's size as Xlib keeps it
         desktopStale = true;
     } else if (randrEventBase >= 0 && event.type == randrEventBase + RRNotify) {
+        desktopStale = true;
+    } else if (event.type == ConfigureNotify && event.xconfigure.window == DefaultRootWindow(xDisplay)) {
+        // The one notice of a monitor that a program set or deleted (RandR
+        // 1.5's own monitors, as a wide screen split in two).
+        XRRUpdateConfiguration(&event);
         desktopStale = true;
     } else if (xkbEventBase >= 0 && event.type == xkbEventBase) {
         const int kind = reinterpret_cast<const XkbAnyEvent&>(event).xkb_type;
@@ -105,6 +110,8 @@ void handle(XEvent& event)
             readKeymap();
             inputKeymapChanged();
         }
+    } else {
+        masterEvent(event);
     }
 }
 
@@ -147,6 +154,7 @@ bool xOpen(const char* name, void (*lost)())
     } else {
         fprintf(stderr, "skiprail: the X server lacks RANDR: the screen is taken as one monitor\n");
     }
+    XSelectInput(display, root, ROOT_EVENTS);
 
     xkbEventBase = -1;
     int opcode = 0;
