@@ -6,6 +6,7 @@
 
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
+#include <X11/extensions/Xrandr.h>
 #include <linux/input-event-codes.h>
 #include <poll.h>
 #include <signal.h>
@@ -371,6 +372,33 @@ TEST(XMaster, EdgesThatFaceASlaveAreWatched)
     XDestroyWindow(probe, cover);
     moveTo(640, 512);
     xWatchEdges(0);
+}
+
+// The monitors change to two side by side, the right one half as tall (as
+// RandR 1.5 lets a program set them): the right edge is watched where that
+// monitor lies on it, and no lower.
+TEST(XMaster, EdgesFollowTheMonitors)
+{
+    const Window root = DefaultRootWindow(probe);
+    XRRScreenResources* screen = XRRGetScreenResources(probe, root);
+    RROutput output = screen->outputs[0];
+    XRRMonitorInfo left = {XInternAtom(probe, "L", False), True, False, 1, 0, 0, 640, 1024, 160, 256, &output};
+    XRRMonitorInfo right = {XInternAtom(probe, "R", False), False, False, 0, 640, 0, 640, 512, 160, 128, nullptr};
+    xWatchEdges(X_EDGE_RIGHT);
+    XRRSetMonitor(probe, root, &left);
+    XRRSetMonitor(probe, root, &right);
+    XSync(probe, False);
+    pump(300);
+    told.clear();
+    moveTo(1279, 300);
+    moveTo(1279, 800);
+    moveTo(640, 512);
+    EXPECT_EQ(told, (std::vector<std::string>{"hit 2 1279,300", "left 2"}));
+    xWatchEdges(0);
+    XRRDeleteMonitor(probe, root, right.name);
+    XRRDeleteMonitor(probe, root, left.name);
+    XRRFreeScreenResources(screen);
+    pump(300);
 }
 
 // While captured: the hand's motion in full though it would pass the
