@@ -393,7 +393,7 @@ void masterOpen()
 void masterDesktopChanged(const Desktop& changed)
 {
     desktop = changed;
-    if (stripCount > 0) layStrips();
+    if (watched != 0) layStrips();  // a monitor may come to the edge that had none
     if (capturing) {
         placeCenter();
         warpToCenter();
