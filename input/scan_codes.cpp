@@ -249,3 +249,18 @@ bool scanCodeOf(int32_t inputCode, int32_t* scanCode, bool* extended)
     }
     return false;
 }
+
+// Walked from the top down, so that the modifiers of one side (0xA0 on) win
+// over the generic ones (0x10 to 0x12) and the keypad's 5 over Clear, which
+// share their places.
+int32_t virtualKeyOf(int32_t inputCode)
+{
+    int32_t scan = 0;
+    bool extended = false;
+    if (!scanCodeOf(inputCode, &scan, &extended)) return 0;
+    if (scan == 0x1C && extended) return 0x0D;  // keypad Enter: Enter's key, told apart by the E0 bit
+    const int32_t place = scan | (extended ? E0 : 0);
+    for (int32_t vk = 0xFF; vk > 0; --vk)
+        if (usPlaceOf(vk) == place) return vk;
+    return 0;
+}

@@ -19,3 +19,9 @@ int32_t inputCodeOf(int32_t virtualKey, int32_t scanCode, int32_t keyFlags);
 // code and whether it has the E0 prefix (Num Lock extended and Pause not, as
 // a hook gives them). False for an input code the table lacks.
 bool scanCodeOf(int32_t inputCode, int32_t* scanCode, bool* extended);
+
+// The Windows virtual key of the key at an input code's place on a US
+// keyboard, as a hook reports it with Num Lock on: left and right modifiers
+// told apart (VK_LSHIFT 0xA0 ... VK_RMENU 0xA5, AltGr being the right Alt),
+// the keypad's keys as its digits. 0 for a key a US keyboard does not have.
+int32_t virtualKeyOf(int32_t inputCode);

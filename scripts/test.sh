@@ -44,7 +44,8 @@ if [ -f unix/main.cpp ]; then
 fi
 "$BUILD/native/tests/native/core_tests" 2>&1 | tee "$BUILD/core_tests.log"
 record core_tests "${PIPESTATUS[0]}" "$BUILD/core_tests.log"
-# The Linux program's X side against an Xvfb of its own.
+# The Linux program's X side against an Xvfb of its own: the Slave's replay and
+# clipboard, and what a Master takes of X (the edges, the capture, the notice).
 timeout 300 "$BUILD/native/tests/unix/x_side_test" 2>&1 | tee "$BUILD/x_side_test.log"
 record x_side_test "${PIPESTATUS[0]}" "$BUILD/x_side_test.log"
 

@@ -71,7 +71,8 @@ std::string utf8FromLatin1(const std::string& latin1)
     return out;
 }
 
-// Characters beyond Latin-1, and bytes that are no UTF-8, become '?'.
+}  // namespace
+
 std::string latin1FromUtf8(const std::string& utf8)
 {
     static const uint32_t LEAST[] = {0, 0x80, 0x800, 0x10000};
@@ -97,6 +98,8 @@ std::string latin1FromUtf8(const std::string& utf8)
     }
     return out;
 }
+
+namespace {
 
 // A server time for the ownership: an empty append to a property of our
 // window, whose notice carries the time.

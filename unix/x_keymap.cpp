@@ -89,3 +89,12 @@ int32_t keycodeOf(int32_t inputCode)
     if (inputCode <= 0 || inputCode > 255 - 8) return 0;
     return evdev ? inputCode + 8 : byName[inputCode];
 }
+
+int32_t inputCodeOfKeycode(int32_t keycode)
+{
+    if (keycode < 8 || keycode > 255) return 0;
+    if (evdev) return keycode - 8;
+    for (int32_t code = 1; code < 256; ++code)
+        if (byName[code] == keycode) return code;
+    return 0;
+}

@@ -87,6 +87,7 @@ void readDesktopAgain()
     if (sameDesktop(now, desktop)) return;
     desktop = now;
     inputDesktopChanged(desktop);
+    masterDesktopChanged(desktop);
     desktopChanged = true;
 }
 
@@ -98,12 +99,19 @@ void handle(XEvent& event)
         desktopStale = true;
     } else if (randrEventBase >= 0 && event.type == randrEventBase + RRNotify) {
         desktopStale = true;
+    } else if (event.type == ConfigureNotify && event.xconfigure.window == DefaultRootWindow(xDisplay)) {
+        // The one notice of a monitor that a program set or deleted (RandR
+        // 1.5's own monitors, as a wide screen split in two).
+        XRRUpdateConfiguration(&event);
+        desktopStale = true;
     } else if (xkbEventBase >= 0 && event.type == xkbEventBase) {
         const int kind = reinterpret_cast<const XkbAnyEvent&>(event).xkb_type;
         if (kind == XkbNewKeyboardNotify || kind == XkbNamesNotify) {
             readKeymap();
             inputKeymapChanged();
         }
+    } else {
+        masterEvent(event);
     }
 }
 
@@ -146,6 +154,7 @@ bool xOpen(const char* name, void (*lost)())
     } else {
         fprintf(stderr, "skiprail: the X server lacks RANDR: the screen is taken as one monitor\n");
     }
+    XSelectInput(display, root, ROOT_EVENTS);
 
     xkbEventBase = -1;
     int opcode = 0;
@@ -157,8 +166,10 @@ bool xOpen(const char* name, void (*lost)())
     }
     readKeymap();
     inputOpen();
+    masterOpen();
     desktop = readDesktop();
     inputDesktopChanged(desktop);
+    masterDesktopChanged(desktop);
     desktopStale = desktopChanged = false;
     XFlush(display);
     return true;
@@ -168,6 +179,7 @@ void xClose()
 {
     if (!xDisplay) return;
     xReleaseAll();
+    masterClose();
     clipboardClose();
     XDestroyWindow(xDisplay, xWindow);
     XCloseDisplay(xDisplay);

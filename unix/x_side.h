@@ -1,7 +1,8 @@
 // The X display as the Linux Slave uses it: replaying the Master's keys,
 // pointer, buttons and wheel through XTest, the screen and its monitors
 // (RandR), and the CLIPBOARD selection. One connection, no threads: the
-// event loop polls xFd() and calls xPump() when it is readable.
+// event loop polls xFd() and calls xPump() when it is readable. What a
+// Master needs of the display besides is in x_master.h.
 #pragma once
 
 #include <cstdint>

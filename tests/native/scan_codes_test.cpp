@@ -52,7 +52,7 @@ constexpr Key KEYBOARD[] = {
 };
 
 // Every key by its scan code, by its virtual key alone (its US place), and
-// back from its input code to what the hook reported.
+// back from its input code to what the hook reported, virtual key included.
 TEST(ScanCodes, EveryKeyOfTheKeyboardBothWays)
 {
     for (const Key& k : KEYBOARD) {
@@ -66,6 +66,7 @@ TEST(ScanCodes, EveryKeyOfTheKeyboardBothWays)
         ASSERT_TRUE(scanCodeOf(k.code, &scan, &extended));
         EXPECT_EQ(scan, k.scan);
         EXPECT_EQ(extended, k.extended);
+        EXPECT_EQ(virtualKeyOf(k.code), k.vk);
     }
 }
 
@@ -87,6 +88,8 @@ TEST(ScanCodes, PlaceWinsAndTheOddForms)
     bool extended = false;
     EXPECT_FALSE(scanCodeOf(0, &scan, &extended));
     EXPECT_FALSE(scanCodeOf(KEY_MEDIA_REPEAT, &scan, &extended));
+    EXPECT_EQ(virtualKeyOf(KEY_RO), 0);  // no such key on a US keyboard
+    EXPECT_EQ(virtualKeyOf(KEY_MEDIA_REPEAT), 0);
 }
 
 }  // namespace

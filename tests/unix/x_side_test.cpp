@@ -1,9 +1,12 @@
 // The X side against a real X server: an Xvfb of its own (or the one
 // SKIPRAIL_TEST_DISPLAY names), a window of the test's that sees what a
-// program on the Slave would, and xclip as the other program on the desk.
+// program on the Slave (or the Master) would, xclip as the other program on
+// the desk, and XTest as the Master's own keyboard and mouse.
 #include <gtest/gtest.h>
 
 #include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
+#include <X11/extensions/Xrandr.h>
 #include <linux/input-event-codes.h>
 #include <poll.h>
 #include <signal.h>
@@ -16,6 +19,7 @@
 #include <vector>
 
 #include "app/constants.h"
+#include "unix/x_master.h"
 #include "unix/x_side.h"
 
 namespace {
@@ -128,6 +132,51 @@ std::string requested()
     return got;
 }
 
+std::vector<std::string> told;  // what the handlers heard, but motion
+int32_t movedX = 0, movedY = 0;
+
+void tell(const char* format, int a, int b = 0, int c = 0, int d = 0)
+{
+    char line[64];
+    snprintf(line, sizeof line, format, a, b, c, d);
+    told.push_back(line);
+}
+
+// Pumps the X side for `ms`; what the test's window got meanwhile: its key
+// and button presses and releases.
+int pump(int ms)
+{
+    int inputs = 0;
+    for (int i = 0; i < ms / 10; ++i) {
+        pollfd fd = {xFd(), POLLIN, 0};
+        poll(&fd, 1, 10);
+        xPump();
+        for (XEvent e; XPending(probe) > 0;)
+            if (XNextEvent(probe, &e), e.type >= KeyPress && e.type <= ButtonRelease) ++inputs;
+    }
+    return inputs;
+}
+
+// The pointer through the points, the X side pumped at each.
+void moveThrough(std::initializer_list<std::pair<int, int>> points)
+{
+    for (const auto& [x, y] : points) {
+        XTestFakeMotionEvent(probe, -1, x, y, CurrentTime);
+        XFlush(probe);
+        pump(100);
+    }
+}
+
+// The Master's handlers: what they hear goes to `told` (motion to moved*).
+const XMasterHandlers HEARD = {
+    [](uint8_t side, int32_t x, int32_t y) { tell("hit %d %d,%d", side, x, y); },
+    [](uint8_t side) { tell("left %d", side); },
+    [](int32_t dx, int32_t dy) { movedX += dx, movedY += dy; },
+    [](int32_t vk, int32_t scan, bool extended, bool down) { tell("key %02X %02X %d %d", vk, scan, extended, down); },
+    [](int32_t code) { tell("button %d", code); },
+    [](int32_t delta, bool horizontal) { tell("wheel %d %d", delta, horizontal); },
+};
+
 class XServer : public testing::Environment {
 public:
     void SetUp() override
@@ -156,6 +205,7 @@ public:
         XSetInputFocus(probe, window, RevertToParent, CurrentTime);
         XSync(probe, False);
         ASSERT_TRUE(xOpen(nullptr, [] { fprintf(stderr, "the X display went away\n"); }));
+        xMasterHandle(HEARD);
     }
     void TearDown() override
     {
@@ -293,6 +343,165 @@ TEST(XSide, ClipboardBothWaysWithAnotherProgram)
     printf("5 MB owned by xclip, read here: %.2f s\n", seconds());
     EXPECT_TRUE(read == bigOther) << read.size() << " bytes";
     xOwnClipboard("", 0);  // xclip lets go and ends
+}
+
+// Right and top face Slaves: reaching them (and moving along) is told with
+// the place, leaving too, the other edges not; a window raised later does
+// not hide the edge, and a click on the edge still reaches it. When the
+// monitors change to two side by side, the right one half as tall (as a
+// program may set them), the right edge is watched only where it has one.
+TEST(XMaster, EdgesThatFaceASlaveAreWatched)
+{
+    xWatchEdges(X_EDGE_RIGHT | X_EDGE_TOP);
+    moveThrough({{640, 512}});
+    told.clear();
+    moveThrough({{1279, 400}, {1279, 420}, {1200, 420}, {0, 500}, {640, 1023}, {600, 0}, {640, 512}});
+    EXPECT_EQ(told, (std::vector<std::string>{"hit 2 1279,400", "hit 2 1279,420", "left 2", "hit 4 600,0", "left 4"}));
+
+    const Window root = DefaultRootWindow(probe), cover = XCreateSimpleWindow(probe, root, 1180, 0, 100, 1024, 0, 0, 0);
+    XSelectInput(probe, cover, ButtonPressMask);
+    XMapRaised(probe, cover);
+    told.clear();
+    moveThrough({{1279, 300}});
+    EXPECT_EQ(told, std::vector<std::string>{"hit 2 1279,300"});
+    XTestFakeButtonEvent(probe, 1, True, CurrentTime);
+    XTestFakeButtonEvent(probe, 1, False, CurrentTime);
+    XFlush(probe);
+    EXPECT_EQ(pump(200), 1);  // the cover's press (it takes no release)
+    XDestroyWindow(probe, cover);
+
+    XRRScreenResources* screen = XRRGetScreenResources(probe, root);
+    XRRMonitorInfo left = {XInternAtom(probe, "L", False), True, False, 1, 0, 0, 640, 1024, 160, 256, screen->outputs};
+    XRRMonitorInfo right = {XInternAtom(probe, "R", False), False, False, 0, 640, 0, 640, 512, 160, 128, nullptr};
+    XRRSetMonitor(probe, root, &left);
+    XRRSetMonitor(probe, root, &right);
+    moveThrough({{640, 512}});
+    told.clear();
+    moveThrough({{1279, 300}, {1279, 800}, {640, 512}});
+    EXPECT_EQ(told, (std::vector<std::string>{"hit 2 1279,300", "left 2"}));
+    xWatchEdges(0);
+    XRRDeleteMonitor(probe, root, right.name);
+    XRRDeleteMonitor(probe, root, left.name);
+    XRRFreeScreenResources(screen);
+    pump(300);
+}
+
+// While captured: the hand's motion in full though it would pass the
+// screen's edge twice over, keys by scan code, E0 bit and virtual key (A,
+// right Ctrl, AltGr, Left, Insert), a held key's repeats as downs alone,
+// buttons and wheels, and the test's window gets none of it. Afterwards
+// the pointer is where it was asked to be and the window gets input again.
+TEST(XMaster, CaptureTakesAllInputInTheWiresTerms)
+{
+    moveThrough({{640, 512}});
+    ASSERT_TRUE(xCaptureStart());
+    told.clear();
+    movedX = movedY = 0;
+    int inputs = 0;
+    for (int i = 0; i < 60; ++i) {  // in fours, some under way while the pointer is put back
+        XTestFakeRelativeMotionEvent(probe, 40, -3, CurrentTime);
+        if (i % 4 < 3) continue;
+        XFlush(probe);
+        for (int wait = 0; wait < 50 && movedX < 40 * (i + 1); ++wait) inputs += pump(10);
+    }
+    inputs += pump(100);
+    EXPECT_EQ(movedX, 2400);
+    EXPECT_EQ(movedY, -180);
+
+    for (int code : {KEY_A, KEY_RIGHTCTRL, KEY_RIGHTALT, KEY_LEFT, KEY_INSERT}) {
+        XTestFakeKeyEvent(probe, code + 8, True, CurrentTime);
+        XTestFakeKeyEvent(probe, code + 8, False, CurrentTime);
+    }
+    for (unsigned button : {1, 3, 8, 9, 4, 5, 6, 7}) {
+        XTestFakeButtonEvent(probe, button, True, CurrentTime);
+        XTestFakeButtonEvent(probe, button, False, CurrentTime);
+    }
+    XFlush(probe);
+    inputs += pump(300);
+    EXPECT_EQ(told, (std::vector<std::string>{
+                        "key 41 1E 0 1", "key 41 1E 0 0", "key A3 1D 1 1", "key A3 1D 1 0", "key A5 38 1 1",
+                        "key A5 38 1 0", "key 25 4B 1 1", "key 25 4B 1 0", "key 2D 52 1 1", "key 2D 52 1 0",
+                        "button 12018", "button 12017", "button 12020", "button 12019", "button 12063",
+                        "button 12062", "button 12065", "button 12064", "wheel 120 0", "wheel -120 0",
+                        "wheel -120 1", "wheel 120 1"}));
+
+    told.clear();
+    XTestFakeKeyEvent(probe, KEY_B + 8, True, CurrentTime);
+    XFlush(probe);
+    inputs += pump(1500);
+    XTestFakeKeyEvent(probe, KEY_B + 8, False, CurrentTime);
+    XFlush(probe);
+    inputs += pump(200);
+    printf("B held 1.5 s while captured: %zu events\n", told.size());
+    ASSERT_GE(told.size(), 5u);
+    EXPECT_EQ(std::count(told.begin(), told.end(), "key 42 30 0 1"), static_cast<long>(told.size()) - 1);
+    EXPECT_EQ(told.back(), "key 42 30 0 0");
+    EXPECT_EQ(inputs, 0);
+
+    xCaptureEnd(100, 200);
+    pump(100);
+    Window root, child;
+    int x = 0, y = 0, wx, wy;
+    unsigned mask = 0;
+    XQueryPointer(probe, window, &root, &child, &x, &y, &wx, &wy, &mask);
+    EXPECT_EQ(x, 100);
+    EXPECT_EQ(y, 200);
+    XTestFakeKeyEvent(probe, KEY_A + 8, True, CurrentTime);
+    XTestFakeKeyEvent(probe, KEY_A + 8, False, CurrentTime);
+    XTestFakeButtonEvent(probe, 1, True, CurrentTime);
+    XTestFakeButtonEvent(probe, 1, False, CurrentTime);
+    XFlush(probe);
+    EXPECT_EQ(pump(200), 3);  // the window takes no button release
+}
+
+// Another program holds the keyboard: the capture waits a while, then
+// gives up holding nothing (that program can take the pointer too).
+TEST(XMaster, AGrabHeldElsewhereIsRefusedWholly)
+{
+    const Window root = DefaultRootWindow(probe);
+    ASSERT_EQ(XGrabKeyboard(probe, root, False, GrabModeAsync, GrabModeAsync, CurrentTime), GrabSuccess);
+    EXPECT_FALSE(xCaptureStart());
+    EXPECT_EQ(XGrabPointer(probe, root, False, 0, GrabModeAsync, GrabModeAsync, None, None, CurrentTime), GrabSuccess);
+    XUngrabPointer(probe, CurrentTime);
+    XUngrabKeyboard(probe, CurrentTime);
+    XSync(probe, False);
+    EXPECT_TRUE(xCaptureStart());
+    xCaptureEnd(640, 512);
+}
+
+// The notice: a window at the bottom right with its text drawn, the focus
+// left where it was; gone once hidden.
+TEST(XMaster, TheNoticeShowsWithoutTakingTheFocus)
+{
+    const auto shownAt = [](XWindowAttributes* a) {  // a window shown near the bottom right
+        Window root, parent, *children = nullptr;
+        unsigned count = 0, i = 0;
+        XQueryTree(probe, DefaultRootWindow(probe), &root, &parent, &children, &count);
+        while (i < count && !(XGetWindowAttributes(probe, children[i], a) && a->map_state == IsViewable &&
+                              a->c_class == InputOutput && a->x > 900 && a->y > 900))
+            ++i;
+        XFree(children);
+        return i < count;
+    };
+    xNoticeShow("Slave 1 in control");
+    pump(200);
+    XWindowAttributes notice;
+    ASSERT_TRUE(shownAt(&notice));
+    EXPECT_GT(notice.width, 60);
+    XImage* image = XGetImage(probe, DefaultRootWindow(probe), notice.x, notice.y, notice.width, notice.height,
+                              AllPlanes, ZPixmap);
+    int white = 0;
+    for (int y = 2; y < notice.height - 2; ++y)
+        for (int x = 2; x < notice.width - 2; ++x) white += (XGetPixel(image, x, y) & 0xFFFFFF) == 0xFFFFFF;
+    XDestroyImage(image);
+    EXPECT_GT(white, 20);  // the text
+    Window focus = 0;
+    int revert = 0;  // the focus stays the test window's
+    XGetInputFocus(probe, &focus, &revert);
+    EXPECT_EQ(focus, window);
+    xNoticeHide();
+    pump(100);
+    EXPECT_FALSE(shownAt(&notice));
 }
 
 }  // namespace
