@@ -1,6 +1,9 @@
 #include "link/link_life.h"
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
 
 namespace {
 
@@ -19,12 +22,12 @@ int32_t nextDelay(int32_t delay)
     return delay == 0 ? RETRY_FIRST_MS : delay * 2 > RETRY_LONGEST_MS ? RETRY_LONGEST_MS : delay * 2;
 }
 
-// An IPv4 address in network order, dotted.
-std::string dotted(uint32_t address)
+// What came from an IPv4 address in network order, dotted, in `text`.
+const char* fromAddress(char (&text)[64], const char* what, uint32_t address)
 {
     const uint8_t* b = reinterpret_cast<const uint8_t*>(&address);
-    char text[16];
-    snprintf(text, sizeof text, "%u.%u.%u.%u", b[0], b[1], b[2], b[3]);
+    snprintf(text, sizeof text, "%s from %u.%u.%u.%u", what, b[0], b[1], b[2], b[3]);
+    text[sizeof text - 1] = 0;  // the system's snprintf may leave a cut text unended
     return text;
 }
 
@@ -39,19 +42,24 @@ void freeConn(LinkEngine& engine, LifeConn& conn)
     if (conn.handle != NO_CONN) engine.host->closeConn(conn.handle);
     if (conn.session) {
         linkReset(*conn.session);
-        delete conn.session;
+        conn.session->~LinkSession();
+        std::free(conn.session);
     }
     if (conn.cipher) engine.host->freeCipher(conn.cipher);
+    queueFree(conn.out);
+    queueFree(conn.plainOut);
     conn = LifeConn();
 }
 
-// Moves what the session has sealed into the socket's queue.
-void takeSealed(LifeConn& conn)
+// Moves what the session has sealed into the socket's queue; false when
+// there is no memory for it.
+bool takeSealed(LifeConn& conn)
 {
     const int32_t n = linkOutputLength(*conn.session);
-    if (n <= 0) return;
-    conn.out.append(reinterpret_cast<const char*>(linkOutput(*conn.session)), static_cast<size_t>(n));
+    if (n <= 0) return true;
+    if (!queueAppend(conn.out, linkOutput(*conn.session), static_cast<size_t>(n))) return false;
     linkOutputTaken(*conn.session, n);
+    return true;
 }
 
 // Seals what waits for the key, then writes what the socket takes; false
@@ -59,41 +67,30 @@ void takeSealed(LifeConn& conn)
 bool flushConn(LinkEngine& engine, LifeConn& conn)
 {
     if (conn.failed || conn.handle == NO_CONN) return false;
-    if (conn.keyed && conn.proven && !conn.plainOut.empty()) {
-        for (size_t at = 0; at < conn.plainOut.size();) {
-            const size_t left = conn.plainOut.size() - at;
+    if (conn.keyed && conn.proven) {
+        while (queueSize(conn.plainOut) > 0) {
+            const size_t left = queueSize(conn.plainOut);
             const int32_t step = left < static_cast<size_t>(RECORD_MAX_PLAIN) ? static_cast<int32_t>(left) : RECORD_MAX_PLAIN;
-            const int32_t sealed =
-                linkSeal(*conn.session, reinterpret_cast<const uint8_t*>(conn.plainOut.data() + at), step);
-            if (sealed <= 0) {
+            const int32_t sealed = linkSeal(*conn.session, queueFront(conn.plainOut), step);
+            if (sealed <= 0 || !takeSealed(conn)) {
                 conn.failed = true;
                 return false;
             }
-            takeSealed(conn);
-            at += static_cast<size_t>(sealed);
+            queueTaken(conn.plainOut, static_cast<size_t>(sealed));
         }
-        conn.plainOut.clear();
     }
-    while (conn.outBegin < conn.out.size()) {
-        const size_t left = conn.out.size() - conn.outBegin;
+    while (queueSize(conn.out) > 0) {
+        const size_t left = queueSize(conn.out);
         const int32_t n = left > (1u << 30) ? (1 << 30) : static_cast<int32_t>(left);
-        const int32_t written =
-            engine.host->write(conn.handle, reinterpret_cast<const uint8_t*>(conn.out.data() + conn.outBegin), n);
+        const int32_t written = engine.host->write(conn.handle, queueFront(conn.out), n);
         if (written < 0) {
             conn.failed = true;
             return false;
         }
         if (written == 0) break;
-        conn.outBegin += static_cast<size_t>(written);
+        queueTaken(conn.out, static_cast<size_t>(written));
     }
-    if (conn.outBegin == conn.out.size()) {
-        conn.out.clear();
-        conn.outBegin = 0;
-    } else if (conn.outBegin > (1u << 20)) {
-        conn.out.erase(0, conn.outBegin);  // what went is let go now and then, not at every write
-        conn.outBegin = 0;
-    }
-    engine.host->waitWritable(conn.handle, conn.outBegin < conn.out.size());
+    engine.host->waitWritable(conn.handle, queueSize(conn.out) > 0);
     return true;
 }
 
@@ -233,14 +230,20 @@ void refuse(LinkEngine& engine, LinkLife& link, int channel, bool newcomer)
 bool startSession(LinkEngine& engine, LifeConn& conn, LinkRole role)
 {
     conn.keyed = true;
-    conn.session = new LinkSession;
+    // Its megabyte of room is taken as it is, untouched until used; no
+    // allocation that could throw.
+    void* room = std::malloc(sizeof(LinkSession));
+    conn.session = room ? new (room) LinkSession : nullptr;
     conn.cipher = engine.host->newCipher();
-    if (!conn.cipher || !linkStart(*conn.session, conn.cipher, role, engine.key, LINK_KEY_STRETCHED)) {
+    if (!conn.session || !conn.cipher || !linkStart(*conn.session, conn.cipher, role, engine.key, LINK_KEY_STRETCHED)) {
         conn.failed = true;
         return false;
     }
-    takeSealed(conn);
     conn.deadline = engine.now + HANDSHAKE_DEADLINE_MS;
+    if (!takeSealed(conn)) {
+        conn.failed = true;
+        return false;
+    }
     return flushConn(engine, conn);
 }
 
@@ -339,10 +342,10 @@ void controlConnected(LinkEngine& engine, LinkLife& link)
 // place; whatever the one that is gone held down goes up.
 void takeOver(LinkEngine& engine, LinkLife& link, int channel)
 {
-    LifeConn conn = static_cast<LifeConn&&>(link.newcomer[channel]);
+    const LifeConn conn = link.newcomer[channel];  // its queues and session go with it
     link.newcomer[channel] = LifeConn();
     freeConn(engine, link.live[channel]);
-    link.live[channel] = static_cast<LifeConn&&>(conn);
+    link.live[channel] = conn;
     link.clipboardConnector = false;  // the partner made this connection
     link.clipboardRetryAt = -1;
     link.clipboardRetryDelay = 0;
@@ -400,13 +403,15 @@ void lifeSetKey(LinkEngine& engine, const uint8_t* stretched)
     for (int32_t i = 0; i < LINK_KEY_STRETCHED; ++i) engine.key[i] = stretched ? stretched[i] : 0;
 }
 
-void lifeStart(LinkEngine& engine, int32_t index, const std::string& host, int32_t port, int64_t now)
+void lifeStart(LinkEngine& engine, int32_t index, const char* host, int32_t port, int64_t now)
 {
     engine.now = now;
     if (index < 0 || index >= LIFE_MAX_LINKS) return;
     LinkLife& link = engine.links[index];
-    link.present = !host.empty() && port >= 1 && port <= 65534;
-    link.host = host;
+    link.present = host && host[0] && port >= 1 && port <= 65534;
+    size_t n = 0;
+    for (; host && host[n] && n + 1 < sizeof link.host; ++n) link.host[n] = host[n];
+    link.host[n] = 0;
     link.port = port;
     link.reconnectDelay = 0;
     tryPartner(engine, link);
@@ -521,8 +526,11 @@ void lifeAccepted(LinkEngine& engine, ConnHandle listener, ConnHandle handle, ui
         if (!link.present || port == 0) continue;
         for (int channel = 0; channel < 2; ++channel) {
             if (portOf(link, channel) != port || !engine.host->isPartner(link, peer)) continue;
-            engine.host->note(LinkNote::Accepted, &link,
-                              (std::string(channelName(channel)) + " connection from " + dotted(peer)).c_str());
+            char text[64];
+            char what[32];
+            snprintf(what, sizeof what, "%s connection", channelName(channel));
+            what[sizeof what - 1] = 0;
+            engine.host->note(LinkNote::Accepted, &link, fromAddress(text, what, peer));
             acceptPartner(engine, link, channel, handle);
             return;
         }
@@ -539,7 +547,8 @@ void lifeAccepted(LinkEngine& engine, ConnHandle listener, ConnHandle handle, ui
     }
     // Before it can type on this PC, or say anything.
     engine.host->closeConn(handle);
-    engine.host->note(LinkNote::Stranger, nullptr, ("a connection from " + dotted(peer)).c_str());
+    char text[64];
+    engine.host->note(LinkNote::Stranger, nullptr, fromAddress(text, "a connection", peer));
 }
 
 void lifeReceived(LinkEngine& engine, ConnHandle handle, const uint8_t* data, size_t n, int64_t now)
@@ -556,7 +565,7 @@ void lifeReceived(LinkEngine& engine, ConnHandle handle, const uint8_t* data, si
         engine.host->received(link, channel, data, n);
         return;
     }
-    std::string plain;
+    ByteQueue plain;
     bool proven = false;
     bool failed = conn->failed;
     for (size_t at = 0; at < n && !failed;) {
@@ -568,16 +577,13 @@ void lifeReceived(LinkEngine& engine, ConnHandle handle, const uint8_t* data, si
         if (event == LinkEvent::Failed || conn->session->state == LinkState::Failed) failed = true;
         if (event == LinkEvent::Proven) proven = conn->proven = true;
         if (event == LinkEvent::Plaintext) {
-            plain.append(reinterpret_cast<const char*>(linkPlain(*conn->session)),
-                         static_cast<size_t>(linkPlainLength(*conn->session)));
+            if (!queueAppend(plain, linkPlain(*conn->session), static_cast<size_t>(linkPlainLength(*conn->session))))
+                failed = true;
             linkPlainTaken(*conn->session, linkPlainLength(*conn->session));
         }
         if (taken == 0 && event == LinkEvent::None) break;
     }
-    if (!failed) {
-        takeSealed(*conn);  // the proof, once the partner's greeting is in
-        failed = !flushConn(engine, *conn);
-    }
+    if (!failed) failed = !takeSealed(*conn) || !flushConn(engine, *conn);  // the proof, once the partner's greeting is in
     if (proven) {
         conn->deadline = -1;
         engine.host->note(LinkNote::KeyProven, &link, channelName(channel));
@@ -588,12 +594,14 @@ void lifeReceived(LinkEngine& engine, ConnHandle handle, const uint8_t* data, si
         newcomer = false;
     }
     if (failed) {
+        queueFree(plain);
         if (holds(link.live[channel], handle) || holds(link.newcomer[channel], handle))
             refuse(engine, link, channel, holds(link.newcomer[channel], handle));
         return;
     }
-    if (!plain.empty() && holds(link.live[channel], handle))
-        engine.host->received(link, channel, reinterpret_cast<const uint8_t*>(plain.data()), plain.size());
+    if (queueSize(plain) > 0 && holds(link.live[channel], handle))
+        engine.host->received(link, channel, queueFront(plain), queueSize(plain));
+    queueFree(plain);
     // A transfer that waited for the handshake goes now.
     if (proven && channel == LINK_CLIPBOARD && holds(link.live[channel], handle)) engine.host->drained(link, channel);
 }
@@ -692,8 +700,7 @@ bool lifeQueue(LinkEngine&, LinkLife& link, int channel, const void* data, size_
 {
     LifeConn& conn = link.live[channel];
     if (conn.handle == NO_CONN || conn.connecting || conn.failed) return false;
-    (conn.keyed ? conn.plainOut : conn.out).append(static_cast<const char*>(data), n);
-    return true;
+    return queueAppend(conn.keyed ? conn.plainOut : conn.out, data, n);
 }
 
 bool lifeFlush(LinkEngine& engine, LinkLife& link, int channel)
@@ -713,7 +720,7 @@ bool lifeSend(LinkEngine& engine, LinkLife& link, int channel, const void* data,
 size_t lifePending(const LinkLife& link, int channel)
 {
     const LifeConn& conn = link.live[channel];
-    return conn.out.size() - conn.outBegin + conn.plainOut.size();
+    return queueSize(conn.out) + queueSize(conn.plainOut);
 }
 
 bool lifeUp(const LinkLife& link, int channel)

@@ -17,8 +17,8 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
 
+#include "link/byte_queue.h"
 #include "link/record_layer.h"
 
 enum LinkChannel { LINK_CONTROL = 0, LINK_CLIPBOARD = 1 };
@@ -48,16 +48,15 @@ struct LifeConn {
     int64_t deadline = -1;    // the connect's or the handshake's
     LinkSession* session = nullptr;
     LinkCipher* cipher = nullptr;
-    std::string out;          // bytes for the socket, from outBegin on
-    size_t outBegin = 0;
-    std::string plainOut;     // bytes to seal once the key is proven
+    ByteQueue out;            // bytes for the socket
+    ByteQueue plainOut;       // bytes to seal once the key is proven
 };
 
 // One partner: on a Slave its Master, on a Master each Slave of the desk.
 struct LinkLife {
     int32_t index = 0;
     bool present = false;     // a partner is set up for it
-    std::string host;         // its computer name or address
+    char host[256] = {};      // its computer name or address
     int32_t port = 0;         // its control port; the clipboard's is the next one up
     uint32_t address = 0;     // as the last lookup found it (network order)
     bool addressKnown = false;
@@ -156,7 +155,7 @@ void lifeInit(LinkEngine& engine, LinkHost* host, bool master);
 // The link key new connections use, stretched; none when null.
 void lifeSetKey(LinkEngine& engine, const uint8_t* stretched);
 // Sets a link's partner (empty host: none) and starts it: a connect first.
-void lifeStart(LinkEngine& engine, int32_t index, const std::string& host, int32_t port, int64_t now);
+void lifeStart(LinkEngine& engine, int32_t index, const char* host, int32_t port, int64_t now);
 // Ends a link's connections and tries, as a close would; it is tried no more.
 void lifeStop(LinkEngine& engine, int32_t index, int64_t now);
 // Ends a link's connections as a close would; it heals as after any close.

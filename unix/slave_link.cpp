@@ -230,7 +230,7 @@ void startLink(const std::string& partner, int32_t port, const uint8_t* stretche
     slave.port = port;
     lifeInit(engine, &host, false);
     lifeSetKey(engine, stretched);
-    lifeStart(engine, 0, partner, port, nowMs());
+    lifeStart(engine, 0, partner.c_str(), port, nowMs());
 }
 
 void endLink()

@@ -365,7 +365,7 @@ void resetClipboardBuffer(Link& link)
     assemblyClear(link.incoming);
     dropFiles(link.incomingFiles, link.disk);  // a list cut off is never placed: its folder goes
     link.pushWaiting = false;
-    link.heldBack.clear();
+    queueClear(link.heldBack);
     link.staleNotices = 0;
 }
 
@@ -505,13 +505,13 @@ void receiveClipboardBytes(Link& link, const uint8_t* data, size_t n)
     // What arrives while a box of the last transfer runs its message loop
     // waits its turn, in order.
     if (link.receiving) {
-        link.heldBack.append(reinterpret_cast<const char*>(data), n);
+        queueAppend(link.heldBack, data, n);
         return;
     }
     ClipboardBuffer& buffer = link.clipboardBuffer;
     if (!buffer.allocated) clipboardReset(buffer);
     link.receiving = true;
-    std::string more;
+    ByteQueue more;
     for (;;) {
         while (n > 0) {
             if (!buffer.storage) {
@@ -545,12 +545,14 @@ void receiveClipboardBytes(Link& link, const uint8_t* data, size_t n)
                 }
             }
         }
-        if (link.heldBack.empty()) break;
-        more.swap(link.heldBack);
-        link.heldBack.clear();
-        data = reinterpret_cast<const uint8_t*>(more.data());
-        n = more.size();
+        if (queueSize(link.heldBack) == 0) break;
+        queueFree(more);
+        more = link.heldBack;  // its block goes with it
+        link.heldBack = ByteQueue();
+        data = queueFront(more);
+        n = queueSize(more);
     }
+    queueFree(more);
     link.receiving = false;
 }
 

@@ -5,6 +5,9 @@
 // its links carry goes on to the packet and clipboard receivers.
 #include "windows/link/connections.h"
 
+#include <cstdlib>
+#include <new>
+
 #include "app/front_end.h"
 #include "windows/clipboard/clipboard.h"
 #include "windows/input/edge.h"
@@ -37,14 +40,19 @@ ConnHandle asHandle(SOCKET socket)
 }
 
 // Milliseconds of a clock that does not wrap, from the tick count's steps.
+DWORD lastTick = 0;
+int64_t ticks = -1;
+
 int64_t nowMs()
 {
-    static DWORD last = GetTickCount();
-    static int64_t total = 0;
     const DWORD now = GetTickCount();
-    total += static_cast<DWORD>(now - last);
-    last = now;
-    return total;
+    if (ticks < 0) {
+        ticks = 0;
+        lastTick = now;
+    }
+    ticks += static_cast<DWORD>(now - lastTick);
+    lastTick = now;
+    return ticks;
 }
 
 bool isMaster()
@@ -245,12 +253,16 @@ public:
     // system's cipher the connection is refused.
     LinkCipher* newCipher() override
     {
-        return systemCryptoAvailable() && linkKeyUsable() ? new SystemCipher() : nullptr;
+        if (!systemCryptoAvailable() || !linkKeyUsable()) return nullptr;
+        void* room = std::malloc(sizeof(SystemCipher));
+        return room ? new (room) SystemCipher() : nullptr;
     }
 
     void freeCipher(LinkCipher* cipher) override
     {
-        delete static_cast<SystemCipher*>(cipher);
+        SystemCipher* system = static_cast<SystemCipher*>(cipher);
+        system->~SystemCipher();
+        std::free(system);
     }
 
     void linkUp(LinkLife& life) override

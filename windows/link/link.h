@@ -6,12 +6,11 @@
 // control. The code that serves one partner serves each, given its link.
 #pragma once
 
-#include <string>
-
 #include "windows/app/appstate.h"
 #include "clipboard/clipboard_buffer.h"
 #include "windows/clipboard/clipboard_files.h"
 #include "input/queues.h"
+#include "link/byte_queue.h"
 #include "link/packet.h"
 #include "link/send_window.h"
 
@@ -83,7 +82,7 @@ struct Link {
     bool loading = false;       // the clipboard is being read for it (its boxes run a message loop)
     bool pushWaiting = false;   // a push came while a transfer was still going out
     bool receiving = false;     // its receive is running
-    std::string heldBack;       // what arrived while it ran, taken next
+    ByteQueue heldBack;         // what arrived while it ran, taken next
     long staleNotices = 0;      // read notices whose bytes were read before they came
     // This PC's clipboard sequence number when it last sent its clipboard to
     // the partner, and right after it last placed the partner's; 0: unknown.
