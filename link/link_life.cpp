@@ -1,6 +1,5 @@
 #include "link/link_life.h"
 
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -22,12 +21,32 @@ int32_t nextDelay(int32_t delay)
     return delay == 0 ? RETRY_FIRST_MS : delay * 2 > RETRY_LONGEST_MS ? RETRY_LONGEST_MS : delay * 2;
 }
 
-// What came from an IPv4 address in network order, dotted, in `text`.
-const char* fromAddress(char (&text)[64], const char* what, uint32_t address)
+// Appends `text` to `out` (of `room` bytes, always ended); no printf, whose
+// library takes more of the system than the oldest Windows has.
+void append(char* out, size_t room, const char* text)
 {
+    size_t at = std::strlen(out);
+    for (; *text && at + 1 < room; ++text) out[at++] = *text;
+    out[at] = 0;
+}
+
+// "WHAT CHANNEL from a.b.c.d" for an IPv4 address in network order, in `text`.
+const char* fromAddress(char (&text)[64], const char* what, const char* channel, uint32_t address)
+{
+    text[0] = 0;
+    append(text, sizeof text, what);
+    append(text, sizeof text, channel);
+    append(text, sizeof text, " connection from ");
     const uint8_t* b = reinterpret_cast<const uint8_t*>(&address);
-    snprintf(text, sizeof text, "%s from %u.%u.%u.%u", what, b[0], b[1], b[2], b[3]);
-    text[sizeof text - 1] = 0;  // the system's snprintf may leave a cut text unended
+    for (int i = 0; i < 4; ++i) {
+        char number[5] = {};
+        int n = 0;
+        if (b[i] >= 100) number[n++] = static_cast<char>('0' + b[i] / 100);
+        if (b[i] >= 10) number[n++] = static_cast<char>('0' + b[i] / 10 % 10);
+        number[n++] = static_cast<char>('0' + b[i] % 10);
+        if (i < 3) number[n] = '.';
+        append(text, sizeof text, number);
+    }
     return text;
 }
 
@@ -527,10 +546,7 @@ void lifeAccepted(LinkEngine& engine, ConnHandle listener, ConnHandle handle, ui
         for (int channel = 0; channel < 2; ++channel) {
             if (portOf(link, channel) != port || !engine.host->isPartner(link, peer)) continue;
             char text[64];
-            char what[32];
-            snprintf(what, sizeof what, "%s connection", channelName(channel));
-            what[sizeof what - 1] = 0;
-            engine.host->note(LinkNote::Accepted, &link, fromAddress(text, what, peer));
+            engine.host->note(LinkNote::Accepted, &link, fromAddress(text, "", channelName(channel), peer));
             acceptPartner(engine, link, channel, handle);
             return;
         }
@@ -548,7 +564,7 @@ void lifeAccepted(LinkEngine& engine, ConnHandle listener, ConnHandle handle, ui
     // Before it can type on this PC, or say anything.
     engine.host->closeConn(handle);
     char text[64];
-    engine.host->note(LinkNote::Stranger, nullptr, fromAddress(text, "a connection", peer));
+    engine.host->note(LinkNote::Stranger, nullptr, fromAddress(text, "a", "", peer));
 }
 
 void lifeReceived(LinkEngine& engine, ConnHandle handle, const uint8_t* data, size_t n, int64_t now)
