@@ -1,8 +1,6 @@
 #include "link/link_life.h"
 
-#include <cstdlib>
 #include <cstring>
-#include <new>
 
 namespace {
 
@@ -55,62 +53,14 @@ bool sooner(int64_t at, int64_t than)
     return at >= 0 && (than < 0 || at < than);
 }
 
-// Closes the connection and forgets everything, the session's keys first.
 void freeConn(LinkEngine& engine, LifeConn& conn)
 {
-    if (conn.handle != NO_CONN) engine.host->closeConn(conn.handle);
-    if (conn.session) {
-        linkReset(*conn.session);
-        conn.session->~LinkSession();
-        std::free(conn.session);
-    }
-    if (conn.cipher) engine.host->freeCipher(conn.cipher);
-    queueFree(conn.out);
-    queueFree(conn.plainOut);
-    conn = LifeConn();
+    connFree(*engine.host, conn);
 }
 
-// Moves what the session has sealed into the socket's queue; false when
-// there is no memory for it.
-bool takeSealed(LifeConn& conn)
-{
-    const int32_t n = linkOutputLength(*conn.session);
-    if (n <= 0) return true;
-    if (!queueAppend(conn.out, linkOutput(*conn.session), static_cast<size_t>(n))) return false;
-    linkOutputTaken(*conn.session, n);
-    return true;
-}
-
-// Seals what waits for the key, then writes what the socket takes; false
-// (and failed) when a seal or a write failed.
 bool flushConn(LinkEngine& engine, LifeConn& conn)
 {
-    if (conn.failed || conn.handle == NO_CONN) return false;
-    if (conn.keyed && conn.proven) {
-        while (queueSize(conn.plainOut) > 0) {
-            const size_t left = queueSize(conn.plainOut);
-            const int32_t step = left < static_cast<size_t>(RECORD_MAX_PLAIN) ? static_cast<int32_t>(left) : RECORD_MAX_PLAIN;
-            const int32_t sealed = linkSeal(*conn.session, queueFront(conn.plainOut), step);
-            if (sealed <= 0 || !takeSealed(conn)) {
-                conn.failed = true;
-                return false;
-            }
-            queueTaken(conn.plainOut, static_cast<size_t>(sealed));
-        }
-    }
-    while (queueSize(conn.out) > 0) {
-        const size_t left = queueSize(conn.out);
-        const int32_t n = left > (1u << 30) ? (1 << 30) : static_cast<int32_t>(left);
-        const int32_t written = engine.host->write(conn.handle, queueFront(conn.out), n);
-        if (written < 0) {
-            conn.failed = true;
-            return false;
-        }
-        if (written == 0) break;
-        queueTaken(conn.out, static_cast<size_t>(written));
-    }
-    engine.host->waitWritable(conn.handle, queueSize(conn.out) > 0);
-    return true;
+    return connFlush(*engine.host, conn);
 }
 
 bool holds(const LifeConn& conn, ConnHandle handle)
@@ -248,22 +198,8 @@ void refuse(LinkEngine& engine, LinkLife& link, int channel, bool newcomer)
 // HANDSHAKE_DEADLINE_MS; false when it failed at once.
 bool startSession(LinkEngine& engine, LifeConn& conn, LinkRole role)
 {
-    conn.keyed = true;
-    // Its megabyte of room is taken as it is, untouched until used; no
-    // allocation that could throw.
-    void* room = std::malloc(sizeof(LinkSession));
-    conn.session = room ? new (room) LinkSession : nullptr;
-    conn.cipher = engine.host->newCipher();
-    if (!conn.session || !conn.cipher || !linkStart(*conn.session, conn.cipher, role, engine.key, LINK_KEY_STRETCHED)) {
-        conn.failed = true;
-        return false;
-    }
     conn.deadline = engine.now + HANDSHAKE_DEADLINE_MS;
-    if (!takeSealed(conn)) {
-        conn.failed = true;
-        return false;
-    }
-    return flushConn(engine, conn);
+    return connStart(*engine.host, conn, role, engine.key);
 }
 
 // A connection is in its slot: plain, it is up now; with a key, once the
@@ -583,23 +519,7 @@ void lifeReceived(LinkEngine& engine, ConnHandle handle, const uint8_t* data, si
     }
     ByteQueue plain;
     bool proven = false;
-    bool failed = conn->failed;
-    for (size_t at = 0; at < n && !failed;) {
-        const size_t left = n - at;
-        LinkEvent event = LinkEvent::None;
-        const int32_t taken =
-            linkFeed(*conn->session, data + at, left > (1u << 30) ? (1 << 30) : static_cast<int32_t>(left), &event);
-        at += static_cast<size_t>(taken);
-        if (event == LinkEvent::Failed || conn->session->state == LinkState::Failed) failed = true;
-        if (event == LinkEvent::Proven) proven = conn->proven = true;
-        if (event == LinkEvent::Plaintext) {
-            if (!queueAppend(plain, linkPlain(*conn->session), static_cast<size_t>(linkPlainLength(*conn->session))))
-                failed = true;
-            linkPlainTaken(*conn->session, linkPlainLength(*conn->session));
-        }
-        if (taken == 0 && event == LinkEvent::None) break;
-    }
-    if (!failed) failed = !takeSealed(*conn) || !flushConn(engine, *conn);  // the proof, once the partner's greeting is in
+    const bool failed = !connOpen(*engine.host, *conn, data, n, &plain, &proven);
     if (proven) {
         conn->deadline = -1;
         engine.host->note(LinkNote::KeyProven, &link, channelName(channel));
@@ -714,9 +634,7 @@ int64_t lifeNextWake(const LinkEngine& engine)
 
 bool lifeQueue(LinkEngine&, LinkLife& link, int channel, const void* data, size_t n)
 {
-    LifeConn& conn = link.live[channel];
-    if (conn.handle == NO_CONN || conn.connecting || conn.failed) return false;
-    return queueAppend(conn.keyed ? conn.plainOut : conn.out, data, n);
+    return connQueue(link.live[channel], data, n);
 }
 
 bool lifeFlush(LinkEngine& engine, LinkLife& link, int channel)
@@ -735,14 +653,22 @@ bool lifeSend(LinkEngine& engine, LinkLife& link, int channel, const void* data,
 
 size_t lifePending(const LinkLife& link, int channel)
 {
-    const LifeConn& conn = link.live[channel];
-    return queueSize(conn.out) + queueSize(conn.plainOut);
+    return connPending(link.live[channel]);
 }
 
 bool lifeUp(const LinkLife& link, int channel)
 {
-    const LifeConn& conn = link.live[channel];
-    return conn.handle != NO_CONN && !conn.connecting && !conn.failed && (!conn.keyed || conn.proven);
+    return connUp(link.live[channel]);
+}
+
+bool lifeOpen(const LinkLife& link, int channel)
+{
+    return connOpenFor(link.live[channel]);
+}
+
+LinkLife* lifeFind(LinkEngine& engine, ConnHandle handle, int* channel, bool* newcomer)
+{
+    return find(engine, handle, channel, newcomer);
 }
 
 bool lifeHolds(LinkEngine& engine, ConnHandle handle)
@@ -765,12 +691,7 @@ bool lifeKeyed(const LinkLife& link, int channel)
     return link.live[channel].keyed;
 }
 
-void lifeAsked(LinkLife& link, int64_t now)
+void lifeWaiting(LinkLife& link, int64_t since)
 {
-    if (link.unansweredSince < 0) link.unansweredSince = now;
-}
-
-void lifeAnswered(LinkLife& link)
-{
-    link.unansweredSince = -1;
+    link.unansweredSince = since;
 }

@@ -18,14 +18,10 @@
 
 #include <cstdint>
 
-#include "link/byte_queue.h"
-#include "link/record_layer.h"
+#include "link/link_conn.h"
 
 enum LinkChannel { LINK_CONTROL = 0, LINK_CLIPBOARD = 1 };
 
-// A connection as the front end knows it: a file descriptor or a socket.
-using ConnHandle = intptr_t;
-constexpr ConnHandle NO_CONN = -1;
 
 constexpr int32_t LIFE_MAX_LINKS = 4;
 // A connect that has not come through by then has failed.
@@ -37,20 +33,6 @@ constexpr int64_t SILENT_PARTNER_MS = 8000;
 // The waits between tries: 1, 2, 4 and then every 8 seconds.
 constexpr int32_t RETRY_FIRST_MS = 1000;
 constexpr int32_t RETRY_LONGEST_MS = 8000;
-
-// One connection of a link.
-struct LifeConn {
-    ConnHandle handle = NO_CONN;
-    bool connecting = false;  // a connect under way
-    bool keyed = false;       // began with a handshake
-    bool proven = false;      // and the partner proved the key
-    bool failed = false;      // the handshake, a record or a send failed
-    int64_t deadline = -1;    // the connect's or the handshake's
-    LinkSession* session = nullptr;
-    LinkCipher* cipher = nullptr;
-    ByteQueue out;            // bytes for the socket
-    ByteQueue plainOut;       // bytes to seal once the key is proven
-};
 
 // One partner: on a Slave its Master, on a Master each Slave of the desk.
 struct LinkLife {
@@ -187,16 +169,20 @@ bool lifeFlush(LinkEngine& engine, LinkLife& link, int channel);
 bool lifeSend(LinkEngine& engine, LinkLife& link, int channel, const void* data, size_t n);
 // Bytes queued and not yet taken by the socket.
 size_t lifePending(const LinkLife& link, int channel);
-// Whether the connection of `channel` is up (connected, and proven with a key).
+// Whether the connection of `channel` is up (connected, and proven with a
+// key), and whether it is there to queue for at all (with a key, bytes wait
+// for the proof).
 bool lifeUp(const LinkLife& link, int channel);
-// Whether the handle is a connection of the engine's, and one whose connect
+bool lifeOpen(const LinkLife& link, int channel);
+// The link whose live connection or newcomer is `conn`, with its channel;
+// null when none. Whether the engine holds `conn`, and whether its connect
 // is under way.
+LinkLife* lifeFind(LinkEngine& engine, ConnHandle conn, int* channel, bool* newcomer);
 bool lifeHolds(LinkEngine& engine, ConnHandle conn);
 bool lifeConnecting(LinkEngine& engine, ConnHandle conn);
 // Whether it began with a handshake.
 bool lifeKeyed(const LinkLife& link, int channel);
 
-// The Master's watch for a partner that stopped answering: a packet that
-// asks for READY went (`lifeAsked`), every one has been answered (`lifeAnswered`).
-void lifeAsked(LinkLife& link, int64_t now);
-void lifeAnswered(LinkLife& link);
+// The Master's watch for a partner that stopped answering: since when the
+// oldest packet still unanswered awaits its READY; -1 when none waits.
+void lifeWaiting(LinkLife& link, int64_t since);

@@ -181,6 +181,7 @@ public:
                     "same key (the Master's \"Link Key...\" dialog, and --key-file here)");
             break;
         case LinkNote::ClipboardEnded: logVerbose("clipboard connection ended (%s)", detail); break;
+        case LinkNote::ClipboardFailed: logLine("the clipboard connection could not be made: %s", detail ? detail : "no socket"); break;
         case LinkNote::ConnectFailed:
             logVerbose("the connect to %s (%s) failed: %s", slave.partner.c_str(), addressText(master().address),
                        detail);
@@ -273,8 +274,7 @@ bool partnerUp(int channel)
 
 bool partnerOpen(int channel)
 {
-    const LifeConn& conn = master().live[channel];
-    return conn.handle != NO_CONN && !conn.connecting && !conn.failed;
+    return lifeOpen(master(), channel);
 }
 
 int controlFd()

@@ -3,6 +3,7 @@
 // the link key, the silent partner.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <deque>
 #include <map>
 #include <string>
@@ -20,14 +21,15 @@ struct Pc final : LinkHost {
     uint32_t address = 0;
     LinkEngine engine;
     std::vector<int32_t> listening;
-    int ups = 0, losses = 0, lossesUp = 0, notProven = 0;
+    int ups = 0, losses = 0, lossesUp = 0, notProven = 0, clipboardFailed = 0;
     std::string control, clipboard;  // plaintext received
     std::vector<int64_t> connects;   // when each control connect went out
+    int clipboardConnects = 0;
 
     ConnHandle connectTo(uint32_t address, int32_t port) override;
     ConnHandle listenOn(int32_t port) override;
     int32_t write(ConnHandle conn, const uint8_t* data, int32_t n) override;
-    void waitWritable(ConnHandle, bool) override {}
+    void waitWritable(ConnHandle conn, bool wait) override;
     void closeConn(ConnHandle conn) override;
     LookUp lookUp(LinkLife& link, uint32_t* address) override;
     bool isPartner(const LinkLife& link, uint32_t peer) override
@@ -52,7 +54,11 @@ struct Pc final : LinkHost {
         (channel == LINK_CONTROL ? control : clipboard).append(reinterpret_cast<const char*>(data), n);
     }
     void drained(LinkLife&, int) override {}
-    void note(LinkNote what, const LinkLife*, const char*) override { notProven += what == LinkNote::KeyNotProven; }
+    void note(LinkNote what, const LinkLife*, const char*) override
+    {
+        notProven += what == LinkNote::KeyNotProven;
+        clipboardFailed += what == LinkNote::ClipboardFailed;
+    }
 };
 
 // The wire: each handle has its far end; what is written arrives at the next pump.
@@ -60,10 +66,12 @@ struct Net {
     int64_t now = 0;
     ConnHandle next = 100;
     bool cable = true;  // false: nothing arrives, nothing closes (a pulled cable)
+    int32_t takes = 0;  // what a socket takes until it drains; 0: all
+    std::map<ConnHandle, int32_t> taken;
     std::map<ConnHandle, Pc*> owner;
     std::map<ConnHandle, ConnHandle> peer;
     std::map<std::pair<uint32_t, int32_t>, std::pair<Pc*, ConnHandle>> listeners;
-    struct Event { int kind; ConnHandle to; std::string bytes; };  // 0 connect result, 1 bytes, 2 close
+    struct Event { int kind; ConnHandle to; std::string bytes; };  // 0 connect result, 1 bytes, 2 close, 3 drained
     std::deque<Event> events;
     std::map<std::string, uint32_t> names;
 
@@ -77,6 +85,7 @@ struct Net {
             LinkEngine& engine = who->second->engine;
             if (e.kind == 0) lifeConnected(engine, e.to, peer.count(e.to) ? 0 : 111, "refused", now);
             else if (e.kind == 1) lifeReceived(engine, e.to, reinterpret_cast<const uint8_t*>(e.bytes.data()), e.bytes.size(), now);
+            else if (e.kind == 3) taken[e.to] = 0, lifeWritable(engine, e.to, now);
             else lifeClosed(engine, e.to, "closed", now);
         }
     }
@@ -105,6 +114,7 @@ ConnHandle Pc::connectTo(uint32_t to, int32_t port)
         lifeAccepted(found->second.first->engine, found->second.second, theirs, address, net->now);
     }
     if (port % 2 == 1) connects.push_back(net->now);  // the tests' control ports are odd
+    else ++clipboardConnects;
     return mine;
 }
 
@@ -118,8 +128,18 @@ ConnHandle Pc::listenOn(int32_t port)
 
 int32_t Pc::write(ConnHandle conn, const uint8_t* data, int32_t n)
 {
+    if (net->takes > 0) {
+        n = std::min(n, net->takes - net->taken[conn]);
+        net->taken[conn] += n;
+    }
     if (net->peer.count(conn)) net->events.push_back({1, net->peer[conn], std::string(reinterpret_cast<const char*>(data), n)});
     return n;
+}
+
+// A socket that took only part drains by the next pump.
+void Pc::waitWritable(ConnHandle conn, bool wait)
+{
+    if (wait) net->events.push_back({3, conn, ""});
 }
 
 void Pc::closeConn(ConnHandle conn)
@@ -214,7 +234,7 @@ TEST_F(TwoPcs, OnlyThePartnerLinksAndASilentPartnerIsLetGo)
     ASSERT_TRUE(linked());
     // The cable is pulled mid-burst: packets go unanswered, and 8 s on the Master lets go.
     net.cable = false;
-    lifeAsked(master.engine.links[0], net.now);
+    lifeWaiting(master.engine.links[0], net.now);
     net.run(7900, {&master});
     EXPECT_TRUE(master.engine.links[0].linked);
     net.run(200, {&master});
@@ -268,6 +288,41 @@ TEST_F(TwoPcs, ALinkKeyKeepsOutAWrongKeyAndLetsTheRestartedPartnerTakeOver)
     EXPECT_EQ(slave.lossesUp, 1);
     say(master, LINK_CONTROL, " again");
     EXPECT_EQ(slave.control, "sealed again");
+}
+
+TEST_F(TwoPcs, ALongTransferOverTheKeyArrivesWholeAndInOrderThoughTheSocketTakesLittleAtATime)
+{
+    lifeSetKey(slave.engine, key);
+    lifeSetKey(master.engine, key);
+    lifeStart(slave.engine, 0, "master", 447, 0);
+    net.run(100, {&slave});
+    lifeStart(master.engine, 0, "slave", 447, net.now);
+    net.run(100, {&master, &slave});
+    ASSERT_TRUE(linked() && lifeUp(master.engine.links[0], LINK_CLIPBOARD));
+    net.takes = 1000;  // the socket takes a thousand bytes, the rest once it drains
+    std::string text;
+    for (int i = 0; i < 100000; ++i) text += static_cast<char>('a' + i * 7 % 26);
+    ASSERT_TRUE(lifeSend(master.engine, master.engine.links[0], LINK_CLIPBOARD, text.data(), text.size()));
+    for (const char* key : {"k1", "k2", "k3"}) say(master, LINK_CONTROL, key);
+    net.run(100, {&master, &slave});
+    EXPECT_EQ(slave.clipboard, text);  // several records, each sealed whole
+    EXPECT_EQ(slave.control, "k1k2k3");
+    EXPECT_EQ(lifePending(master.engine.links[0], LINK_CLIPBOARD), 0u);
+}
+
+TEST_F(TwoPcs, AClipboardConnectRefusedAtFirstIsSaidOnceWhereThatIsTheRuleAndControlWorksOn)
+{
+    master.engine.retryFirstClipboard = false;  // the Windows program's rule
+    lifeStart(slave.engine, 0, "master", 447, 0);
+    net.run(100, {&slave});
+    net.listeners.erase({2, 448});  // the Slave's clipboard port is taken by another program
+    lifeStart(master.engine, 0, "slave", 447, net.now);
+    net.run(20000, {&master, &slave});
+    EXPECT_TRUE(linked());
+    EXPECT_EQ(master.clipboardFailed, 1);
+    EXPECT_EQ(master.clipboardConnects, 1);  // never tried again
+    say(master, LINK_CONTROL, "typing");
+    EXPECT_EQ(slave.control, "typing");
 }
 
 }  // namespace

@@ -75,10 +75,21 @@ Link& linkOf(const LinkLife& life)
 // When the engine's timer is set to go off; -1 when it is not set.
 int64_t armedFor = -1;
 
-// The sockets the rest of the program sees, and the timer for what the
-// engine waits for, after every turn of the engine. The timer is set again
-// only for something sooner: one that goes off early finds nothing due and
-// is set for what is, so a packet's send costs no timer call.
+// The timer for what the engine waits for. It is set again only for
+// something sooner: one that goes off early finds nothing due and is set for
+// what is, so a packet's send costs no timer call.
+void arm()
+{
+    if (!app.mainWindow) return;
+    const int64_t next = lifeNextWake(engine);
+    if (next < 0 || (armedFor >= 0 && armedFor <= next)) return;
+    const int64_t wait = next - nowMs();
+    SetTimer(app.mainWindow, TIMER_LINK_ENGINE, wait < 1 ? 1 : static_cast<UINT>(wait), nullptr);
+    armedFor = next;
+}
+
+// The sockets and listeners the rest of the program sees, and the timer,
+// after a turn of the engine that may have changed them.
 void settle()
 {
     for (Link& link : links) {
@@ -105,12 +116,7 @@ void settle()
             entry->clipboardListener = asSocket(listener.handle);
         }
     }
-    if (!app.mainWindow) return;
-    const int64_t next = lifeNextWake(engine);
-    if (next < 0 || (armedFor >= 0 && armedFor <= next)) return;
-    const int64_t wait = next - nowMs();
-    SetTimer(app.mainWindow, TIMER_LINK_ENGINE, wait < 1 ? 1 : static_cast<UINT>(wait), nullptr);
-    armedFor = next;
+    arm();
 }
 
 // The end of a turn that began with a message: settled, and then the boxes of
@@ -323,13 +329,17 @@ void startLink(int32_t index)
     lifeStart(engine, index, link.host, link.port, nowMs());
 }
 
-// The link whose live connection is `socket`; null when none.
-Link* linkOfSocket(SOCKET socket)
+// The link whose connection (live or newcomer) is `socket`, with its channel
+// and whether it is keyed; null when none.
+Link* linkOfSocket(SOCKET socket, int* channel = nullptr, bool* keyed = nullptr)
 {
-    for (Link& link : links)
-        for (int channel = 0; channel < 2; ++channel)
-            if (asSocket(lifeOf(link).live[channel].handle) == socket) return &link;
-    return nullptr;
+    int c = LINK_CONTROL;
+    bool newcomer = false;
+    const LinkLife* life = lifeFind(engine, asHandle(socket), &c, &newcomer);
+    if (!life) return nullptr;
+    if (channel) *channel = c;
+    if (keyed) *keyed = newcomer || life->live[c].keyed;
+    return &linkOf(*life);
 }
 
 // A read made outside its own notice leaves that notice to find nothing: it
@@ -357,22 +367,6 @@ void readSocket(SOCKET socket, int channel, bool keyed)
         --link->staleNotices;
     else if (channel == LINK_CLIPBOARD && !keyed)
         MessageBoxA(nullptr, "Receive Complete.", "Info", MB_OK);
-}
-
-// The link and channel of a live connection or newcomer on `socket`.
-bool channelOf(SOCKET socket, int* channel, bool* keyed)
-{
-    for (Link& link : links) {
-        const LinkLife& life = lifeOf(link);
-        for (int c = 0; c < 2; ++c) {
-            if (asSocket(life.live[c].handle) == socket || asSocket(life.newcomer[c].handle) == socket) {
-                *channel = c;
-                *keyed = asSocket(life.live[c].handle) == socket ? life.live[c].keyed : true;
-                return true;
-            }
-        }
-    }
-    return false;
 }
 
 void onAccept(HWND window, SOCKET listener, int channel)
@@ -483,7 +477,7 @@ void onSocketEvent(HWND window, SOCKET socket, LPARAM lParam)
     }
     int channel = LINK_CONTROL;
     bool keyed = false;
-    if (!channelOf(socket, &channel, &keyed)) return;
+    if (!linkOfSocket(socket, &channel, &keyed)) return;
     switch (event) {
     case FD_CONNECT:
         // Every error code means the connect failed, not only the usual three.
@@ -568,7 +562,7 @@ bool linkQueue(Link& link, int channel, const void* data, size_t n)
 bool linkFlushNow(Link& link, int channel)
 {
     const bool flushed = lifeFlush(engine, lifeOf(link), channel);
-    settle();
+    if (!flushed) settle();  // a failed flush ended the connection
     return flushed;
 }
 
@@ -584,17 +578,13 @@ bool linkUpNow(Link& link, int channel)
 
 bool linkOpen(Link& link, int channel)
 {
-    const LifeConn& conn = lifeOf(link).live[channel];
-    return conn.handle != NO_CONN && !conn.connecting && !conn.failed;
+    return lifeOpen(lifeOf(link), channel);
 }
 
 void linkUnanswered(Link& link, bool waiting, uint32_t waited)
 {
-    LinkLife& life = lifeOf(link);
-    const int64_t since = waiting ? nowMs() - waited : -1;
-    if (since == life.unansweredSince) return;
-    life.unansweredSince = since;
-    settle();  // the watch's time
+    lifeWaiting(lifeOf(link), waiting ? nowMs() - waited : -1);
+    arm();  // the watch's time
 }
 
 bool linkProtectedNow()
