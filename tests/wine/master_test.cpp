@@ -315,7 +315,7 @@ TEST(Master, APacketJustSentHasNotWaitedForItsAnswer)
     slave.autoReady = false;
     for (int i = 0; i < 200; ++i) {
         forgetUnanswered(links[0]);
-        sendWheelPacket(app.mainWindow, links[0], PKT_WHEEL, 0);
+        sendWheelPacket(app, links[0], PKT_WHEEL, 0);
         ASSERT_LT(unansweredFor(links[0]), 1000u) << "packet " << i;
         if (i % 20 == 0) Sleep(1);
     }
@@ -342,7 +342,7 @@ TEST(Master, CrossesStraightToALargerSlaveInTheNextCellAndBack)
     crossRight();  // loads the settings: Slave 2 stands right of Slave 1, not linked yet
     sendMove(2000, 0);  // past Slave 1's right edge: no PC there to take control
     pumpFor(200);
-    EXPECT_EQ(app.controlLink, &links[0]);
+    EXPECT_EQ(app.control, &links[0]);
 
     reconnectNow();
     PacketPeer second;
@@ -361,7 +361,7 @@ TEST(Master, CrossesStraightToALargerSlaveInTheNextCellAndBack)
     ASSERT_TRUE(second.waitForType(PKT_ENTER, &enter));
     EXPECT_EQ((std::pair{enter.x, enter.y}), (std::pair{1, 600}));  // 384 of 768 is 600 of 1200
     EXPECT_TRUE(slave.waitForType(PKT_LEAVE));
-    EXPECT_EQ(app.controlLink, &links[1]);
+    EXPECT_EQ(app.control, &links[1]);
     RECT clip;
     ASSERT_TRUE(pumpUntil([&] { GetClipCursor(&clip); return clip.right - clip.left == 1; }));  // held
 

@@ -10,13 +10,13 @@
 #include <cstdint>
 
 #include "app/constants.h"
-#include "input/desktop_math.h"
-#include "input/hotkeys.h"
-#include "input/layout.h"
+#include "input/master_core.h"
 
 struct Link;
 
-struct AppState {
+// What the Master's decisions keep (control, the pointer, the desk, this
+// PC's desktop) is the MasterState it starts with.
+struct AppState : MasterState {
     // Settings, loaded from the registry at the end of the window's creation.
     int32_t mode = 0;
     int32_t screenPosition = 0;
@@ -34,34 +34,17 @@ struct AppState {
         int32_t position = 0;  // POS_*, from ScreenPosN
         int32_t nextTo = 0;    // SRNextToN: 0 the Master, 1 to 3 the Slave of that number
     } moreSlaves[MAX_SLAVES - 1];
-    // The keys that move control (HotkeyAction order; 0 is off) and the
-    // guards against crossing by accident, beside the four.
+    // The keys that move control (HotkeyAction order; 0 is off), beside the four.
     uint32_t hotkeys[HOTKEY_COUNT] = {};
-    CrossGuards guards = {};
 
-    // Screen and window geometry, in pixels.
-    // localWidth and localHeight are the primary monitor's; `desktop` holds
-    // every monitor (the primary alone when there is one).
-    int32_t localWidth = 0, localHeight = 0;
-    Desktop desktop = {};
+    // Window geometry, in pixels.
     int32_t mainWidth = 440, mainHeight = 150;
     RECT clipRect = {0, 0, 0, 0};
 
-    // Control and flow.
-    int32_t controlState = 0;
-    int32_t cursorX = 0, cursorY = 0;
-    int32_t leftHeld = 0, rightHeld = 0;
+    // Flow.
     int32_t inputDisabled = 0;
     int32_t masterLinked = 0;  // the Master's hooks are in for a live connection
     int32_t injectWarmup = 0;
-    // The link that has control (STATE_REMOTE), or null; every partner's own
-    // state (connections, queues, its desktop) is in its link.
-    Link* controlLink = nullptr;
-    // No edge crosses: control stays on the PC that has it until a hotkey
-    // moves it or the lock is let go.
-    int32_t crossingLocked = 0;
-    // Where the Slaves stand, from the settings.
-    Desk desk = {};
 
     // The listening sockets of one port and the next one up. Every partner
     // whose port it is comes in through them.

@@ -70,7 +70,7 @@ void onDisplayChange(HWND window)
         }
     if (width != oldWidth || height != oldHeight) reportScreenSize(window);
     if (app.controlState == STATE_REMOTE) {
-        refitRemote();
+        masterRefit(app);
     } else {
         placeAboveTaskbar(app.noticeWindow, 116, 48);
         placeBottomRight(window, app.mainWidth, app.mainHeight);
@@ -199,12 +199,12 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_RBUTTONDOWN:      onClickOnWindow(); return 0;
     case WM_HOOK_MOUSE:       onHookMouse(wParam, reinterpret_cast<const MSLLHOOKSTRUCT*>(lParam)); return 0;
     case WM_HOOK_KEYBOARD:    onHookKeyboard(wParam, reinterpret_cast<const KBDLLHOOKSTRUCT*>(lParam)); return 0;
-    case WM_HOOK_HOTKEY:      onHotkey(static_cast<int32_t>(wParam)); return 0;
+    case WM_HOOK_HOTKEY:      masterHotkey(app, static_cast<int32_t>(wParam)); return 0;
     // The private sends carry the link's index in wParam (0 for the first).
-    case WM_SEND_READY:       sendButtonPacket(window, linkAt(wParam), PKT_READY, 0, 0); return 0;
-    case WM_SEND_BUTTON:      sendButtonPacket(window, linkAt(wParam), PKT_INPUT, app.cursorX, app.cursorY); return 0;
-    case WM_SEND_KEY:         sendKeyPacket(window, linkAt(wParam), PKT_INPUT, app.cursorX, app.cursorY); return 0;
-    case WM_SEND_WHEEL:       sendPendingWheel(window, linkAt(wParam)); return 0;
+    case WM_SEND_READY:       sendButtonPacket(app, linkAt(wParam), PKT_READY, 0, 0); return 0;
+    case WM_SEND_BUTTON:      sendButtonPacket(app, linkAt(wParam), PKT_INPUT, app.cursorX, app.cursorY); return 0;
+    case WM_SEND_KEY:         sendKeyPacket(app, linkAt(wParam), app.cursorX, app.cursorY); return 0;
+    case WM_SEND_WHEEL:       masterSendWheel(app, linkAt(wParam)); return 0;
     case WM_LINK_BROKEN:      onControlLinkBroken(window, static_cast<SOCKET>(wParam)); return 0;
     case WM_SOCKET_GONE:      onSocketGone(static_cast<SOCKET>(wParam)); return 0;
     case WM_LINK_KEY_NOTICE:  showLinkKeyNotice(window); return 0;

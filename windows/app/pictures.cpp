@@ -136,14 +136,14 @@ DWORD WINAPI splashFadeOutThread(void*)
 // line, in the picture's own colours: "Slave 2 in control".
 void nameTheSlave(HDC target, HDC picture)
 {
-    if (slavesSetUp() < 2 || !app.controlLink) return;
+    if (slavesSetUp() < 2 || !controlLink()) return;
     RECT line = {44, 25, 116, 39};
     const COLORREF background = GetPixel(picture, 112, 20);  // beside the name, above the line
     HBRUSH brush = CreateSolidBrush(background);
     FillRect(target, &line, brush);
     DeleteObject(brush);
     char text[32];
-    lstrcpynA(text, linkName(*app.controlLink), 16);
+    lstrcpynA(text, linkName(*controlLink()), 16);
     lstrcatA(text, " in control");
     const int n = lstrlenA(text);
     // The picture's own small print, narrowed where the line would not fit

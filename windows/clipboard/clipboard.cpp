@@ -247,7 +247,7 @@ HGLOBAL unicodeBlock(const ClipboardPart& part)
 // holds what it had from here.
 void passOn(const Link* from)
 {
-    if (!from || from != relayFrom || !relayTo || app.controlLink != relayTo) return;
+    if (!from || from != relayFrom || !relayTo || controlLink() != relayTo) return;
     Link* to = relayTo;
     relayFrom = relayTo = nullptr;
     pushClipboard(app.mainWindow, *to);

@@ -169,17 +169,14 @@ void onLinkUp(HWND window, Link& link)
 // be slow or raise a box. Every other link goes on as it was.
 void onLinkLost(HWND window, Link& link)
 {
-    link.controlLinked = false;
     link.partnerDriving = false;
-    link.peerReady = 0;
-    if (isMaster()) {
-        app.masterLinked = anyLinked() ? 1 : 0;
-        if (app.controlLink == &link || app.controlLink == nullptr) dropToLocal(window);
-    }
-    // Whatever the replay holds down here would otherwise stay down, and what
-    // the user typed ahead of a link that is gone is not typed later.
+    // Back to local control when that Slave had it; what the user typed
+    // ahead of a link that is gone is not typed later.
+    masterLinkDown(app, link);
+    (void)window;
+    if (isMaster()) app.masterLinked = anyLinked() ? 1 : 0;
+    // Whatever the replay holds down here would otherwise stay down.
     releaseInjectedInput();
-    forgetPendingKeys(link);
     if (!anyLinked()) releaseHooks();
     frontEnd.deskChanged();
 }

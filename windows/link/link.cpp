@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "windows/input/edge.h"
+
 Link links[MAX_SLAVES];
 
 namespace {
@@ -41,7 +43,11 @@ void followDesk()
 
 int32_t linksFromSettings()
 {
-    for (int32_t i = 0; i < MAX_SLAVES; ++i) links[i].index = i;
+    for (int32_t i = 0; i < MAX_SLAVES; ++i) {
+        links[i].index = i;
+        app.lines[i] = &links[i];
+    }
+    app.host = windowsMaster();
     followDesk();
     const bool master = app.mode == MODE_MASTER;
 

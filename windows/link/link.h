@@ -9,10 +9,9 @@
 #include "windows/app/appstate.h"
 #include "clipboard/clipboard_buffer.h"
 #include "windows/clipboard/clipboard_files.h"
-#include "input/queues.h"
+#include "input/master_core.h"
 #include "link/byte_queue.h"
 #include "link/packet.h"
-#include "link/send_window.h"
 
 // A richer clipboard transfer going out: its parts, copied off the
 // clipboard, live until its END has gone (or it is given up), and go out a
@@ -32,8 +31,10 @@ struct OutgoingTransfer {
     OutgoingFiles files;   // after the parts: its files and folders, read as they go
 };
 
-struct Link {
-    int32_t index = 0;    // 0: Slave 1, or a Slave's Master; 1 to 3: Slaves 2 to 4
+// What the Master's decisions see of a Slave (its desktop, READY and the
+// queues) is the SlaveLine the link starts with; a Slave's link to its Master
+// uses its index, its connection's state and its desktop.
+struct Link : SlaveLine {
     int32_t present = 0;  // a partner is set up for it
     char host[256] = {};  // the partner's computer name or address
     int32_t port = 0;     // its control port; the clipboard's is the next one up
@@ -41,34 +42,16 @@ struct Link {
     // The connections, as the link engine keeps them (link/link_life.h):
     // their sockets, 0 when none, and whether the control connection is up.
     SOCKET controlSocket = 0, clipboardSocket = 0;
-    bool controlLinked = false;
     HANDLE lookup = nullptr;      // the lookup of the partner's name under way
     char hostEntry[MAXGETHOSTSTRUCT] = {};  // where its answer lands
 
-    // The partner's desktop, as far as known: this PC's own until it tells.
-    int32_t remoteLeft = 0, remoteTop = 0;
-    int32_t remoteWidth = 0, remoteHeight = 0;
     int32_t remoteSizeFromPartner = 0;  // 1 once a PKT_SCREEN_SIZE was taken
-
-    // READY and the queues: one packet at a time awaits the partner's READY,
-    // or a window of them with a partner that announced it. peerReady: the
-    // next event may go at once.
-    int32_t peerReady = 0;
-    SendWindow window;
-    ButtonQueue buttonQueue;
-    KeyQueue keyQueue;
-    EventBacklog keyBacklog, buttonBacklog;
-    int32_t pendingWheel = 0;
-    int32_t pendingSideWheel = 0;  // only for a partner that takes the sideways wheel
-    int32_t partnerInput = 0;   // what the partner announced it takes of input (INPUT_CAN_ bits)
     bool partnerDriving = false;  // on a Slave: the Master has entered and not left
 
     // The control connection's reader, and what was last sent.
     PacketInbox inbox;
     uint8_t batch[64 * 1024] = {};
     int32_t batchBegin = 0, batchEnd = 0;
-    int32_t lastSentX = 0, lastSentY = 0;
-    bool sendFailed = false;    // the last packet sent did not go
 
     // The clipboard transfers, both ways.
     ClipboardBuffer clipboardBuffer;
@@ -90,6 +73,12 @@ struct Link {
 };
 
 extern Link links[MAX_SLAVES];
+
+// The link of the Slave in control, or null.
+inline Link* controlLink()
+{
+    return static_cast<Link*>(app.control);
+}
 
 // The links set up now: on a Slave only the first; on a Master one per Slave.
 inline int32_t linkCount()

@@ -1,4 +1,5 @@
-// Sending InputPackets on the control connection; link/receive.cpp reads them.
+// Sending InputPackets on the control connection beside the Master's own
+// senders (input/master_core.h); link/receive.cpp reads them.
 #pragma once
 
 #include "windows/app/appstate.h"
@@ -6,13 +7,7 @@
 
 struct Link;
 
-// The four senders, each on the control connection of one link. Button and
-// key senders take the next pending entry of the link's queue into the
-// packet; a failed send of theirs returns the Master to local control when
-// that link has it. The wheel and plain senders report a failed send in a box.
-void sendButtonPacket(HWND window, Link& link, int32_t type, int32_t x, int32_t y);
-void sendKeyPacket(HWND window, Link& link, int32_t type, int32_t x, int32_t y);
-void sendWheelPacket(HWND window, Link& link, int32_t type, int32_t delta);
+// PKT_READY, PKT_SCREEN_SIZE and the like: a failed send is said in a box.
 void sendPlainPacket(HWND window, Link& link, int32_t type, int32_t a, int32_t b);
 
 // The announcement, sent once as each control connection comes up (on the
@@ -22,14 +17,9 @@ void sendPlainPacket(HWND window, Link& link, int32_t type, int32_t a, int32_t b
 // partner's.
 void announce(HWND window, Link& link);
 
-// Whether (x, y) is the pointer position last sent to the link in a PKT_INPUT or PKT_ENTER.
-bool lastSentPositionIs(const Link& link, int32_t x, int32_t y);
-
 // How long the link's oldest packet that asks for a READY has waited for one
 // (or a packet the socket could not take has waited to go), in milliseconds;
-// 0 when none waits. noteReady: a READY came (false when no packet awaited
-// one); forgetUnanswered: a new connection starts afresh, one packet at a
-// time until the partner announces more.
+// 0 when none waits. forgetUnanswered: a new connection starts afresh, one
+// packet at a time until the partner announces more.
 DWORD unansweredFor(const Link& link);
-bool noteReady(Link& link);
 void forgetUnanswered(Link& link);

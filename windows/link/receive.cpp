@@ -4,7 +4,6 @@
 
 #include "windows/clipboard/clipboard.h"
 #include "windows/input/edge.h"
-#include "windows/input/flow.h"
 #include "windows/input/injection.h"
 #include "windows/link/link.h"
 #include "windows/link/packets.h"
@@ -15,7 +14,8 @@ namespace {
 // behind whatever the window's queue holds.
 void answerReady(HWND window, Link& link)
 {
-    sendButtonPacket(window, link, PKT_READY, 0, 0);
+    (void)window;
+    sendButtonPacket(app, link, PKT_READY, 0, 0);
 }
 
 // The partner's announcement: what it takes of the clipboard's richer
@@ -23,12 +23,7 @@ void answerReady(HWND window, Link& link)
 void notePartnerTakes(Link& link, const InputPacket& announcement)
 {
     notePartnerClipboard(link, announcement.x, announcement.y);
-    link.partnerInput = announcement.button & INPUT_WE_TAKE;
-    // Between two that both take it, packets go under way without waiting
-    // for each READY. Those already under way are answered as ever; a READY
-    // for one of them counts like any other.
-    if ((link.partnerInput & INPUT_CAN_WINDOW) && link.window.size == 1) {
-        link.window.size = WINDOW_PACKETS;
+    if (masterAnnounced(link, announcement.button)) {
         // Each packet goes at once: with several under way, the system would
         // otherwise hold a small one back until the one before is
         // acknowledged, a whole round trip.
@@ -54,20 +49,11 @@ void dispatchPacket(HWND window, Link& link, const InputPacket& packet, bool sup
         answerReady(window, link);
         break;
     case PKT_READY:
-        onPeerReady(link);
+        onPeerReady(app, link);
         break;
     case PKT_SCREEN_SIZE:
-        // A size that is not positive could only ever be divided by: ignore it.
-        if (packet.x > 0 && packet.y > 0) {
-            const bool changed = packet.x != link.remoteWidth || packet.y != link.remoteHeight;
-            link.remoteWidth = packet.x;
-            link.remoteHeight = packet.y;
-            link.remoteSizeFromPartner = 1;
-            // The Slave's desktop changed while it has control: the pointer
-            // is confined to the new size at once. (The same size again, as
-            // after a relink, leaves the confinement as it is.)
-            if (changed && app.controlState == STATE_REMOTE && app.controlLink == &link) refitRemote();
-        }
+        if (packet.x > 0 && packet.y > 0) link.remoteSizeFromPartner = 1;
+        masterSlaveSize(app, link, packet.x, packet.y);
         break;
     case PKT_WHEEL:
         injectWheel(wheelDelta(packet));  // not gated
