@@ -17,6 +17,7 @@
 #include "resources/version.h"
 #include "unix/log.h"
 #include "unix/loop.h"
+#include "unix/master.h"
 #include "unix/options.h"
 #include "unix/setup.h"
 #include "unix/slave.h"
@@ -50,16 +51,21 @@ bool readFile(const std::string& path, std::string* text, std::string* error)
 
 // The display went away: the Master is let go at once (it sees both
 // connections close), and the program ends rather than replay into nothing.
+bool leading = false;  // this PC is the Master
+
 void onDisplayLost()
 {
-    endLink();
+    if (leading) endMaster();
+    else endLink();
     logLine("the X display went away: Skiprail ends");
     std::_Exit(EXIT_CANNOT_RUN);
 }
 
 void checkDesktop()
 {
-    if (xDesktopChanged()) announceDesktop();
+    if (!xDesktopChanged()) return;
+    if (leading) masterDesktopMoved();
+    else announceDesktop();
 }
 
 void onDisplay(int, short, void*)
@@ -74,7 +80,7 @@ int32_t beforeWait()
     xPump();
     checkDesktop();
     const int32_t x = xWaitMs();
-    const int32_t link = linkWaitMs();
+    const int32_t link = leading ? masterWaitMs() : linkWaitMs();
     return x < 0 ? link : link < 0 ? x : x < link ? x : link;
 }
 
@@ -115,15 +121,28 @@ int run(const Options& options)
     }
     if (!xOpen(nullptr, onDisplayLost)) return EXIT_CANNOT_RUN;
     xDesktopChanged();  // the desktop as it is now is the one first announced
-    logLine("Skiprail %s runs as the Slave of %s, port %d%s", SKIPRAIL_VERSION_TEXT, options.partner.c_str(),
-            options.port, options.keyFile.empty() ? "" : ", with a link key");
+    leading = options.mode == MODE_MASTER;
+    const char* key = options.keyFile.empty() ? "" : ", with a link key";
+    if (leading)
+        logLine("Skiprail %s runs as the Master of %s, port %d%s", SKIPRAIL_VERSION_TEXT, options.partner.c_str(),
+                options.port, key);
+    else
+        logLine("Skiprail %s runs as the Slave of %s, port %d%s", SKIPRAIL_VERSION_TEXT, options.partner.c_str(),
+                options.port, key);
     watchFd(signals, POLLIN, onSignal, nullptr);
     watchFd(xFd(), POLLIN, onDisplay, nullptr);
     setBeforeWait(beforeWait);
-    startLink(options.partner, options.port, options.keyFile.empty() ? nullptr : stretched);
+    const uint8_t* linkKey = options.keyFile.empty() ? nullptr : stretched;
+    if (leading) startMaster(options, linkKey);
+    else startLink(options.partner, options.port, linkKey);
     const int code = runLoop();
-    xClose();  // every key and button up, then the display let go
-    endLink();
+    if (leading) {
+        endMaster();  // this PC's keyboard and pointer back, the Slave told to let go
+        xClose();
+    } else {
+        xClose();  // every key and button up, then the display let go
+        endLink();
+    }
     return code;
 }
 

@@ -12,6 +12,7 @@
 
 #include "app/constants.h"
 #include "input/desktop_math.h"
+#include "input/hotkeys.h"
 #include "input/scan_codes.h"
 #include "unix/x_display.h"
 
@@ -39,7 +40,8 @@ Point hit = {-1, -1};
 bool clicksGrabbed = false;
 
 // Ours are kept above every other window: the last of them raised is the
-// top one, and a window stacked right above it (or a new one) hides them.
+// top one, and a window stacked right above one of them (an unmapped
+// notice keeps its place in the stack), or a new one, may hide them.
 Window topmost = 0;
 // Another program that keeps itself on top the same way would raise with us
 // for ever: at most so many raises a second.
@@ -60,6 +62,21 @@ unsigned long warpSerial = 0;
 // Whether the server sends a held key's repeats as presses alone (XKB's
 // detectable auto-repeat), not as a release and a press each.
 bool detectableRepeat = false;
+
+// ---- The hotkeys, grabbed on the root window with Caps Lock and Num Lock
+// either way.
+struct HotkeyGrab {
+    int32_t keycode;
+    unsigned modifiers;
+};
+HotkeyGrab hotkeyGrabs[HOTKEY_COUNT];
+int32_t hotkeyGrabCount = 0;
+constexpr unsigned LOCKS[] = {0, LockMask, Mod2Mask, LockMask | Mod2Mask};
+constexpr unsigned HOTKEY_X_MODIFIERS = ControlMask | Mod1Mask | ShiftMask | Mod4Mask;
+// A grab refused (another program holds the combination) is heard of as an
+// error: counted here while the grabs are made.
+int grabErrors = 0;
+int (*previousErrorHandler)(Display*, XErrorEvent*) = nullptr;
 
 // ---- The notice.
 Window notice = 0;
@@ -218,7 +235,7 @@ void rootEvent(XEvent& event)
         if (!ours(event.xcreatewindow.window)) raiseOurs();
         break;
     case ConfigureNotify:
-        if (!ours(event.xconfigure.window) && event.xconfigure.above == topmost && topmost) raiseOurs();
+        if (!ours(event.xconfigure.window) && ours(event.xconfigure.above)) raiseOurs();
         break;
     case CirculateNotify:
         if (!ours(event.xcirculate.window) && event.xcirculate.place == PlaceOnTop) raiseOurs();
@@ -260,7 +277,9 @@ void onMotion(const XMotionEvent& motion)
     const int32_t dx = p.x - last.x, dy = p.y - last.y;
     last = p;
     if ((dx != 0 || dy != 0) && handlers.motion) handlers.motion(dx, dy);
-    if (!warping && (std::abs(p.x - center.x) > drift.x || std::abs(p.y - center.y) > drift.y)) warpToCenter();
+    // The motion may have ended the capture: the pointer then stays where it was put.
+    if (capturing && !warping && (std::abs(p.x - center.x) > drift.x || std::abs(p.y - center.y) > drift.y))
+        warpToCenter();
 }
 
 // X's buttons 4 to 7 are the wheels' notches: a press each, whose release
@@ -292,6 +311,38 @@ bool releaseOfRepeat(const XKeyEvent& release)
     XEvent next;
     XPeekEvent(xDisplay, &next);
     return next.type == KeyPress && next.xkey.keycode == release.keycode && next.xkey.time == release.time;
+}
+
+// The modifier keys as they stand now, to `keyState`.
+void reportModifiers()
+{
+    if (!handlers.keyState) return;
+    static const int32_t MODIFIER_CODES[] = {29, 97, 56, 100, 42, 54, 125, 126};  // Ctrl, Alt, Shift, Super: left, right
+    char keys[32] = {};
+    XQueryKeymap(xDisplay, keys);
+    for (int32_t code : MODIFIER_CODES) {
+        const int32_t keycode = keycodeOf(code);
+        if (keycode <= 0 || keycode > 255) continue;
+        handlers.keyState(virtualKeyOf(code), (keys[keycode / 8] >> (keycode % 8)) & 1);
+    }
+}
+
+bool isHotkeyPress(const XKeyEvent& key)
+{
+    for (int32_t i = 0; i < hotkeyGrabCount; ++i)
+        if (static_cast<int32_t>(key.keycode) == hotkeyGrabs[i].keycode &&
+            (key.state & HOTKEY_X_MODIFIERS) == hotkeyGrabs[i].modifiers)
+            return true;
+    return false;
+}
+
+int countGrabError(Display* display, XErrorEvent* error)
+{
+    if (error->request_code == 33 /* X_GrabKey */ && error->error_code == BadAccess) {
+        ++grabErrors;
+        return 0;
+    }
+    return previousErrorHandler ? previousErrorHandler(display, error) : 0;
 }
 
 void onKey(const XKeyEvent& key, bool down)
@@ -379,6 +430,7 @@ void masterOpen()
     Bool supported = False;
     detectableRepeat = XkbSetDetectableAutoRepeat(xDisplay, True, &supported) && supported;
     stripCount = 0;
+    hotkeyGrabCount = 0;
     watched = 0;
     topmost = 0;
     clicksGrabbed = false;
@@ -405,6 +457,12 @@ void masterEvent(XEvent& event)
 {
     const bool toRoot = event.xany.window == root();
     if (capturing && toRoot && captureEvent(event)) return;
+    if (!capturing && (event.type == KeyPress || event.type == KeyRelease)) {
+        // A hotkey's key in local state: the grab brings its press and release.
+        if (event.type == KeyPress) reportModifiers();
+        if (event.type == KeyRelease || isHotkeyPress(event.xkey)) onKey(event.xkey, event.type == KeyPress);
+        return;
+    }
     if (event.type == ButtonPress && toRoot && clicksGrabbed) {
         passClick(event.xbutton);
     } else if (const Strip* strip = stripOf(event.xany.window)) {
@@ -419,6 +477,9 @@ void masterEvent(XEvent& event)
 void masterClose()
 {
     grabClicks(false);
+    for (int32_t i = 0; i < hotkeyGrabCount; ++i)
+        for (unsigned locks : LOCKS) XUngrabKey(xDisplay, hotkeyGrabs[i].keycode, hotkeyGrabs[i].modifiers | locks, root());
+    hotkeyGrabCount = 0;
     if (capturing) {
         XUngrabKeyboard(xDisplay, CurrentTime);
         XUngrabPointer(xDisplay, CurrentTime);
@@ -437,6 +498,42 @@ void masterClose()
 }
 
 void xMasterHandle(const XMasterHandlers& given) { handlers = given; }
+
+void xGrabHotkeys(const uint32_t* combos, int32_t count, uint32_t* missing)
+{
+    *missing = 0;
+    if (!xDisplay) return;
+    for (int32_t i = 0; i < hotkeyGrabCount; ++i)
+        for (unsigned locks : LOCKS)
+            XUngrabKey(xDisplay, hotkeyGrabs[i].keycode, hotkeyGrabs[i].modifiers | locks, root());
+    hotkeyGrabCount = 0;
+    XSync(xDisplay, False);
+    previousErrorHandler = XSetErrorHandler(countGrabError);
+    for (int32_t i = 0; i < count && hotkeyGrabCount < HOTKEY_COUNT; ++i) {
+        const uint32_t combo = combos[i];
+        const int32_t keycode = combo ? keycodeOf(inputCodeOf(static_cast<int32_t>(combo & 0xFF), 0, 0)) : 0;
+        if (keycode <= 0) {
+            if (combo) *missing |= 1u << i;
+            continue;
+        }
+        unsigned modifiers = 0;
+        if (combo & HOTKEY_CTRL) modifiers |= ControlMask;
+        if (combo & HOTKEY_ALT) modifiers |= Mod1Mask;
+        if (combo & HOTKEY_SHIFT) modifiers |= ShiftMask;
+        if (combo & HOTKEY_WIN) modifiers |= Mod4Mask;
+        grabErrors = 0;
+        for (unsigned locks : LOCKS) XGrabKey(xDisplay, keycode, modifiers | locks, root(), False, GrabModeAsync, GrabModeAsync);
+        XSync(xDisplay, False);
+        if (grabErrors > 0) {
+            for (unsigned locks : LOCKS) XUngrabKey(xDisplay, keycode, modifiers | locks, root());
+            *missing |= 1u << i;
+            continue;
+        }
+        hotkeyGrabs[hotkeyGrabCount++] = {keycode, modifiers};
+    }
+    XSync(xDisplay, False);
+    XSetErrorHandler(previousErrorHandler);
+}
 
 void xWatchEdges(uint8_t sides)
 {
@@ -470,6 +567,7 @@ bool xCaptureStart()
         return false;
     }
     capturing = true;
+    reportModifiers();
     XFixesHideCursor(xDisplay, root());
     cursorHidden = true;
     // The motions the grab already gives count from where the pointer is.
@@ -493,6 +591,23 @@ void xCaptureEnd(int32_t x, int32_t y)
     XUngrabPointer(xDisplay, CurrentTime);
     if (cursorHidden) XFixesShowCursor(xDisplay, root());
     capturing = cursorHidden = warping = false;
+    XFlush(xDisplay);
+}
+
+void xPointerWhere(int32_t* x, int32_t* y)
+{
+    Window rootReturn = 0, child = 0;
+    int px = 0, py = 0, windowX = 0, windowY = 0;
+    unsigned mask = 0;
+    if (xDisplay) XQueryPointer(xDisplay, root(), &rootReturn, &child, &px, &py, &windowX, &windowY, &mask);
+    *x = px;
+    *y = py;
+}
+
+void xWarp(int32_t x, int32_t y)
+{
+    if (!xDisplay || capturing) return;
+    XWarpPointer(xDisplay, None, root(), 0, 0, 0, 0, x, y);
     XFlush(xDisplay);
 }
 

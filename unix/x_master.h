@@ -31,6 +31,10 @@ struct XMasterHandlers {
     void (*button)(int32_t eventCode);
     // A wheel notch: 120 a notch, positive away from the user or to the right.
     void (*wheel)(int32_t delta, bool horizontal);
+    // Where a modifier stands now, told as the capture starts and before a
+    // hotkey's key in local state (whose modifiers no program is told of):
+    // not an event to pass on.
+    void (*keyState)(int32_t vk, bool down);
 };
 void xMasterHandle(const XMasterHandlers& handlers);
 
@@ -40,6 +44,13 @@ void xMasterHandle(const XMasterHandlers& handlers);
 // to the window under the pointer.
 void xWatchEdges(uint8_t sides);
 
+// The keys that move control (input/hotkeys.h combinations, 0 for none),
+// heard in local state too: each is taken from every program, and its
+// presses and releases come to `key`, its modifiers' state to `keyState`
+// first. One that another program holds already cannot be had; the
+// combinations not had are set in *missing (bit i for combos[i]).
+void xGrabHotkeys(const uint32_t* combos, int32_t count, uint32_t* missing);
+
 // Takes the keyboard and the pointer from every other program, hides the
 // pointer and keeps it in the middle of a monitor, reporting motion, keys,
 // buttons and the wheel through the handlers. Waits up to about 100 ms for
@@ -48,6 +59,10 @@ void xWatchEdges(uint8_t sides);
 bool xCaptureStart();
 // Gives them back, shows the pointer and puts it at (x, y) of the screen.
 void xCaptureEnd(int32_t x, int32_t y);
+
+// Where the pointer stands on the whole screen; and puts it at (x, y).
+void xPointerWhere(int32_t* x, int32_t* y);
+void xWarp(int32_t x, int32_t y);
 
 // A small window at the bottom right of the desktop saying `text` (UTF-8;
 // characters beyond Latin-1 show as '?'). It never takes the focus.
