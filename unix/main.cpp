@@ -16,6 +16,7 @@
 
 #include "resources/version.h"
 #include "unix/log.h"
+#include "unix/clip_files.h"
 #include "unix/loop.h"
 #include "unix/options.h"
 #include "unix/setup.h"
@@ -117,6 +118,9 @@ int run(const Options& options)
     xDesktopChanged();  // the desktop as it is now is the one first announced
     logLine("Skiprail %s runs as the Slave of %s, port %d%s", SKIPRAIL_VERSION_TEXT, options.partner.c_str(),
             options.port, options.keyFile.empty() ? "" : ", with a link key");
+    // Files a Master sent earlier go now, as on Windows at start.
+    removeReceivedFiles(true);
+    slave.fileLimit = static_cast<uint64_t>(options.fileLimitMB) << 20;
     watchFd(signals, POLLIN, onSignal, nullptr);
     watchFd(xFd(), POLLIN, onDisplay, nullptr);
     setBeforeWait(beforeWait);

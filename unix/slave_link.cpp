@@ -180,7 +180,10 @@ public:
             logLine("the partner did not prove the link key, so Skiprail does not link with it: both PCs need the "
                     "same key (the Master's \"Link Key...\" dialog, and --key-file here)");
             break;
-        case LinkNote::ClipboardEnded: logVerbose("clipboard connection ended (%s)", detail); break;
+        case LinkNote::ClipboardEnded:
+            logVerbose("clipboard connection ended (%s)", detail);
+            clipboardConnectionEnded();
+            break;
         case LinkNote::ClipboardFailed: logLine("the clipboard connection could not be made: %s", detail ? detail : "no socket"); break;
         case LinkNote::ConnectFailed:
             logVerbose("the connect to %s (%s) failed: %s", slave.partner.c_str(), addressText(master().address),
