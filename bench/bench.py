@@ -11,6 +11,10 @@ Slave and beside bench/xfloor, a bare receiver that injects through XTest;
 it needs --linux-build, the native build folder (unix/skiprail,
 tests/tools/xwatch, bench/xfloor).
 
+The "linuxclip" section times 40 MB of files and a 3840 x 2160 picture
+from the Windows Master to the Linux Slave and back, beside the same between
+the two Windows PCs (also --linux-build).
+
 The "slowlink" section runs on a second rig whose PCs are hosts of their own,
 joined through a relay that holds every chunk 2 ms each way
 (tests/system/relay.py): both programs, then the floor programs, through it.
@@ -42,7 +46,7 @@ from rig import (Rig, connections_to, cross_back, cross_sideways, free_port_pair
 
 NOTES_HEADING = "## Notes"
 SECTIONS = ["slave", "master", "flood", "crossing", "e2e", "pointer", "idle", "clipboard", "files", "linkkey", "desk",
-            "hotkeys", "slowlink", "linux"]
+            "hotkeys", "slowlink", "linux", "linuxclip"]
 # The link key the "linkkey" section gives both sides.
 LINK_KEY = "K7QF-2MXD-9PZR-4TWA-3HNB-6YCE"
 PACKET_SIZE = 56
@@ -1130,6 +1134,118 @@ class Bench:
                         "< 0.05", cpu < 0.05, "%.3f CPU seconds in %d s, control back on the Master" % (used, idle)))
         self.add(Figure("linux", "Linux Slave: resident memory after it all", "MB", rss, None, None, None, None, None,
                         "VmRSS of skiprail at the end of the idle minute"))
+
+    # ---- pictures and files between Windows and Linux (issue 46), beside Windows and Windows
+
+    def clip_round(self, rounds, there, back):
+        """`rounds` times: a crossing to the Slave until there() holds, then
+        back until back() holds; each leg in ms from the push on the Master's
+        side (srdrive's move, read on this host's clock) to what a paste sees."""
+        from rig import cross_back, wait_crossing
+        legs_there, legs_back = [], []
+        for _ in range(rounds):
+            prepare, check = there()
+            started = time.monotonic()
+            wait_crossing(self.master)
+            wait_until(check, 120, "the Slave's clipboard", interval=0.005)
+            legs_there.append((time.monotonic() - started) * 1000)
+            prepare, check = back()
+            started = time.monotonic()
+            cross_back(self.master)
+            wait_until(check, 120, "the Master's clipboard", interval=0.005)
+            legs_back.append((time.monotonic() - started) * 1000)
+            time.sleep(0.3)
+        return legs_there, legs_back
+
+    def section_linuxclip(self, width=3840, height=2160, rounds=3):
+        from rig import cross_back, make_files
+        folder = os.path.join(self.rig.root, "files", "forty")
+        if not os.path.isdir(folder):
+            make_files(os.path.dirname(folder), {"forty/%02d.bin" % i: 1 << 20 for i in range(40)})
+        linux = self.linux_pc()
+        master = self.master
+        state = {}
+
+        def dropped(pc):
+            got = pc.drive.json("clipboard dropped")
+            return got if got and "\\Skiprail\\" in got["files"][0] and got != state.get("last") else None
+
+        def files_linux():
+            master.drive("clipboard files 1 " + self.wine_path(folder))
+            state["log"] = len(linux.said())
+            return None, lambda: "files and folders" in linux.said()[state["log"]:] and linux.clipboard_bytes(
+                "x-special/gnome-copied-files")
+
+        def files_linux_back():
+            listed = linux.clipboard_bytes("x-special/gnome-copied-files")
+            linux.clipboard_set(listed, "x-special/gnome-copied-files")  # as a file manager copies them
+            return None, lambda: dropped(master) and state.update(last=dropped(master)) is None
+
+        def picture_linux():
+            master.drive("clipboard picture %d %d 32" % (width, height))
+            state["log"] = len(linux.said())
+
+            def pasted():
+                if "picture" not in linux.said()[state["log"]:]:
+                    return None
+                state["png"] = linux.clipboard_bytes("image/png")
+                return state["png"]
+            return None, pasted
+
+        def picture_linux_back():
+            linux.clipboard_set(state["png"], "image/png")  # as an image viewer copies it
+            master.drive("clipboard empty")
+            return None, lambda: master.drive("clipboard hash 17").split()[0] != "0"
+
+        results = {}
+        args = ("--slave", "--partner", "127.0.0.1", "--position", "right", "--port")
+        self.link_linux(lambda port: linux.start(*args, port))
+        try:
+            cross_back(master)
+            results["files linux"] = self.clip_round(rounds, files_linux, files_linux_back)
+            results["picture linux"] = self.clip_round(rounds, picture_linux, picture_linux_back)
+            png_size = len(state["png"])
+        finally:
+            linux.stop()
+            self.end_programs()
+
+        slave = self.slave
+
+        def files_windows():
+            master.drive("clipboard files 1 " + self.wine_path(folder))
+            return None, lambda: dropped(slave) and state.update(last=dropped(slave)) is None
+
+        def files_windows_back():
+            slave.drive("clipboard files 1 " + "|".join(state["last"]["files"]))
+            return None, lambda: dropped(master) and state.update(last=dropped(master)) is None
+
+        def picture_windows():
+            master.drive("clipboard picture %d %d 32" % (width, height))
+            state["hash"] = master.drive("clipboard hash 8")
+            return None, lambda: slave.drive("clipboard hash 8") == state["hash"]
+
+        def picture_windows_back():
+            slave.drive("clipboard picture %d %d 32" % (width, height))
+            master.drive("clipboard empty")
+            return None, lambda: master.drive("clipboard hash 8") == state["hash"]
+
+        self.link_remote()
+        try:
+            cross_back(master)
+            results["files windows"] = self.clip_round(rounds, files_windows, files_windows_back)
+            results["picture windows"] = self.clip_round(rounds, picture_windows, picture_windows_back)
+        finally:
+            self.end_programs()
+        for what, label in (("files", "40 MB in 40 files"), ("picture", "a %d x %d picture at 32 bits" % (width, height))):
+            for leg, direction in ((0, "Windows to Linux"), (1, "Linux to Windows")):
+                ours = results[what + " linux"][leg]
+                windows = results[what + " windows"][leg]
+                note = "median of %d; p99 column: the slowest; floor column: the same between the two Windows PCs" % len(ours)
+                if what == "picture":
+                    note += "; on Linux a PNG of %s bytes, made when first pasted" % format(png_size, ",")
+                self.add(Figure("linuxclip", "Linux Slave: %s, %s, crossing until a paste has it" % (label, direction),
+                                "ms", statistics.median(ours), max(ours), statistics.median(windows), max(windows),
+                                None, None, note))
 
     # ---- running
 

@@ -6,8 +6,8 @@
 # bench/results.md (RESULTS=FILE to write it elsewhere). Every section runs
 # three times in turn and each figure is the median run, with the spread
 # between the runs (--runs N to change it). About 25 minutes.
-# The "linux" section measures the Linux program, built natively (Release).
-#   bash scripts/bench.sh [--only slave,master,flood,crossing,e2e,pointer,idle,clipboard,files,linkkey,desk,hotkeys,slowlink,linux] [--runs N]
+# The "linux" and "linuxclip" sections measure the Linux program, built natively (Release).
+#   bash scripts/bench.sh [--only slave,master,flood,crossing,e2e,pointer,idle,clipboard,files,linkkey,desk,hotkeys,slowlink,linux,linuxclip] [--runs N]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD

@@ -16,9 +16,11 @@ PACKAGES=(
     # A PC of the rig with several monitors, or one whose resolution
     # changes: a nested X server (Xephyr) on an Xvfb display.
     xserver-xephyr
-    # The Linux program: X11 (XTest, RandR, XFixes) and OpenSSL 3's libcrypto;
-    # its tests type and read back through xdotool, xclip and setxkbmap.
+    # The Linux program: X11 (XTest, RandR, XFixes), OpenSSL 3's libcrypto,
+    # and libpng and libjpeg-turbo for the clipboard's pictures; its tests
+    # type and read back through xdotool, xclip and setxkbmap.
     pkg-config libx11-dev libxtst-dev libxrandr-dev libxfixes-dev libssl-dev x11-xkb-utils
+    libpng-dev libjpeg62-turbo-dev
     # Its Debian package: the capability to listen below port 1024; lintian
     # and desktop-file-validate judge the package, man renders its manual
     # page, and ImageMagick (above) draws its menu icon.

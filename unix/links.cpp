@@ -166,7 +166,10 @@ public:
             logLine("the partner did not prove the link key, so Skiprail does not link with it: both PCs need the "
                     "same key (\"Link Key...\" on a Windows PC, --key-file here)");
             break;
-        case LinkNote::ClipboardEnded: logVerbose("clipboard connection to %s ended (%s)", who, detail); break;
+        case LinkNote::ClipboardEnded:
+            logVerbose("clipboard connection to %s ended (%s)", who, detail);
+            if (link) role.clipboardEnded(link->index);
+            break;
         case LinkNote::ClipboardFailed:
             logLine("the clipboard connection to %s could not be made: %s", who, detail ? detail : "no socket");
             break;

@@ -16,6 +16,8 @@ struct LinkUser {
     // Whatever the partner held down goes up with it.
     void (*lost)(int32_t index, const char* why, bool wasUp);
     void (*clipboardFresh)(int32_t index);
+    // The clipboard connection ended: a transfer cut halfway is given up.
+    void (*clipboardEnded)(int32_t index);
     void (*received)(int32_t index, int channel, const uint8_t* data, size_t n);
     void (*drained)(int32_t index, int channel);
     // Whether the link's partner asked for the link key this side lacks

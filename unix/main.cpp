@@ -16,6 +16,7 @@
 
 #include "resources/version.h"
 #include "unix/log.h"
+#include "unix/clip_files.h"
 #include "unix/loop.h"
 #include "unix/master.h"
 #include "unix/options.h"
@@ -129,6 +130,9 @@ int run(const Options& options)
     else
         logLine("Skiprail %s runs as the Slave of %s, port %d%s", SKIPRAIL_VERSION_TEXT, options.partner.c_str(),
                 options.port, key);
+    // Files a partner sent earlier go now, as on Windows at start.
+    removeReceivedFiles(true);
+    slave.fileLimit = static_cast<uint64_t>(options.fileLimitMB) << 20;
     watchFd(signals, POLLIN, onSignal, nullptr);
     watchFd(xFd(), POLLIN, onDisplay, nullptr);
     setBeforeWait(beforeWait);

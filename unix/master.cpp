@@ -378,7 +378,7 @@ void startMaster(const Options& options, const uint8_t* stretched)
         hotkeyText(hotkeys[i], text);
         logLine("the key %s is taken by another program: it does not move control here", text);
     }
-    linksStart(LinkUser{up, lost, masterClipboardFresh, received, drained, quiet, name}, true, stretched);
+    linksStart(LinkUser{up, lost, masterClipboardFresh, masterClipboardEnded, received, drained, quiet, name}, true, stretched);
     for (const SlaveSide& slave : slaves)
         if (slave.present) linksAdd(slave.index, slave.host, slave.port);
 }

@@ -304,7 +304,8 @@ bool readCommandLine(int argc, const char* const* argv, Options& options, std::s
             hasValue = true;
         }
         const bool takesValue = arg == "--partner" || arg == "--port" || arg == "--position" ||
-                                arg == "--key-file" || arg == "--autostart" || arg == "--mode";
+                                arg == "--key-file" || arg == "--autostart" || arg == "--mode" ||
+                                arg == "--file-limit";
         if (takesValue && !hasValue) {
             if (i + 1 >= argc) {
                 *error = arg + " needs a value";
@@ -375,7 +376,7 @@ std::string configHome(const char* xdgConfigHome, const char* home)
 const char* usageText()
 {
     return "Usage: skiprail --slave --partner HOST [--port N] [--position left|right|above|below]\n"
-           "                [--key-file FILE] [--verbose]\n"
+           "                [--key-file FILE] [--file-limit MB] [--verbose]\n"
            "       skiprail --master --partner HOST [--port N] [--position WHERE]\n"
            "                [--key-file FILE] [--verbose]\n"
            "       skiprail --new-key | --autostart on|off | --help | --version\n"
@@ -393,6 +394,8 @@ const char* usageText()
            "  --position WHERE   the Slave's side of the Master (default right)\n"
            "  --key-file FILE    a file holding the link key typed on the Master\n"
            "                     (readable by its owner alone)\n"
+           "  --file-limit MB    the most that copied files may add up to, each way\n"
+           "                     (default 2048; 0 lets none across)\n"
            "  --verbose          say what happens: links, entries, clipboard sizes\n"
            "  --new-key          print a new link key, as the Master's dialog makes one\n"
            "  --autostart on     start with these settings when the desktop session starts\n"
@@ -400,8 +403,8 @@ const char* usageText()
            "\n"
            "The same settings may stand in ~/.config/skiprail/skiprail.conf (or under\n"
            "$XDG_CONFIG_HOME), one a line: mode = slave or master, partner = HOST,\n"
-           "port = N, position = WHERE, key-file = FILE; # starts a comment. The command\n"
-           "line wins. A Master's file may also hold:\n"
+           "port = N, position = WHERE, key-file = FILE, file-limit = MB; # starts a\n"
+           "comment. The command line wins. A Master's file may also hold:\n"
            "  partner2, port2, position2, next-to2   Slave 2, next to master (the default),\n"
            "                     1, 2 or 3; the same for Slaves 3 and 4\n"
            "  key-master, key-slave1 ... key-slave4, key-lock\n"
@@ -413,6 +416,8 @@ const char* usageText()
            "  switch-delay, double-tap, dead-corners = on or off (default off): cross only\n"
            "                     after 250 ms against the edge, on a second push within\n"
            "                     500 ms, or not within 40 pixels of a corner\n"
-           "  file-limit = MB    the most that copied files may add up to (default 2048;\n"
-           "                     0 lets none across)\n";
+           "\n"
+           "Files and folders that come from the partner are put under\n"
+           "$XDG_RUNTIME_DIR/skiprail/received (else ~/.cache/skiprail/received) and\n"
+           "removed at the next start or a day later.\n";
 }

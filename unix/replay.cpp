@@ -57,7 +57,7 @@ void replayInput(const InputPacket& packet)
 
 void notePartner(const InputPacket& announcement)
 {
-    slave.partnerTakes = announcement.x >= CLIPBOARD_EXTENSION_VERSION ? announcement.y & SLAVE_TAKES_CLIPBOARD : 0;
+    slave.partnerTakes = announcement.x >= CLIPBOARD_EXTENSION_VERSION ? announcement.y & slaveTakesClipboard() : 0;
     const bool window = (announcement.button & INPUT_CAN_WINDOW) && !(slave.partnerInput & INPUT_CAN_WINDOW);
     slave.partnerInput = announcement.button & SLAVE_TAKES_INPUT;
     // Between two that keep a window of packets under way, each goes at once.
@@ -116,7 +116,7 @@ void announceLink()
     InputPacket caps;
     caps.type = PKT_CLIPBOARD_CAPS;
     caps.x = CLIPBOARD_EXTENSION_VERSION;
-    caps.y = SLAVE_TAKES_CLIPBOARD;
+    caps.y = slaveTakesClipboard();
     caps.button = SLAVE_TAKES_INPUT;
     queuePacket(caps);
     flushControl();

@@ -33,6 +33,11 @@ void clipboardFresh(int32_t)
     clipboardConnectionUp();
 }
 
+void clipboardEnded(int32_t)
+{
+    clipboardConnectionEnded();
+}
+
 void received(int32_t, int channel, const uint8_t* data, size_t n)
 {
     if (channel == LINK_CONTROL) onControlBytes(data, n);
@@ -62,7 +67,7 @@ void startLink(const std::string& partner, int32_t port, const uint8_t* stretche
 {
     slave.partner = partner;
     slave.port = port;
-    linksStart(LinkUser{up, lost, clipboardFresh, received, drained, quiet, name}, false, stretched);
+    linksStart(LinkUser{up, lost, clipboardFresh, clipboardEnded, received, drained, quiet, name}, false, stretched);
     linksAdd(0, partner, port);
 }
 

@@ -1,16 +1,20 @@
-// The CLIPBOARD selection: owned with the Master's text, and read from its
-// owner when control goes back. Large text moves by INCR in both directions:
-// a property at a time, each one driven by the other side deleting the last.
+// The CLIPBOARD selection: owned with what came from the Master (the offers
+// of clip_offers.h: text, pictures, files), and read from its owner when
+// control goes back, the types wanted chosen from its TARGETS. Large data
+// moves by INCR in both directions: a property at a time, each one driven by
+// the other side deleting the last.
 #include <X11/Xatom.h>
 #include <X11/extensions/Xfixes.h>
 
 #include <algorithm>
 #include <climits>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "unix/clip_offers.h"
 #include "unix/x_display.h"
 #include "unix/x_side.h"
 
@@ -22,7 +26,7 @@ using Text = std::shared_ptr<const std::string>;
 // program that stopped taking it.
 constexpr int64_t READ_PATIENCE_MS = 1000;
 constexpr int64_t SEND_PATIENCE_MS = 5000;
-// Text read from an owner beyond this is dropped whole, never cut.
+// What is read from an owner beyond this is dropped whole, never cut.
 constexpr size_t MOST_READ = 256u << 20;
 
 Atom clipboardAtom, targetsAtom, multipleAtom, timestampAtom, utf8Atom, textAtom, plainUtf8Atom, plainAtom,
@@ -30,8 +34,11 @@ Atom clipboardAtom, targetsAtom, multipleAtom, timestampAtom, utf8Atom, textAtom
 int fixesEventBase = 0;
 size_t chunkBytes = 0;  // the largest property one request writes, with room to spare
 
-// What this PC owns: the text (UTF-8) and its Latin-1 form once asked for.
-Text owned, ownedLatin1;
+// What this PC owns: its offers, the atom of each type, and the text's
+// Latin-1 form once asked for.
+std::shared_ptr<ClipOffers> owned;
+std::vector<std::pair<Atom, std::string>> ownedAtoms;
+Text ownedLatin1;
 bool ours = false;
 Time ownedSince = CurrentTime;
 // Counts the selection's owners: a new one each time the text may be new.
@@ -47,10 +54,21 @@ struct Outgoing {
 };
 std::vector<Outgoing> outgoing;
 
-// The one request of this PC for the owner's text.
+// The one request of this PC for what the owner holds: its TARGETS first,
+// then each type chosen from them, one after the other.
 enum class Reading { Idle, Converting, Incremental, Answered };
 Reading reading = Reading::Idle;
-void (*readDone)(const char* utf8, int32_t n) = nullptr;
+std::function<void(ClipOffers&)> readDone;
+ClipWanted readWanted;
+struct ReadStep {
+    Atom target;
+    std::string mime;  // what the bytes are kept as
+};
+std::vector<ReadStep> readSteps;
+size_t readStep = 0;
+bool readingTargets = false;
+bool triedLatin1 = false;  // the text step fell back to STRING
+ClipOffers readOffers;
 Atom readTarget = None;
 std::string readText;
 Atom readType = None;
@@ -116,15 +134,17 @@ Time serverTime()
     return event.xproperty.time;
 }
 
-void finishRead(const std::string* text)
+// Ends the request: whatever was read goes to `done`.
+void finishRead()
 {
-    void (*done)(const char*, int32_t) = readDone;
+    std::function<void(ClipOffers&)> done = std::move(readDone);
+    ClipOffers offers = std::move(readOffers);
     reading = Reading::Idle;
     readDone = nullptr;
-    if (done) {
-        if (text && !text->empty() && text->size() <= INT32_MAX) done(text->data(), static_cast<int32_t>(text->size()));
-        else done(nullptr, 0);
-    }
+    readOffers = ClipOffers();
+    readSteps.clear();
+    readWanted.clear();
+    if (done) done(offers);
 }
 
 void convert(Atom target)
@@ -137,8 +157,66 @@ void convert(Atom target)
     readDeadline = xNowMs() + READ_PATIENCE_MS;
 }
 
+// The next type of the plan, or the end of the request.
+void nextStep(bool first = false)
+{
+    if (!first) ++readStep;
+    triedLatin1 = false;
+    if (readStep < readSteps.size()) convert(readSteps[readStep].target);
+    else finishRead();
+}
+
+bool wantsText()
+{
+    for (const auto& group : readWanted)
+        for (const std::string& mime : group)
+            if (mime == MIME_TEXT) return true;
+    return false;
+}
+
+// Of each group wanted, the first type among the owner's targets; with no
+// TARGETS answered (an owner of the old kind), text alone.
+void planFromTargets(bool answered)
+{
+    readSteps.clear();
+    readStep = 0;
+    if (!answered) {
+        if (wantsText()) readSteps.push_back({utf8Atom, MIME_TEXT});
+        return;
+    }
+    std::vector<Atom> targets;
+    Atom type = None;
+    int format = 0;
+    unsigned long items = 0, after = 0;
+    unsigned char* data = nullptr;
+    if (XGetWindowProperty(xDisplay, xWindow, readAtom, 0, 4096, True, XA_ATOM, &type, &format, &items, &after,
+                           &data) == Success &&
+        format == 32 && data) {
+        const long* atoms = reinterpret_cast<const long*>(data);
+        for (unsigned long i = 0; i < items; ++i) targets.push_back(static_cast<Atom>(atoms[i]));
+    }
+    if (data) XFree(data);
+    const auto offered = [&](Atom atom) { return std::find(targets.begin(), targets.end(), atom) != targets.end(); };
+    for (const auto& group : readWanted) {
+        for (const std::string& mime : group) {
+            Atom target = None;
+            if (mime == MIME_TEXT) {
+                target = offered(utf8Atom) ? utf8Atom : offered(plainUtf8Atom) ? plainUtf8Atom
+                                                       : offered(XA_STRING)    ? XA_STRING
+                                                                               : None;
+            } else {
+                const Atom atom = XInternAtom(xDisplay, mime.c_str(), False);
+                if (offered(atom)) target = atom;
+            }
+            if (target == None) continue;
+            readSteps.push_back({target, mime});
+            break;
+        }
+    }
+}
+
 // Takes (and deletes) what the owner put in our property; false when it is
-// not text or more than this PC reads.
+// not bytes or more than this PC reads.
 bool takeProperty(Atom* type, bool* empty)
 {
     Atom actualType = None;
@@ -154,29 +232,47 @@ bool takeProperty(Atom* type, bool* empty)
     if (data) XFree(data);
     *type = actualType;
     *empty = items == 0;
-    if (!fits) fprintf(stderr, "skiprail: the clipboard's text is larger than %zu bytes, and stays here\n", MOST_READ);
+    if (!fits)
+        fprintf(stderr, "skiprail: the clipboard's %s is larger than %zu bytes, and stays here\n",
+                readSteps[readStep].mime.c_str(), MOST_READ);
     return fits && (format == 8 || actualType == incrAtom);
 }
 
-void finishWithType()
+// One type read whole: kept, and on to the next.
+void stepRead()
 {
-    if (readType == XA_STRING) readText = utf8FromLatin1(readText);
-    finishRead(&readText);
+    const std::string& mime = readSteps[readStep].mime;
+    if (mime == MIME_TEXT && readType == XA_STRING) readText = utf8FromLatin1(readText);
+    if (!readText.empty()) readOffers.add(mime, readText);
+    readText.clear();
+    nextStep();
 }
 
 void onSelectionNotify(const XSelectionEvent& event)
 {
     if (reading != Reading::Converting || event.selection != clipboardAtom || event.target != readTarget) return;
+    if (readingTargets) {
+        readingTargets = false;
+        planFromTargets(event.property != None);
+        nextStep(true);
+        return;
+    }
     if (event.property == None) {
         // An owner of the old kind may know only Latin-1.
-        if (readTarget == utf8Atom) convert(XA_STRING); else finishRead(nullptr);
+        if (readTarget == utf8Atom && !triedLatin1) {
+            convert(XA_STRING);
+            triedLatin1 = true;
+        } else {
+            nextStep();
+        }
         return;
     }
     readText.clear();
     Atom type = None;
     bool empty = false;
     if (!takeProperty(&type, &empty)) {
-        finishRead(nullptr);
+        readText.clear();
+        nextStep();
     } else if (type == incrAtom) {
         // Deleting the property (done) asks for the first piece.
         reading = Reading::Incremental;
@@ -184,7 +280,7 @@ void onSelectionNotify(const XSelectionEvent& event)
         readDeadline = xNowMs() + READ_PATIENCE_MS;
     } else {
         readType = type;
-        finishWithType();
+        stepRead();
     }
 }
 
@@ -194,9 +290,10 @@ void onOwnPropertyNotify(const XPropertyEvent& event)
     Atom type = None;
     bool empty = false;
     if (!takeProperty(&type, &empty)) {
-        finishRead(nullptr);
+        readText.clear();
+        nextStep();
     } else if (empty) {
-        finishWithType();  // an empty piece ends the transfer
+        stepRead();  // an empty piece ends the transfer
     } else {
         if (readType == None) readType = type;
         readDeadline = xNowMs() + READ_PATIENCE_MS;
@@ -254,22 +351,33 @@ void sendText(Window requestor, Atom property, Atom type, const Text& data)
 bool answer(Window requestor, Atom property, Atom target)
 {
     if (target == targetsAtom) {
-        const Atom targets[] = {targetsAtom, timestampAtom, utf8Atom, plainUtf8Atom, XA_STRING, textAtom, plainAtom};
+        // Text under its older names too; every other type by its own.
+        std::vector<Atom> targets = {targetsAtom, timestampAtom};
+        if (owned->has(MIME_TEXT)) targets.insert(targets.end(), {utf8Atom, plainUtf8Atom, XA_STRING, textAtom, plainAtom});
+        for (const auto& [atom, mime] : ownedAtoms)
+            if (mime != MIME_TEXT) targets.push_back(atom);
         XChangeProperty(xDisplay, requestor, property, XA_ATOM, 32, PropModeReplace,
-                        reinterpret_cast<const unsigned char*>(targets), sizeof targets / sizeof targets[0]);
+                        reinterpret_cast<const unsigned char*>(targets.data()), static_cast<int>(targets.size()));
     } else if (target == timestampAtom) {
         const long time = static_cast<long>(ownedSince);
         XChangeProperty(xDisplay, requestor, property, XA_INTEGER, 32, PropModeReplace,
                         reinterpret_cast<const unsigned char*>(&time), 1);
-    } else if (target == utf8Atom || target == textAtom) {
-        sendText(requestor, property, utf8Atom, owned);
-    } else if (target == plainUtf8Atom) {
-        sendText(requestor, property, plainUtf8Atom, owned);
-    } else if (target == XA_STRING || target == plainAtom) {
-        if (!ownedLatin1) ownedLatin1 = std::make_shared<const std::string>(latin1FromUtf8(*owned));
+    } else if (owned->has(MIME_TEXT) && (target == utf8Atom || target == textAtom || target == plainUtf8Atom)) {
+        const Text text = owned->get(MIME_TEXT);
+        if (!text) return false;
+        sendText(requestor, property, target == plainUtf8Atom ? plainUtf8Atom : utf8Atom, text);
+    } else if (owned->has(MIME_TEXT) && (target == XA_STRING || target == plainAtom)) {
+        const Text text = owned->get(MIME_TEXT);
+        if (!text) return false;
+        if (!ownedLatin1) ownedLatin1 = std::make_shared<const std::string>(latin1FromUtf8(*text));
         sendText(requestor, property, target, ownedLatin1);
     } else {
-        return false;  // MULTIPLE among them
+        const auto found = std::find_if(ownedAtoms.begin(), ownedAtoms.end(),
+                                        [&](const auto& offer) { return offer.first == target; });
+        if (found == ownedAtoms.end() || found->second == MIME_TEXT) return false;  // MULTIPLE among them
+        const Text bytes = owned->get(found->second);  // made now if need be
+        if (!bytes) return false;
+        sendText(requestor, property, target, bytes);
     }
     return true;
 }
@@ -312,6 +420,7 @@ bool clipboardOpen()
                                XFixesSetSelectionOwnerNotifyMask | XFixesSelectionWindowDestroyNotifyMask |
                                    XFixesSelectionClientCloseNotifyMask);
     owned.reset(), ownedLatin1.reset();
+    ownedAtoms.clear();
     ours = false;
     outgoing.clear();
     reading = Reading::Idle;
@@ -322,6 +431,7 @@ bool clipboardOpen()
 void clipboardClose()
 {
     owned.reset(), ownedLatin1.reset();
+    ownedAtoms.clear();
     ours = false;
     outgoing.clear();
     reading = Reading::Idle;
@@ -340,6 +450,7 @@ bool clipboardEvent(XEvent& event)
             static_cast<long>(event.xselectionclear.time - ownedSince) >= 0) {
             ours = false;
             owned.reset(), ownedLatin1.reset();
+            ownedAtoms.clear();
         }
         return true;
     case SelectionNotify:
@@ -363,9 +474,9 @@ void clipboardTimeouts()
 {
     const int64_t now = xNowMs();
     if (reading == Reading::Answered) {
-        if (ours && owned) finishRead(owned.get()); else finishRead(nullptr);
+        finishRead();
     } else if (reading != Reading::Idle && now >= readDeadline) {
-        finishRead(nullptr);
+        finishRead();  // what was read so far goes; the owner stopped answering
     }
     for (size_t i = 0; i < outgoing.size();) {
         if (now < outgoing[i].deadline) { ++i; continue; }
@@ -385,36 +496,70 @@ int32_t clipboardWaitMs()
     return static_cast<int32_t>(std::clamp<int64_t>(next - xNowMs() + 1, 0, INT32_MAX));
 }
 
-void xOwnClipboard(const char* utf8, int32_t n)
+void xOwnClipboard(std::shared_ptr<ClipOffers> offers)
 {
-    if (!xDisplay) return;
-    owned = std::make_shared<const std::string>(utf8 ? utf8 : "", utf8 && n > 0 ? static_cast<size_t>(n) : 0);
+    if (!xDisplay || !offers) return;
+    owned = std::move(offers);
     ownedLatin1.reset();
+    ownedAtoms.clear();
+    std::vector<std::string> mimes = owned->mimes();
+    std::vector<char*> names;
+    for (std::string& mime : mimes) names.push_back(&mime[0]);
+    std::vector<Atom> atoms(names.size());
+    if (!names.empty()) XInternAtoms(xDisplay, names.data(), static_cast<int>(names.size()), False, atoms.data());
+    for (size_t i = 0; i < mimes.size(); ++i) ownedAtoms.push_back({atoms[i], mimes[i]});
     ownedSince = serverTime();
     XSetSelectionOwner(xDisplay, clipboardAtom, xWindow, ownedSince);
     ours = XGetSelectionOwner(xDisplay, clipboardAtom) == xWindow;
     ++clipboardSerial;
     if (!ours) {
         owned.reset();
+        ownedAtoms.clear();
         fprintf(stderr, "skiprail: the clipboard could not be taken\n");
     }
+}
+
+void xOwnClipboard(const char* utf8, int32_t n)
+{
+    auto offers = std::make_shared<ClipOffers>();
+    offers->add(MIME_TEXT, std::string(utf8 ? utf8 : "", utf8 && n > 0 ? static_cast<size_t>(n) : 0));
+    xOwnClipboard(offers);
 }
 
 bool xClipboardStillOurs() { return ours; }
 
 uint32_t xClipboardSerial() { return clipboardSerial; }
 
+void xRequestClipboardOffers(const ClipWanted& wanted, std::function<void(ClipOffers&)> done)
+{
+    readDone = std::move(done);
+    if (!xDisplay || reading != Reading::Idle) return;  // the request under way answers
+    readWanted = wanted;
+    readOffers = ClipOffers();
+    // The owner as the server knows it now: a notice that another program
+    // took the selection may not have been read yet.
+    const Window owner = XGetSelectionOwner(xDisplay, clipboardAtom);
+    if (owner == None || (owner == xWindow && ours && owned)) {
+        // This PC's own offers, of each group the first it has, or nothing.
+        if (owner != None)
+            for (const auto& group : readWanted)
+                for (const std::string& mime : group)
+                    if (owned->has(mime)) {
+                        if (const Text bytes = owned->get(mime)) readOffers.add(mime, bytes);
+                        break;
+                    }
+        reading = Reading::Answered;
+        return;
+    }
+    readingTargets = true;
+    convert(targetsAtom);
+}
+
 void xRequestClipboard(void (*done)(const char* utf8, int32_t n))
 {
-    readDone = done;
-    if (!xDisplay || reading != Reading::Idle) return;  // the request under way answers
-    if (ours && owned) {
-        reading = Reading::Answered;
-        return;
-    }
-    if (XGetSelectionOwner(xDisplay, clipboardAtom) == None) {
-        reading = Reading::Answered;
-        return;
-    }
-    convert(utf8Atom);
+    xRequestClipboardOffers({{MIME_TEXT}}, [done](ClipOffers& offers) {
+        const ClipBytes text = offers.get(MIME_TEXT);
+        if (text && !text->empty() && text->size() <= INT32_MAX) done(text->data(), static_cast<int32_t>(text->size()));
+        else done(nullptr, 0);
+    });
 }

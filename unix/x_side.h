@@ -6,8 +6,11 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 
 #include "input/desktop_math.h"
+#include "unix/clip_offers.h"
 
 // Opens the display (nullptr: $DISPLAY) and checks what the Slave needs
 // (XTest, RandR, XFixes, the evdev keymap by key names, saying on stderr
@@ -53,18 +56,26 @@ void xReleaseAll();
 // What was replayed goes to the server now.
 void xFlush();
 
-// Text that came from the Master becomes the CLIPBOARD selection (UTF-8).
+// What came from the Master becomes the CLIPBOARD selection: its offers,
+// each type served by its own name (text also as UTF8_STRING, STRING, TEXT),
+// with TARGETS and INCR; a type made on demand is made when first asked for.
+void xOwnClipboard(std::shared_ptr<ClipOffers> offers);
+// Text alone (UTF-8).
 void xOwnClipboard(const char* utf8, int32_t n);
-// Whether the selection is still the text that came over (no program has
-// taken it since): then it need not travel back.
+// Whether the selection is still what came over (no program has taken it
+// since): then it need not travel back.
 bool xClipboardStillOurs();
 // A number that changes whenever the selection gets a new owner (text taken
 // by xOwnClipboard included, at once) or loses it: the same number as when
 // the text was last sent or placed means nothing new to send.
 uint32_t xClipboardSerial();
-// Asks the selection's owner for its text; `done` is called from xPump with
-// the text (UTF-8), or with nullptr and 0 when there is none or the owner
-// does not answer in time (a second of silence). A request while one is under
+// Asks the selection's owner for its TARGETS, then for the first type of
+// each wanted group it offers, one after another; `done` is called from xPump
+// with what was read (nothing when there is no owner, and what came so far
+// when the owner falls silent for a second). An owner of the old kind that
+// answers no TARGETS is asked for text alone. A request while one is under
 // way joins it: `done` (the latest) is called once. With the selection ours,
-// the answer is our own text, from the next xPump (xWaitMs is then 0).
+// the answer is our own offers, from the next xPump (xWaitMs is then 0).
+void xRequestClipboardOffers(const ClipWanted& wanted, std::function<void(ClipOffers&)> done);
+// The same for text alone: `done` gets the text (UTF-8), or nullptr and 0.
 void xRequestClipboard(void (*done)(const char* utf8, int32_t n));

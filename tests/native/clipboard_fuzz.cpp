@@ -2,7 +2,9 @@
 // it must never touch memory outside its storage, every text it completes
 // must end inside its transfer, and it must stay in step with a model that
 // reads the same stream in one piece. Chunks go on to the assembly and the
-// file receiver too, whose disk checks every name and size it is handed.
+// file receiver too, whose disk checks every name and size it is handed. A
+// partner's picture is read into pixels; a Linux name made one Windows holds
+// must pass the receiver's own check.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -10,7 +12,9 @@
 #include <vector>
 
 #include "clipboard/clipboard_buffer.h"
+#include "clipboard/dib.h"
 #include "clipboard/file_list.h"
+#include "clipboard/file_names.h"
 
 namespace {
 
@@ -81,6 +85,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     files.limit = 1 << 20;
     packedDibSize(data, size);
     filePathAllowed(reinterpret_cast<const char*>(data), size);
+    Picture picture;
+    pictureFromDib(data, size, &picture);
+    pictureFromBmp(data, size, &picture);
+    const std::string name = windowsName(std::string(reinterpret_cast<const char*>(data), size < 300 ? size : 300));
+    if (!filePathAllowed(name.data(), name.size())) std::abort();
+    pathsFromUriList(std::string(reinterpret_cast<const char*>(data), size));
     const size_t piece = 1 + data[0] % 23;
     const uint8_t* stream = data + 1;
     const size_t length = size - 1;
@@ -97,7 +107,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                 if (disk.open) std::abort();
                 filesPlaced(files);
                 for (const ClipboardPart& part : assembly.parts)
-                    if (clipboardPartWhole(part) && part.total) packedDibSize(part.data, part.total);  // reads it all
+                    if (clipboardPartWhole(part) && part.total) pictureFromDib(part.data, part.total, &picture);
                 assemblyClear(assembly);
                 continue;
             }

@@ -662,8 +662,12 @@ class LinuxPC:
         self.display = rig.start_display(size, noreset=True)
         self.home = os.path.join(rig.root, name, "home")
         os.makedirs(os.path.join(self.home, ".config"))
+        # The folder of the session's own files, where received files land.
+        self.runtime = os.path.join(rig.root, name, "runtime")
+        os.makedirs(self.runtime, mode=0o700)
         self.env = dict(os.environ, DISPLAY=self.display, HOME=self.home,
-                        XDG_CONFIG_HOME=os.path.join(self.home, ".config"))
+                        XDG_CONFIG_HOME=os.path.join(self.home, ".config"), XDG_RUNTIME_DIR=self.runtime)
+        self.env.pop("XDG_CACHE_HOME", None)
         self.env.pop("WAYLAND_DISPLAY", None)
         self.log = os.path.join(rig.root, name, "program.log")
         self.process = None
@@ -744,21 +748,35 @@ class LinuxPC:
     def _xclip(self, *args):
         return ["xclip", "-display", self.display, "-selection", "clipboard"] + list(args)
 
-    def clipboard_set(self, text):
-        """Text owned as the CLIPBOARD selection by an xclip of the rig's."""
+    def clipboard_set(self, text, target="UTF8_STRING"):
+        """Text (or bytes, as `target`: image/png, x-special/gnome-copied-files
+        ...) owned as the CLIPBOARD selection by an xclip of the rig's."""
+        data = text.encode("utf-8") if isinstance(text, str) else text
         self.clip_release()
-        self.clip_owner = subprocess.Popen(self._xclip("-quiet", "-i", "-target", "UTF8_STRING"),
+        self.clip_owner = subprocess.Popen(self._xclip("-quiet", "-i", "-target", target),
                                            stdin=subprocess.PIPE, stdout=subprocess.DEVNULL,
                                            stderr=subprocess.DEVNULL, start_new_session=True)
-        self.clip_owner.stdin.write(text.encode("utf-8"))
+        self.clip_owner.stdin.write(data)
         self.clip_owner.stdin.close()
-        wait_until(lambda: self.clipboard_get() == text, 10, "%s's selection to hold the text" % self.name)
+        wait_until(lambda: self.clipboard_bytes(target) == data, 10, "%s's selection to hold the %s" % (self.name, target))
 
     def clip_release(self):
         if self.clip_owner is not None and self.clip_owner.poll() is None:
             _kill_pid(self.clip_owner.pid)
             self.clip_owner.wait(5)
         self.clip_owner = None
+
+    def clipboard_bytes(self, target, timeout=30):
+        """The CLIPBOARD selection as `target` (bytes), or None when it is not offered."""
+        got = subprocess.run(self._xclip("-o", "-target", target), capture_output=True, timeout=timeout)
+        return got.stdout if got.returncode == 0 else None
+
+    def clipboard_targets(self):
+        return (self.clipboard_bytes("TARGETS") or b"").decode().split()
+
+    def received_files(self):
+        """The folders the program has received files into (and any still coming, as NAME.part)."""
+        return sorted(glob.glob(os.path.join(self.runtime, "skiprail", "received", "*")))
 
     def clipboard_get(self, timeout=10):
         """The CLIPBOARD selection's text (UTF-8), or None when no one owns it."""

@@ -2,24 +2,33 @@
 Wine at 1280x1024 (192.0.2.1) and the Linux PC, an Xvfb display of 1024x768
 (192.0.2.2), each a host of its own, linked on port 447. What arrives is read
 in xwatch's focused window and from the X server (keys and buttons held
-down, the pointer, the CLIPBOARD). Needs SKIPRAIL_LINUX_BUILD, the native
-build folder with unix/skiprail and tests/tools/xwatch; skipped without it.
+down, the pointer, the CLIPBOARD and the types it offers, as a file manager
+or an image viewer asks for them). A hostile Master is a scripted peer in
+the Master's namespace (tests/system/peer.py). Needs SKIPRAIL_LINUX_BUILD, the
+native build folder with unix/skiprail and tests/tools/xwatch; skipped
+without it.
 """
 
 import functools
 import glob
 import os
+import shutil
 import signal
+import stat
+import struct
+import subprocess
 import sys
 import time
 import unittest
+import urllib.parse
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 
 from peer import unwide, wide  # noqa: E402
-from rig import (ALT, CTRL, Rig, connections_to, cross_back, cross_sideways, listening, press,  # noqa: E402
-                 wait_following, wait_until)
+from pictures import pattern as picture_pattern, png, read_dib, read_png  # noqa: E402
+from rig import (ALT, CTRL, Rig, connections_to, cross_back, cross_sideways, listening, make_files, press,  # noqa: E402
+                 tree, wait_following, wait_until)
 
 PORT = 447
 KEY = "K7QF-2MXD-9PZR-4TWA-3HNB-6YCE"
@@ -51,6 +60,66 @@ def pattern(n):
         state = (state * 1103515245 + 12345) & 0xFFFFFFFF
         out[i] = 32 + (state >> 16) % 95
     return out.decode("ascii")
+
+
+def file_uri(path):
+    return "file://" + urllib.parse.quote(path)
+
+
+def uri_paths(listed):
+    """The paths of x-special/gnome-copied-files' bytes (after its "copy")."""
+    lines = listed.decode().split("\n")
+    return lines[0], [urllib.parse.unquote(uri[len("file://"):]) for uri in lines[1:]]
+
+
+def dropped_on_windows(pc):
+    """The files the program put on a Windows PC's clipboard, from its Skiprail folder."""
+    dropped = pc.drive.json("clipboard dropped")
+    return dropped if dropped and "\\Skiprail\\" in dropped["files"][0] else None
+
+
+def arrived_on_windows(pc, dropped):
+    return {os.path.basename(pc.unix_path(path)): tree(pc.unix_path(path)) for path in dropped["files"]}
+
+
+# A Master that speaks the wire directly, from the Master's namespace: its
+# clipboard connection sends the bytes of the file named, then it stays
+# linked a while (keeping the control connection open) and ends.
+HOSTILE_MASTER = r"""
+import sys, time
+sys.path.insert(0, sys.argv[4])
+from peer import connect
+control = connect(int(sys.argv[2]), sys.argv[1])
+time.sleep(0.5)
+clipboard = connect(int(sys.argv[2]) + 1, sys.argv[1], kind="clipboard")
+time.sleep(0.5)
+with open(sys.argv[3], "rb") as f:
+    data = f.read()
+for transfer in data.split(b"--cut--"):
+    clipboard.send(transfer)
+    time.sleep(0.3)
+time.sleep(2)
+print("sent", len(data))
+"""
+
+
+def chunk(number, kind, total, offset, data):
+    return struct.pack("<4sIIIII", b"SRXC", number, kind, total, offset, len(data)) + data
+
+
+def file_list(number, entries):
+    """A transfer of files as the Windows side sends one: (kind, path, data) each,
+    kind 1 a folder, 2 a file whose data follows; `data` may be longer than the
+    size its entry announces, as (size, data)."""
+    total = sum(len(e[2]) if isinstance(e[2], bytes) else e[2][0] for e in entries)
+    out = b""
+    for kind, path, data in entries:
+        size, data = (len(data), data) if isinstance(data, bytes) else data
+        entry = struct.pack("<IIQQ", kind, 1, size, total) + path.encode()
+        out += chunk(number, 5, len(entry), 0, entry)
+        if data:
+            out += chunk(number, 6, size, 0, data)
+    return out + chunk(number, 0, len(entries), 0, b"")
 
 
 def fnv(text):
@@ -254,6 +323,131 @@ class LinuxSlave(unittest.TestCase):
         s.watch.wait(lambda e: s.typed() == "protected 123", 10, "the typing over the protected link")
         wait_until(lambda: s.clipboard_get() == SCRIPTS, 10, "the clipboard text over the protected link")
         self.assertEqual(m.boxes(), [])
+
+    # ---- pictures and files (issue 46)
+
+    def test_a_picture_both_ways_pixel_for_pixel(self):
+        self.link()
+        # From Windows: a 24-bit DIB whose rows end in padding, with text beside it.
+        self.assertEqual(m.drive("clipboard picture 1001 701 24 " + wide("beside the picture")), "ok")
+        there = read_dib(bytes.fromhex(m.drive("clipboard bytes 8", timeout=60)))
+        self.cross()
+        wait_until(lambda: "image/png" in s.clipboard_targets(), 20, "the picture on the Linux PC")
+        self.assertTrue({"image/png", "image/bmp", "UTF8_STRING"} <= set(s.clipboard_targets()), s.clipboard_targets())
+        self.assertEqual(read_png(s.clipboard_bytes("image/png")), there)
+        self.assertEqual(read_dib(s.clipboard_bytes("image/bmp")[14:]), there)
+        self.assertEqual(s.clipboard_get(), "beside the picture")
+        # From Linux: a PNG with real alpha (a version 5 DIB on Windows), then an opaque one (a plain DIB).
+        for alpha, dib_format in ((True, 17), (False, 8)):
+            with self.subTest(alpha=alpha):
+                width, height = 333, 77
+                pixels = picture_pattern(width, height, alpha)
+                s.clipboard_set(png(width, height, pixels, alpha), "image/png")
+                cross_back(m)
+                wait_until(lambda: m.drive("clipboard hash %d" % dib_format).split()[0] != "0", 20,
+                           "the picture on the Master")
+                self.assertEqual(read_dib(bytes.fromhex(m.drive("clipboard bytes %d" % dib_format))),
+                                 (width, height, pixels))
+                self.cross()
+        self.assertEqual(m.boxes(), [])
+
+    def test_files_and_a_folder_of_40_mb_both_ways_byte_for_byte(self):
+        self.link()
+        root = os.path.join(rig.root, "copied")
+        shutil.rmtree(root, ignore_errors=True)
+        paths = make_files(root, {"small.txt": 5, "empty.txt": 0, "folder/big.bin": 40 << 20,
+                                  "folder/sub/in.txt": 999})
+        self.assertEqual(m.drive("clipboard files 2 " + paths), "ok")  # cut on the Master: a copy here
+        self.cross()
+        listed = wait_until(lambda: s.clipboard_bytes("x-special/gnome-copied-files"), 60, "the files on the Linux PC")
+        self.assertIn("text/uri-list", s.clipboard_targets())
+        effect, here = uri_paths(listed)
+        self.assertEqual(effect, "copy")
+        self.assertEqual([urllib.parse.unquote(u[len("file://"):]) for u in
+                          s.clipboard_bytes("text/uri-list").decode().split("\r\n") if u], here)
+        self.assertEqual({os.path.basename(p): tree(p) for p in here}, tree(root))
+        folder = os.path.dirname(here[0])
+        self.assertEqual(os.path.dirname(folder), os.path.join(s.runtime, "skiprail", "received"))
+        self.assertEqual([stat.S_IMODE(os.stat(p).st_mode) for p in (folder + "/small.txt", folder + "/folder")],
+                         [0o600, 0o700])
+
+        # Back to Windows from where they landed, beside names Windows cannot
+        # hold, a link out of the copied folder and a pipe.
+        odd = os.path.join(rig.root, "odd")
+        shutil.rmtree(odd, ignore_errors=True)
+        make_files(odd, {"a:b.txt": 3, "CON": 4, "trailing.": 7, "dir/x?.txt": 5, "dir/X?.TXT": 6})
+        sums = tree(odd)
+        os.symlink("/etc/hostname", os.path.join(odd, "dir", "out"))
+        os.symlink("../CON", os.path.join(odd, "dir", "in"))
+        os.mkfifo(os.path.join(odd, "pipe"))
+        s.clipboard_set(("copy\n" + "\n".join(file_uri(p) for p in here + [odd])).encode(),
+                        "x-special/gnome-copied-files")
+        cross_back(m)
+        back = wait_until(lambda: dropped_on_windows(m), 60, "the files on the Master")
+        expected = dict(tree(root), odd={"a_b.txt": sums["a:b.txt"], "CON_": sums["CON"], "trailing_": sums["trailing."],
+                                         "dir": {"X_.TXT": sums["dir"]["X?.TXT"], "x_ (2).txt": sums["dir"]["x?.txt"],
+                                                 "in": sums["CON"]}})
+        self.assertEqual((back["effect"], arrived_on_windows(m, back)), (1, expected))
+        said = s.said()
+        for line in ('a:b.txt goes to Windows as "a_b.txt"', "out stays here: a symbolic link out of the copied",
+                     "pipe stays here: not a file or folder"):
+            self.assertIn(line, said)
+        self.assertEqual(m.boxes(), [])
+
+    def test_a_transfer_cut_by_a_pulled_cable_offers_nothing_half_written(self):
+        self.link()
+        root = os.path.join(rig.root, "cut")
+        shutil.rmtree(root, ignore_errors=True)
+        paths = make_files(root, {"large.bin": 400 << 20})
+        s.clipboard_set("kept")
+        self.assertEqual(m.drive("clipboard files 1 " + paths), "ok")
+        self.cross()
+
+        def coming():
+            parts = [p for p in s.received_files() if p.endswith(".part")]
+            return parts and sum(os.path.getsize(f) for f in glob.glob(parts[0] + "/*")) > (20 << 20)
+
+        wait_until(coming, 60, "the files half way")
+        s.cable(False)
+        wait_until(lambda: s.received_files() == [], 30, "the half-written folder removed")
+        self.assertIn("nothing of them is kept", s.said())
+        s.cable(True)
+        self.assertEqual((s.clipboard_get(), s.received_files()), ("kept", []))
+        self.wait_linked(30)
+        self.assertEqual((s.clipboard_get(), s.received_files()), ("kept", []))
+        shutil.rmtree(root, ignore_errors=True)
+
+    def test_a_hostile_partners_names_never_leave_the_drop_folder(self):
+        s.start("--slave", "--partner", m.address, "--port", PORT)
+        wait_until(lambda: listening(PORT, s), 10, "the Linux Slave to listen")
+        s.clipboard_set("kept")
+        transfers = [
+            [(1, "ok", b""), (2, "../escape.txt", b"out!")],
+            [(2, "/tmp/absolute.txt", b"out!")],
+            [(2, "sub/x.txt", b"no folder made first")],
+            [(2, "a\\..\\b.txt", b"backslashes")],
+            [(2, "CON", b"a device")],
+            [(1, "d", b""), (2, "d/f.txt", (3, b"longer than it said"))],
+            [(2, "twice.txt", b"1"), (2, "twice.txt", b"2")],
+            [(1, "good", b""), (2, "good/f.txt", b"fine!")],
+        ]
+        script = os.path.join(rig.root, "hostile.bin")
+        with open(script, "wb") as f:
+            f.write(b"--cut--".join(file_list(n + 1, t) for n, t in enumerate(transfers)))
+        sent = subprocess.run(m.cmd([sys.executable, "-c", HOSTILE_MASTER, s.address, str(PORT), script, HERE]),
+                              capture_output=True, timeout=60)
+        self.assertEqual(sent.returncode, 0, sent.stderr.decode())
+        listed = wait_until(lambda: s.clipboard_bytes("x-special/gnome-copied-files"), 10, "the good list")
+        _, paths = uri_paths(listed)
+        self.assertEqual([os.path.basename(p) for p in paths], ["good"])
+        with open(os.path.join(paths[0], "f.txt"), "rb") as f:
+            self.assertEqual(f.read(), b"fine!")
+        # One folder, the good list's; nothing anywhere else.
+        self.assertEqual(s.received_files(), [os.path.dirname(paths[0])])
+        written = [os.path.relpath(os.path.join(d, f), s.runtime) for d, _, fs in os.walk(s.runtime) for f in fs]
+        self.assertEqual(written, [os.path.relpath(os.path.join(paths[0], "f.txt"), s.runtime)])
+        self.assertFalse(os.path.exists("/tmp/absolute.txt"))
+        self.assertGreaterEqual(s.said().count("were refused"), 5, s.said())
 
 
 if __name__ == "__main__":

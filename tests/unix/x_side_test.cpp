@@ -98,15 +98,21 @@ std::string run(std::vector<const char*> argv)
     return output;
 }
 
-// xclip takes the selection with this text, and keeps it in the background.
-void xclipOwns(const std::string& text)
+// xclip takes the selection with this text (as this target), and keeps it in the background.
+void xclipOwns(const std::string& text, const std::string& target = "")
 {
     char name[] = "/tmp/x_side_test.XXXXXX";
     const int fd = mkstemp(name);
     ASSERT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
     close(fd);
-    EXPECT_EQ(system(("xclip -i -selection clipboard " + std::string(name) + " >/dev/null").c_str()), 0);
+    const Atom clipboard = XInternAtom(probe, "CLIPBOARD", False);
+    const Window before = XGetSelectionOwner(probe, clipboard);
+    EXPECT_EQ(system(("xclip -i -selection clipboard " + (target.empty() ? "" : "-t " + target + " ") +
+                      std::string(name) + " >/dev/null").c_str()),
+              0);
     unlink(name);
+    // xclip owns the selection once it has read its input and gone to the background.
+    for (int i = 0; i < 100 && XGetSelectionOwner(probe, clipboard) == before; ++i) usleep(20000);
 }
 
 // Text in several scripts, numbered so that a piece out of place shows.
@@ -342,6 +348,63 @@ TEST(XSide, ClipboardBothWaysWithAnotherProgram)
     const std::string read = requested();
     printf("5 MB owned by xclip, read here: %.2f s\n", seconds());
     EXPECT_TRUE(read == bigOther) << read.size() << " bytes";
+    xOwnClipboard("", 0);  // xclip lets go and ends
+}
+
+// What came from the Master is offered by its types: a picture as image/png
+// (made once, when first asked for, and large enough to go by INCR) and
+// image/bmp, files as text/uri-list and GNOME's list, text by its names. And
+// what another program owns is read by the types it lists in TARGETS, of
+// each group the first it has.
+TEST(XSide, ClipboardOffersAndReadsPicturesAndFilesByType)
+{
+    static int made = 0;
+    const std::string png = "\x89PNG" + bigText(3u << 20);
+    auto offers = std::make_shared<ClipOffers>();
+    offers->add(MIME_TEXT, "beside the picture");
+    offers->addProduced(MIME_PNG, [png] { ++made; return std::make_shared<const std::string>(png); });
+    offers->addProduced(MIME_BMP, [] { return ClipBytes(); });  // one that cannot be made: refused
+    offers->add(MIME_URI_LIST, "file:///tmp/a%20b\r\n");
+    offers->add(MIME_GNOME_FILES, "copy\nfile:///tmp/a%20b");
+    xOwnClipboard(offers);
+    const std::string targets = run({"xclip", "-o", "-selection", "clipboard", "-t", "TARGETS"});
+    for (const char* type : {"UTF8_STRING", "image/png", "image/bmp", "text/uri-list", "x-special/gnome-copied-files"})
+        EXPECT_NE(targets.find(type), std::string::npos) << type << " in " << targets;
+    EXPECT_EQ(made, 0);  // nothing made until a program asks
+    EXPECT_TRUE(run({"xclip", "-o", "-selection", "clipboard", "-t", "image/png"}) == png);
+    EXPECT_TRUE(run({"xclip", "-o", "-selection", "clipboard", "-t", "image/png"}) == png);
+    EXPECT_EQ(made, 1);
+    EXPECT_EQ(run({"xclip", "-o", "-selection", "clipboard", "-t", "image/bmp"}), "");
+    EXPECT_EQ(run({"xclip", "-o", "-selection", "clipboard", "-t", "x-special/gnome-copied-files"}),
+              "copy\nfile:///tmp/a%20b");
+    EXPECT_EQ(run({"xclip", "-o", "-selection", "clipboard", "-t", "UTF8_STRING"}), "beside the picture");
+
+    const ClipWanted wanted = {{MIME_GNOME_FILES, MIME_URI_LIST}, {MIME_PNG, MIME_JPEG, MIME_BMP}, {MIME_TEXT}};
+    static ClipOffers* got = nullptr;
+    static bool answered = false;
+    const auto request = [&](ClipOffers* into) {
+        got = into, answered = false;
+        xRequestClipboardOffers(wanted, [](ClipOffers& offers) { *got = offers, answered = true; });
+        for (int i = 0; i < 100 && !answered; ++i) {
+            pollfd fd = {xFd(), POLLIN, 0};
+            poll(&fd, 1, 100);
+            xPump();
+        }
+        EXPECT_TRUE(answered);
+    };
+    const std::string jpeg = "\xFF\xD8\xFF" + bigText(1u << 20);
+    xclipOwns(jpeg, "image/jpeg");
+    watch(100);
+    ClipOffers read;
+    request(&read);
+    EXPECT_EQ(read.mimes(), std::vector<std::string>{MIME_JPEG});
+    EXPECT_TRUE(read.get(MIME_JPEG) && *read.get(MIME_JPEG) == jpeg);
+
+    xclipOwns("copy\nfile:///home/u/x", "x-special/gnome-copied-files");
+    watch(100);
+    ClipOffers files;
+    request(&files);
+    EXPECT_EQ(files.mimes(), std::vector<std::string>{MIME_GNOME_FILES});
     xOwnClipboard("", 0);  // xclip lets go and ends
 }
 
