@@ -132,7 +132,7 @@ int run(const Options& options)
                 options.port, key);
     // Files a partner sent earlier go now, as on Windows at start.
     removeReceivedFiles(true);
-    slave.fileLimit = static_cast<uint64_t>(options.fileLimitMB) << 20;
+    slave.clip.fileLimit = static_cast<uint64_t>(options.fileLimitMB) << 20;
     watchFd(signals, POLLIN, onSignal, nullptr);
     watchFd(xFd(), POLLIN, onDisplay, nullptr);
     setBeforeWait(beforeWait);

@@ -122,6 +122,10 @@ public:
 
     void release() override
     {
+        // From here no key reaches this program but the hotkeys': what it
+        // saw held is forgotten (the modifiers are told again with the next).
+        hotkeyReset(matcher);
+        std::memset(master.keysDown, 0, sizeof master.keysDown);
         const Point at = offTheEdge(master.lastOnMaster);
         xCaptureEnd(at.x, at.y);
     }
@@ -157,7 +161,6 @@ public:
             xNoticeHide();
             if (from) {
                 logVerbose("left %s", slaves[from->index].name);
-                masterClipboardLeft(from->index);
             } else if (remote) {
                 logVerbose("control back here: the Slave's link failed");
             }
@@ -252,7 +255,7 @@ void dispatch(SlaveSide& slave, const InputPacket& packet)
         logVerbose("%s's desktop: %dx%d", slave.name, packet.x, packet.y);
         break;
     case PKT_CLIPBOARD_CAPS:
-        masterClipboardTakes(slave.index, packet.x >= CLIPBOARD_EXTENSION_VERSION ? packet.y : 0);
+        masterClipboardTakes(slave.index, packet.x, packet.y);
         // Between two that keep a window of packets under way, each goes at once.
         if (masterAnnounced(slave, packet.button)) sendAtOnce(linkControlFd(slave.index));
         logVerbose("%s takes clipboard %d, input %d", slave.name, packet.y, slave.partnerInput);
@@ -289,7 +292,7 @@ void up(int32_t index)
     InputPacket caps;
     caps.type = PKT_CLIPBOARD_CAPS;
     caps.x = CLIPBOARD_EXTENSION_VERSION;
-    caps.y = MASTER_TAKES_CLIPBOARD;
+    caps.y = masterClipboardOffer();
     caps.button = INPUT_WE_TAKE;
     sendNow(slave, caps);
     watchEdges();

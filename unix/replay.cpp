@@ -57,12 +57,12 @@ void replayInput(const InputPacket& packet)
 
 void notePartner(const InputPacket& announcement)
 {
-    slave.partnerTakes = announcement.x >= CLIPBOARD_EXTENSION_VERSION ? announcement.y & slaveTakesClipboard() : 0;
+    clipPartnerTakes(slave.clip, announcement.x, announcement.y);
     const bool window = (announcement.button & INPUT_CAN_WINDOW) && !(slave.partnerInput & INPUT_CAN_WINDOW);
     slave.partnerInput = announcement.button & SLAVE_TAKES_INPUT;
     // Between two that keep a window of packets under way, each goes at once.
     if (window && control()) sendAtOnce(controlFd());
-    logVerbose("the Master takes clipboard %d, input %d", slave.partnerTakes, slave.partnerInput);
+    logVerbose("the Master takes clipboard %d, input %d", slave.clip.partnerTakes, slave.partnerInput);
 }
 
 void dispatch(const InputPacket& packet, bool superseded)
@@ -89,7 +89,7 @@ void dispatch(const InputPacket& packet, bool superseded)
         xFlush();
         slave.partnerDriving = false;
         logVerbose("left");
-        pushClipboardBack();
+        clipPush(slave.clip);
         break;
     case PKT_CLIPBOARD_CAPS:
         notePartner(packet);
@@ -111,12 +111,12 @@ void dispatch(const InputPacket& packet, bool superseded)
 void announceLink()
 {
     slave.partnerInput = 0;  // a new partner, until it says otherwise
-    slave.partnerTakes = 0;
+    slave.clip.partnerTakes = 0;
     announceDesktop();
     InputPacket caps;
     caps.type = PKT_CLIPBOARD_CAPS;
     caps.x = CLIPBOARD_EXTENSION_VERSION;
-    caps.y = slaveTakesClipboard();
+    caps.y = clipTakes(slave.clip);
     caps.button = SLAVE_TAKES_INPUT;
     queuePacket(caps);
     flushControl();

@@ -6,66 +6,28 @@
 #include <cstdint>
 #include <string>
 
-#include <vector>
-
-#include "clipboard/clipboard_buffer.h"
-#include "clipboard/file_list.h"
 #include "link/packet.h"
 #include "link/link_life.h"
-#include "unix/clip_files.h"
+#include "unix/clip_link.h"
 
-// What this side takes: of the richer clipboard transfers text, pictures,
-// files (unless file-limit is 0: slaveTakesClipboard) and the word that the
-// Master's clipboard is unchanged; of input everything.
-constexpr int32_t SLAVE_TAKES_CLIPBOARD = CLIP_CAN_TEXT | CLIP_CAN_PICTURE | CLIP_CAN_UNCHANGED | CLIP_CAN_FILES;
+// What this side takes of input: everything.
 constexpr int32_t SLAVE_TAKES_INPUT = INPUT_CAN_SCAN_CODES | INPUT_CAN_WINDOW | INPUT_CAN_MORE_BUTTONS;
-
-// A clipboard transfer in chunks going out: fed to the connection as it
-// drains, its parts (text, picture) first, then its files read a chunk at a time.
-struct OutgoingTransfer {
-    struct Part {
-        uint32_t format;
-        std::string data;
-    };
-    std::vector<Part> parts;
-    size_t part = 0;      // the part whose chunk goes next
-    size_t offset = 0;    // within it
-    OutgoingFiles files;
-    uint32_t number = 0;
-    bool active = false;
-};
 
 struct Slave {
     std::string partner;
     int32_t port = 447;
     bool plainNoticeGiven = false;  // the Master asked for a link key this side lacks
-    uint64_t fileLimit = 2048ull << 20;  // file-limit in bytes: 0 lets no files across
 
     // The control connection's reader and what the Master announced.
     PacketInbox inbox;
     int32_t partnerInput = 0;
-    int32_t partnerTakes = 0;
     bool partnerDriving = false;    // entered and not left
 
     // The clipboard both ways.
-    ClipboardBuffer incoming;
-    ClipboardAssembly parts;
-    FileReceiver files;
-    DropSink disk;
-    OutgoingTransfer outgoing;
-    uint32_t lastTransfer = 0;
-    bool readingClipboard = false;  // the selection's owner has been asked
-    uint32_t readSerial = 0;        // the selection's serial when it was asked
-    // The selection's serial when its text last went to the Master, for the
-    // word "unchanged" instead of the text again; forgotten with the connection.
-    uint32_t sentSerial = 0;
-    bool sentKnown = false;
+    ClipSide clip;
 };
 
 extern Slave slave;
-
-// What this side announces it takes of the clipboard.
-int32_t slaveTakesClipboard();
 
 // unix/slave_link.cpp: the connections, run by the link engine.
 // `stretched`: the link key, or null for the plain wire.
@@ -90,11 +52,3 @@ int controlFd();
 void announceLink();
 void onControlBytes(const uint8_t* data, size_t n);
 void announceDesktop();
-
-// unix/clipboard_link.cpp: what the clipboard connection carries.
-void clipboardConnectionUp();
-// The connection ended: files half received go, their folder with them.
-void clipboardConnectionEnded();
-void onClipboardBytes(const uint8_t* data, size_t n);
-void continueClipboardSend();
-void pushClipboardBack();

@@ -30,23 +30,23 @@ void lost(int32_t, const char*, bool)
 
 void clipboardFresh(int32_t)
 {
-    clipboardConnectionUp();
+    clipConnectionUp(slave.clip);
 }
 
 void clipboardEnded(int32_t)
 {
-    clipboardConnectionEnded();
+    clipConnectionEnded(slave.clip);
 }
 
 void received(int32_t, int channel, const uint8_t* data, size_t n)
 {
     if (channel == LINK_CONTROL) onControlBytes(data, n);
-    else onClipboardBytes(data, n);
+    else clipBytes(slave.clip, data, n);
 }
 
 void drained(int32_t, int channel)
 {
-    if (channel == LINK_CLIPBOARD) continueClipboardSend();
+    if (channel == LINK_CLIPBOARD) clipContinue(slave.clip);
 }
 
 bool quiet(int32_t)
@@ -67,6 +67,8 @@ void startLink(const std::string& partner, int32_t port, const uint8_t* stretche
 {
     slave.partner = partner;
     slave.port = port;
+    slave.clip.index = 0;
+    slave.clip.who = "the Master";
     linksStart(LinkUser{up, lost, clipboardFresh, clipboardEnded, received, drained, quiet, name}, false, stretched);
     linksAdd(0, partner, port);
 }

@@ -16,9 +16,11 @@ import unittest
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 
+from peer import unwide, wide  # noqa: E402
 from rig import Rig, RigError, scaled, wait_until  # noqa: E402
 
 PORT = 447
+SCRIPTS = "Grüße · Καλημέρα · Привет · こんにちは · 你好 · שלום · नमस्ते · 😀"
 
 rig = None
 m = None  # the Linux Master
@@ -196,6 +198,28 @@ class LinuxMasterTest(unittest.TestCase):
         step(3, 0)
         wait_until(lambda: "left Slave 2" in m.said()[since:], 10, "control back at the Master")
         wait_until(master_free, 5, "the Master's pointer free")
+
+    def test_the_clipboard_follows_control_to_either_slave_and_back_in_every_script(self):
+        m.clipboard_set("from m: " + SCRIPTS)
+        self.push_right(300)
+        wait_until(lambda: s.clipboard_get() == "from m: " + SCRIPTS, 10, "the Master's text on the Linux Slave")
+        s.clipboard_set("from s:\n" + SCRIPTS)
+        since = len(m.said())
+        keys("ctrl+alt+shift+F1")
+        wait_until(lambda: "left Slave 1" in m.said()[since:], 5, "control back at the Master")
+        wait_until(lambda: m.clipboard_get() == "from s:\n" + SCRIPTS, 10, "the Linux Slave's text on the Master")
+        # Straight on to the Windows Slave: what came from the Linux one goes with control.
+        since = len(m.said())
+        keys("ctrl+alt+shift+F3")
+        entered("Slave 2", since)
+        wait_until(lambda: unwide(w.drive("clipboard bytes 13")) == "from s:\r\n" + SCRIPTS, 10,
+                   "the text on the Windows Slave, with its line ends")
+        self.assertEqual(w.drive("clipboard wide " + wide("from w: " + SCRIPTS)), "ok")
+        since = len(m.said())
+        keys("ctrl+alt+shift+F1")
+        wait_until(lambda: "left Slave 2" in m.said()[since:], 5, "control back at the Master")
+        wait_until(lambda: m.clipboard_get() == "from w: " + SCRIPTS, 10, "the Windows Slave's text on the Master")
+        m.clip_release()
 
     def test_the_keys_move_control_and_take_it_back_even_from_a_slave_that_hangs(self):
         since = len(m.said())

@@ -1,11 +1,9 @@
-// The clipboard connection of the Linux Slave: what comes from the Master
-// (text, a picture, files and folders) becomes the offers of the CLIPBOARD
-// selection, and what the selection holds goes back when control leaves.
-// Plain transfers carry the Master's code page (Windows-1252 is taken), the
-// richer ones UTF-8 text, a picture as the DIB Windows programs paste, and
-// files as the partner's walk of them, in chunks, to a Master that announced
-// them. X programs get Unix line ends, PNG (or BMP) pictures and file URIs;
-// the Master gets Windows line ends. The conversions live in
+// The clipboard connection with one partner. Plain transfers carry a
+// Windows PC's code page (Windows-1252 is taken), the richer ones UTF-8
+// text, a picture as the DIB Windows programs paste, and files as the
+// partner's walk of them, in chunks, to a partner that announced them. X
+// programs get Unix line ends, PNG (or BMP) pictures and file URIs; the
+// partner gets Windows line ends. The conversions live in
 // clipboard/dib.*, unix/clip_pictures.* and unix/clip_files.*.
 #include <cstring>
 #include <memory>
@@ -16,7 +14,8 @@
 #include "unix/clip_offers.h"
 #include "unix/clip_pictures.h"
 #include "unix/log.h"
-#include "unix/slave.h"
+#include "unix/clip_link.h"
+#include "unix/links.h"
 #include "unix/x_side.h"
 
 namespace {
@@ -28,11 +27,23 @@ constexpr size_t SEND_AHEAD = 1024 * 1024;
 // One chunk of a file, read straight behind its header.
 std::vector<uint8_t> fileChunk;
 
+// The selection's read answers the side that asked last.
+ClipSide* readingFor = nullptr;
+uint32_t readSerial = 0;  // the selection's serial when it was asked
+
 // Whether the clipboard connection is there to take bytes (with a key they
 // wait for the proof).
-bool clipboardOpen()
+bool clipboardOpen(const ClipSide& side)
 {
-    return partnerOpen(LINK_CLIPBOARD);
+    return linkOpen(side.index, LINK_CLIPBOARD);
+}
+
+// What came from the partner is on the selection now.
+void notePlaced(ClipSide& side)
+{
+    side.placedSerial = xClipboardSerial();
+    side.placedKnown = true;
+    if (side.arrived) side.arrived(side);
 }
 
 std::string pictureSize(const Picture& picture)
@@ -47,17 +58,17 @@ void addSaid(std::string& said, const std::string& what)
 }
 
 // The Master's picture, offered as PNG and BMP, each made when first asked for.
-bool offerPicture(ClipOffers& offers, const ClipboardPart& part, std::string& said)
+bool offerPicture(const ClipSide& side, ClipOffers& offers, const ClipboardPart& part, std::string& said)
 {
     auto picture = std::make_shared<Picture>();
     if (!pictureFromDib(part.data, part.total, picture.get())) {
-        logLine("clipboard: the Master's picture is of a kind this side does not read, and is left out");
+        logLine("clipboard: the picture from %s is of a kind this side does not read, and is left out", side.who.c_str());
         return false;
     }
     offers.addProduced(MIME_PNG, [picture]() -> ClipBytes {
         std::string png = pngFromPicture(*picture);
         if (png.empty()) {
-            logLine("clipboard: no PNG could be made of the Master's picture");
+            logLine("clipboard: no PNG could be made of the picture that came");
             return nullptr;
         }
         return std::make_shared<const std::string>(std::move(png));
@@ -71,13 +82,13 @@ bool offerPicture(ClipOffers& offers, const ClipboardPart& part, std::string& sa
     return true;
 }
 
-void placeParts()
+void placeParts(ClipSide& side)
 {
     auto offers = std::make_shared<ClipOffers>();
     std::string said;
     const ClipboardPart* picture = nullptr;
-    for (int32_t i = 0; i < slave.parts.count; ++i) {
-        const ClipboardPart& part = slave.parts.parts[i];
+    for (int32_t i = 0; i < side.parts.count; ++i) {
+        const ClipboardPart& part = side.parts.parts[i];
         if (!clipboardPartWhole(part)) continue;
         if (part.format == CLIP_FORMAT_TEXT && !offers->has(MIME_TEXT)) {
             const char* text = reinterpret_cast<const char*>(part.data);
@@ -88,16 +99,16 @@ void placeParts()
             picture = &part;  // the version 5 header, where there is one, says the most
         }
     }
-    if (picture) offerPicture(*offers, *picture, said);
-    if (slave.files.state == FileListState::Whole) {
-        const std::vector<std::string> paths = slave.disk.place();
+    if (picture) offerPicture(side, *offers, *picture, said);
+    if (side.files.state == FileListState::Whole) {
+        const std::vector<std::string> paths = side.disk.place();
         if (!paths.empty()) {
             offers->add(MIME_URI_LIST, uriListOf(paths));
             offers->add(MIME_GNOME_FILES, gnomeCopiedOf(paths));
             const std::string folder = paths[0].substr(0, paths[0].rfind('/'));
-            logLine("files from the Master: %d files and folders, %llu bytes, ready to paste from %s",
-                    slave.files.entries, static_cast<unsigned long long>(slave.files.listBytes), folder.c_str());
-            addSaid(said, std::to_string(slave.files.entries) + " files and folders");
+            logLine("files from %s: %d files and folders, %llu bytes, ready to paste from %s", side.who.c_str(),
+                    side.files.entries, static_cast<unsigned long long>(side.files.listBytes), folder.c_str());
+            addSaid(said, std::to_string(side.files.entries) + " files and folders");
         }
     }
     if (offers->empty()) {
@@ -106,34 +117,35 @@ void placeParts()
     }
     xOwnClipboard(offers);
     xFlush();
+    notePlaced(side);
     logVerbose("clipboard received: %s (in chunks)", said.c_str());
 }
 
-void queueChunk(uint32_t number, uint32_t format, uint32_t total, uint32_t offset, const char* data, int32_t n)
+void queueChunk(const ClipSide& side, uint32_t number, uint32_t format, uint32_t total, uint32_t offset, const char* data, int32_t n)
 {
     uint8_t header[CLIPBOARD_CHUNK_HEADER];
     frameClipboardChunkHeader(header, number, format, total, offset, n);
-    partnerQueue(LINK_CLIPBOARD, header, sizeof header);
-    if (n > 0) partnerQueue(LINK_CLIPBOARD, data, static_cast<size_t>(n));
+    linkQueue(side.index, LINK_CLIPBOARD, header, sizeof header);
+    if (n > 0) linkQueue(side.index, LINK_CLIPBOARD, data, static_cast<size_t>(n));
 }
 
-void flushClipboard()
+void flushClipboard(const ClipSide& side)
 {
-    partnerFlush(LINK_CLIPBOARD);  // a failed send ends the connection as a close would
+    linkFlush(side.index, LINK_CLIPBOARD);  // a failed send ends the connection as a close would
 }
 
 // A transfer still going out gives way, at the end of its last chunk: an END
-// that counts no parts tells the Master to drop what it holds of it.
-void giveUpOutgoing()
+// that counts no parts tells the partner to drop what it holds of it.
+void giveUpOutgoing(ClipSide& side)
 {
-    OutgoingTransfer& outgoing = slave.outgoing;
-    if (outgoing.active) queueChunk(outgoing.number, CLIP_FORMAT_END, 0, 0, nullptr, 0);
+    OutgoingTransfer& outgoing = side.outgoing;
+    if (outgoing.active) queueChunk(side, outgoing.number, CLIP_FORMAT_END, 0, 0, nullptr, 0);
     freeFiles(outgoing.files);
     outgoing = OutgoingTransfer();
 }
 
 // The plain transfer, to a Master that announced nothing: text alone, in its code page.
-void sendPlain(const std::string& text)
+void sendPlain(ClipSide& side, const std::string& text)
 {
     // Longer text than the plain transfer carries is not sent rather than cut off.
     const std::string plain = cp1252FromUtf8(text.data(), text.size());
@@ -144,10 +156,12 @@ void sendPlain(const std::string& text)
     const uint32_t length = static_cast<uint32_t>(plain.size() + 1);
     const uint8_t prefix[4] = {static_cast<uint8_t>(length), static_cast<uint8_t>(length >> 8),
                                static_cast<uint8_t>(length >> 16), static_cast<uint8_t>(length >> 24)};
-    partnerQueue(LINK_CLIPBOARD, prefix, sizeof prefix);
-    partnerQueue(LINK_CLIPBOARD, plain.c_str(), plain.size() + 1);
+    linkQueue(side.index, LINK_CLIPBOARD, prefix, sizeof prefix);
+    linkQueue(side.index, LINK_CLIPBOARD, plain.c_str(), plain.size() + 1);
+    side.sentSerial = readSerial;
+    side.sentKnown = true;
     logVerbose("clipboard sent: %zu bytes of text (plain)", plain.size());
-    flushClipboard();
+    flushClipboard(side);
 }
 
 // The selection's picture as the DIB Windows programs paste: PNG, else JPEG, else BMP.
@@ -168,7 +182,7 @@ void addPicture(ClipOffers& offers, OutgoingTransfer& transfer, std::string& sai
         uint32_t format = 0;
         std::vector<uint8_t> dib = dibFromPicture(picture, &format);
         if (dib.empty() || dib.size() > CLIPBOARD_MAX_PART) {
-            logLine("clipboard: the %s stays here: more than the Master takes (64 MB)", pictureSize(picture).c_str());
+            logLine("clipboard: the %s stays here: more than a Windows PC takes (64 MB)", pictureSize(picture).c_str());
             return;
         }
         transfer.parts.push_back({format, std::string(reinterpret_cast<const char*>(dib.data()), dib.size())});
@@ -180,89 +194,98 @@ void addPicture(ClipOffers& offers, OutgoingTransfer& transfer, std::string& sai
 // What the selection holds, read when control left.
 void onSelectionRead(ClipOffers& offers)
 {
-    slave.readingClipboard = false;
+    if (!readingFor) return;
+    ClipSide& side = *readingFor;
+    readingFor = nullptr;
     if (offers.empty()) {
         logVerbose("clipboard: nothing here to send");
         return;
     }
-    if (!clipboardOpen()) {
+    if (!clipboardOpen(side)) {
         logVerbose("clipboard: no clipboard connection, the clipboard stays here");
         return;
     }
     const ClipBytes utf8 = offers.get(MIME_TEXT);
     const std::string text = utf8 ? windowsLineEnds(sanitizedUtf8(utf8->data(), utf8->size())) : std::string();
-    if (!(slave.partnerTakes & CLIP_CAN_TEXT)) {
+    if (!(side.partnerTakes & CLIP_CAN_TEXT)) {
         if (text.empty()) logVerbose("clipboard: no text here to send");
-        else sendPlain(text);
+        else sendPlain(side, text);
         return;
     }
     OutgoingTransfer transfer;
     std::string said;
     if (!text.empty() && text.size() > CLIPBOARD_MAX_PART) {
-        logLine("clipboard text of %zu bytes is longer than the Master takes: not sent", text.size());
+        logLine("clipboard text of %zu bytes is longer than %s takes: not sent", text.size(), side.who.c_str());
     } else if (!text.empty()) {
         transfer.parts.push_back({CLIP_FORMAT_TEXT, text});
         addSaid(said, std::to_string(text.size()) + " bytes of text");
     }
-    if (slave.partnerTakes & CLIP_CAN_PICTURE) addPicture(offers, transfer, said);
-    if ((slave.partnerTakes & CLIP_CAN_FILES) && slave.fileLimit) {
+    if (side.partnerTakes & CLIP_CAN_PICTURE) addPicture(offers, transfer, said);
+    if ((side.partnerTakes & CLIP_CAN_FILES) && side.fileLimit) {
         std::vector<std::string> paths;
         if (const ClipBytes list = offers.get(MIME_GNOME_FILES)) paths = pathsFromGnomeCopied(*list, nullptr);
         else if (const ClipBytes uris = offers.get(MIME_URI_LIST)) paths = pathsFromUriList(*uris);
-        if (!paths.empty() && loadFiles(transfer.files, paths, slave.fileLimit))
+        if (!paths.empty() && loadFiles(transfer.files, paths, side.fileLimit))
             addSaid(said, std::to_string(transfer.files.items.size()) + " files and folders, " +
                               std::to_string(transfer.files.listBytes) + " bytes");
     }
     if (transfer.parts.empty() && transfer.files.items.empty()) {
-        logVerbose("clipboard: nothing here the Master takes");
+        logVerbose("clipboard: nothing here %s takes", side.who.c_str());
         return;
     }
-    giveUpOutgoing();
-    slave.outgoing = std::move(transfer);
-    slave.outgoing.number = ++slave.lastTransfer;
-    slave.outgoing.active = true;
-    slave.sentSerial = slave.readSerial;
-    slave.sentKnown = true;
+    giveUpOutgoing(side);
+    side.outgoing = std::move(transfer);
+    side.outgoing.number = ++side.lastTransfer;
+    side.outgoing.active = true;
+    side.sentSerial = readSerial;
+    side.sentKnown = true;
     logVerbose("clipboard sent: %s (in chunks)", said.c_str());
-    continueClipboardSend();
+    clipContinue(side);
 }
 
 }  // namespace
 
-int32_t slaveTakesClipboard()
+int32_t clipTakes(const ClipSide& side)
 {
     // A limit of 0 turns files off: none are asked for, and none are sent.
-    return slave.fileLimit ? SLAVE_TAKES_CLIPBOARD : SLAVE_TAKES_CLIPBOARD & ~CLIP_CAN_FILES;
+    return side.fileLimit ? CLIP_WE_TAKE : CLIP_WE_TAKE & ~CLIP_CAN_FILES;
 }
 
-void clipboardConnectionUp()
+void clipPartnerTakes(ClipSide& side, int32_t version, int32_t takes)
+{
+    side.partnerTakes = version >= CLIPBOARD_EXTENSION_VERSION ? takes & clipTakes(side) : 0;
+}
+
+void clipConnectionUp(ClipSide& side)
 {
     // Nothing half received or half sent carries over to a new connection:
     // a list cut off is never offered, and its folder goes.
-    clipboardReset(slave.incoming);
-    assemblyClear(slave.parts);
-    dropFiles(slave.files, slave.disk);
-    freeFiles(slave.outgoing.files);
-    slave.outgoing = OutgoingTransfer();
-    slave.sentKnown = false;  // what the partner holds is not known across a new connection
-    if (clipboardOpen()) logVerbose("clipboard connection up");
+    clipboardReset(side.incoming);
+    assemblyClear(side.parts);
+    dropFiles(side.files, side.disk);
+    freeFiles(side.outgoing.files);
+    side.outgoing = OutgoingTransfer();
+    // What the partner holds is not known across a new connection.
+    side.sentKnown = side.placedKnown = false;
+    if (clipboardOpen(side)) logVerbose("clipboard connection with %s up", side.who.c_str());
 }
 
-void clipboardConnectionEnded()
+void clipConnectionEnded(ClipSide& side)
 {
-    if (slave.files.state == FileListState::Receiving)
-        logLine("clipboard: the connection ended in the middle of the Master's files: nothing of them is kept");
-    assemblyClear(slave.parts);
-    dropFiles(slave.files, slave.disk);
-    freeFiles(slave.outgoing.files);
-    slave.outgoing = OutgoingTransfer();
+    if (side.files.state == FileListState::Receiving)
+        logLine("clipboard: the connection ended in the middle of the files from %s: nothing of them is kept",
+                side.who.c_str());
+    assemblyClear(side.parts);
+    dropFiles(side.files, side.disk);
+    freeFiles(side.outgoing.files);
+    side.outgoing = OutgoingTransfer();
 }
 
-void onClipboardBytes(const uint8_t* data, size_t size)
+void clipBytes(ClipSide& side, const uint8_t* data, size_t size)
 {
-    ClipboardBuffer& buffer = slave.incoming;
+    ClipboardBuffer& buffer = side.incoming;
     if (!buffer.allocated && !clipboardReset(buffer)) return;
-    slave.disk.watch(&slave.files);
+    side.disk.watch(&side.files);
     size_t at = 0;
     while (at < size) {
         const int32_t room = clipboardRoom(buffer);
@@ -282,39 +305,41 @@ void onClipboardBytes(const uint8_t* data, size_t size)
                 const std::string utf8 = unixLineEnds(utf8FromCp1252(text, static_cast<size_t>(clipboardTextLength(buffer))));
                 xOwnClipboard(utf8.data(), static_cast<int32_t>(utf8.size()));
                 xFlush();
+                notePlaced(side);
                 logVerbose("clipboard received: %zu bytes of text (plain)", utf8.size());
                 continue;
             }
-            slave.files.limit = slave.fileLimit;
-            const FileListState before = slave.files.state;
-            const TransferStep whole = takeChunk(slave.parts, slave.files, slave.disk, clipboardChunk(buffer));
-            if (before == FileListState::Idle && slave.files.state == FileListState::Skipped)
-                logLine("clipboard: the Master's files (%llu bytes) are more than file-limit, and stay there",
-                        static_cast<unsigned long long>(slave.files.listBytes));
-            if (before != FileListState::Refused && slave.files.state == FileListState::Refused)
-                logLine("clipboard: the Master's files were refused (a name that may not cross, or a broken list); "
-                        "nothing of them is kept");
+            side.files.limit = side.fileLimit;
+            const FileListState before = side.files.state;
+            const TransferStep whole = takeChunk(side.parts, side.files, side.disk, clipboardChunk(buffer));
+            if (before == FileListState::Idle && side.files.state == FileListState::Skipped)
+                logLine("clipboard: the files from %s (%llu bytes) are more than file-limit, and stay there",
+                        side.who.c_str(), static_cast<unsigned long long>(side.files.listBytes));
+            if (before != FileListState::Refused && side.files.state == FileListState::Refused)
+                logLine("clipboard: the files from %s were refused (a name that may not cross, or a broken list); "
+                        "nothing of them is kept", side.who.c_str());
             if (whole == TransferStep::Unchanged) {
                 logVerbose("clipboard received: unchanged, the selection here stays");
+                if (side.arrived) side.arrived(side);
             } else if (whole == TransferStep::Whole) {
-                placeParts();
-                assemblyClear(slave.parts);
-                filesPlaced(slave.files);
+                placeParts(side);
+                assemblyClear(side.parts);
+                filesPlaced(side.files);
             }
         }
     }
 }
 
-void continueClipboardSend()
+void clipContinue(ClipSide& side)
 {
-    OutgoingTransfer& outgoing = slave.outgoing;
-    if (!partnerUp(LINK_CLIPBOARD)) return;
+    OutgoingTransfer& outgoing = side.outgoing;
+    if (!linkUp(side.index, LINK_CLIPBOARD)) return;
     if (fileChunk.empty()) fileChunk.resize(CLIPBOARD_CHUNK_HEADER + CLIPBOARD_CHUNK_DATA);
     // Chunks go until the socket is full: it then says when it can take more.
     while (outgoing.active) {
-        if (partnerPending(LINK_CLIPBOARD) >= SEND_AHEAD) {
-            if (!partnerFlush(LINK_CLIPBOARD)) return;
-            if (partnerPending(LINK_CLIPBOARD) > 0) return;
+        if (linkPending(side.index, LINK_CLIPBOARD) >= SEND_AHEAD) {
+            if (!linkFlush(side.index, LINK_CLIPBOARD)) return;
+            if (linkPending(side.index, LINK_CLIPBOARD) > 0) return;
         }
         if (outgoing.part < outgoing.parts.size()) {
             const OutgoingTransfer::Part& part = outgoing.parts[outgoing.part];
@@ -322,7 +347,7 @@ void continueClipboardSend()
             const size_t left = size - outgoing.offset;
             const int32_t n = left < static_cast<size_t>(CLIPBOARD_CHUNK_DATA) ? static_cast<int32_t>(left)
                                                                                 : CLIPBOARD_CHUNK_DATA;
-            queueChunk(outgoing.number, part.format, static_cast<uint32_t>(size), static_cast<uint32_t>(outgoing.offset),
+            queueChunk(side, outgoing.number, part.format, static_cast<uint32_t>(size), static_cast<uint32_t>(outgoing.offset),
                        part.data.data() + outgoing.offset, n);
             outgoing.offset += static_cast<size_t>(n);
             if (outgoing.offset == size) ++outgoing.part, outgoing.offset = 0;
@@ -330,7 +355,7 @@ void continueClipboardSend()
         }
         const int32_t n = nextFileChunk(outgoing.files, outgoing.number, fileChunk.data());
         if (n > 0) {
-            partnerQueue(LINK_CLIPBOARD, fileChunk.data(), static_cast<size_t>(n));
+            linkQueue(side.index, LINK_CLIPBOARD, fileChunk.data(), static_cast<size_t>(n));
             continue;
         }
         // The END counts the parts and the entries; 0 gives the transfer up.
@@ -338,40 +363,44 @@ void continueClipboardSend()
         const uint32_t parts = n == 0 ? static_cast<uint32_t>(outgoing.parts.size() + outgoing.files.items.size()) : 0;
         if (n == 0 && !outgoing.files.items.empty())
             logVerbose("clipboard: %zu files and folders sent", outgoing.files.items.size());
-        queueChunk(outgoing.number, CLIP_FORMAT_END, parts, 0, nullptr, 0);
+        queueChunk(side, outgoing.number, CLIP_FORMAT_END, parts, 0, nullptr, 0);
         const uint32_t number = outgoing.number;
         freeFiles(outgoing.files);
         outgoing = OutgoingTransfer();
         outgoing.number = number;
     }
-    flushClipboard();
+    flushClipboard(side);
 }
 
-// Control left: the selection goes to the Master, unless it still holds
-// what the Master sent, or (to a Master that takes the word) what went to it
-// last time: the Master has that already, and a copy made there meanwhile is
-// not overwritten.
-void pushClipboardBack()
+// The selection goes to the partner, unless it still holds what came from
+// there, or (to a partner that takes the word) what went there last time:
+// the partner has that already, and a copy made there meanwhile is not
+// overwritten.
+void clipPush(ClipSide& side)
 {
-    const bool sentAlready = slave.sentKnown && xClipboardSerial() == slave.sentSerial;
-    if (xClipboardStillOurs() || (sentAlready && (slave.partnerTakes & CLIP_CAN_UNCHANGED))) {
-        if (clipboardOpen() && (slave.partnerTakes & CLIP_CAN_UNCHANGED)) {
-            giveUpOutgoing();
-            slave.outgoing.number = ++slave.lastTransfer;
-            queueChunk(slave.outgoing.number, CLIP_FORMAT_UNCHANGED, 0, 0, nullptr, 0);
-            flushClipboard();
+    const uint32_t serial = xClipboardSerial();
+    const bool cameFromThere = side.placedKnown && serial == side.placedSerial && xClipboardStillOurs();
+    const bool sentAlready = side.sentKnown && serial == side.sentSerial;
+    if (cameFromThere || (sentAlready && (side.partnerTakes & CLIP_CAN_UNCHANGED))) {
+        if (clipboardOpen(side) && (side.partnerTakes & CLIP_CAN_UNCHANGED)) {
+            giveUpOutgoing(side);
+            side.outgoing.number = ++side.lastTransfer;
+            queueChunk(side, side.outgoing.number, CLIP_FORMAT_UNCHANGED, 0, 0, nullptr, 0);
+            flushClipboard(side);
         }
-        logVerbose("clipboard unchanged: not sent back");
+        logVerbose("clipboard unchanged: not sent to %s", side.who.c_str());
         return;
     }
-    if (slave.readingClipboard) return;  // the read under way answers for this leave too
-    slave.readingClipboard = true;
-    slave.readSerial = xClipboardSerial();
+    // A read under way answers for this one too, for the side that asked last.
+    const bool under = readingFor != nullptr;
+    readingFor = &side;
+    if (under) return;
+    readSerial = serial;
     // Of each group the first the selection's owner offers: files (as the
     // GNOME file managers put them, else as URIs), a picture, text.
     ClipWanted wanted;
-    if ((slave.partnerTakes & CLIP_CAN_FILES) && slave.fileLimit) wanted.push_back({MIME_GNOME_FILES, MIME_URI_LIST});
-    if (slave.partnerTakes & CLIP_CAN_PICTURE) wanted.push_back({MIME_PNG, MIME_JPEG, MIME_BMP});
+    if ((side.partnerTakes & CLIP_CAN_FILES) && side.fileLimit) wanted.push_back({MIME_GNOME_FILES, MIME_URI_LIST});
+    if (side.partnerTakes & CLIP_CAN_PICTURE) wanted.push_back({MIME_PNG, MIME_JPEG, MIME_BMP});
     wanted.push_back({MIME_TEXT});
     xRequestClipboardOffers(wanted, onSelectionRead);
 }
