@@ -77,7 +77,8 @@ public:
     virtual void release() = 0;
     // Puts the pointer at `at`: on a Slave's desktop while one has control,
     // on this PC's otherwise. The front end tells `masterPlaced` once it
-    // stands there while a Slave has control.
+    // stands there while a Slave has control, later (not from here), unless
+    // the pointer is held.
     virtual void place(Point at) = 0;
     // Where this PC's pointer stands, for a point reported past every monitor.
     virtual Point pointerAt(Point reported) = 0;
