@@ -15,6 +15,11 @@ The "linuxclip" section times 40 MB of files and a 3840 x 2160 picture
 from the Windows Master to the Linux Slave and back, beside the same between
 the two Windows PCs (also --linux-build).
 
+The "linuxmaster" section puts a second Linux PC on the rig as the Master
+of the Linux Slave: keys typed through XTest on its display until xwatch on
+the Slave has them, beside the same keys from the Windows Master in the
+same run, and the Master's idle CPU while linked (also --linux-build).
+
 The "slowlink" section runs on a second rig whose PCs are hosts of their own,
 joined through a relay that holds every chunk 2 ms each way
 (tests/system/relay.py): both programs, then the floor programs, through it.
@@ -46,7 +51,7 @@ from rig import (Rig, connections_to, cross_back, cross_sideways, free_port_pair
 
 NOTES_HEADING = "## Notes"
 SECTIONS = ["slave", "master", "flood", "crossing", "e2e", "pointer", "idle", "clipboard", "files", "linkkey", "desk",
-            "hotkeys", "slowlink", "linux", "linuxclip"]
+            "hotkeys", "slowlink", "linux", "linuxclip", "linuxmaster"]
 # The link key the "linkkey" section gives both sides.
 LINK_KEY = "K7QF-2MXD-9PZR-4TWA-3HNB-6YCE"
 PACKET_SIZE = 56
@@ -1134,6 +1139,93 @@ class Bench:
                         "< 0.05", cpu < 0.05, "%.3f CPU seconds in %d s, control back on the Master" % (used, idle)))
         self.add(Figure("linux", "Linux Slave: resident memory after it all", "MB", rss, None, None, None, None, None,
                         "VmRSS of skiprail at the end of the idle minute"))
+
+    # ---- a Linux PC as the Master
+
+    @staticmethod
+    def xtest_typist(display):
+        """Types through XTest on a display, each key down at a time read on
+        xwatch's clock (CLOCK_MONOTONIC_RAW, in microseconds)."""
+        import ctypes
+        import ctypes.util
+        x11 = ctypes.CDLL(ctypes.util.find_library("X11"))
+        xtst = ctypes.CDLL(ctypes.util.find_library("Xtst"))
+        x11.XOpenDisplay.restype = ctypes.c_void_p
+        x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
+        x11.XFlush.argtypes = [ctypes.c_void_p]
+        x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
+        xtst.XTestFakeKeyEvent.argtypes = [ctypes.c_void_p, ctypes.c_uint, ctypes.c_int, ctypes.c_ulong]
+        dpy = x11.XOpenDisplay(display.encode())
+
+        def type_keys(n, pace_us):
+            downs = []
+            for i in range(n):
+                downs.append(time.clock_gettime(time.CLOCK_MONOTONIC_RAW) * 1e6)
+                xtst.XTestFakeKeyEvent(dpy, 38, 1, 0)  # A, by its place
+                x11.XFlush(dpy)
+                xtst.XTestFakeKeyEvent(dpy, 38, 0, 0)
+                x11.XFlush(dpy)
+                time.sleep(pace_us / 1e6)
+            return downs
+
+        return type_keys, lambda: x11.XCloseDisplay(dpy)
+
+    @staticmethod
+    def matched_latency(downs, keys):
+        """Each key typed against the n-th key down that arrived, in ms order."""
+        arrived = [k[2] for k in keys if k[1] == 0]
+        return [a - d for d, a in zip(downs, arrived)], len(downs) - len(arrived)
+
+    def section_linuxmaster(self, n=int(os.environ.get("BENCH_PACED", 1000)), idle=60):
+        from rig import wait_until as until
+        linux = self.linux_pc()
+        if getattr(self, "lead", None) is None:
+            self.lead, = self.rig.add_pcs(("lead", "1024x768", "linux"))
+        lead, port = self.lead, free_port_pair()
+        linux.start("--slave", "--partner", "127.0.0.1", "--position", "right", "--port", port)
+        until(lambda: listening(port) and listening(port + 1), 10, "the Linux Slave to listen")
+        lead.start("--master", "--partner", "127.0.0.1", "--position", "right", "--port", port)
+        type_keys, close = self.xtest_typist(lead.display)
+        try:
+            until(lambda: "linked with" in lead.said(), 30, "the Linux Master linked")
+            until(lambda: "desktop: 1024x768" in lead.said(), 10, "the Slave's size")
+            subprocess.run(["xdotool", "mousemove", "1023", "384"], env=dict(os.environ, DISPLAY=lead.display),
+                           check=True, timeout=20)
+            until(lambda: "entered Slave 1" in lead.said(), 10, "control on the Slave")
+            linux.watch("focus")
+            linux.watch.clear()
+            downs = type_keys(n, 10000)
+            latency, lost = self.matched_latency(downs, self.watched_keys(linux, n))
+            subprocess.run(["xdotool", "key", "ctrl+alt+shift+F1"], env=dict(os.environ, DISPLAY=lead.display),
+                           check=True, timeout=20)
+            time.sleep(2)
+            pid = lead.process.pid
+            used = self.cpu_seconds(pid)
+            time.sleep(idle)
+            cpu = (self.cpu_seconds(pid) - used) * 60 / idle
+        finally:
+            close()
+            lead.stop()
+            linux.stop()
+            self.end_programs()
+        # The same keys from the Windows Master to the same Slave, now.
+        args = ("--slave", "--partner", "127.0.0.1", "--position", "right", "--port")
+        self.link_linux(lambda p: linux.start(*args, p))
+        try:
+            windows = self.type_and_record(n, 0, linux=linux)
+        finally:
+            linux.stop()
+            self.end_programs()
+
+        def ms(samples, p=None):
+            return (percentile(samples, p) if p else statistics.median(samples)) / 1000 if samples else float("nan")
+
+        self.latency("linuxmaster", "Linux Master: key typed (XTest) until the Linux Slave's X program has it (paced)",
+                     latency, None, None, None,
+                     "%d of %d keys lost; the Windows Master to the same Slave: %.2f ms, p99 %.2f ms"
+                     % (lost, n, ms(windows["latency"]), ms(windows["latency"], 99)))
+        self.add(Figure("linuxmaster", "Linux Master: idle, linked, CPU seconds per minute", "s", cpu, None, None, None,
+                        "< 0.05", cpu < 0.05, "control back on the Master, one Slave linked"))
 
     # ---- pictures and files between Windows and Linux (issue 46), beside Windows and Windows
 
