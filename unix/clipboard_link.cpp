@@ -8,7 +8,7 @@
 #include "clipboard/text_convert.h"
 #include "unix/log.h"
 #include "unix/slave.h"
-#include "unix/x_side.h"
+#include "unix/desk.h"
 
 namespace {
 
@@ -38,8 +38,8 @@ bool clipboardOpen()
 
 void own(const std::string& utf8, const char* how)
 {
-    xOwnClipboard(utf8.data(), static_cast<int32_t>(utf8.size()));
-    xFlush();
+    deskOwnText(utf8.data(), static_cast<int32_t>(utf8.size()));
+    desk().flush();
     logVerbose("clipboard received: %zu bytes of text (%s)", utf8.size(), how);
 }
 
@@ -193,8 +193,8 @@ void continueClipboardSend()
 // made there meanwhile is not overwritten.
 void pushClipboardBack()
 {
-    const bool sentAlready = slave.sentKnown && xClipboardSerial() == slave.sentSerial;
-    if (xClipboardStillOurs() || (sentAlready && (slave.partnerTakes & CLIP_CAN_UNCHANGED))) {
+    const bool sentAlready = slave.sentKnown && desk().clipboardSerial() == slave.sentSerial;
+    if (desk().clipboardStillOurs() || (sentAlready && (slave.partnerTakes & CLIP_CAN_UNCHANGED))) {
         if (clipboardOpen() && (slave.partnerTakes & CLIP_CAN_UNCHANGED)) {
             OutgoingText& outgoing = slave.outgoing;
             if (outgoing.active) queueChunk(CLIP_FORMAT_END, 0, 0, nullptr, 0);
@@ -208,6 +208,6 @@ void pushClipboardBack()
     }
     if (slave.readingClipboard) return;  // the read under way answers for this leave too
     slave.readingClipboard = true;
-    slave.readSerial = xClipboardSerial();
-    xRequestClipboard(onSelectionRead);
+    slave.readSerial = desk().clipboardSerial();
+    deskRequestText(onSelectionRead);
 }

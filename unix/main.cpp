@@ -1,7 +1,7 @@
 // The Linux program's entry: the settings from the configuration file and
-// the command line, then the Slave's link over the X display in one event
-// loop, until a signal ends it (every key and button released first) or the
-// display goes away.
+// the command line, then the Slave's link over the desktop (X or Wayland) in one
+// event loop, until a signal ends it (every key and button released first) or
+// the desktop goes away.
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -20,11 +20,11 @@
 #include "unix/options.h"
 #include "unix/setup.h"
 #include "unix/slave.h"
-#include "unix/x_side.h"
+#include "unix/desk.h"
 
 namespace {
 
-constexpr int EXIT_CANNOT_RUN = 1;  // no display, a Wayland session, the display gone
+constexpr int EXIT_CANNOT_RUN = 1;  // no desktop to drive, or it went away
 constexpr int EXIT_BAD_SETTING = 2;
 
 int badSetting(const std::string& error)
@@ -48,32 +48,33 @@ bool readFile(const std::string& path, std::string* text, std::string* error)
     return true;
 }
 
-// The display went away: the Master is let go at once (it sees both
-// connections close), and the program ends rather than replay into nothing.
+// The display or the compositor went away: the Master is let go at once (it
+// sees both connections close), and the program ends rather than replay into
+// nothing (a session that starts again starts the program again).
 void onDisplayLost()
 {
     endLink();
-    logLine("the X display went away: Skiprail ends");
+    logLine("the desktop session went away: Skiprail ends");
     std::_Exit(EXIT_CANNOT_RUN);
 }
 
 void checkDesktop()
 {
-    if (xDesktopChanged()) announceDesktop();
+    if (desk().desktopChanged()) announceDesktop();
 }
 
 void onDisplay(int, short, void*)
 {
-    xPump();
+    desk().pump();
     checkDesktop();
 }
 
 // Events already read from the X connection are handled before each wait.
 int32_t beforeWait()
 {
-    xPump();
+    desk().pump();
     checkDesktop();
-    const int32_t x = xWaitMs();
+    const int32_t x = desk().waitMs();
     const int32_t link = linkWaitMs();
     return x < 0 ? link : link < 0 ? x : x < link ? x : link;
 }
@@ -98,11 +99,6 @@ int signalsAsEvents()
 
 int run(const Options& options)
 {
-    if (waylandSession()) {
-        fprintf(stderr, "skiprail: this is a Wayland session, which is not supported yet: the Master's keys and "
-                        "pointer would reach X programs alone. Log in to an X11 (Xorg) session to use Skiprail.\n");
-        return EXIT_CANNOT_RUN;
-    }
     uint8_t stretched[LINK_KEY_STRETCHED];
     std::string error;
     if (!options.keyFile.empty() && !loadKeyFile(options.keyFile, stretched, &error)) return badSetting(error);
@@ -113,16 +109,16 @@ int run(const Options& options)
         fprintf(stderr, "skiprail: cannot take the ending signals: %s\n", strerror(errno));
         return EXIT_CANNOT_RUN;
     }
-    if (!xOpen(nullptr, onDisplayLost)) return EXIT_CANNOT_RUN;
-    xDesktopChanged();  // the desktop as it is now is the one first announced
+    if (!deskOpen(onDisplayLost)) return EXIT_CANNOT_RUN;
+    desk().desktopChanged();  // the desktop as it is now is the one first announced
     logLine("Skiprail %s runs as the Slave of %s, port %d%s", SKIPRAIL_VERSION_TEXT, options.partner.c_str(),
             options.port, options.keyFile.empty() ? "" : ", with a link key");
     watchFd(signals, POLLIN, onSignal, nullptr);
-    watchFd(xFd(), POLLIN, onDisplay, nullptr);
+    watchFd(desk().fd(), POLLIN, onDisplay, nullptr);
     setBeforeWait(beforeWait);
     startLink(options.partner, options.port, options.keyFile.empty() ? nullptr : stretched);
     const int code = runLoop();
-    xClose();  // every key and button up, then the display let go
+    deskClose();  // every key and button up, then the desktop let go
     endLink();
     return code;
 }

@@ -14,7 +14,7 @@
 #include "unix/openssl_cipher.h"
 #include "unix/slave.h"
 #include "unix/sockets.h"
-#include "unix/x_side.h"
+#include "unix/desk.h"
 
 Slave slave;
 
@@ -50,8 +50,8 @@ void onListener(int fd, short, void*);
 
 void releaseEverything()
 {
-    xReleaseAll();
-    xFlush();
+    desk().releaseAll();
+    desk().flush();
     slave.partnerDriving = false;
 }
 
@@ -134,6 +134,7 @@ public:
     void linkUp(LinkLife& link) override
     {
         inboxReset(slave.inbox);
+        desk().linkUp();
         (slave.plainNoticeGiven ? logVerbose : logLine)("linked with %s on port %d%s", slave.partner.c_str(),
                                                         slave.port,
                                                         lifeKeyed(link, LINK_CONTROL) ? ", protected by the link key" : "");
@@ -143,6 +144,7 @@ public:
     void linkLost(LinkLife&, const char* why, bool wasUp) override
     {
         releaseEverything();
+        desk().linkDown();
         // A Master that asks for a link key this side lacks links for a moment
         // at each of its tries: that was said once, and is not said again each time.
         if (wasUp && !slave.plainNoticeGiven)
