@@ -28,6 +28,12 @@ namespace {
 zwp_virtual_keyboard_v1* keyboard = nullptr;
 zwlr_virtual_pointer_v1* pointer = nullptr;
 std::string uploaded;  // the keymap the virtual keyboard carries
+// The keyboard's modifiers as its keys set them: the compositor takes a
+// virtual keyboard's modifiers from what it is told, not from its keys.
+xkb_context* xkb = nullptr;
+xkb_keymap* keymapState = nullptr;
+xkb_state* state = nullptr;
+uint32_t sentMods[4];
 bool keyDown[KEY_MAX + 1];
 bool buttonDown[8];
 int32_t wheelCarry[2];
@@ -69,7 +75,32 @@ bool upload(const std::string& keymap)
     zwp_virtual_keyboard_v1_keymap(keyboard, WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1, fd, static_cast<uint32_t>(size));
     close(fd);
     uploaded = keymap;
+    if (!xkb) xkb = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
+    if (state) xkb_state_unref(state);
+    if (keymapState) xkb_keymap_unref(keymapState);
+    state = nullptr;
+    keymapState = xkb ? xkb_keymap_new_from_string(xkb, keymap.c_str(), XKB_KEYMAP_FORMAT_TEXT_V1,
+                                                   XKB_KEYMAP_COMPILE_NO_FLAGS) : nullptr;
+    if (keymapState) state = xkb_state_new(keymapState);
+    memset(sentMods, 0, sizeof sentMods);
+    zwp_virtual_keyboard_v1_modifiers(keyboard, 0, 0, 0, 0);
     return true;
+}
+
+// After a key: the modifiers and layout it leaves, when they changed.
+void sendKey(uint32_t time, int32_t code, bool down)
+{
+    zwp_virtual_keyboard_v1_key(keyboard, time, static_cast<uint32_t>(code),
+                                down ? WL_KEYBOARD_KEY_STATE_PRESSED : WL_KEYBOARD_KEY_STATE_RELEASED);
+    if (!state) return;
+    xkb_state_update_key(state, static_cast<xkb_keycode_t>(code + 8), down ? XKB_KEY_DOWN : XKB_KEY_UP);
+    const uint32_t mods[4] = {xkb_state_serialize_mods(state, XKB_STATE_MODS_DEPRESSED),
+                              xkb_state_serialize_mods(state, XKB_STATE_MODS_LATCHED),
+                              xkb_state_serialize_mods(state, XKB_STATE_MODS_LOCKED),
+                              xkb_state_serialize_layout(state, XKB_STATE_LAYOUT_EFFECTIVE)};
+    if (memcmp(mods, sentMods, sizeof mods) == 0) return;
+    memcpy(sentMods, mods, sizeof mods);
+    zwp_virtual_keyboard_v1_modifiers(keyboard, mods[0], mods[1], mods[2], mods[3]);
 }
 
 void releaseAll();
@@ -121,12 +152,11 @@ void key(int32_t code, bool down)
         case KEY_SCROLLLOCK: return;
         default: break;
         }
-        zwp_virtual_keyboard_v1_key(keyboard, t, static_cast<uint32_t>(code), WL_KEYBOARD_KEY_STATE_RELEASED);
+        sendKey(t, code, false);
     }
     if (!down && !keyDown[code]) return;
     keyDown[code] = down;
-    zwp_virtual_keyboard_v1_key(keyboard, t, static_cast<uint32_t>(code),
-                                down ? WL_KEYBOARD_KEY_STATE_PRESSED : WL_KEYBOARD_KEY_STATE_RELEASED);
+    sendKey(t, code, down);
 }
 
 void moveTo(int32_t x, int32_t y)
@@ -197,7 +227,7 @@ void releaseAll()
     for (int32_t code = 0; code <= KEY_MAX; ++code) {
         if (!keyDown[code]) continue;
         keyDown[code] = false;
-        if (keyboard) zwp_virtual_keyboard_v1_key(keyboard, t, static_cast<uint32_t>(code), WL_KEYBOARD_KEY_STATE_RELEASED);
+        if (keyboard) sendKey(t, code, false);
     }
     for (int32_t i = 0; i < 5; ++i) pressButton(i, false);
     wheelCarry[0] = wheelCarry[1] = 0;
