@@ -74,12 +74,58 @@ int onCallDone(sd_bus_message* reply, void* what, sd_bus_error*)
 }
 
 // Input goes out without waiting for its answer: in order, as it came.
-#define NOTIFY(method, types, ...)                                                                               \
+#define SEND(method, types, ...)                                                                                 \
     do {                                                                                                         \
         if (!session.path.empty())                                                                               \
             sd_bus_call_method_async(bus, nullptr, RD_NAME, session.path.c_str(), RD_SESSION, method, onCallDone, \
                                      const_cast<char*>(method), types, __VA_ARGS__);                             \
     } while (0)
+
+// The session's devices join the seat a while after Start (in the
+// compositor's input thread): input sent before is lost. Until then it
+// waits here, in order: until the seat has a keyboard when it had none, or
+// for a fixed while when one was there already.
+constexpr int64_t WARM_UP_MS = 300;
+constexpr int64_t WARM_UP_MOST_MS = 2000;
+struct Held {
+    int kind;  // 0 key, 1 button, 2 axis, 3 motion
+    int32_t a, b;
+    double x, y;
+    std::string stream;
+};
+std::vector<Held> held;
+int64_t startedAt = -1;     // -1: the devices are in the seat
+bool awaitKeyboard = false; // the seat had no keyboard before Start
+
+void sendHeld(const Held& h)
+{
+    switch (h.kind) {
+    case 0: SEND("NotifyKeyboardKeycode", "ub", static_cast<uint32_t>(h.a), h.b); break;
+    case 1: SEND("NotifyPointerButton", "ib", h.a, h.b); break;
+    case 2: SEND("NotifyPointerAxisDiscrete", "ui", static_cast<uint32_t>(h.a), h.b); break;
+    default: SEND("NotifyPointerMotionAbsolute", "sdd", h.stream.c_str(), h.x, h.y); break;
+    }
+}
+
+void notify(const Held& h)
+{
+    if (startedAt >= 0) held.push_back(h);
+    else sendHeld(h);
+}
+
+bool warmedUp()
+{
+    if (startedAt < 0) return true;
+    const int64_t since = nowMs() - startedAt;
+    const bool keyboard = (wl.seatCaps & 2) != 0;  // WL_SEAT_CAPABILITY_KEYBOARD
+    if (awaitKeyboard ? !keyboard && since < WARM_UP_MOST_MS : since < WARM_UP_MS) return false;
+    logVerbose("the remote desktop's devices are in the seat after %d ms (seat %u); %zu events held sent",
+               static_cast<int>(since), wl.seatCaps, held.size());
+    startedAt = -1;
+    for (const Held& h : held) sendHeld(h);
+    held.clear();
+    return true;
+}
 
 bool call(const char* service, const char* path, const char* interface, const char* method, sd_bus_message** reply,
           const char* types, ...)
@@ -157,7 +203,7 @@ void onTransfer(sd_bus_message* m)
     sd_bus_message_unref(reply);
     // Done is said at once: the compositor reads the pipe only after it,
     // and a pipe holds less than the clipboard may.
-    NOTIFY("SelectionWriteDone", "ub", number, fd >= 0);
+    SEND("SelectionWriteDone", "ub", number, fd >= 0);
     if (fd >= 0) transferSend(fd, *data);
 }
 
@@ -243,6 +289,8 @@ int onSignal(sd_bus_message* m, void*, sd_bus_error*)
         logLine("GNOME closed the remote desktop session%s", linkIsUp ? ": a new one is made" : "");
         if (session.signals) sd_bus_slot_unref(session.signals);
         session = Session();
+        held.clear();
+        startedAt = -1;
     } else if (sd_bus_message_is_signal(m, RD_SESSION, "SelectionOwnerChanged")) {
         onOwnerChanged(m);
     } else if (sd_bus_message_is_signal(m, RD_SESSION, "SelectionTransfer")) {
@@ -257,6 +305,8 @@ void endSession()
     if (session.signals) sd_bus_slot_unref(session.signals);
     call(RD_NAME, session.path.c_str(), RD_SESSION, "Stop", nullptr, nullptr);
     session = Session();
+    held.clear();
+    startedAt = -1;
 }
 
 // The session with its devices and a stream for each monitor, started
@@ -302,10 +352,20 @@ bool makeSession()
         }
     }
     free(id);
+    awaitKeyboard = (wl.seatCaps & 2) == 0;
+    held.clear();
+    startedAt = nowMs();
     if (!call(RD_NAME, session.path.c_str(), RD_SESSION, "Start", nullptr, nullptr)) {
+        startedAt = -1;
         endSession();
         return false;
     }
+    // The compositor makes each device at its first event, which is lost:
+    // made now by a key that no layout gives a meaning (KEY_UNKNOWN) and a
+    // move of nothing.
+    SEND("NotifyKeyboardKeycode", "ub", static_cast<uint32_t>(KEY_UNKNOWN), 1);
+    SEND("NotifyKeyboardKeycode", "ub", static_cast<uint32_t>(KEY_UNKNOWN), 0);
+    SEND("NotifyPointerMotionRelative", "dd", 0.0, 0.0);
     session.clipboard = call(RD_NAME, session.path.c_str(), RD_SESSION, "EnableClipboard", nullptr, "a{sv}", 0);
     placedKnown = false;
     logVerbose("GNOME remote desktop session started, %zu monitor streams", session.streams.size());
@@ -331,11 +391,11 @@ void key(int32_t code, bool down)
         case KEY_SCROLLLOCK: return;
         default: break;
         }
-        NOTIFY("NotifyKeyboardKeycode", "ub", static_cast<uint32_t>(code), 0);
+        notify({0, code, 0, 0, 0, {}});
     }
     if (!down && !keyDown[code]) return;
     keyDown[code] = down;
-    NOTIFY("NotifyKeyboardKeycode", "ub", static_cast<uint32_t>(code), down ? 1 : 0);
+    notify({0, code, down ? 1 : 0, 0, 0, {}});
 }
 
 void moveTo(int32_t x, int32_t y)
@@ -343,8 +403,7 @@ void moveTo(int32_t x, int32_t y)
     const Point p = pointOnDesktop(wl.desktop, {x, y});
     for (const Stream& s : session.streams) {
         if (p.x < s.area.left || p.x >= s.area.right || p.y < s.area.top || p.y >= s.area.bottom) continue;
-        NOTIFY("NotifyPointerMotionAbsolute", "sdd", s.path.c_str(), static_cast<double>(p.x - s.area.left),
-               static_cast<double>(p.y - s.area.top));
+        notify({3, 0, 0, static_cast<double>(p.x - s.area.left), static_cast<double>(p.y - s.area.top), s.path});
         placed = p;
         placedKnown = true;
         return;
@@ -366,7 +425,7 @@ void pressButton(int32_t index, bool down)
     static const int32_t codes[] = {BTN_LEFT, BTN_MIDDLE, BTN_RIGHT, BTN_SIDE, BTN_EXTRA};
     if (buttonDown[index] == down) return;
     buttonDown[index] = down;
-    NOTIFY("NotifyPointerButton", "ib", codes[index], down ? 1 : 0);
+    notify({1, codes[index], down ? 1 : 0, 0, 0, {}});
 }
 
 void button(int32_t eventCode)
@@ -390,7 +449,7 @@ void button(int32_t eventCode)
 void wheel(int32_t delta, bool horizontal)
 {
     const int32_t notches = wheelNotches(wheelCarry[horizontal ? 1 : 0], delta);
-    if (notches != 0) NOTIFY("NotifyPointerAxisDiscrete", "ui", horizontal ? 1u : 0u, horizontal ? notches : -notches);
+    if (notches != 0) notify({2, horizontal ? 1 : 0, horizontal ? notches : -notches, 0, 0, {}});
 }
 
 void flush()
@@ -404,7 +463,7 @@ void releaseAll()
     for (int32_t code = 0; code <= KEY_MAX; ++code) {
         if (!keyDown[code]) continue;
         keyDown[code] = false;
-        NOTIFY("NotifyKeyboardKeycode", "ub", static_cast<uint32_t>(code), 0);
+        notify({0, code, 0, 0, 0, {}});
     }
     for (int32_t i = 0; i < 5; ++i) pressButton(i, false);
     wheelCarry[0] = wheelCarry[1] = 0;
@@ -434,6 +493,7 @@ void pump()
         madeAt = nowMs() - REMAKE_MS;
     }
     if (linkIsUp && session.path.empty() && nowMs() - madeAt >= REMAKE_MS) makeSession();
+    warmedUp();
     if (answerOwn) {
         answerOwn = false;
         if (readType.empty()) {
@@ -452,6 +512,10 @@ int32_t waitMs()
 {
     if (answerOwn) return 0;
     int32_t wait = transferWaitMs();
+    if (!warmedUp()) {
+        const int32_t warm = 10;  // a look at the seat's keyboard, or the fixed while's end
+        wait = wait < 0 || warm < wait ? warm : wait;
+    }
     if (linkIsUp && session.path.empty()) {
         const int64_t left = madeAt + REMAKE_MS - nowMs();
         const int32_t remake = left < 0 ? 0 : static_cast<int32_t>(left);
