@@ -13,8 +13,8 @@
 //   release   {"ev":"release"}  forgets what it holds (the compositor releases)
 //   focus     {"ev":"focus","ok":B}  whether it has the keyboard focus
 //   clip-get  {"ev":"clip-get","text":"..."|null}  the selection's text
-//   clip-set FILE  {"ev":"clip-set","ok":B}  the file's text becomes the selection
-//   layout NAME    {"ev":"layout","ok":B}  a keyboard of that XKB layout types a
+//   clip-set FILE  {"ev":"clip-set FILE","ok":B}  the file's text becomes the selection
+//   layout NAME    {"ev":"layout NAME","ok":B}  a keyboard of that XKB layout types a
 //             Shift on the seat, as a user's keyboard would, making its keymap the seat's
 #include <fcntl.h>
 #include <linux/input-event-codes.h>
@@ -71,6 +71,7 @@ wl_data_offer* selection = nullptr;
 std::vector<std::string> selectionTypes;
 wl_data_source* ownSource = nullptr;
 std::string ownText;
+bool selectionSeen = false;  // a selection event since the last set
 std::string pendingIn;
 
 double nowUs()
@@ -286,8 +287,19 @@ void onValue120(void*, wl_pointer*, uint32_t, int32_t) {}
 const wl_pointer_listener pointerListener = {onPointerEnter, onPointerLeave, onMotion,       onButton,  onAxis,
                                              onFrame,        onAxisSource,   onAxisStop,     onAxisDiscrete, onValue120};
 
+// A device that goes (the last program's keyboard or pointer) leaves an
+// inert object: a new one is asked for when the seat has one again.
 void onCapabilities(void*, wl_seat* s, uint32_t caps)
 {
+    if (!(caps & WL_SEAT_CAPABILITY_KEYBOARD) && keyboard) {
+        wl_keyboard_release(keyboard);
+        keyboard = nullptr;
+        focused = false;
+    }
+    if (!(caps & WL_SEAT_CAPABILITY_POINTER) && pointer) {
+        wl_pointer_release(pointer);
+        pointer = nullptr;
+    }
     if ((caps & WL_SEAT_CAPABILITY_KEYBOARD) && !keyboard) {
         keyboard = wl_seat_get_keyboard(s);
         wl_keyboard_add_listener(keyboard, &keyboardListener, nullptr);
@@ -324,6 +336,7 @@ void onSelection(void*, wl_data_device*, wl_data_offer* offer)
 {
     if (selection) wl_data_offer_destroy(selection);
     selection = offer;
+    selectionSeen = true;
     selectionTypes.clear();
     if (offer && offer == pendingOffer) selectionTypes.swap(pendingTypes);
     pendingOffer = nullptr;
@@ -350,6 +363,8 @@ void onDndDrop(void*, wl_data_source*) {}
 void onDndFinished(void*, wl_data_source*) {}
 void onSourceAction(void*, wl_data_source*, uint32_t) {}
 const wl_data_source_listener sourceListener = {onTarget, onSend, onCancelled, onDndDrop, onDndFinished, onSourceAction};
+
+bool tapShift(const char* keymapText);
 
 // The selection's text, read while the connection's events go on.
 std::string clipGet(bool* have)
@@ -397,26 +412,33 @@ bool clipSet(const std::string& path)
     ownSource = wl_data_device_manager_create_data_source(dataManager);
     wl_data_source_add_listener(ownSource, &sourceListener, nullptr);
     for (const char* type : {"text/plain;charset=utf-8", "UTF8_STRING", "text/plain"}) wl_data_source_offer(ownSource, type);
+    // As a user copies: with a key, whose serial is newer than the selection's
+    // (a compositor refuses an older one). Where no program may make a
+    // keyboard, the last serial the window got.
+    if (keymap) {
+        char* text = xkb_keymap_get_as_string(keymap, XKB_KEYMAP_FORMAT_TEXT_V1);
+        tapShift(text);
+        std::free(text);
+    }
+    selectionSeen = false;
     wl_data_device_set_selection(dataDevice, ownSource, lastSerial);
     wl_display_roundtrip(display);
+    // The compositor took it when it tells of a new selection (ours).
+    if (ownSource && !selectionSeen) {
+        wl_data_source_destroy(ownSource);
+        ownSource = nullptr;
+    }
     return ownSource != nullptr;
 }
 
-// A keyboard of the layout, as a user's: one Shift typed on it makes its
-// keymap the seat's.
-bool layout(const std::string& name)
+// A keyboard of this keymap, as a user's, typing one Shift on the seat:
+// its keymap becomes the seat's, and the window gets a fresh serial.
+bool tapShift(const char* keymapText)
 {
-    if (!keyboards) return false;
-    xkb_rule_names names = {};
-    names.layout = name.c_str();
-    xkb_keymap* map = xkb_keymap_new_from_names(context, &names, XKB_KEYMAP_COMPILE_NO_FLAGS);
-    char* text = map ? xkb_keymap_get_as_string(map, XKB_KEYMAP_FORMAT_TEXT_V1) : nullptr;
-    if (map) xkb_keymap_unref(map);
-    if (!text) return false;
-    const size_t size = std::strlen(text) + 1;
+    if (!keyboards || !keymapText) return false;
+    const size_t size = std::strlen(keymapText) + 1;
     const int fd = memfd_create("wlwatch-keymap", MFD_CLOEXEC);
-    const bool written = fd >= 0 && write(fd, text, size) == static_cast<ssize_t>(size);
-    std::free(text);
+    const bool written = fd >= 0 && write(fd, keymapText, size) == static_cast<ssize_t>(size);
     if (!written) return false;
     static zwp_virtual_keyboard_v1* typist = nullptr;
     if (typist) zwp_virtual_keyboard_v1_destroy(typist);
@@ -427,6 +449,18 @@ bool layout(const std::string& name)
     zwp_virtual_keyboard_v1_key(typist, 1, KEY_LEFTSHIFT, WL_KEYBOARD_KEY_STATE_RELEASED);
     wl_display_roundtrip(display);
     return true;
+}
+
+bool layout(const std::string& name)
+{
+    xkb_rule_names names = {};
+    names.layout = name.c_str();
+    xkb_keymap* map = xkb_keymap_new_from_names(context, &names, XKB_KEYMAP_COMPILE_NO_FLAGS);
+    char* text = map ? xkb_keymap_get_as_string(map, XKB_KEYMAP_FORMAT_TEXT_V1) : nullptr;
+    if (map) xkb_keymap_unref(map);
+    const bool done = tapShift(text);
+    std::free(text);
+    return done;
 }
 
 // ---- the commands
@@ -460,9 +494,9 @@ void onCommand(const std::string& line)
         const std::string text = clipGet(&have);
         out = "{\"ev\":\"clip-get\",\"text\":" + (have ? jsonString(text) : std::string("null")) + "}";
     } else if (command == "clip-set") {
-        out = std::string("{\"ev\":\"clip-set\",\"ok\":") + (clipSet(argument) ? "true" : "false") + "}";
+        out = "{\"ev\":" + jsonString(line) + ",\"ok\":" + (clipSet(argument) ? "true" : "false") + "}";
     } else if (command == "layout") {
-        out = std::string("{\"ev\":\"layout\",\"ok\":") + (layout(argument) ? "true" : "false") + "}";
+        out = "{\"ev\":" + jsonString(line) + ",\"ok\":" + (layout(argument) ? "true" : "false") + "}";
     } else {
         out = "{\"ev\":\"error\",\"command\":" + jsonString(line) + "}";
     }

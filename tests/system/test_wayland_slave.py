@@ -1,0 +1,94 @@
+"""The Linux program as the Slave of the Windows Master in a Wayland session,
+on each desktop it drives (see wayland_pc.py): the Linux Slave's tests
+(test_linux_slave.py) again, with the Linux PC a headless sway, then a
+headless mutter (GNOME's compositor), read through a Wayland program of the
+tests' own. Needs SKIPRAIL_LINUX_BUILD and a normal user to run the desktops
+as; skipped without them."""
+
+import os
+import pwd
+import shutil
+import sys
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+
+import test_linux_slave as base  # noqa: E402
+from rig import CTRL, Rig, connections_to, press, wait_until  # noqa: E402
+from wayland_pc import USER, GnomePC, SwayPC  # noqa: E402
+
+
+def make_rig(pc_class, program):
+    if not os.environ.get("SKIPRAIL_LINUX_BUILD"):
+        raise unittest.SkipTest("SKIPRAIL_LINUX_BUILD (the native build holding unix/skiprail) is not given")
+    if not shutil.which(program):
+        raise unittest.SkipTest("%s is not installed (scripts/setup.sh installs it)" % program)
+    try:
+        pwd.getpwnam(USER)
+    except KeyError:
+        raise unittest.SkipTest("no user %s to run the desktop as (scripts/setup.sh makes one)" % USER) from None
+    base.rig = Rig(os.environ.get("SKIPRAIL_BUILD", "build/windows"), network=True,
+                   linux_build=os.environ["SKIPRAIL_LINUX_BUILD"])
+    base.m, base.s = base.rig.add_pcs(("m", "1280x1024"), ("s", "1024x768", pc_class))
+
+
+def close_rig():
+    if base.rig:
+        base.rig.close()
+    base.rig = base.m = base.s = None
+
+
+class Sway(base.LinuxSlave):
+    """Every test of the X Slave; the layout the Linux PC's keyboard has
+    changes when a keyboard of the German layout types on the seat."""
+
+    @classmethod
+    def setUpClass(cls):
+        make_rig(SwayPC, "sway")
+
+    @classmethod
+    def tearDownClass(cls):
+        close_rig()
+
+    def test_the_compositor_ending_ends_the_program_and_lets_the_master_go(self):
+        self.link()
+        self.cross()
+        self.hold(button=False)
+        base.s.end_desktop()
+        try:
+            wait_until(lambda: base.s.exit_code() is not None, 10, "the program to end with its desktop")
+            self.assertEqual(base.s.exit_code(), 1, base.s.said())
+            self.assertIn("went away", base.s.said())
+            wait_until(lambda: connections_to(base.PORT, base.m) == 0, 10, "the Master to see the link end")
+        finally:
+            self.let_go()
+            base.s.boot()  # a fresh desktop for the next test
+
+
+class Gnome(Sway):
+    """The same on GNOME's compositor, where no program may make a keyboard
+    of its own: the layout is the session's, and stays the US one here."""
+
+    @classmethod
+    def setUpClass(cls):
+        make_rig(GnomePC, "mutter")
+
+    def test_typing_by_key_position_in_the_linux_layout_with_ctrl_and_alt(self):
+        self.link()
+        self.cross()
+        s, m = base.s, base.m
+        s.watch.clear()
+        m.drive("type Hello, World 123!")
+        s.watch.wait(lambda e: "Hello, World 123!" in s.typed(), 10, "the typed text")
+        self.assertEqual(s.typed(), "Hello, World 123!")
+        s.watch.clear()
+        press(m, CTRL, 0x43)
+        events = s.watch.wait(lambda e: len(e) >= 4, 5, "Ctrl+C")
+        self.assertEqual([(e["sym"], e["down"]) for e in events],
+                         [("Control_L", True), ("c", True), ("c", False), ("Control_L", False)])
+        self.assertEqual((s.keys_down(), m.boxes()), ([], []))
+
+
+if __name__ == "__main__":
+    unittest.main()
