@@ -80,7 +80,8 @@ class Gnome(Sway):
         s, m = base.s, base.m
         s.watch.clear()
         m.drive("type Hello, World 123!")
-        s.watch.wait(lambda e: "Hello, World 123!" in s.typed(), 10, "the typed text")
+        s.watch.wait(lambda e: "Hello, World 123!" in s.typed() and
+                     sum(1 if k["down"] else -1 for k in e if k["ev"] == "key") == 0, 10, "the typed text")
         self.assertEqual(s.typed(), "Hello, World 123!")
         s.watch.clear()
         press(m, CTRL, 0x43)

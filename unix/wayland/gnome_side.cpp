@@ -155,11 +155,19 @@ void readOwner(sd_bus_message* m, std::vector<std::string>* types, int* sessionO
     while (sd_bus_message_enter_container(m, 'e', "sv") > 0) {
         const char* key = nullptr;
         sd_bus_message_read(m, "s", &key);
-        if (key && std::strcmp(key, "mime-types") == 0 && sd_bus_message_enter_container(m, 'v', "as") >= 0) {
+        char kind = 0;
+        const char* contents = nullptr;
+        if (key && std::strcmp(key, "mime-types") == 0 && sd_bus_message_peek_type(m, &kind, &contents) > 0 &&
+            contents && (std::strcmp(contents, "as") == 0 || std::strcmp(contents, "(as)") == 0)) {
+            // mutter 43 sends the list inside a structure: (as).
+            const bool wrapped = contents[0] == '(';
+            sd_bus_message_enter_container(m, 'v', contents);
+            if (wrapped) sd_bus_message_enter_container(m, 'r', "as");
             sd_bus_message_enter_container(m, 'a', "s");
             const char* type = nullptr;
             while (sd_bus_message_read(m, "s", &type) > 0) types->emplace_back(type);
             sd_bus_message_exit_container(m);
+            if (wrapped) sd_bus_message_exit_container(m);
             sd_bus_message_exit_container(m);
         } else if (key && std::strcmp(key, "session-is-owner") == 0 && sd_bus_message_enter_container(m, 'v', "b") >= 0) {
             sd_bus_message_read(m, "b", sessionOwns);
