@@ -19,6 +19,7 @@
 #include <fcntl.h>
 #include <linux/input-event-codes.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/mman.h>
 #include <unistd.h>
 #include <wayland-client.h>
@@ -345,6 +346,7 @@ const wl_data_device_listener dataListener = {onDataOffer, onDataEnter, onDataLe
 
 void onSend(void*, wl_data_source*, const char*, int32_t fd)
 {
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);  // the compositor's pipe may come non-blocking
     size_t at = 0;
     while (at < ownText.size()) {
         const ssize_t n = write(fd, ownText.data() + at, ownText.size() - at);
@@ -526,6 +528,7 @@ const wl_registry_listener registryListener = {onGlobal, onGlobalRemove};
 
 int main()
 {
+    signal(SIGPIPE, SIG_IGN);  // a reader that stops early (mutter's clipboard keeper) ends no program
     display = wl_display_connect(nullptr);
     if (!display) {
         std::fprintf(stderr, "wlwatch: cannot connect to the Wayland compositor\n");
