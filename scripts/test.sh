@@ -35,7 +35,7 @@ record() {
 echo "== native build (clang, sanitizers)"
 cmake -S . -B "$BUILD/native" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_COMPILER=clang \
     -DCMAKE_CXX_COMPILER=clang++ -DSKIPRAIL_TESTS=ON -DGTEST_SOURCE_DIR=/usr/src/googletest >/dev/null || exit 1
-ninja -C "$BUILD/native" core_tests x_side_test packet_fuzz queue_fuzz clipboard_fuzz record_fuzz xwatch xfloor || exit 1
+ninja -C "$BUILD/native" core_tests x_side_test packet_fuzz queue_fuzz clipboard_fuzz record_fuzz xwatch wlwatch xfloor || exit 1
 # The Linux program, once its front end is there: the system tests run it on
 # a Linux PC of the rig.
 if [ -f unix/main.cpp ]; then
@@ -188,7 +188,7 @@ fi
 
 echo "== System tests: two PCs under Wine"
 SYSTEM_LOG="$BUILD/system_tests.log"
-timeout 1500 bash tests/system/run_system_tests.sh "$BUILD/windows" >"$SYSTEM_LOG" 2>&1
+timeout 1800 bash tests/system/run_system_tests.sh "$BUILD/windows" >"$SYSTEM_LOG" 2>&1
 system_status=$?
 cat "$SYSTEM_LOG"
 system_ran=$(grep -oE '^Ran [0-9]+ test' "$SYSTEM_LOG" | grep -oE '[0-9]+' | tail -1)
