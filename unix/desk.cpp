@@ -65,10 +65,10 @@ void gotText(const ClipData& got)
 SessionKind sessionKind(const char* waylandDisplay, const char* xDisplay, const char* sessionType)
 {
     if (waylandDisplay && *waylandDisplay) return SessionKind::Wayland;
-    if (xDisplay && *xDisplay) return SessionKind::X11;
     // A Wayland session whose environment lost WAYLAND_DISPLAY: its socket is
-    // the default one.
+    // the default one (XTest through its X server would reach X programs alone).
     if (sessionType && std::strcmp(sessionType, "wayland") == 0) return SessionKind::Wayland;
+    if (xDisplay && *xDisplay) return SessionKind::X11;
     return SessionKind::None;
 }
 
