@@ -71,7 +71,8 @@ check_deb() {
         package=$(bash scripts/pack_deb.sh "$dir" "$out") || package=""
     info=$([ -n "$package" ] && dpkg-deb -I "$package" control postinst; [ -n "$package" ] && dpkg-deb -c "$package")
     grep -qE ' \./usr/bin/skiprail$' <<<"$info" && grep -q 'setcap cap_net_bind_service=+ep /usr/bin/skiprail' <<<"$info" &&
-        grep -qE '^Depends:.*libx11-6.*' <<<"$info" && grep -qE '^Depends:.*libssl3' <<<"$info" ||
+        grep -qE '^Depends:.*libx11-6.*' <<<"$info" && grep -qE '^Depends:.*libssl3' <<<"$info" &&
+        grep -qE '^Depends:.*libwayland-client0' <<<"$info" && grep -qE '^Depends:.*libsystemd0' <<<"$info" ||
         problems+="the program, its Depends or its postinst missing"$'\n'
     rm -rf "$out/root"
     [ -n "$package" ] && dpkg-deb -x "$package" "$out/root"
