@@ -14,7 +14,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 
 import test_linux_slave as base  # noqa: E402
-from rig import CTRL, Rig, connections_to, press, wait_until  # noqa: E402
+from rig import CTRL, Rig, connections_to, cross_back, cross_sideways, press, wait_until  # noqa: E402
 from wayland_pc import GnomePC, SwayPC  # noqa: E402
 
 
@@ -62,6 +62,20 @@ class Sway(base.LinuxSlave):
             base.s.boot()  # a fresh desktop for the next test
 
 
+    def test_a_new_resolution_reaches_the_master_and_moves_land_one_to_one_on_it(self):
+        self.link()
+        m, s = base.m, base.s
+        s.resize(800, 600)
+        try:
+            self.assertEqual(cross_sideways(m, s, "right"), (1, 300))
+            self.assertEqual(m.drive("clip"), "0 0 800 600")
+            self.assertEqual(m.move(5000, 5000), (799, 599))
+            wait_until(lambda: s.cursor() == (799, 599), 5, "the Linux pointer in the far corner")
+            cross_back(m)
+        finally:
+            s.resize(1024, 768)
+
+
 class Gnome(Sway):
     """The same on GNOME's compositor, where no program may make a keyboard
     of its own: the layout is the session's, and stays the US one here."""
@@ -69,6 +83,9 @@ class Gnome(Sway):
     @classmethod
     def setUpClass(cls):
         make_rig(GnomePC, "mutter")
+
+    # mutter's virtual monitor keeps the size it was started with.
+    test_a_new_resolution_reaches_the_master_and_moves_land_one_to_one_on_it = None
 
     def test_typing_by_key_position_in_the_linux_layout_with_ctrl_and_alt(self):
         self.link()
@@ -89,7 +106,8 @@ class Gnome(Sway):
     def test_a_compositor_that_offers_no_way_in_is_named_with_what_works_instead(self):
         """As on KDE Plasma: mutter's remote desktop out of reach (no session bus)."""
         s = base.s
-        bus = s.env.pop("DBUS_SESSION_BUS_ADDRESS")
+        bus = s.env["DBUS_SESSION_BUS_ADDRESS"]
+        s.env["DBUS_SESSION_BUS_ADDRESS"] = "unix:path=" + os.path.join(s.runtime, "no-bus")
         try:
             s.start("--slave", "--partner", base.m.address, "--port", base.PORT)
             wait_until(lambda: s.exit_code() is not None, 10, "the refusal")

@@ -98,6 +98,15 @@ class WaylandPC(LinuxPC):
                 stdin=subprocess.DEVNULL, stdout=log, stderr=log, start_new_session=True)
         return self
 
+    def resize(self, width, height):
+        """The output's resolution, as the user sets it (sway's own command)."""
+        socket = glob.glob(os.path.join(self.runtime, "sway-ipc.*.sock"))
+        if self.desktop != "sway" or not socket:
+            raise RigError("%s: only sway's output is resized here" % self.name)
+        subprocess.run(self.as_user(["env", "SWAYSOCK=" + socket[0], "swaymsg", "output", "HEADLESS-1", "resolution",
+                                     "%dx%d" % (width, height)]), check=True, capture_output=True, timeout=20)
+        self.size = "%dx%d" % (width, height)
+
     def layout(self, *args):
         """The seat's layout, as a keyboard of that layout typing on it makes
         it (a compositor that lets a program make a keyboard)."""
