@@ -101,6 +101,12 @@ class Gnome(Sway):
         events = s.watch.wait(lambda e: len(e) >= 4, 5, "Ctrl+C")
         self.assertEqual([(e["sym"], e["down"]) for e in events],
                          [("Control_L", True), ("c", True), ("c", False), ("Control_L", False)])
+        s.watch.clear()  # extended keys: the right Ctrl and an arrow, by scan code with E0
+        for key in ("0xa3 down 0x1d e", "0x25 down 0x4b e", "0x25 up 0x4b e", "0xa3 up 0x1d e"):
+            m.drive("key " + key)
+        events = s.watch.wait(lambda e: len(e) >= 4, 5, "the extended keys")
+        self.assertEqual([(e["sym"], e["down"]) for e in events],
+                         [("Control_R", True), ("Left", True), ("Left", False), ("Control_R", False)])
         self.assertEqual((s.keys_down(), m.boxes()), ([], []))
 
     def test_a_compositor_that_offers_no_way_in_is_named_with_what_works_instead(self):
