@@ -51,7 +51,7 @@ from rig import (Rig, connections_to, cross_back, cross_sideways, free_port_pair
 
 NOTES_HEADING = "## Notes"
 SECTIONS = ["slave", "master", "flood", "crossing", "e2e", "pointer", "idle", "clipboard", "files", "linkkey", "desk",
-            "hotkeys", "slowlink", "linux", "linuxclip", "linuxmaster"]
+            "hotkeys", "slowlink", "linux", "linuxclip", "linuxmaster", "wayland"]
 # The link key the "linkkey" section gives both sides.
 LINK_KEY = "K7QF-2MXD-9PZR-4TWA-3HNB-6YCE"
 PACKET_SIZE = 56
@@ -1078,10 +1078,10 @@ class Bench:
             self.linux, = self.rig.add_pcs(("linux", "1024x768", "linux"))
         return self.linux
 
-    def link_linux(self, start):
-        """The Master linked with what start(port) starts on the Linux PC,
-        control on the Linux PC; returns what start returned."""
-        linux, port = self.linux_pc(), free_port_pair()
+    def link_linux(self, start, linux=None):
+        """The Master linked with what start(port) starts on the Linux PC (or
+        on `linux`), control on it; returns what start returned."""
+        linux, port = linux or self.linux_pc(), free_port_pair()
         started = start(port)
         wait_until(lambda: listening(port) and listening(port + 1), 10, "the Linux Slave to listen")
         self.start_program(self.master, True, port)
@@ -1338,6 +1338,45 @@ class Bench:
                 self.add(Figure("linuxclip", "Linux Slave: %s, %s, crossing until a paste has it" % (label, direction),
                                 "ms", statistics.median(ours), max(ours), statistics.median(windows), max(windows),
                                 None, None, note))
+    def section_wayland(self, paced=int(os.environ.get("BENCH_PACED", 1000)), burst=1000, idle=60):
+        """The Linux Slave in a Wayland session, headless sway and headless
+        mutter (tests/system/wayland_pc.py), beside the X Slave in the same run."""
+        from wayland_pc import GnomePC, SwayPC
+        args = ("--slave", "--partner", "127.0.0.1", "--position", "right", "--port")
+        x11 = self.linux_pc()
+        self.link_linux(lambda port: x11.start(*args, port))
+        try:
+            x = self.type_and_record(paced, 0, linux=x11)
+        finally:
+            x11.stop()
+            self.end_programs()
+        for pc_class in (SwayPC, GnomePC):
+            self.rig.linux_build = os.path.abspath(self.linux_build)
+            pc, = self.rig.add_pcs((pc_class.desktop, "1024x768", pc_class))
+            try:
+                self.link_linux(lambda port: pc.start(*args, port), pc)
+                try:
+                    ours = self.type_and_record(paced, burst, linux=pc)
+                    cross_back(self.master)
+                    time.sleep(2)
+                    used = self.cpu_seconds(pc.process.pid)
+                    time.sleep(idle)
+                    cpu = (self.cpu_seconds(pc.process.pid) - used) * 60 / idle
+                finally:
+                    pc.stop()
+                    self.end_programs()
+            finally:
+                self.rig.pcs.remove(pc)
+                pc.close()
+            name = "Wayland Slave (%s)" % ("sway" if pc_class is SwayPC else "GNOME, mutter")
+            self.latency("wayland", name + ": key typed on the Master until the Wayland program has it (paced)",
+                         ours["latency"], x["latency"], None, None,
+                         "beside it (the floor column): the X Slave on Xvfb in the same run")
+            self.add(Figure("wayland", name + ": %s keys at once, until the last arrives" % format(burst, ","), "s",
+                            ours["burst_s"], None, None, None, "all, in order", ours["lost"] + ours["doubled"] == 0,
+                            "lost %d, doubled %d" % (ours["lost"], ours["doubled"])))
+            self.add(Figure("wayland", name + ": idle, linked, CPU seconds per minute", "s", cpu, None, None, None,
+                            "< 0.05", cpu < 0.05, "control back on the Master"))
 
     # ---- running
 

@@ -6,8 +6,10 @@
 # bench/results.md (RESULTS=FILE to write it elsewhere). Every section runs
 # three times in turn and each figure is the median run, with the spread
 # between the runs (--runs N to change it). About 25 minutes.
-# The "linux" and "linuxclip" sections measure the Linux program, built natively (Release).
-#   bash scripts/bench.sh [--only slave,master,flood,crossing,e2e,pointer,idle,clipboard,files,linkkey,desk,hotkeys,slowlink,linux,linuxclip] [--runs N]
+# The "linux", "linuxclip" and "linuxmaster" sections measure the Linux
+# program, built natively (Release); "wayland" the same program on a headless
+# sway and a headless mutter.
+#   bash scripts/bench.sh [--only slave,master,flood,crossing,e2e,pointer,idle,clipboard,files,linkkey,desk,hotkeys,slowlink,linux,linuxclip,linuxmaster,wayland] [--runs N]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
@@ -24,7 +26,7 @@ linux=()
 if [ -f unix/main.cpp ]; then
     cmake -S . -B "$BUILD/native-release" -G Ninja -DCMAKE_BUILD_TYPE=Release \
         -DSKIPRAIL_TESTS=ON -DGTEST_SOURCE_DIR=/usr/src/googletest >/dev/null
-    ninja -C "$BUILD/native-release" skiprail xwatch xfloor >/dev/null
+    ninja -C "$BUILD/native-release" skiprail xwatch wlwatch xfloor >/dev/null
     linux=(--linux-build "$BUILD/native-release")
 fi
 

@@ -21,6 +21,13 @@ PACKAGES=(
     # type and read back through xdotool, xclip and setxkbmap.
     pkg-config libx11-dev libxtst-dev libxrandr-dev libxfixes-dev libssl-dev x11-xkb-utils
     libpng-dev libjpeg62-turbo-dev
+    # The Linux program in a Wayland session: the compositor's client library
+    # with wayland-scanner and the protocols Debian packages, XKB keymaps, and
+    # sd-bus for GNOME's remote desktop. Its tests run a headless sway and a
+    # headless mutter (in a session bus of its own, PipeWire beside it) as a
+    # normal user (made below); wtype and wl-clipboard try a desktop by hand.
+    libwayland-dev wayland-protocols libxkbcommon-dev libsystemd-dev
+    sway mutter pipewire dbus-daemon wtype wl-clipboard
     # Its Debian package: the capability to listen below port 1024; lintian
     # and desktop-file-validate judge the package, man renders its manual
     # page, and ImageMagick (above) draws its menu icon.
@@ -51,4 +58,11 @@ if [ ${#missing[@]} -gt 0 ]; then
         sleep $((attempt * 5))
     done
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+
+# The normal user the Wayland desktops of the tests run as (sway refuses root).
+if ! id srtest >/dev/null 2>&1; then
+    sudo=""
+    [ "$(id -u)" -ne 0 ] && sudo="sudo"
+    $sudo useradd --create-home srtest
 fi

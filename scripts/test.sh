@@ -35,7 +35,7 @@ record() {
 echo "== native build (clang, sanitizers)"
 cmake -S . -B "$BUILD/native" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_COMPILER=clang \
     -DCMAKE_CXX_COMPILER=clang++ -DSKIPRAIL_TESTS=ON -DGTEST_SOURCE_DIR=/usr/src/googletest >/dev/null || exit 1
-ninja -C "$BUILD/native" core_tests x_side_test packet_fuzz queue_fuzz clipboard_fuzz record_fuzz xwatch xfloor || exit 1
+ninja -C "$BUILD/native" core_tests x_side_test packet_fuzz queue_fuzz clipboard_fuzz record_fuzz xwatch wlwatch xfloor || exit 1
 # The Linux program, once its front end is there: the system tests run it on
 # a Linux PC of the rig.
 if [ -f unix/main.cpp ]; then
@@ -71,7 +71,8 @@ check_deb() {
         package=$(bash scripts/pack_deb.sh "$dir" "$out") || package=""
     info=$([ -n "$package" ] && dpkg-deb -I "$package" control postinst; [ -n "$package" ] && dpkg-deb -c "$package")
     grep -qE ' \./usr/bin/skiprail$' <<<"$info" && grep -q 'setcap cap_net_bind_service=+ep /usr/bin/skiprail' <<<"$info" &&
-        grep -qE '^Depends:.*libx11-6.*' <<<"$info" && grep -qE '^Depends:.*libssl3' <<<"$info" ||
+        grep -qE '^Depends:.*libx11-6.*' <<<"$info" && grep -qE '^Depends:.*libssl3' <<<"$info" &&
+        grep -qE '^Depends:.*libwayland-client0' <<<"$info" && grep -qE '^Depends:.*libsystemd0' <<<"$info" ||
         problems+="the program, its Depends or its postinst missing"$'\n'
     rm -rf "$out/root"
     [ -n "$package" ] && dpkg-deb -x "$package" "$out/root"
@@ -188,7 +189,7 @@ fi
 
 echo "== System tests: two PCs under Wine"
 SYSTEM_LOG="$BUILD/system_tests.log"
-timeout 1500 bash tests/system/run_system_tests.sh "$BUILD/windows" >"$SYSTEM_LOG" 2>&1
+timeout 1800 bash tests/system/run_system_tests.sh "$BUILD/windows" >"$SYSTEM_LOG" 2>&1
 system_status=$?
 cat "$SYSTEM_LOG"
 system_ran=$(grep -oE '^Ran [0-9]+ test' "$SYSTEM_LOG" | grep -oE '[0-9]+' | tail -1)

@@ -16,7 +16,7 @@
 #include "unix/log.h"
 #include "unix/clip_link.h"
 #include "unix/links.h"
-#include "unix/x_side.h"
+#include "unix/desk.h"
 
 namespace {
 
@@ -41,7 +41,7 @@ bool clipboardOpen(const ClipSide& side)
 // What came from the partner is on the selection now.
 void notePlaced(ClipSide& side)
 {
-    side.placedSerial = xClipboardSerial();
+    side.placedSerial = desk().clipboardSerial();
     side.placedKnown = true;
     if (side.arrived) side.arrived(side);
 }
@@ -115,8 +115,8 @@ void placeParts(ClipSide& side)
         logVerbose("clipboard received: nothing this side takes");
         return;
     }
-    xOwnClipboard(offers);
-    xFlush();
+    deskOwnOffers(offers);
+    desk().flush();
     notePlaced(side);
     logVerbose("clipboard received: %s (in chunks)", said.c_str());
 }
@@ -303,8 +303,8 @@ void clipBytes(ClipSide& side, const uint8_t* data, size_t size)
             if (step == ClipboardStep::Complete) {
                 const char* text = clipboardText(buffer);
                 const std::string utf8 = unixLineEnds(utf8FromCp1252(text, static_cast<size_t>(clipboardTextLength(buffer))));
-                xOwnClipboard(utf8.data(), static_cast<int32_t>(utf8.size()));
-                xFlush();
+                deskOwnText(utf8.data(), static_cast<int32_t>(utf8.size()));
+                desk().flush();
                 notePlaced(side);
                 logVerbose("clipboard received: %zu bytes of text (plain)", utf8.size());
                 continue;
@@ -378,8 +378,8 @@ void clipContinue(ClipSide& side)
 // overwritten.
 void clipPush(ClipSide& side)
 {
-    const uint32_t serial = xClipboardSerial();
-    const bool cameFromThere = side.placedKnown && serial == side.placedSerial && xClipboardStillOurs();
+    const uint32_t serial = desk().clipboardSerial();
+    const bool cameFromThere = side.placedKnown && serial == side.placedSerial && desk().clipboardStillOurs();
     const bool sentAlready = side.sentKnown && serial == side.sentSerial;
     if (cameFromThere || (sentAlready && (side.partnerTakes & CLIP_CAN_UNCHANGED))) {
         if (clipboardOpen(side) && (side.partnerTakes & CLIP_CAN_UNCHANGED)) {
@@ -402,5 +402,5 @@ void clipPush(ClipSide& side)
     if ((side.partnerTakes & CLIP_CAN_FILES) && side.fileLimit) wanted.push_back({MIME_GNOME_FILES, MIME_URI_LIST});
     if (side.partnerTakes & CLIP_CAN_PICTURE) wanted.push_back({MIME_PNG, MIME_JPEG, MIME_BMP});
     wanted.push_back({MIME_TEXT});
-    xRequestClipboardOffers(wanted, onSelectionRead);
+    deskRequestOffers(wanted, onSelectionRead);
 }

@@ -1,7 +1,7 @@
 // The Linux program's entry: the settings from the configuration file and
-// the command line, then the Slave's link over the X display in one event
-// loop, until a signal ends it (every key and button released first) or the
-// display goes away.
+// the command line, then the Slave's link over the desktop (X or Wayland) in one
+// event loop, until a signal ends it (every key and button released first) or
+// the desktop goes away.
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -22,11 +22,11 @@
 #include "unix/options.h"
 #include "unix/setup.h"
 #include "unix/slave.h"
-#include "unix/x_side.h"
+#include "unix/desk.h"
 
 namespace {
 
-constexpr int EXIT_CANNOT_RUN = 1;  // no display, a Wayland session, the display gone
+constexpr int EXIT_CANNOT_RUN = 1;  // no desktop to drive, or it went away
 constexpr int EXIT_BAD_SETTING = 2;
 
 int badSetting(const std::string& error)
@@ -50,37 +50,38 @@ bool readFile(const std::string& path, std::string* text, std::string* error)
     return true;
 }
 
-// The display went away: the Master is let go at once (it sees both
-// connections close), and the program ends rather than replay into nothing.
+// The display or the compositor went away: the partners are let go at once
+// (they see the connections close), and the program ends rather than replay
+// into nothing (a session that starts again starts the program again).
 bool leading = false;  // this PC is the Master
 
 void onDisplayLost()
 {
     if (leading) endMaster();
     else endLink();
-    logLine("the X display went away: Skiprail ends");
+    logLine("the desktop session went away: Skiprail ends");
     std::_Exit(EXIT_CANNOT_RUN);
 }
 
 void checkDesktop()
 {
-    if (!xDesktopChanged()) return;
+    if (!desk().desktopChanged()) return;
     if (leading) masterDesktopMoved();
     else announceDesktop();
 }
 
 void onDisplay(int, short, void*)
 {
-    xPump();
+    desk().pump();
     checkDesktop();
 }
 
 // Events already read from the X connection are handled before each wait.
 int32_t beforeWait()
 {
-    xPump();
+    desk().pump();
     checkDesktop();
-    const int32_t x = xWaitMs();
+    const int32_t x = desk().waitMs();
     const int32_t link = leading ? masterWaitMs() : linkWaitMs();
     return x < 0 ? link : link < 0 ? x : x < link ? x : link;
 }
@@ -105,11 +106,6 @@ int signalsAsEvents()
 
 int run(const Options& options)
 {
-    if (waylandSession()) {
-        fprintf(stderr, "skiprail: this is a Wayland session, which is not supported yet: the Master's keys and "
-                        "pointer would reach X programs alone. Log in to an X11 (Xorg) session to use Skiprail.\n");
-        return EXIT_CANNOT_RUN;
-    }
     uint8_t stretched[LINK_KEY_STRETCHED];
     std::string error;
     if (!options.keyFile.empty() && !loadKeyFile(options.keyFile, stretched, &error)) return badSetting(error);
@@ -120,9 +116,17 @@ int run(const Options& options)
         fprintf(stderr, "skiprail: cannot take the ending signals: %s\n", strerror(errno));
         return EXIT_CANNOT_RUN;
     }
-    if (!xOpen(nullptr, onDisplayLost)) return EXIT_CANNOT_RUN;
-    xDesktopChanged();  // the desktop as it is now is the one first announced
     leading = options.mode == MODE_MASTER;
+    // A Master holds the keyboard and the pointer through X: in a Wayland
+    // session that would hold X programs' alone.
+    if (leading && sessionKind(getenv("WAYLAND_DISPLAY"), getenv("DISPLAY"), getenv("XDG_SESSION_TYPE")) !=
+                       SessionKind::X11) {
+        fprintf(stderr, "skiprail: a Master needs an X11 session (Xorg) to hold the keyboard and the pointer: log in "
+                        "to the desktop's X11 session, or run this PC as a Slave\n");
+        return EXIT_CANNOT_RUN;
+    }
+    if (!deskOpen(onDisplayLost)) return EXIT_CANNOT_RUN;
+    desk().desktopChanged();  // the desktop as it is now is the one first announced
     const char* key = options.keyFile.empty() ? "" : ", with a link key";
     if (leading)
         logLine("Skiprail %s runs as the Master of %s, port %d%s", SKIPRAIL_VERSION_TEXT, options.partner.c_str(),
@@ -134,7 +138,7 @@ int run(const Options& options)
     removeReceivedFiles(true);
     slave.clip.fileLimit = static_cast<uint64_t>(options.fileLimitMB) << 20;
     watchFd(signals, POLLIN, onSignal, nullptr);
-    watchFd(xFd(), POLLIN, onDisplay, nullptr);
+    watchFd(desk().fd(), POLLIN, onDisplay, nullptr);
     setBeforeWait(beforeWait);
     const uint8_t* linkKey = options.keyFile.empty() ? nullptr : stretched;
     if (leading) startMaster(options, linkKey);
@@ -142,9 +146,9 @@ int run(const Options& options)
     const int code = runLoop();
     if (leading) {
         endMaster();  // this PC's keyboard and pointer back, the Slave told to let go
-        xClose();
+        deskClose();
     } else {
-        xClose();  // every key and button up, then the display let go
+        deskClose();  // every key and button up, then the desktop let go
         endLink();
     }
     return code;

@@ -17,7 +17,7 @@
 #include "unix/master_clipboard.h"
 #include "unix/sockets.h"
 #include "unix/x_master.h"
-#include "unix/x_side.h"
+#include "unix/desk.h"
 
 namespace {
 
@@ -78,7 +78,7 @@ void settle()
         logLine("another program holds the keyboard or the pointer: control stays here");
         masterHotkey(master, HOTKEY_TO_MASTER);
     }
-    xFlush();
+    desk().flush();
 }
 
 // A point a pixel inside the desktop's outer edges: the pointer put back on
@@ -339,7 +339,7 @@ const char* name(int32_t index)
 
 void measure()
 {
-    master.desktop = xDesktop();
+    master.desktop = desk().desktop();
     const Rect& first = master.desktop.monitors[0];
     master.localWidth = master.desktop.count > 0 ? first.right - first.left : 0;
     master.localHeight = master.desktop.count > 0 ? first.bottom - first.top : 0;

@@ -8,7 +8,7 @@
 #include "unix/log.h"
 #include "unix/slave.h"
 #include "unix/sockets.h"
-#include "unix/x_side.h"
+#include "unix/desk.h"
 
 namespace {
 
@@ -47,12 +47,12 @@ void replayInput(const InputPacket& packet)
 {
     if (packet.keyCode != 0 && (packet.keyEvent == EV_KEY_DOWN || packet.keyEvent == EV_KEY_UP)) {
         const int32_t code = inputCodeOf(packet.keyCode, packet.keyScan, packet.keyFlags);
-        if (code != 0) xKey(code, packet.keyEvent == EV_KEY_DOWN);
+        if (code != 0) desk().key(code, packet.keyEvent == EV_KEY_DOWN);
         else logVerbose("no key here for virtual key %d, scan code %d", packet.keyCode, packet.keyScan);
     }
     const bool button = isButtonEvent(packet.button);
-    if (button || !xPointerAt(packet.x, packet.y)) xMoveTo(packet.x, packet.y);
-    if (button) xButton(packet.button);
+    if (button || !desk().pointerAt(packet.x, packet.y)) desk().moveTo(packet.x, packet.y);
+    if (button) desk().button(packet.button);
 }
 
 void notePartner(const InputPacket& announcement)
@@ -69,7 +69,7 @@ void dispatch(const InputPacket& packet, bool superseded)
 {
     switch (packet.type) {
     case PKT_ENTER:
-        xMoveTo(packet.x, packet.y);
+        desk().moveTo(packet.x, packet.y);
         answerReady();
         slave.partnerDriving = true;
         logVerbose("entered at %d,%d", packet.x, packet.y);
@@ -80,13 +80,13 @@ void dispatch(const InputPacket& packet, bool superseded)
         break;
     case PKT_WHEEL:
     case PKT_HWHEEL:
-        xWheel(wheelDelta(packet), packet.type == PKT_HWHEEL);
+        desk().wheel(wheelDelta(packet), packet.type == PKT_HWHEEL);
         answerReady();
         break;
     case PKT_LEAVE:
         // Control goes back to the Master: nothing pressed here stays down.
-        xReleaseAll();
-        xFlush();
+        desk().releaseAll();
+        desk().flush();
         slave.partnerDriving = false;
         logVerbose("left");
         clipPush(slave.clip);
@@ -125,7 +125,7 @@ void announceLink()
 void announceDesktop()
 {
     if (!control()) return;
-    const Desktop desktop = xDesktop();
+    const Desktop desktop = desk().desktop();
     InputPacket size;
     size.type = PKT_SCREEN_SIZE;
     size.x = desktopWidth(desktop);
@@ -149,6 +149,6 @@ void onControlBytes(const uint8_t* data, size_t size)
         if (!complete) continue;
         dispatch(packet, supersededMove(slave.partnerInput, packet, slave.inbox, data + at, n - at));
     }
-    xFlush();
+    desk().flush();
     flushControl();
 }

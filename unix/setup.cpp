@@ -153,9 +153,3 @@ bool removeAutostart(const std::string& configHome, std::string* done, std::stri
     return true;
 }
 
-bool waylandSession()
-{
-    const char* display = getenv("WAYLAND_DISPLAY");
-    const char* type = getenv("XDG_SESSION_TYPE");
-    return (display && *display) || (type && std::strcmp(type, "wayland") == 0);
-}

@@ -25,5 +25,3 @@ bool writeAutostart(const std::string& configHome, const std::vector<std::string
                     std::string* error);
 bool removeAutostart(const std::string& configHome, std::string* done, std::string* error);
 
-// Whether the session is a Wayland one, where XTest reaches X programs only.
-bool waylandSession();

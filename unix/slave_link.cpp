@@ -4,7 +4,7 @@
 #include "unix/links.h"
 #include "unix/log.h"
 #include "unix/slave.h"
-#include "unix/x_side.h"
+#include "unix/desk.h"
 
 Slave slave;
 
@@ -12,20 +12,22 @@ namespace {
 
 void releaseEverything()
 {
-    xReleaseAll();
-    xFlush();
+    desk().releaseAll();
+    desk().flush();
     slave.partnerDriving = false;
 }
 
 void up(int32_t)
 {
     inboxReset(slave.inbox);
+    desk().linkUp();
     announceLink();
 }
 
 void lost(int32_t, const char*, bool)
 {
     releaseEverything();
+    desk().linkDown();
 }
 
 void clipboardFresh(int32_t)

@@ -593,7 +593,8 @@ class Watch:
         self.events = []
         self.answers = []
         self.changed = threading.Condition()
-        self.process = subprocess.Popen(pc.cmd([os.path.join(pc.rig.linux_build, "tests", "tools", "xwatch")]),
+        command = getattr(pc, "watch_command", None) or [os.path.join(pc.rig.linux_build, "tests", "tools", "xwatch")]
+        self.process = subprocess.Popen(pc.cmd(command),
                                         stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
                                         env=pc.env, text=True, bufsize=1, start_new_session=True)
         threading.Thread(target=self._read, daemon=True).start()
@@ -894,8 +895,9 @@ class Rig:
 
     def add_pcs(self, *wanted):
         """Makes PCs from (name, "WxH") pairs, booting their prefixes side by
-        side; (name, "WxH", "linux") makes a Linux PC."""
-        pcs = [LinuxPC(self, *pc[:2]) if pc[2:] == ("linux",) else PC(self, *pc) for pc in wanted]
+        side; (name, "WxH", "linux") makes a Linux PC, (name, "WxH", Class) a PC of that class."""
+        pcs = [LinuxPC(self, *pc[:2]) if pc[2:] == ("linux",) else pc[2](self, *pc[:2]) if pc[2:] and callable(pc[2])
+               else PC(self, *pc) for pc in wanted]
         self.pcs.extend(pcs)
         if self.network:
             self._make_network(pcs)

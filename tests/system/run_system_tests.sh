@@ -3,7 +3,8 @@
 # skiprail.exe, hook/srhook.dll and tools/srdrive.exe. Builds nothing. Prints
 # unittest's summary ("Ran N tests", then "OK" or "FAILED (...)") and exits
 # non-zero on any failure. The Linux PC's tests also need SKIPRAIL_LINUX_BUILD,
-# the native build folder that holds unix/skiprail and tests/tools/xwatch;
+# the native build folder that holds unix/skiprail and tests/tools/xwatch (and
+# wlwatch, for the Wayland desktops);
 # without it they are skipped, saying so.
 #   [SKIPRAIL_LINUX_BUILD=DIR] tests/system/run_system_tests.sh BUILD_DIR [more unittest options]
 set -uo pipefail
