@@ -401,6 +401,12 @@ class LinuxSlave(unittest.TestCase):
         paths = make_files(root, {"large.bin": 400 << 20})
         s.clipboard_set("kept")
         self.assertEqual(m.drive("clipboard files 1 " + paths), "ok")
+        # The Master's link held to 200 Mbit/s, so that the cable is pulled
+        # in the middle however fast this machine copies.
+        throttle = ["tc", "qdisc", "add", "dev", m.link, "root", "tbf", "rate", "200mbit", "burst", "256kb",
+                    "latency", "50ms"]
+        subprocess.run(m.cmd(throttle), check=True, timeout=20)
+        self.addCleanup(lambda: subprocess.run(m.cmd(["tc", "qdisc", "del", "dev", m.link, "root"]), timeout=20))
         self.cross()
 
         def coming():

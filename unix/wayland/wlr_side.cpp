@@ -404,6 +404,9 @@ bool open(void (*)())
 void closeWay()
 {
     releaseAll();
+    // The compositor takes the releases while the devices that pressed are
+    // still there: gone first, a button could stay down in the seat.
+    if (wl.display && !wl.lostTold) wl_display_roundtrip(wl.display);
     transferCancelReceive();
     if (keyboard) zwp_virtual_keyboard_v1_destroy(keyboard);
     if (pointer) zwlr_virtual_pointer_v1_destroy(pointer);
