@@ -17,12 +17,22 @@ const ButtonCodes BUTTONS[HELD_BUTTONS] = {
 void noteKeyDown(HeldInput& held, int32_t vk) { held.keys[vk & 0xFF] = 1; }
 void noteKeyUp(HeldInput& held, int32_t vk) { held.keys[vk & 0xFF] = 0; }
 
-void noteButton(HeldInput& held, int32_t code)
+bool buttonOf(int32_t code, int32_t* index, bool* down)
 {
     for (int32_t i = 0; i < HELD_BUTTONS; ++i) {
-        if (code == BUTTONS[i].down) held.buttons[i] = 1;
-        if (code == BUTTONS[i].up) held.buttons[i] = 0;
+        if (code != BUTTONS[i].down && code != BUTTONS[i].up) continue;
+        *index = i;
+        *down = code == BUTTONS[i].down;
+        return true;
     }
+    return false;
+}
+
+void noteButton(HeldInput& held, int32_t code)
+{
+    int32_t i = 0;
+    bool down = false;
+    if (buttonOf(code, &i, &down)) held.buttons[i] = down ? 1 : 0;
 }
 
 int32_t takeHeld(HeldInput& held, int32_t vks[256], int32_t buttonUps[HELD_BUTTONS], int32_t* buttonCount)

@@ -14,6 +14,9 @@ struct HeldInput {
 
 void noteKeyDown(HeldInput& held, int32_t vk);
 void noteKeyUp(HeldInput& held, int32_t vk);
+// Which of the HELD_BUTTONS (left, right, middle, X1, X2) a button event
+// (EV_LEFT_DOWN ... EV_X2_UP) presses or releases; false for any other code.
+bool buttonOf(int32_t code, int32_t* index, bool* down);
 // A button's press or release (EV_LEFT_DOWN ... EV_X2_UP); other codes are ignored.
 void noteButton(HeldInput& held, int32_t code);
 

@@ -191,7 +191,6 @@ LinuxMaster host;
 // ---- What the X display hands in.
 void edgeHit(uint8_t side, int32_t x, int32_t y)
 {
-    logVerbose("edge %d hit at %d,%d", side, x, y);
     // The pointer stopped at the edge: the push goes one pixel past it.
     const Point past = {x - (side == X_EDGE_LEFT), y - (side == X_EDGE_TOP)};
     masterPointer(master, {past.x + (side == X_EDGE_RIGHT), past.y + (side == X_EDGE_BOTTOM)});

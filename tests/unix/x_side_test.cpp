@@ -181,6 +181,7 @@ const XMasterHandlers HEARD = {
     [](int32_t vk, int32_t scan, bool extended, bool down) { tell("key %02X %02X %d %d", vk, scan, extended, down); },
     [](int32_t code) { tell("button %d", code); },
     [](int32_t delta, bool horizontal) { tell("wheel %d %d", delta, horizontal); },
+    nullptr,  // the modifiers' state: not heard here
 };
 
 class XServer : public testing::Environment {

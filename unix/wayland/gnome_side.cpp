@@ -17,6 +17,7 @@
 #include "app/constants.h"
 #include "unix/log.h"
 #include "unix/loop.h"
+#include "input/held_input.h"
 #include "unix/wayland/wl_internal.h"
 #include "unix/desk.h"
 
@@ -49,7 +50,7 @@ int64_t madeAt = -1000000;
 bool warnedNoStream = false;
 
 bool keyDown[KEY_MAX + 1];
-bool buttonDown[5];
+bool buttonDown[HELD_BUTTONS];
 int32_t wheelCarry[2];
 Point placed;
 bool placedKnown = false;
@@ -430,7 +431,7 @@ bool pointerAt(int32_t x, int32_t y)
 
 void pressButton(int32_t index, bool down)
 {
-    static const int32_t codes[] = {BTN_LEFT, BTN_MIDDLE, BTN_RIGHT, BTN_SIDE, BTN_EXTRA};
+    static const int32_t codes[] = {BTN_LEFT, BTN_RIGHT, BTN_MIDDLE, BTN_SIDE, BTN_EXTRA};
     if (buttonDown[index] == down) return;
     buttonDown[index] = down;
     notify({1, codes[index], down ? 1 : 0, 0, 0, {}});
@@ -438,19 +439,9 @@ void pressButton(int32_t index, bool down)
 
 void button(int32_t eventCode)
 {
-    switch (eventCode) {
-    case EV_LEFT_DOWN:   pressButton(0, true); break;
-    case EV_LEFT_UP:     pressButton(0, false); break;
-    case EV_MIDDLE_DOWN: pressButton(1, true); break;
-    case EV_MIDDLE_UP:   pressButton(1, false); break;
-    case EV_RIGHT_DOWN:  pressButton(2, true); break;
-    case EV_RIGHT_UP:    pressButton(2, false); break;
-    case EV_X1_DOWN:     pressButton(3, true); break;
-    case EV_X1_UP:       pressButton(3, false); break;
-    case EV_X2_DOWN:     pressButton(4, true); break;
-    case EV_X2_UP:       pressButton(4, false); break;
-    default: break;
-    }
+    int32_t index = 0;
+    bool down = false;
+    if (buttonOf(eventCode, &index, &down)) pressButton(index, down);
 }
 
 // Steps as Wayland counts them: towards the user and to the right.
@@ -473,7 +464,7 @@ void releaseAll()
         keyDown[code] = false;
         notify({0, code, 0, 0, 0, {}});
     }
-    for (int32_t i = 0; i < 5; ++i) pressButton(i, false);
+    for (int32_t i = 0; i < HELD_BUTTONS; ++i) pressButton(i, false);
     wheelCarry[0] = wheelCarry[1] = 0;
     flush();
 }

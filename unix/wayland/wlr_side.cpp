@@ -16,6 +16,7 @@
 #include "app/constants.h"
 #include "unix/log.h"
 #include "unix/wayland/wayland_side.h"
+#include "input/held_input.h"
 #include "unix/wayland/wl_internal.h"
 #include "virtual-keyboard-unstable-v1-client-protocol.h"
 #include "wlr-data-control-unstable-v1-client-protocol.h"
@@ -35,7 +36,7 @@ xkb_keymap* keymapState = nullptr;
 xkb_state* state = nullptr;
 uint32_t sentMods[4];
 bool keyDown[KEY_MAX + 1];
-bool buttonDown[8];
+bool buttonDown[HELD_BUTTONS];
 int32_t wheelCarry[2];
 Point placed;
 bool placedKnown = false;
@@ -179,11 +180,11 @@ bool pointerAt(int32_t x, int32_t y)
     return placedKnown && p.x == placed.x && p.y == placed.y;
 }
 
-// BTN_LEFT and the four after it, in the order the wire's buttons map to.
+// Left, right, middle and the two side buttons, in the order of HELD_BUTTONS.
 void pressButton(int32_t index, bool down)
 {
     if (!pointer || buttonDown[index] == down) return;
-    static const uint32_t codes[] = {BTN_LEFT, BTN_MIDDLE, BTN_RIGHT, BTN_SIDE, BTN_EXTRA};
+    static const uint32_t codes[] = {BTN_LEFT, BTN_RIGHT, BTN_MIDDLE, BTN_SIDE, BTN_EXTRA};
     buttonDown[index] = down;
     zwlr_virtual_pointer_v1_button(pointer, wlTime(), codes[index],
                                    down ? WL_POINTER_BUTTON_STATE_PRESSED : WL_POINTER_BUTTON_STATE_RELEASED);
@@ -192,19 +193,9 @@ void pressButton(int32_t index, bool down)
 
 void button(int32_t eventCode)
 {
-    switch (eventCode) {
-    case EV_LEFT_DOWN:   pressButton(0, true); break;
-    case EV_LEFT_UP:     pressButton(0, false); break;
-    case EV_MIDDLE_DOWN: pressButton(1, true); break;
-    case EV_MIDDLE_UP:   pressButton(1, false); break;
-    case EV_RIGHT_DOWN:  pressButton(2, true); break;
-    case EV_RIGHT_UP:    pressButton(2, false); break;
-    case EV_X1_DOWN:     pressButton(3, true); break;
-    case EV_X1_UP:       pressButton(3, false); break;
-    case EV_X2_DOWN:     pressButton(4, true); break;
-    case EV_X2_UP:       pressButton(4, false); break;
-    default: break;
-    }
+    int32_t index = 0;
+    bool down = false;
+    if (buttonOf(eventCode, &index, &down)) pressButton(index, down);
 }
 
 // Wayland's vertical axis grows towards the user, the wire's away from him;
@@ -229,7 +220,7 @@ void releaseAll()
         keyDown[code] = false;
         if (keyboard) sendKey(t, code, false);
     }
-    for (int32_t i = 0; i < 5; ++i) pressButton(i, false);
+    for (int32_t i = 0; i < HELD_BUTTONS; ++i) pressButton(i, false);
     wheelCarry[0] = wheelCarry[1] = 0;
     wlFlush();
 }
